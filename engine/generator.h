@@ -1,0 +1,48 @@
+// The text image generator: cuts the working image into bands one cell high,
+// walks each band left to right choosing the best-matching glyph, and builds
+// the output text with its footer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/glyph_atlas.h"
+
+namespace morvel {
+
+enum class MatchMode : int32_t {
+    Correlation = 0,  // "maximize correlation"
+    Difference = 1,   // "minimize difference"
+};
+
+// Index into the glyph table of the glyph whose cell best matches the picture
+// cell with its top-left at (x, y). The block of h rows by m columns at (x, y)
+// must lie inside `working`.
+int32_t correlationScore(const ImageRecord& working, const AtlasView& glyphs, int32_t x, int32_t y);
+int32_t differenceScore(const ImageRecord& working, const AtlasView& glyphs, int32_t x, int32_t y);
+
+struct TextFooter {
+    std::string displayName;
+    int32_t pointSize = 0;
+    std::string faceName;
+    int32_t blurCount = 0;
+    int32_t blackLevel = 0;
+};
+
+struct GeneratedText {
+    std::string text;    // lines ended by CR LF, then the footer if one was given
+    int32_t widest = 0;  // characters in the longest line
+};
+
+// Called after each finished line with the whole text so far.
+using LineCallback = std::function<void(const std::string& textSoFar)>;
+
+// The reference walk. `footer` may be null (no footer appended).
+GeneratedText generateText(const ImageRecord& working, const AtlasView& glyphs, MatchMode mode,
+                           const TextFooter* footer, const LineCallback& onLine = {});
+
+// The footer as it follows the picture lines.
+std::string formatFooter(const TextFooter& footer);
+
+}  // namespace morvel

@@ -1,0 +1,138 @@
+// The engine's state and operations in one plain object: the font, the glyph
+// atlas with its table and metrics, the blur count, the match mode, the
+// source and working pictures, the black-level range and the output text.
+// A window owns one and turns its notifications into widget updates; the
+// command-line converter drives one without any observer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/generator.h"
+#include "engine/glyph_atlas.h"
+#include "image/image_record.h"
+#include "platform/log_font.h"
+
+namespace morvel {
+
+class Font;
+class GlyphRenderer;
+
+// What the engine tells its shell. Every method has an empty default.
+class EngineObserver {
+public:
+    virtual ~EngineObserver() = default;
+    // Status bar part 0, 1 or 2 takes `text`.
+    virtual void statusText(int part, const std::string& text) { (void)part; (void)text; }
+    // A new font was made from the description (the text box follows it).
+    virtual void fontChanged() {}
+    // A new atlas was built: show it and lay the window out again.
+    virtual void atlasRebuilt() {}
+    // The atlas pixels changed in place (a blur): repaint the atlas pane.
+    virtual void atlasBlurred() {}
+    // The black-level range changed: the slider's maximum follows.
+    virtual void blackLevelRangeChanged(int32_t range) { (void)range; }
+    // A new working image replaced the old one: show it.
+    virtual void workingImageChanged() {}
+    // Generation started / finished (wait cursor on / off).
+    virtual void generationStarted() {}
+    virtual void generationFinished() {}
+    // The text box takes `text` and repaints at once (after every line and at
+    // the end of a run; an empty text when there is no working image).
+    virtual void textChanged(const std::string& text) { (void)text; }
+};
+
+class TextEngine {
+public:
+    explicit TextEngine(EngineObserver* observer = nullptr, int dpi = kDefaultDpi);
+    ~TextEngine();
+    TextEngine(const TextEngine&) = delete;
+    TextEngine& operator=(const TextEngine&) = delete;
+
+    // --- Font and atlas ---
+    // Fills the description with the default settings (draft quality, stroke
+    // precisions, height -(points x dpi / 72)), makes the font, and sets the
+    // point size. Returns false when no font could be made (the old font
+    // stays).
+    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight);
+    // Takes a description chosen in a font dialog: makes the font and sets
+    // the point size from |lfHeight|. Returns false when no font could be made.
+    bool applyFontDescription(const LogFont& description);
+    // Tests and tools may render from their own glyphs instead of a font.
+    void useRenderer(std::unique_ptr<GlyphRenderer> renderer, const std::string& faceName, int32_t pointSize);
+    // Renders the current font into a new unblurred atlas and glyph table.
+    void buildGlyphAtlas();
+    // One blur pass over the atlas, counted.
+    void blurFont();
+    // Sets the black-level range from the darkest glyph cell.
+    void updateBlackLevelRange();
+
+    // --- Pictures ---
+    // The loaded picture (8-bit gray), or none after a failed load: the
+    // working image then stays as it was.
+    void setSourceImage(ImageHandle source);
+    // Replaces the working image with the source stretched to `level`.
+    void applyBlackLevel(int32_t level);
+
+    // --- Generation ---
+    void setMatchMode(MatchMode mode) { matchMode_ = mode; }
+    MatchMode matchMode() const { return matchMode_; }
+    // Walks the working image; `blackLevel` is the slider's position, shown in
+    // the footer. `displayName` names the picture in the footer.
+    void generateTextImage(int32_t blackLevel);
+    int32_t correlationScore(int32_t x, int32_t y) const;
+    int32_t differenceScore(int32_t x, int32_t y) const;
+
+    // --- State ---
+    AtlasView atlasView() const;
+    const ImageRecord* glyphAtlas() const { return atlas_.get(); }
+    const std::vector<GlyphEntry>& glyphTable() const { return glyphs_; }
+    int32_t cellHeight() const { return cellHeight_; }
+    int32_t maxGlyphWidth() const { return maxGlyphWidth_; }
+    int32_t glyphCount() const { return glyphCount_; }
+    int32_t atlasMargin() const { return atlasMargin_; }
+    int32_t blurCount() const { return blurCount_; }
+    int32_t pointSize() const { return pointSize_; }
+    int32_t blackLevelRange() const { return blackLevelRange_; }
+    const LogFont& fontDescription() const { return fontDescription_; }
+    const Font* font() const;  // none before the first font, or with useRenderer
+    std::string faceName() const { return fontDescription_.lfFaceName; }
+    const ImageRecord* sourceImage() const { return source_.get(); }
+    const ImageRecord* workingImage() const { return working_.get(); }
+    const std::string& outputText() const { return outputText_; }
+    int32_t widestLine() const { return widest_; }
+    const std::string& displayName() const { return displayName_; }
+    void setDisplayName(const std::string& name) { displayName_ = name; }
+    int dpi() const { return dpi_; }
+
+private:
+    EngineObserver* observer_;
+    EngineObserver silent_;
+    EngineObserver& events() const;
+
+    int dpi_;
+    LogFont fontDescription_{};
+    std::unique_ptr<GlyphRenderer> renderer_;
+    Font* font_ = nullptr;  // renderer_ when it is a real font
+    int32_t pointSize_ = 0;
+
+    ImageHandle atlas_;
+    std::vector<GlyphEntry> glyphs_;
+    int32_t glyphCount_ = 0;
+    int32_t atlasMargin_ = kAtlasMargin;
+    int32_t cellHeight_ = -1;
+    int32_t maxGlyphWidth_ = -1;
+    int32_t blurCount_ = 0;
+    int32_t blackLevelRange_ = 0;
+
+    MatchMode matchMode_ = MatchMode::Correlation;
+    ImageHandle source_;
+    ImageHandle working_;
+    std::string displayName_ = "No Image Loaded";
+    std::string outputText_;
+    int32_t widest_ = 0;
+};
+
+}  // namespace morvel

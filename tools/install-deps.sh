@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Morvel builds and tests with, only those that
+# are missing. Needs root (or sudo) the first time; a no-op afterwards.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  libjpeg-dev libjpeg-turbo-progs
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  qt6-base-dev qt6-qpa-plugins
+  libgif-dev imagemagick gifsicle
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "morvel: installing ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
