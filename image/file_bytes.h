@@ -1,0 +1,21 @@
+// Reading picture files safely: only regular files, never more than a limit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvel {
+
+// Largest picture file read whole into memory.
+inline constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
+
+// True when `path` names a regular file (not a directory, device or pipe).
+bool isRegularFile(const std::string& path);
+
+// The whole content of a regular file of at most `maxBytes` bytes; none for
+// anything else (missing, unreadable, not regular, too large).
+std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes = kMaxFileBytes);
+
+}  // namespace morvel
