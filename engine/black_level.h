@@ -15,7 +15,8 @@ int32_t darkestCellMean(const AtlasView& glyphs);
 
 // A copy of `source` with its gray levels stretched so that its darkest pixel
 // becomes `level` and its lightest 255 (a uniform picture is copied as it is).
-// None for a level outside 0..255 or when memory runs out.
+// None for a level outside 0..255, a source that is not 8-bit gray, or when
+// memory runs out.
 ImageHandle stretchToBlackLevel(const ImageRecord& source, int32_t level);
 
 }  // namespace morvel

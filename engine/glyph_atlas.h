@@ -41,11 +41,20 @@ struct BuiltAtlas {
 };
 
 // Atlas width for a maximum character width T: margin + 2T rounded up to a
-// multiple of 4.
+// multiple of 4; -1 when that does not fit 32 bits.
 int32_t atlasWidthFor(int32_t maxCharWidth, int32_t margin = kAtlasMargin);
 
+// True when the view describes an 8-bit atlas with a non-empty table whose
+// every cell (h rows from its top, its width from the margin column) lies
+// inside the atlas and no wider than maxGlyphWidth. Atlases from
+// renderGlyphAtlas always pass; the walk checks views from elsewhere.
+bool atlasViewIsUsable(const AtlasView& view);
+
 // Renders the 95 printable characters of `font` into a new atlas. None when
-// the font's metrics are unusable or memory runs out.
+// the font's metrics are unusable (no height, no width, an atlas too large
+// to hold, or cells too short for the margin) or memory runs out. A
+// character measured wider than the atlas right of the margin gets the
+// width that fits (it is drawn clipped there); a negative measure counts 0.
 std::optional<BuiltAtlas> renderGlyphAtlas(const GlyphRenderer& font, int32_t margin = kAtlasMargin);
 
 }  // namespace morvel

@@ -57,6 +57,21 @@ public:
     // point size. Returns false when no font could be made (the old font
     // stays).
     bool setDefaultFont(const std::string& face, int32_t points, int32_t weight);
+    // The same with the description's italic flag set when `italic` (the
+    // converter's --italic); the point size stays `points`.
+    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight, bool italic)
+    {
+        if (!setDefaultFont(face, points, weight))
+            return false;
+        if (!italic)
+            return true;
+        LogFont description = fontDescription_;
+        description.lfItalic = 1;
+        if (!applyFontDescription(description))
+            return false;
+        pointSize_ = points;
+        return true;
+    }
     // Takes a description chosen in a font dialog: makes the font and sets
     // the point size from |lfHeight|. Returns false when no font could be made.
     bool applyFontDescription(const LogFont& description);
@@ -82,6 +97,8 @@ public:
     // Walks the working image; `blackLevel` is the slider's position, shown in
     // the footer. `displayName` names the picture in the footer.
     void generateTextImage(int32_t blackLevel);
+    // The choosers on the working image and atlas; the space (0) when either
+    // is missing or the h x m block at (x, y) does not lie inside the picture.
     int32_t correlationScore(int32_t x, int32_t y) const;
     int32_t differenceScore(int32_t x, int32_t y) const;
 
@@ -109,8 +126,11 @@ public:
 
 private:
     EngineObserver* observer_;
-    EngineObserver silent_;
+    mutable EngineObserver silent_;  // stands in when there is no observer
     EngineObserver& events() const;
+    // True when the h x m block at (x, y) lies inside the working image and
+    // the atlas can be compared against it.
+    bool blockFits(int32_t x, int32_t y) const;
 
     int dpi_;
     LogFont fontDescription_{};

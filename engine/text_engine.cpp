@@ -1,0 +1,210 @@
+#include "engine/text_engine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "engine/black_level.h"
+#include "engine/blur.h"
+#include "platform/font.h"
+#include "platform/glyph_renderer.h"
+
+namespace morvel {
+
+TextEngine::TextEngine(EngineObserver* observer, int dpi) : observer_(observer), dpi_(dpi)
+{
+    std::memset(&fontDescription_, 0, sizeof fontDescription_);
+}
+
+TextEngine::~TextEngine() = default;
+
+EngineObserver& TextEngine::events() const
+{
+    return observer_ ? *observer_ : silent_;
+}
+
+const Font* TextEngine::font() const
+{
+    return font_;
+}
+
+bool TextEngine::setDefaultFont(const std::string& face, int32_t points, int32_t weight)
+{
+    // A size that names no height (none, negative, or too large for 32 bits)
+    // makes no font.
+    const int32_t pixels = points > 0 ? mulDiv(points, dpi_, 72) : -1;
+    if (pixels < 0)
+        return false;
+
+    LogFont description;
+    std::memset(&description, 0, sizeof description);
+    description.lfOutPrecision = 3;   // stroke precision
+    description.lfClipPrecision = 2;  // stroke precision
+    description.lfQuality = 1;        // draft quality
+    setFaceName(description, face);
+    // Negative: the height names the character height without internal leading.
+    description.lfHeight = -pixels;
+    description.lfWeight = weight;
+
+    std::unique_ptr<Font> made = Font::create(description, dpi_);
+    if (!made)
+        return false;  // the old description, font and point size stay together
+    fontDescription_ = description;
+    font_ = made.get();
+    renderer_ = std::move(made);
+    pointSize_ = points;
+    events().fontChanged();
+    return true;
+}
+
+bool TextEngine::applyFontDescription(const LogFont& description)
+{
+    // |lfHeight| must be representable for the point-size rule.
+    if (description.lfHeight == std::numeric_limits<int32_t>::min())
+        return false;
+    std::unique_ptr<Font> made = Font::create(description, dpi_);
+    if (!made)
+        return false;
+    fontDescription_ = description;
+    // The description may come without a terminator; the face name is read as
+    // a string everywhere else.
+    fontDescription_.lfFaceName[kFaceNameSize - 1] = '\0';
+    font_ = made.get();
+    renderer_ = std::move(made);
+    pointSize_ = mulDiv(std::abs(description.lfHeight), 72, dpi_);
+    events().fontChanged();
+    return true;
+}
+
+void TextEngine::useRenderer(std::unique_ptr<GlyphRenderer> renderer, const std::string& faceName, int32_t pointSize)
+{
+    renderer_ = std::move(renderer);
+    font_ = nullptr;
+    setFaceName(fontDescription_, faceName);
+    pointSize_ = pointSize;
+}
+
+void TextEngine::buildGlyphAtlas()
+{
+    // Without a font, or when the atlas cannot be made (unusable metrics, no
+    // memory), the previous atlas, table and blur count stay in force: the
+    // matching steps need a complete atlas and table or none at all.
+    if (!renderer_)
+        return;
+    std::optional<BuiltAtlas> built = renderGlyphAtlas(*renderer_, atlasMargin_);
+    if (!built)
+        return;
+
+    atlas_ = std::move(built->atlas);
+    glyphs_ = std::move(built->glyphs);
+    glyphCount_ = static_cast<int32_t>(glyphs_.size());
+    cellHeight_ = built->cellHeight;
+    maxGlyphWidth_ = built->maxGlyphWidth;
+    blurCount_ = 0;
+
+    events().atlasRebuilt();
+    events().statusText(1, "0");
+    char status[64];
+    std::snprintf(status, sizeof status, " %d", static_cast<int>(pointSize_));
+    events().statusText(0, faceName() + status);
+}
+
+void TextEngine::blurFont()
+{
+    if (!atlas_)
+        return;
+    blurImage(atlas_.get());
+    ++blurCount_;
+    events().statusText(1, std::to_string(blurCount_));
+    events().atlasBlurred();
+}
+
+void TextEngine::updateBlackLevelRange()
+{
+    if (!atlas_)
+        return;
+    blackLevelRange_ = darkestCellMean(atlasView());
+    events().blackLevelRangeChanged(blackLevelRange_);
+}
+
+void TextEngine::setSourceImage(ImageHandle source)
+{
+    source_ = std::move(source);
+}
+
+void TextEngine::applyBlackLevel(int32_t level)
+{
+    if (!source_ || level < 0 || level > 255)
+        return;
+    // When the stretched copy cannot be made the old working image is dropped
+    // all the same: it may belong to an earlier picture or level, and
+    // generating from it would mislabel the text.
+    working_ = stretchToBlackLevel(*source_, level);
+    events().workingImageChanged();
+}
+
+void TextEngine::generateTextImage(int32_t blackLevel)
+{
+    if (!working_) {
+        events().textChanged(std::string());
+        return;
+    }
+    if (!atlas_)
+        return;
+
+    events().generationStarted();
+    widest_ = 0;
+    outputText_.clear();
+
+    const TextFooter footer{displayName_, pointSize_, faceName(), blurCount_, blackLevel};
+    GeneratedText generated = generateText(*working_, atlasView(), matchMode_, &footer,
+                                           [this](const std::string& soFar) { events().textChanged(soFar); });
+    outputText_ = std::move(generated.text);
+    widest_ = generated.widest;
+    events().textChanged(outputText_);
+    events().generationFinished();
+
+    char status[64];
+    std::snprintf(status, sizeof status, "%d characters wide", static_cast<int>(widest_));
+    events().statusText(2, status);
+}
+
+bool TextEngine::blockFits(int32_t x, int32_t y) const
+{
+    if (!working_ || !working_->rows || working_->header.biBitCount != 8 || !atlasViewIsUsable(atlasView()))
+        return false;
+    return x >= 0 && y >= 0 && int64_t{x} + maxGlyphWidth_ <= working_->header.biWidth &&
+           int64_t{y} + cellHeight_ <= working_->rowCount;
+}
+
+int32_t TextEngine::correlationScore(int32_t x, int32_t y) const
+{
+    // Outside the picture, or with nothing to compare, the space.
+    if (!blockFits(x, y))
+        return 0;
+    return morvel::correlationScore(*working_, atlasView(), x, y);
+}
+
+int32_t TextEngine::differenceScore(int32_t x, int32_t y) const
+{
+    if (!blockFits(x, y))
+        return 0;
+    return morvel::differenceScore(*working_, atlasView(), x, y);
+}
+
+AtlasView TextEngine::atlasView() const
+{
+    AtlasView view;
+    if (!atlas_)
+        return view;
+    view.atlas = atlas_.get();
+    view.glyphs = glyphs_.data();
+    view.glyphCount = glyphCount_;
+    view.cellHeight = cellHeight_;
+    view.maxGlyphWidth = maxGlyphWidth_;
+    view.margin = atlasMargin_;
+    return view;
+}
+
+}  // namespace morvel

@@ -1,0 +1,176 @@
+#include "image/jpeg_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "image/file_bytes.h"
+
+namespace morvel {
+namespace {
+
+// Memory the library may use for its own whole-image buffers (the coefficient
+// store of progressive and multi-scan files). A progressive 4:2:0 colour photo
+// needs about 3 bytes per pixel there, so 256 MiB covers pictures of some 85
+// megapixels, while a small file declaring a huge progressive picture is
+// refused instead of taking gigabytes.
+constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
+
+// Progressive files with thousands of tiny scans take quadratic time to
+// decode. Real encoders write a dozen scans at most; 500 is the limit the
+// library's own TurboJPEG interface applies when asked to limit scans.
+constexpr int kMaxScans = 500;
+
+// The library's error manager followed by the reader's recovery point. The
+// library only knows the first member; jpegErrorExit finds the rest through it.
+struct JpegErrorManager {
+    jpeg_error_mgr manager;
+    std::jmp_buf jumpTarget;
+};
+
+// Replaces the library's error_exit: report the message the library's default
+// way (standard error), then return to the reader's recovery point. Never
+// returns into the library.
+[[noreturn]] void jpegErrorExit(j_common_ptr cinfo)
+{
+    (*cinfo->err->output_message)(cinfo);
+    auto* errors = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    std::longjmp(errors->jumpTarget, 1);
+}
+
+struct ScanLimitMonitor {
+    jpeg_progress_mgr progress;
+    JpegErrorManager* errors;
+};
+
+void limitScans(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor)
+        return;
+    auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (dinfo->input_scan_number > kMaxScans) {
+        std::fprintf(stderr, "JPEG file has more than %d scans\n", kMaxScans);
+        auto* monitor = reinterpret_cast<ScanLimitMonitor*>(cinfo->progress);
+        std::longjmp(monitor->errors->jumpTarget, 1);
+    }
+}
+
+// Decodes the JPEG stream in `file` to an 8-bit gray record. Kept free of C++
+// objects with destructors: a library error jumps back into this frame with
+// longjmp, which would skip them. Everything that must survive the jump is
+// either outside this frame (the file, owned by the caller) or volatile.
+ImageRecord* decodeJpegStream(FILE* file)
+{
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager errors;
+    ScanLimitMonitor monitor;
+    ImageRecord* volatile record = nullptr;
+
+    cinfo.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegErrorExit;
+
+    if (setjmp(errors.jumpTarget)) {
+        // A library error: the library is not entered again except to be
+        // destroyed, which is what its error recovery expects.
+        jpeg_destroy_decompress(&cinfo);
+        freeImageRecord(record);
+        return nullptr;
+    }
+
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kJpegLibraryMemory;
+    monitor.progress = {};
+    monitor.progress.progress_monitor = limitScans;
+    monitor.errors = &errors;
+    cinfo.progress = &monitor.progress;
+
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_GRAYSCALE;
+
+    // Refuse a declared size whose pixel block would pass the limit before the
+    // library starts decoding, so a small file cannot demand a huge block.
+    jpeg_calc_output_dimensions(&cinfo);
+    if (cinfo.output_components != 1 || cinfo.output_width == 0 || cinfo.output_height == 0 ||
+        imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > kMaxPixelBytes) {
+        std::fprintf(stderr, "JPEG picture of %u x %u pixels is too large\n", cinfo.output_width,
+                     cinfo.output_height);
+        jpeg_destroy_decompress(&cinfo);
+        return nullptr;
+    }
+
+    jpeg_start_decompress(&cinfo);
+
+    const auto width = static_cast<int32_t>(cinfo.output_width);
+    const auto height = static_cast<int32_t>(cinfo.output_height);
+    ImageRecord* made = createImageRecord();
+    record = made;
+    if (!made || !shapeImageRecord(made, width, height, 8 * cinfo.output_components)) {
+        jpeg_destroy_decompress(&cinfo);
+        freeImageRecord(made);
+        return nullptr;
+    }
+
+    // The row being decoded is the library's own scanline counter, so a row
+    // index can never run past the table.
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = made->rows[cinfo.output_scanline];
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+            // The stdio source never suspends; no progress means a broken
+            // stream, not a picture.
+            jpeg_destroy_decompress(&cinfo);
+            freeImageRecord(made);
+            return nullptr;
+        }
+    }
+
+    // An error here (damage after the last row) still jumps to the recovery
+    // point and gives no picture.
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+
+    if (made->header.biBitCount == 8)
+        setGrayColorTable(made);
+    return made;
+}
+
+}  // namespace
+
+ImageHandle readJpegFile(const std::string& path)
+{
+    if (!isRegularFile(path)) {
+        std::fprintf(stderr, "can't open %s\n", path.c_str());
+        return nullptr;
+    }
+    // Opened without blocking and checked again on the open descriptor: a
+    // pipe or device put in the file's place after the check above must not
+    // hang the reader or be read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "can't open %s\n", path.c_str());
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        std::fprintf(stderr, "can't open %s\n", path.c_str());
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        std::fprintf(stderr, "can't open %s\n", path.c_str());
+        return nullptr;
+    }
+    ImageHandle image(decodeJpegStream(file));
+    std::fclose(file);
+    return image;
+}
+
+}  // namespace morvel

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include <fontconfig/fontconfig.h>
+
+#include "image/image_record.h"
+#include "platform/font.h"
+#include "platform/log_font.h"
+
+using namespace morvel;
+
+namespace {
+
+LogFont describe(const std::string& face, int32_t height, int32_t weight = 400)
+{
+    LogFont font{};
+    font.lfHeight = height;
+    font.lfWeight = weight;
+    setFaceName(font, face);
+    return font;
+}
+
+// Whether fontconfig lists `family` as installed (exact family name). A
+// configuration of its own, released afterwards, keeps the check apart from
+// the one the font layer loads.
+bool installed(const std::string& family)
+{
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
+    FcFontSet* set = FcFontList(config, pattern, objects);
+    const bool found = set && set->nfont > 0;
+    if (set)
+        FcFontSetDestroy(set);
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
+    return found;
+}
+
+void expectMonospaced(const Font& font)
+{
+    const int32_t advance = font.advanceWidth(' ');
+    EXPECT_GT(advance, 0);
+    for (int code = 32; code <= 126; ++code)
+        EXPECT_EQ(font.advanceWidth(static_cast<char>(code)), advance) << "character " << code;
+    EXPECT_EQ(font.textMetrics().maxCharWidth, advance);
+}
+
+ImageHandle filledGray(int32_t width, int32_t rows, uint8_t value)
+{
+    ImageHandle image = makeGrayImage(width, rows);
+    if (image) {
+        for (int32_t r = 0; r < rows; ++r)
+            std::memset(image->rows[r], value, static_cast<size_t>(width));
+    }
+    return image;
+}
+
+}  // namespace
+
+TEST(MulDiv, RoundsToNearestWithHalvesAwayFromZero)
+{
+    EXPECT_EQ(mulDiv(9, 96, 72), 12);
+    EXPECT_EQ(mulDiv(13, 72, 96), 10);  // 9.75
+    EXPECT_EQ(mulDiv(-13, 72, 96), -10);
+    EXPECT_EQ(mulDiv(10, 72, 96), 8);   // 7.5 goes up
+    EXPECT_EQ(mulDiv(-10, 72, 96), -8); // -7.5 goes down
+    EXPECT_EQ(mulDiv(10, -72, 96), -8);
+    EXPECT_EQ(mulDiv(10, 72, -96), -8);
+    EXPECT_EQ(mulDiv(-10, -72, -96), -8);
+    EXPECT_EQ(mulDiv(-10, -72, 96), 8);
+    EXPECT_EQ(mulDiv(7, 1, 3), 2);      // 2.33 goes down
+    EXPECT_EQ(mulDiv(-7, 1, 3), -2);
+    EXPECT_EQ(mulDiv(0, 5, 7), 0);
+}
+
+TEST(MulDiv, UsesTheExactProductAndRefusesWhatDoesNotFit)
+{
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(mulDiv(kMax, kMax, kMax), kMax);  // the product needs 62 bits
+    EXPECT_EQ(mulDiv(kMin, kMin, kMin), kMin);
+    EXPECT_EQ(mulDiv(kMin, 1, 1), kMin);
+    EXPECT_EQ(mulDiv(kMin, -1, 1), -1);  // 2^31 does not fit
+    EXPECT_EQ(mulDiv(kMax, 2, 1), -1);
+    EXPECT_EQ(mulDiv(kMax, kMax, 2), -1);
+    EXPECT_EQ(mulDiv(5, 7, 0), -1);
+    EXPECT_EQ(mulDiv(0, 0, 0), -1);
+}
+
+TEST(LogFontName, KeepsAtMost31CharactersAndTheTerminator)
+{
+    LogFont font{};
+    std::memset(font.lfFaceName, 'x', sizeof font.lfFaceName);
+    const std::string longName(40, 'A');
+    setFaceName(font, longName);
+    EXPECT_EQ(std::string(font.lfFaceName), std::string(31, 'A'));
+    EXPECT_EQ(font.lfFaceName[31], '\0');
+
+    setFaceName(font, "Mono");
+    EXPECT_STREQ(font.lfFaceName, "Mono");
+    for (size_t i = 4; i < sizeof font.lfFaceName; ++i)
+        EXPECT_EQ(font.lfFaceName[i], '\0');
+}
+
+TEST(Font, MissingDefaultFaceResolvesToAnInstalledMonospacedFace)
+{
+    auto font = Font::create(describe("Lucida Console", -12));
+    ASSERT_TRUE(font);
+    EXPECT_TRUE(font->isSubstitute());
+    EXPECT_EQ(font->requestedFace(), "Lucida Console");
+    EXPECT_NE(font->faceUsed(), "Lucida Console");
+    EXPECT_TRUE(installed(font->faceUsed())) << font->faceUsed();
+    EXPECT_FALSE(font->filePath().empty());
+    EXPECT_EQ(font->pixelSize(), 12);
+    expectMonospaced(*font);
+}
+
+TEST(Font, InstalledFaceIsUsedAsIs)
+{
+    ASSERT_TRUE(installed("DejaVu Sans Mono"));
+    // The name matches without regard to case, and a bold weight keeps the
+    // family.
+    for (const char* name : {"DejaVu Sans Mono", "dejavu sans mono"}) {
+        for (int32_t weight : {0, 400, 700}) {
+            auto font = Font::create(describe(name, -12, weight));
+            ASSERT_TRUE(font) << name << " " << weight;
+            EXPECT_FALSE(font->isSubstitute()) << name << " " << weight;
+            EXPECT_EQ(font->faceUsed(), "DejaVu Sans Mono");
+            expectMonospaced(*font);
+        }
+    }
+    auto proportional = Font::create(describe("DejaVu Sans", -12));
+    ASSERT_TRUE(proportional);
+    EXPECT_FALSE(proportional->isSubstitute());
+    EXPECT_LT(proportional->advanceWidth('i'), proportional->advanceWidth('M'));
+    EXPECT_GE(proportional->textMetrics().maxCharWidth, proportional->advanceWidth('M'));
+}
+
+TEST(Font, NegativeHeightIsTheEmAndPositiveHeightTheCell)
+{
+    for (const char* face : {"DejaVu Sans Mono", "DejaVu Serif", "Lucida Console"}) {
+        auto em = Font::create(describe(face, -20));
+        ASSERT_TRUE(em) << face;
+        EXPECT_EQ(em->pixelSize(), 20);
+        // The cell holds the ascender and descender: taller than the em.
+        EXPECT_GT(em->textMetrics().height, 20) << face;
+
+        for (int32_t cell = 6; cell <= 48; ++cell) {
+            auto font = Font::create(describe(face, cell));
+            ASSERT_TRUE(font) << face << " " << cell;
+            EXPECT_EQ(font->textMetrics().height, cell) << face;
+            EXPECT_LT(font->pixelSize(), cell) << face;
+        }
+    }
+    // Height 0 is the default 9 points.
+    auto standard = Font::create(describe("DejaVu Sans Mono", 0));
+    ASSERT_TRUE(standard);
+    EXPECT_EQ(standard->pixelSize(), 12);
+}
+
+TEST(Font, RefusesUnusableSizes)
+{
+    EXPECT_FALSE(Font::create(describe("DejaVu Sans Mono", -2049)));
+    EXPECT_FALSE(Font::create(describe("DejaVu Sans Mono", std::numeric_limits<int32_t>::min())));
+    EXPECT_FALSE(Font::create(describe("DejaVu Sans Mono", std::numeric_limits<int32_t>::max())));
+    EXPECT_FALSE(Font::create(describe("DejaVu Sans Mono", -12), 0));
+    EXPECT_TRUE(Font::create(describe("DejaVu Sans Mono", -2048)));
+}
+
+TEST(Font, ReadsAtMost31CharactersOfAnUnterminatedName)
+{
+    LogFont description = describe("", -12);
+    std::memset(description.lfFaceName, 'Q', sizeof description.lfFaceName);
+    auto font = Font::create(description);
+    ASSERT_TRUE(font);
+    EXPECT_EQ(font->requestedFace(), std::string(31, 'Q'));
+    EXPECT_TRUE(font->isSubstitute());
+}
+
+TEST(Font, DrawsInkInsideThePaperFilledCell)
+{
+    auto font = Font::create(describe("Lucida Console", -12));
+    ASSERT_TRUE(font);
+    const TextMetrics metrics = font->textMetrics();
+    const int32_t x = 5;
+    const int32_t y = 4;
+    ImageHandle raster = filledGray(40, metrics.height + 12, 100);
+    ASSERT_TRUE(raster);
+    auto insideCell = [&](int32_t col, int32_t row, char c) {
+        return col >= x && col < x + font->advanceWidth(c) && row >= y && row < y + metrics.height;
+    };
+
+    font->drawChar(*raster, x, y, ' ');
+    for (int32_t row = 0; row < raster->rowCount; ++row)
+        for (int32_t col = 0; col < raster->header.biWidth; ++col)
+            ASSERT_EQ(raster->rows[row][col], insideCell(col, row, ' ') ? 255 : 100) << col << "," << row;
+
+    raster = filledGray(40, metrics.height + 12, 100);
+    font->drawChar(*raster, x, y, 'M');
+    int darkest = 255;
+    int inked = 0;
+    for (int32_t row = 0; row < raster->rowCount; ++row) {
+        for (int32_t col = 0; col < raster->header.biWidth; ++col) {
+            const uint8_t value = raster->rows[row][col];
+            if (!insideCell(col, row, 'M')) {
+                ASSERT_EQ(value, 100) << col << "," << row;
+                continue;
+            }
+            darkest = std::min<int>(darkest, value);
+            inked += value < 128;
+        }
+    }
+    EXPECT_LE(darkest, 16);
+    EXPECT_GE(inked, 10);
+    // The baseline sits at y + ascent: the bottom cell rows belong to the
+    // descent and 'M' leaves them blank.
+    for (int32_t col = x; col < x + font->advanceWidth('M'); ++col)
+        EXPECT_EQ(raster->rows[y + metrics.height - 1][col], 255);
+}
+
+TEST(Font, DrawingAtOrPastTheEdgesStaysInsideTheRecord)
+{
+    auto font = Font::create(describe("DejaVu Sans Mono", -14));
+    ASSERT_TRUE(font);
+    const int32_t advance = font->advanceWidth('W');
+    const int32_t height = font->textMetrics().height;
+
+    // The raster proper is a window into a larger record whose rows are
+    // handed over with their true pitch; the frame around it must survive.
+    constexpr int32_t kFrame = 8;
+    constexpr int32_t kWidth = 21;
+    constexpr int32_t kRows = 19;
+    ImageHandle outer = filledGray(kWidth + 2 * kFrame, kRows + 2 * kFrame, 77);
+    ASSERT_TRUE(outer);
+    ImageHandle inner = makeGrayImage(kWidth, kRows);
+    ASSERT_TRUE(inner);
+    for (int32_t r = 0; r < kRows; ++r)
+        inner->rows[r] = outer->rows[r + kFrame] + kFrame;
+
+    const int32_t far = std::numeric_limits<int32_t>::max();
+    const int32_t nearFar = std::numeric_limits<int32_t>::min();
+    const int32_t positions[] = {nearFar, -advance - 3, -advance, -advance + 1, -1, 0, 3, kWidth - advance,
+                                 kWidth - 1, kWidth, kWidth + 5, far};
+    const int32_t rows[] = {nearFar, -height - 2, -height + 1, -3, 0, 4, kRows - height, kRows - 2, kRows, far};
+    for (char c : {'W', '@', '_', 'j', '|'}) {
+        for (int32_t x : positions)
+            for (int32_t y : rows)
+                font->drawChar(*inner, x, y, c);
+    }
+    // Restore the record's own table before it is freed.
+    for (int32_t r = 0; r < kRows; ++r)
+        inner->rows[r] = inner->pixels + r * imageRowPitch(kWidth, 8);
+
+    int changed = 0;
+    for (int32_t row = 0; row < outer->rowCount; ++row) {
+        for (int32_t col = 0; col < outer->header.biWidth; ++col) {
+            const bool inside = row >= kFrame && row < kFrame + kRows && col >= kFrame && col < kFrame + kWidth;
+            if (inside)
+                changed += outer->rows[row][col] != 77;
+            else
+                ASSERT_EQ(outer->rows[row][col], 77) << col << "," << row;
+        }
+    }
+    EXPECT_GT(changed, 0);
+}
+
+TEST(Font, IgnoresRecordsItCannotDrawInto)
+{
+    auto font = Font::create(describe("DejaVu Sans Mono", -12));
+    ASSERT_TRUE(font);
+    ImageHandle color(createImageRecord());
+    ASSERT_TRUE(color);
+    ASSERT_TRUE(shapeImageRecord(color.get(), 8, 8, 24));
+    std::memset(color->pixels, 9, static_cast<size_t>(recordPitch(*color) * 8));
+    font->drawChar(*color, 0, 0, 'M');
+    for (int64_t i = 0; i < recordPitch(*color) * 8; ++i)
+        ASSERT_EQ(color->pixels[i], 9);
+
+    ImageHandle empty(createImageRecord());
+    ASSERT_TRUE(empty);
+    font->drawChar(*empty, 0, 0, 'M');  // no rows: nothing to do
+}
