@@ -25,7 +25,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct JpegSpec {
+struct JpegParams {
     int width = 8;
     int height = 8;
     J_COLOR_SPACE input = JCS_GRAYSCALE;  // what the samples are
@@ -40,7 +40,7 @@ struct JpegSpec {
 };
 
 // A JPEG made with the library's own compressor.
-Bytes makeJpeg(const JpegSpec& spec, jpeg_scan_info* scans = nullptr, int scanCount = 0)
+Bytes makeJpeg(const JpegParams& params, jpeg_scan_info* scans = nullptr, int scanCount = 0)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
@@ -49,27 +49,27 @@ Bytes makeJpeg(const JpegSpec& spec, jpeg_scan_info* scans = nullptr, int scanCo
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = spec.input;
+    cinfo.image_width = static_cast<JDIMENSION>(params.width);
+    cinfo.image_height = static_cast<JDIMENSION>(params.height);
+    cinfo.input_components = params.components;
+    cinfo.in_color_space = params.input;
     jpeg_set_defaults(&cinfo);
-    if (spec.stored != JCS_UNKNOWN)
-        jpeg_set_colorspace(&cinfo, spec.stored);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.progressive)
+    if (params.stored != JCS_UNKNOWN)
+        jpeg_set_colorspace(&cinfo, params.stored);
+    jpeg_set_quality(&cinfo, params.quality, TRUE);
+    if (params.progressive)
         jpeg_simple_progression(&cinfo);
     if (scans) {
         cinfo.scan_info = scans;
         cinfo.num_scans = scanCount;
     }
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(static_cast<size_t>(spec.width * spec.components));
+    std::vector<uint8_t> row(static_cast<size_t>(params.width * params.components));
     while (cinfo.next_scanline < cinfo.image_height) {
         const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < spec.width; ++x)
-            for (int c = 0; c < spec.components; ++c)
-                row[static_cast<size_t>(x * spec.components + c)] = spec.sample(x, y, c);
+        for (int x = 0; x < params.width; ++x)
+            for (int c = 0; c < params.components; ++c)
+                row[static_cast<size_t>(x * params.components + c)] = params.sample(x, y, c);
         JSAMPROW rowPointer = row.data();
         jpeg_write_scanlines(&cinfo, &rowPointer, 1);
     }
@@ -165,11 +165,11 @@ int rowMean(const ImageRecord& r, int y)
 TEST_F(JpegReader, GrayPictureLoadsTopDownWithGrayTable)
 {
     // Dark at the top, light at the bottom: row 0 of the record must be dark.
-    JpegSpec spec;
-    spec.width = 24;
-    spec.height = 40;
-    spec.sample = [](int, int y, int) { return static_cast<uint8_t>(y * 6); };
-    const std::string path = write("ramp.jpg", makeJpeg(spec));
+    JpegParams params;
+    params.width = 24;
+    params.height = 40;
+    params.sample = [](int, int y, int) { return static_cast<uint8_t>(y * 6); };
+    const std::string path = write("ramp.jpg", makeJpeg(params));
 
     ImageHandle image = readJpegFile(path);
     ASSERT_TRUE(image);
@@ -186,14 +186,14 @@ TEST_F(JpegReader, ColourPicturesLoadAsTheirLuminance)
     // (the usual case) or plain RGB, which the library converts to gray too.
     for (J_COLOR_SPACE stored : {JCS_YCbCr, JCS_RGB}) {
         SCOPED_TRACE(stored == JCS_RGB ? "RGB-coded" : "YCbCr");
-        JpegSpec spec;
-        spec.width = 16;
-        spec.height = 16;
-        spec.input = JCS_RGB;
-        spec.components = 3;
-        spec.stored = stored;
-        spec.sample = [](int, int, int c) { return static_cast<uint8_t>(c == 0 ? 255 : 0); };
-        const std::string path = write("red.jpg", makeJpeg(spec));
+        JpegParams params;
+        params.width = 16;
+        params.height = 16;
+        params.input = JCS_RGB;
+        params.components = 3;
+        params.stored = stored;
+        params.sample = [](int, int, int c) { return static_cast<uint8_t>(c == 0 ? 255 : 0); };
+        const std::string path = write("red.jpg", makeJpeg(params));
 
         ImageHandle image = readJpegFile(path);
         ASSERT_TRUE(image);
@@ -207,11 +207,11 @@ TEST_F(JpegReader, ColourPicturesLoadAsTheirLuminance)
 TEST_F(JpegReader, CmykAndYcckPicturesAreRefusedByTheLibrary)
 {
     for (J_COLOR_SPACE stored : {JCS_CMYK, JCS_YCCK}) {
-        JpegSpec spec;
-        spec.input = JCS_CMYK;
-        spec.components = 4;
-        spec.stored = stored;
-        const std::string path = write("cmyk.jpg", makeJpeg(spec));
+        JpegParams params;
+        params.input = JCS_CMYK;
+        params.components = 4;
+        params.stored = stored;
+        const std::string path = write("cmyk.jpg", makeJpeg(params));
         std::string err;
         EXPECT_FALSE(readCapturing(path, &err));
         EXPECT_NE(err.find("Unsupported color conversion request"), std::string::npos) << err;
@@ -222,10 +222,10 @@ TEST_F(JpegReader, RowPitchIsWidthRoundedUpToFourBytes)
 {
     const int64_t pitch[] = {4, 4, 4, 4, 8};
     for (int width = 1; width <= 5; ++width) {
-        JpegSpec spec;
-        spec.width = width;
-        spec.height = 3;
-        const std::string path = write("w" + std::to_string(width) + ".jpg", makeJpeg(spec));
+        JpegParams params;
+        params.width = width;
+        params.height = 3;
+        const std::string path = write("w" + std::to_string(width) + ".jpg", makeJpeg(params));
         ImageHandle image = readJpegFile(path);
         ASSERT_TRUE(image) << "width " << width;
         EXPECT_EQ(recordPitch(*image), pitch[width - 1]) << "width " << width;
@@ -235,10 +235,10 @@ TEST_F(JpegReader, RowPitchIsWidthRoundedUpToFourBytes)
 
 TEST_F(JpegReader, TruncatedFileGivesFullSizePictureAndWarns)
 {
-    JpegSpec spec;
-    spec.width = 64;
-    spec.height = 64;
-    Bytes jpeg = makeJpeg(spec);
+    JpegParams params;
+    params.width = 64;
+    params.height = 64;
+    Bytes jpeg = makeJpeg(params);
     jpeg.resize(jpeg.size() / 2);
     const std::string path = write("cut.jpg", jpeg);
 
@@ -298,9 +298,9 @@ TEST_F(JpegReader, HugeDeclaredSizesAreRefusedWithoutDecoding)
         bool progressive;
     } cases[] = {{65535, 65535, false}, {40000, 40000, false}, {30000, 30000, true}};
     for (const Case& c : cases) {
-        JpegSpec spec;
-        spec.progressive = c.progressive;
-        Bytes jpeg = makeJpeg(spec);
+        JpegParams params;
+        params.progressive = c.progressive;
+        Bytes jpeg = makeJpeg(params);
         setDeclaredSize(jpeg, c.width, c.height);
         const std::string path = write("huge.jpg", jpeg);
         std::string err;
@@ -315,8 +315,8 @@ TEST_F(JpegReader, ErrorAfterTheLastRowStillGivesNothing)
 {
     // A second frame header after the scan is only met by
     // jpeg_finish_decompress, once every row has been delivered.
-    JpegSpec spec;
-    Bytes jpeg = makeJpeg(spec);
+    JpegParams params;
+    Bytes jpeg = makeJpeg(params);
     const size_t sof = sofDimensionsOffset(jpeg) - 5;
     const size_t sofLength = static_cast<size_t>(jpeg[sof + 2] << 8 | jpeg[sof + 3]) + 2;
     ASSERT_EQ(jpeg[jpeg.size() - 2], 0xFF);
@@ -355,15 +355,15 @@ TEST_F(JpegReader, ProgressiveFileWithTooManyScansIsRefused)
         for (int al = 9; al >= 0; --al)
             scan(k, k, al + 1, al);
     }
-    JpegSpec spec;
-    const std::string path = write("many-scans.jpg", makeJpeg(spec, scans.data(), static_cast<int>(scans.size())));
+    JpegParams params;
+    const std::string path = write("many-scans.jpg", makeJpeg(params, scans.data(), static_cast<int>(scans.size())));
     std::string err;
     EXPECT_FALSE(readCapturing(path, &err));
     EXPECT_NE(err.find("more than 500 scans"), std::string::npos) << err;
 
     // The same picture with an ordinary progression loads.
-    spec.progressive = true;
-    EXPECT_TRUE(readJpegFile(write("progressive.jpg", makeJpeg(spec))));
+    params.progressive = true;
+    EXPECT_TRUE(readJpegFile(write("progressive.jpg", makeJpeg(params))));
 }
 
 // The reader must deliver exactly what the library's own command-line
@@ -379,22 +379,22 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
         return static_cast<uint8_t>(((x * 5 + y * 3 + c * 60) & 0xFF) ^ (h & 0x1F));
     };
     {
-        JpegSpec spec;
-        spec.width = 37;
-        spec.height = 23;
-        spec.sample = noise;
-        spec.quality = 85;
-        pictures.push_back(write("gray.jpg", makeJpeg(spec)));
-        spec.input = JCS_RGB;
-        spec.components = 3;
-        pictures.push_back(write("colour.jpg", makeJpeg(spec)));
-        spec.progressive = true;
-        spec.width = 101;
-        spec.height = 67;
-        pictures.push_back(write("progressive.jpg", makeJpeg(spec)));
-        spec.progressive = false;
-        spec.stored = JCS_RGB;
-        pictures.push_back(write("rgb.jpg", makeJpeg(spec)));
+        JpegParams params;
+        params.width = 37;
+        params.height = 23;
+        params.sample = noise;
+        params.quality = 85;
+        pictures.push_back(write("gray.jpg", makeJpeg(params)));
+        params.input = JCS_RGB;
+        params.components = 3;
+        pictures.push_back(write("colour.jpg", makeJpeg(params)));
+        params.progressive = true;
+        params.width = 101;
+        params.height = 67;
+        pictures.push_back(write("progressive.jpg", makeJpeg(params)));
+        params.progressive = false;
+        params.stored = JCS_RGB;
+        pictures.push_back(write("rgb.jpg", makeJpeg(params)));
     }
     // A photo-like picture from ImageMagick, when it is there.
     const std::string plasma = (dir_ / "plasma.jpg").string();
