@@ -1,0 +1,199 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "platform/log_font.h"
+
+namespace morvel::cli {
+
+const char* const kUsageHint = "Usage: morvel-text [options] PICTURE...  (try --help)";
+
+std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t hi) {
+    // Digits only: no blanks, no '+', no hex or octal prefixes, and at most
+    // ten digits so the running value cannot overflow 64 bits.
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size() || text.size() - i > 10) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value < lo || value > hi) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+std::string expandIndex(const std::string& pattern, int index) {
+    const std::string number = std::to_string(index);
+    std::string path;
+    path.reserve(pattern.size() + number.size());
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'd') {
+            path += number;
+            ++i;
+        } else {
+            path += pattern[i];
+        }
+    }
+    return path;
+}
+
+namespace {
+
+// A CLI11 check that accepts a plain decimal number inside lo..hi.
+CLI::Validator decimalIn(int32_t lo, int32_t hi) {
+    const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
+    return CLI::Validator(
+        [lo, hi, range](std::string& text) -> std::string {
+            if (parseDecimal(text, lo, hi)) {
+                return {};
+            }
+            return "\"" + text + "\" is not a whole number in " + range;
+        },
+        "", "decimal " + range);
+}
+
+constexpr const char* kFooterHelp =
+    "Prints, for each PICTURE (GIF or JPEG) in turn, its text image followed by\n"
+    "the footer; an empty line separates the texts of consecutive pictures.\n"
+    "With --save-gray FILE and several pictures, FILE must contain %d, which is\n"
+    "replaced by the picture's position on the command line (1 for the first).\n"
+    "\n"
+    "Exit status: 0 all pictures converted; 1 a picture could not be read or an\n"
+    "output could not be written (the other pictures are still converted);\n"
+    "2 usage error.";
+
+}  // namespace
+
+ParseResult parseOptions(int argc, char** argv) {
+    CLI::App app{"morvel-text: turns GIF and JPEG pictures into text art.", "morvel-text"};
+    app.set_help_flag("--help", "Print this help and exit");
+    app.set_version_flag("--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
+    app.footer(kFooterHelp);
+    app.get_formatter()->column_width(30);
+
+    Options o;
+    std::string points = std::to_string(o.points);
+    std::string weight = std::to_string(o.weight);
+    std::string dpi = std::to_string(o.dpi);
+    std::string blur = std::to_string(o.blur);
+    std::string match = "correlation";
+    std::string blackLevel = std::to_string(o.blackLevel);
+    bool noFooter = false;
+
+    app.add_option("--font", o.face, "Font face (default \"Lucida Console\"; when it is not\ninstalled another face stands in, with a notice)")
+        ->type_name("FACE");
+    app.add_option("--points", points, "Font size in points, 1..1000 (default 9)")
+        ->type_name("N")
+        ->check(decimalIn(kMinPoints, kMaxPoints));
+    app.add_option("--weight", weight, "Font weight, 0..1000, 400 normal, 700 bold (default 400)")
+        ->type_name("N")
+        ->check(decimalIn(kMinWeight, kMaxWeight));
+    app.add_flag("--italic", o.italic, "Italic font");
+    app.add_option("--dpi", dpi, "Resolution the font is rendered at, 1..10000 (default 96)")
+        ->type_name("N")
+        ->check(decimalIn(kMinDpi, kMaxDpi));
+    app.add_option("--blur", blur, "Blur passes over the glyph atlas, 0..1000 (default 3)")
+        ->type_name("N")
+        ->check(decimalIn(kMinBlur, kMaxBlur));
+    app.add_option("--match", match, "Match mode: correlation (default) or difference")
+        ->type_name("MODE")
+        ->check(CLI::IsMember({"correlation", "difference"}).description(""));
+    app.add_option("--black-level", blackLevel,
+                   "Black level 0..255 (default 0), or max: the mean\nlevel of the darkest blurred glyph cell")
+        ->type_name("N|max")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (text == "max" || parseDecimal(text, kMinBlackLevel, kMaxBlackLevel)) {
+                    return {};
+                }
+                return "\"" + text + "\" is neither max nor a whole number in 0..255";
+            },
+            "", "black level"));
+    app.add_flag("--no-footer", noFooter, "Leave out the footer");
+    app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
+    app.add_option("--save-gray", o.saveGray, "Also write each loaded gray picture as a binary PGM")
+        ->type_name("FILE");
+    app.add_option("-o", o.output, "Write the text to FILE (whole or not at all) instead of standard output")
+        ->type_name("FILE");
+    app.add_option("PICTURE", o.pictures, "GIF or JPEG pictures to convert")->type_name("");
+
+    ParseResult result;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return result;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n';
+        return result;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "morvel-text: " << e.what() << '\n' << kUsageHint << '\n';
+        result.exitStatus = 2;
+        return result;
+    }
+
+    auto usageError = [&result](const std::string& message) {
+        std::cerr << "morvel-text: " << message << '\n' << kUsageHint << '\n';
+        result.exitStatus = 2;
+        return result;
+    };
+
+    // The validators above have accepted these texts already.
+    o.points = *parseDecimal(points, kMinPoints, kMaxPoints);
+    o.weight = *parseDecimal(weight, kMinWeight, kMaxWeight);
+    o.dpi = *parseDecimal(dpi, kMinDpi, kMaxDpi);
+    o.blur = *parseDecimal(blur, kMinBlur, kMaxBlur);
+    o.match = match == "difference" ? MatchMode::Difference : MatchMode::Correlation;
+    if (blackLevel == "max") {
+        o.blackLevelMax = true;
+    } else {
+        o.blackLevel = *parseDecimal(blackLevel, kMinBlackLevel, kMaxBlackLevel);
+    }
+    o.footer = !noFooter;
+
+    const int32_t charPixels = mulDiv(o.points, o.dpi, 72);
+    if (charPixels < kMinCharPixels || charPixels > kMaxCharPixels) {
+        return usageError("--points " + std::to_string(o.points) + " at --dpi " + std::to_string(o.dpi) +
+                          " makes characters " + std::to_string(charPixels) + " pixels high; allowed are " +
+                          std::to_string(kMinCharPixels) + ".." + std::to_string(kMaxCharPixels));
+    }
+    if (o.face.empty()) {
+        return usageError("--font: the face name is empty");
+    }
+    if (o.face.size() >= static_cast<size_t>(kFaceNameSize)) {
+        return usageError("--font: the face name is longer than " + std::to_string(kFaceNameSize - 1) +
+                          " characters");
+    }
+    if (o.pictures.empty()) {
+        return usageError("no picture given");
+    }
+    if (o.pictures.size() > 1 && !o.saveGray.empty() && o.saveGray.find("%d") == std::string::npos) {
+        return usageError("--save-gray: with several pictures FILE must contain %d");
+    }
+    if (o.output.empty() && app.count("-o") > 0) {
+        return usageError("-o: the file name is empty");
+    }
+    if (o.saveGray.empty() && app.count("--save-gray") > 0) {
+        return usageError("--save-gray: the file name is empty");
+    }
+    result.options = std::move(o);
+    return result;
+}
+
+}  // namespace morvel::cli

@@ -1,0 +1,60 @@
+// Command-line options of morvel-text: what the user asked for, checked.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/generator.h"
+
+namespace morvel::cli {
+
+// Bounds of the numeric options (inclusive).
+inline constexpr int32_t kMinPoints = 1, kMaxPoints = 1000;
+inline constexpr int32_t kMinWeight = 0, kMaxWeight = 1000;
+inline constexpr int32_t kMinDpi = 1, kMaxDpi = 10000;
+inline constexpr int32_t kMinBlur = 0, kMaxBlur = 1000;
+inline constexpr int32_t kMinBlackLevel = 0, kMaxBlackLevel = 255;
+// The character height points x dpi / 72 must land in this range of pixels:
+// below it there is nothing to draw, above it the atlas (96 cells stacked)
+// grows past a hundred megabytes for no useful text.
+inline constexpr int32_t kMinCharPixels = 1, kMaxCharPixels = 500;
+
+struct Options {
+    std::string face = "Lucida Console";
+    int32_t points = 9;
+    int32_t weight = 400;
+    bool italic = false;
+    int32_t dpi = 96;
+    int32_t blur = 3;
+    MatchMode match = MatchMode::Correlation;
+    int32_t blackLevel = 0;
+    bool blackLevelMax = false;  // use the range computed from the blurred atlas
+    bool footer = true;
+    bool crlf = false;
+    std::string saveGray;  // empty: no PGM written
+    std::string output;    // empty: standard output
+    std::vector<std::string> pictures;
+};
+
+// Parses argv. Returns the options to run with, or the exit status when the
+// program is done: 0 after --help or --version (printed to standard output),
+// 2 after a usage error (message and usage hint on standard error).
+struct ParseResult {
+    std::optional<Options> options;
+    int exitStatus = 0;
+};
+ParseResult parseOptions(int argc, char** argv);
+
+// "Usage: ..." line printed after a usage error.
+extern const char* const kUsageHint;
+
+// A whole decimal number (optional leading '-', digits only) inside lo..hi.
+std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t hi);
+
+// The --save-gray path for the picture with the 1-based `index`: every "%d"
+// in `pattern` replaced by the index; nothing else in the pattern is special.
+std::string expandIndex(const std::string& pattern, int index);
+
+}  // namespace morvel::cli

@@ -1,0 +1,82 @@
+// The converter's text must be exactly what the engine's Generate makes for
+// the same picture and settings, footer and CR LF line ends included.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/text_engine.h"
+#include "image/load_picture.h"
+
+namespace {
+
+const std::string kSamples = std::string(MORVEL_SOURCE_DIR) + "/res/samples/";
+
+std::string runConverter(const std::string& args, int& status)
+{
+    const std::string command = std::string("'") + MORVEL_TEXT_BIN + "' " + args + " 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    if (pipe == nullptr)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+struct Settings {
+    int32_t blur = 3;
+    morvel::MatchMode mode = morvel::MatchMode::Correlation;
+    bool maxBlackLevel = false;
+};
+
+// The window's start-up sequence and Generate, driven directly.
+std::string engineText(const std::string& picture, const Settings& s)
+{
+    morvel::TextEngine engine;
+    EXPECT_TRUE(engine.setDefaultFont("Lucida Console", 9, 400));
+    engine.buildGlyphAtlas();
+    for (int32_t i = 0; i < s.blur; ++i)
+        engine.blurFont();
+    engine.updateBlackLevelRange();
+    engine.setMatchMode(s.mode);
+    const int32_t level = s.maxBlackLevel ? engine.blackLevelRange() : 0;
+    morvel::ImageHandle source = morvel::loadPicture(kSamples + picture);
+    EXPECT_TRUE(source);
+    engine.setSourceImage(std::move(source));
+    engine.applyBlackLevel(level);
+    engine.setDisplayName(picture);
+    engine.generateTextImage(level);
+    return engine.outputText();
+}
+
+TEST(ConverterMatchesEngine, DefaultsOnBothSamples)
+{
+    for (const char* picture : {"sphere.jpg", "hills.gif"}) {
+        int status = -1;
+        const std::string text = runConverter("--crlf '" + kSamples + picture + "'", status);
+        EXPECT_EQ(status, 0) << picture;
+        EXPECT_EQ(text, engineText(picture, Settings{})) << picture;
+    }
+}
+
+TEST(ConverterMatchesEngine, DifferenceModeOneBlurMaxBlackLevel)
+{
+    int status = -1;
+    const std::string text =
+        runConverter("--crlf --match difference --blur 1 --black-level max '" + kSamples + "sphere.jpg'", status);
+    EXPECT_EQ(status, 0);
+    Settings s;
+    s.blur = 1;
+    s.mode = morvel::MatchMode::Difference;
+    s.maxBlackLevel = true;
+    EXPECT_EQ(text, engineText("sphere.jpg", s));
+}
+
+}  // namespace

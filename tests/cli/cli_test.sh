@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# Tests of the command-line converter, one behaviour per case:
+#   cli_test.sh MORVEL_TEXT SAMPLE_DIR CASE
+# MORVEL_VERSION in the environment is the version --version must print.
+set -uo pipefail
+
+bin=$1
+samples=$2
+case_name=$3
+
+jpg="$samples/sphere.jpg"
+gif="$samples/hills.gif"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# expect_status WANT ARGS... : runs the converter, output in $tmp/out and
+# $tmp/err, and checks its exit status.
+expect_status() {
+  local want=$1
+  shift
+  "$bin" "$@" >"$tmp/out" 2>"$tmp/err"
+  local got=$?
+  if [ "$got" -ne "$want" ]; then
+    fail "morvel-text $* exited $got, expected $want; stderr: $(head -c 400 "$tmp/err")"
+  fi
+}
+# Fails unless file $1 contains the line $2 exactly.
+expect_line() {
+  grep -qxF -- "$2" "$1" || fail "$1 lacks the line: $2"
+}
+# The listing of a directory, hidden files included.
+listing() { ls -A "$1" | tr '\n' ' '; }
+
+case "$case_name" in
+
+help)
+  expect_status 0 --help
+  for opt in --font --points --weight --italic --dpi --blur --match --black-level \
+             --no-footer --crlf --save-gray -o --help --version PICTURE; do
+    grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
+  done
+  grep -q "Exit status" "$tmp/out" || fail "--help does not explain the exit status"
+  [ -s "$tmp/err" ] && fail "--help wrote to stderr"
+  ;;
+
+version)
+  expect_status 0 --version
+  [ "$(cat "$tmp/out")" = "morvel-text ${MORVEL_VERSION:-?}" ] ||
+    fail "--version printed '$(cat "$tmp/out")', expected 'morvel-text ${MORVEL_VERSION:-?}'"
+  ;;
+
+exit-codes)
+  # All pictures converted.
+  expect_status 0 "$jpg" "$gif"
+  # One good and one missing picture: the good one is still converted.
+  expect_status 1 "$tmp/missing.gif" "$jpg"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif"
+  grep -qxF "sphere.jpg" "$tmp/out" || fail "the good picture after a missing one was not converted"
+  # A file neither decoder reads.
+  printf 'not a picture at all\n' >"$tmp/text.jpg"
+  expect_status 1 "$tmp/text.jpg"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg"
+  [ -s "$tmp/out" ] && fail "a failed picture produced text"
+  # Usage errors: each gives 2, a message and the usage hint, and no text.
+  usage_errors=(
+    ""                       # no picture at all
+    "--bogus $jpg"
+    "--points 0 $jpg"        "--points 1001 $jpg"    "--points 9x $jpg"
+    "--points 0x10 $jpg"     "--points  $jpg"        "--points -3 $jpg"
+    "--weight 1001 $jpg"     "--weight -1 $jpg"
+    "--dpi 0 $jpg"           "--dpi 10001 $jpg"      "--dpi abc $jpg"
+    "--blur -1 $jpg"         "--blur 1001 $jpg"      "--blur 99999999999 $jpg"
+    "--match best $jpg"
+    "--black-level 256 $jpg" "--black-level -1 $jpg" "--black-level maximum $jpg"
+    "--points 1000 --dpi 10000 $jpg"
+    "--points 1 --dpi 10 $jpg"
+    "--save-gray $tmp/g.pgm $jpg $gif"
+  )
+  for args in "${usage_errors[@]}"; do
+    # shellcheck disable=SC2086  # word splitting of the prepared arguments is wanted
+    expect_status 2 $args
+    grep -q "^Usage: morvel-text" "$tmp/err" || fail "no usage hint for: $args"
+    grep -q "^morvel-text: " "$tmp/err" || fail "no error message for: $args"
+    [ -s "$tmp/out" ] && fail "text printed despite the usage error: $args"
+  done
+  # Bounds themselves are accepted.
+  expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
+  expect_status 0 --weight 0 --black-level 255 "$gif"
+  expect_status 0 --weight 1000 --blur 1 --black-level max "$gif"
+  ;;
+
+text-format)
+  # LF by default; --crlf gives the engine's CR LF text, the same otherwise.
+  expect_status 0 "$jpg"
+  cp "$tmp/out" "$tmp/lf"
+  expect_status 0 --crlf "$jpg"
+  cp "$tmp/out" "$tmp/crlf"
+  grep -q $'\r' "$tmp/lf" && fail "the default output holds CR"
+  [ "$(grep -c $'\r$' "$tmp/crlf")" -eq "$(wc -l <"$tmp/crlf")" ] || fail "--crlf: not every line ends in CR LF"
+  tr -d '\r' <"$tmp/crlf" | cmp -s - "$tmp/lf" || fail "--crlf output without its CRs differs from the LF output"
+  # Only printable ASCII besides the line ends.
+  LC_ALL=C grep -q '[^ -~]' "$tmp/lf" && fail "output holds characters outside printable ASCII"
+  # The footer: two empty lines, the display name (last path component),
+  # point size and face, blur count and black level.
+  tail -n 5 "$tmp/lf" >"$tmp/footer"
+  printf '\n\nsphere.jpg\n' | cmp -s - <(head -n 3 "$tmp/footer") || fail "footer start: $(head -n 3 "$tmp/footer")"
+  expect_line "$tmp/footer" "9 Point Lucida Console"
+  expect_line "$tmp/footer" "(Blur 3, Black Level 0)"
+  # Picture lines: all as long as each other (monospaced default font), a
+  # comfortable terminal width, and not all blank.
+  head -n -5 "$tmp/lf" >"$tmp/lines"
+  widths=$(awk '{ print length($0) }' "$tmp/lines" | sort -u)
+  [ "$(echo "$widths" | wc -l)" -eq 1 ] || fail "picture lines differ in length: $(echo $widths)"
+  [ "$widths" -ge 80 ] && [ "$widths" -le 160 ] || fail "picture lines are $widths characters wide"
+  [ "$(wc -l <"$tmp/lines")" -ge 20 ] || fail "only $(wc -l <"$tmp/lines") picture lines"
+  [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
+  # Options reach the engine and the footer.
+  expect_status 0 --blur 0 --black-level 17 --points 11 "$jpg"
+  expect_line "$tmp/out" "(Blur 0, Black Level 17)"
+  expect_line "$tmp/out" "11 Point Lucida Console"
+  expect_status 0 --black-level max "$jpg"
+  grep -qE '^\(Blur 3, Black Level ([1-9][0-9]*)\)$' "$tmp/out" || fail "--black-level max: $(tail -n 1 "$tmp/out")"
+  expect_status 0 --match difference "$jpg"
+  cmp -s "$tmp/out" "$tmp/lf" && fail "--match difference changed nothing"
+  # The GIF decodes and converts too; the same run twice gives the same text.
+  expect_status 0 "$gif"
+  cp "$tmp/out" "$tmp/gif1"
+  expect_status 0 "$gif"
+  cmp -s "$tmp/out" "$tmp/gif1" || fail "two runs on the GIF differ"
+  expect_line "$tmp/out" "hills.gif"
+  ;;
+
+no-footer)
+  expect_status 0 "$jpg"
+  head -n -5 "$tmp/out" >"$tmp/lines"
+  expect_status 0 --no-footer "$jpg"
+  cmp -s "$tmp/out" "$tmp/lines" || fail "--no-footer is not the text without its five footer lines"
+  expect_status 0 --no-footer --crlf --match difference "$jpg"
+  tr -d '\r' <"$tmp/out" >"$tmp/nf"
+  expect_status 0 --match difference "$jpg"
+  head -n -5 "$tmp/out" | cmp -s - "$tmp/nf" || fail "--no-footer differs in difference mode"
+  ;;
+
+several-pictures)
+  # Each picture's text in turn, one empty line between them.
+  expect_status 0 "$jpg"
+  cp "$tmp/out" "$tmp/a"
+  expect_status 0 "$gif"
+  cp "$tmp/out" "$tmp/b"
+  expect_status 0 "$jpg" "$gif" "$jpg"
+  cat "$tmp/a" <(echo) "$tmp/b" <(echo) "$tmp/a" | cmp -s - "$tmp/out" ||
+    fail "three pictures are not the single texts separated by empty lines"
+  expect_status 1 "$jpg" "$tmp/none" "$gif"
+  cat "$tmp/a" <(echo) "$tmp/b" | cmp -s - "$tmp/out" || fail "a failed picture left a trace in the text"
+  expect_status 0 --no-footer --crlf "$gif" "$gif"
+  [ "$(grep -c $'^\r$' "$tmp/out")" -eq 1 ] || fail "--no-footer: pictures not separated by one empty line"
+  ;;
+
+save-gray)
+  # One picture: FILE as given, a binary PGM of the picture's size.
+  expect_status 0 --save-gray "$tmp/one.pgm" "$jpg"
+  printf 'P5\n800 560\n255\n' | cmp -s - <(head -c 15 "$tmp/one.pgm") || fail "PGM header: $(head -c 15 "$tmp/one.pgm" | od -c)"
+  [ "$(stat -c %s "$tmp/one.pgm")" -eq $((15 + 800 * 560)) ] || fail "PGM size $(stat -c %s "$tmp/one.pgm")"
+  # The PGM holds the source picture before any black level: the drawing's
+  # darkest gray is above 0, where a stretched copy would reach 0.
+  [ "$(tail -c 448000 "$tmp/one.pgm" | od -An -v -tu1 | tr -s ' ' '\n' | grep . | sort -n | head -n 1)" -gt 0 ] ||
+    fail "the saved picture looks stretched"
+  # Several pictures: %d is the picture's 1-based position; nothing is
+  # written for a picture that fails.
+  expect_status 1 --save-gray "$tmp/p%d-%d.pgm" "$gif" "$tmp/missing.jpg" "$jpg"
+  [ "$(listing "$tmp" | tr ' ' '\n' | grep -c '^p')" -eq 2 ] || fail "files written: $(listing "$tmp")"
+  printf 'P5\n800 520\n255\n' | cmp -s - <(head -c 15 "$tmp/p1-1.pgm") || fail "p1-1.pgm header"
+  [ "$(stat -c %s "$tmp/p1-1.pgm")" -eq $((15 + 800 * 520)) ] || fail "p1-1.pgm size"
+  [ -e "$tmp/p3-3.pgm" ] || fail "p3-3.pgm missing"
+  [ -e "$tmp/p2-2.pgm" ] && fail "p2-2.pgm written for a missing picture"
+  # Format characters other than %d stay as they are.
+  expect_status 0 --save-gray "$tmp/%s%n%x.pgm" "$gif"
+  [ -e "$tmp/%s%n%x.pgm" ] || fail "a name with other % sequences was not kept literally"
+  # An unwritable PGM is reported; the text is still printed.
+  expect_status 1 --save-gray "$tmp/no/such/dir/g.pgm" "$gif"
+  grep -q "^morvel-text: cannot write $tmp/no/such/dir/g.pgm" "$tmp/err" || fail "no message for the unwritable PGM"
+  expect_line "$tmp/out" "hills.gif"
+  ;;
+
+output-file)
+  expect_status 0 "$jpg" "$gif"
+  cp "$tmp/out" "$tmp/expected"
+  mkdir "$tmp/dir"
+  # -o: the whole text in the file, nothing on stdout, no temporary left.
+  expect_status 0 -o "$tmp/dir/art.txt" "$jpg" "$gif"
+  cmp -s "$tmp/dir/art.txt" "$tmp/expected" || fail "-o file differs from the standard output text"
+  [ -s "$tmp/out" ] && fail "-o also printed the text"
+  [ "$(listing "$tmp/dir")" = "art.txt " ] || fail "directory after -o: $(listing "$tmp/dir")"
+  # Replacing an existing file; with a failed picture the rest still goes in.
+  expect_status 1 -o "$tmp/dir/art.txt" "$jpg" "$tmp/missing.gif"
+  cmp -s "$tmp/dir/art.txt" <(head -n "$(grep -n '^(Blur' "$tmp/expected" | head -n 1 | cut -d: -f1)" "$tmp/expected") ||
+    fail "-o with a failed picture does not hold the converted one"
+  # Nothing converted: the old file stays as it was.
+  echo keep >"$tmp/dir/keep.txt"
+  expect_status 1 -o "$tmp/dir/keep.txt" "$tmp/missing.gif"
+  [ "$(cat "$tmp/dir/keep.txt")" = keep ] || fail "-o replaced a file although nothing converted"
+  # Writing fails: a missing directory, a directory in the way. No file and no
+  # temporary file are left behind.
+  expect_status 1 -o "$tmp/nodir/art.txt" "$jpg"
+  [ -e "$tmp/nodir" ] && fail "-o created something in a missing directory"
+  grep -q "^morvel-text: cannot write $tmp/nodir/art.txt" "$tmp/err" || fail "no message for -o into a missing directory"
+  mkdir "$tmp/dir/sub"
+  expect_status 1 -o "$tmp/dir/sub" "$jpg"
+  [ "$(listing "$tmp/dir")" = "art.txt keep.txt sub " ] || fail "directory after a failed -o: $(listing "$tmp/dir")"
+  [ -z "$(listing "$tmp/dir/sub")" ] || fail "files left in the directory in the way"
+  # A full device: the write fails at the end and leaves no file behind.
+  if [ -w /dev/full ]; then
+    "$bin" "$jpg" >/dev/full 2>"$tmp/err"
+    [ $? -eq 1 ] || fail "writing to a full stdout did not give status 1"
+    grep -q "^morvel-text: cannot write to standard output" "$tmp/err" || fail "no message for a full stdout"
+  fi
+  ;;
+
+font-notice)
+  # A face that is not installed: one notice naming the stand-in, however
+  # many pictures, and the footer keeps the requested face name.
+  expect_status 0 --font "No Such Face Qx" "$gif" "$gif"
+  [ "$(grep -c 'not installed' "$tmp/err")" -eq 1 ] || fail "notice count: $(cat "$tmp/err")"
+  grep -qE '^morvel-text: font "No Such Face Qx" is not installed; using "[^"]+"$' "$tmp/err" ||
+    fail "notice: $(cat "$tmp/err")"
+  expect_line "$tmp/out" "9 Point No Such Face Qx"
+  # An installed face gives no notice.
+  if fc-list 2>/dev/null | grep -q 'DejaVu Sans Mono'; then
+    expect_status 0 --font "DejaVu Sans Mono" --italic --weight 700 "$gif"
+    [ -s "$tmp/err" ] && fail "notice for an installed face: $(cat "$tmp/err")"
+    expect_line "$tmp/out" "9 Point DejaVu Sans Mono"
+  fi
+  ;;
+
+bad-input)
+  # Damaged and odd files never crash the converter: each gives status 0 or 1.
+  head -c 0 /dev/null >"$tmp/empty.gif"
+  head -c 3000 "$jpg" >"$tmp/cut.jpg"
+  head -c 5000 "$gif" >"$tmp/cut.gif"
+  head -c 13 "$gif" >"$tmp/header.gif"
+  head -c 4096 /dev/urandom >"$tmp/random.bin"
+  { head -c 6 "$gif"; head -c 4096 /dev/urandom; } >"$tmp/randomtail.gif"
+  { head -c 600 "$jpg"; head -c 4096 /dev/urandom; } >"$tmp/randomtail.jpg"
+  mkdir "$tmp/adir"
+  for f in empty.gif cut.jpg cut.gif header.gif random.bin randomtail.gif randomtail.jpg adir; do
+    "$bin" "$tmp/$f" >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    [ "$status" -le 1 ] || fail "$f: status $status; $(head -c 400 "$tmp/err")"
+    if [ "$status" -eq 1 ]; then
+      expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/$f"
+    fi
+  done
+  # A file name starting with '-' after "--", and one with spaces.
+  cp "$gif" "$tmp/-odd name.gif"
+  expect_status 0 -- "$tmp/-odd name.gif"
+  expect_line "$tmp/out" "-odd name.gif"
+  ;;
+
+*)
+  echo "unknown case: $case_name" >&2
+  exit 2
+  ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "$case_name: $failures failure(s)" >&2
+  exit 1
+fi
+echo "$case_name: ok"
