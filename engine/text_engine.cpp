@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "engine/black_level.h"
 #include "engine/blur.h"
+#include "engine/fast_black_level.h"
+#include "engine/parallel_walk.h"
 #include "platform/font.h"
 #include "platform/glyph_renderer.h"
 
@@ -96,6 +99,7 @@ void TextEngine::buildGlyphAtlas()
     if (!built)
         return;
 
+    matcher_.reset();
     atlas_ = std::move(built->atlas);
     glyphs_ = std::move(built->glyphs);
     glyphCount_ = static_cast<int32_t>(glyphs_.size());
@@ -115,6 +119,7 @@ void TextEngine::blurFont()
     if (!atlas_)
         return;
     blurImage(atlas_.get());
+    matcher_.reset();
     ++blurCount_;
     events().statusText(1, std::to_string(blurCount_));
     events().atlasBlurred();
@@ -140,7 +145,7 @@ void TextEngine::applyBlackLevel(int32_t level)
     // When the stretched copy cannot be made the old working image is dropped
     // all the same: it may belong to an earlier picture or level, and
     // generating from it would mislabel the text.
-    working_ = stretchToBlackLevel(*source_, level);
+    working_ = stretchToBlackLevelFast(*source_, level);
     events().workingImageChanged();
 }
 
@@ -158,8 +163,7 @@ void TextEngine::generateTextImage(int32_t blackLevel)
     outputText_.clear();
 
     const TextFooter footer{displayName_, pointSize_, faceName(), blurCount_, blackLevel};
-    GeneratedText generated = generateText(*working_, atlasView(), matchMode_, &footer,
-                                           [this](const std::string& soFar) { events().textChanged(soFar); });
+    GeneratedText generated = walk(&footer, [this](const std::string& soFar) { events().textChanged(soFar); });
     outputText_ = std::move(generated.text);
     widest_ = generated.widest;
     events().textChanged(outputText_);
@@ -168,6 +172,38 @@ void TextEngine::generateTextImage(int32_t blackLevel)
     char status[64];
     std::snprintf(status, sizeof status, "%d characters wide", static_cast<int>(widest_));
     events().statusText(2, status);
+}
+
+const FastMatcher* TextEngine::matcher() const
+{
+    if (!atlas_)
+        return nullptr;
+    if (!matcher_) {
+        try {
+            matcher_ = std::make_unique<FastMatcher>(atlasView());
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return matcher_->usable() ? matcher_.get() : nullptr;
+}
+
+GeneratedText TextEngine::walk(const TextFooter* footer, const LineCallback& onLine) const
+{
+    if (const FastMatcher* fast = matcher())
+        return generateTextFast(*working_, *fast, matchMode_, footer, onLine, jobs_);
+    return generateText(*working_, atlasView(), matchMode_, footer, onLine);
+}
+
+GeneratedText TextEngine::generateLines(const TextFooter* footer) const
+{
+    if (!working_ || !atlas_) {
+        GeneratedText none;
+        if (footer)
+            none.text = formatFooter(*footer);
+        return none;
+    }
+    return walk(footer, {});
 }
 
 bool TextEngine::blockFits(int32_t x, int32_t y) const

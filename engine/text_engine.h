@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fast_matcher.h"
 #include "engine/generator.h"
 #include "engine/glyph_atlas.h"
 #include "image/image_record.h"
@@ -96,7 +97,18 @@ public:
     MatchMode matchMode() const { return matchMode_; }
     // Walks the working image; `blackLevel` is the slider's position, shown in
     // the footer. `displayName` names the picture in the footer.
+    // Uses the fast choosers and the parallel walk (same text as the plain
+    // generateText, byte for byte); lines still reach textChanged in order.
     void generateTextImage(int32_t blackLevel);
+    // The walk of generateTextImage alone: the text of the working image with
+    // `footer` (may be null) appended, without touching the output text,
+    // the status bar or the observer. No lines without a working image or
+    // atlas.
+    GeneratedText generateLines(const TextFooter* footer = nullptr) const;
+    // Threads for generation: 0 (the default) one per processor core, 1 none
+    // besides the caller's.
+    void setJobs(int jobs) { jobs_ = jobs < 0 ? 0 : jobs; }
+    int jobs() const { return jobs_; }
     // The choosers on the working image and atlas; the space (0) when either
     // is missing or the h x m block at (x, y) does not lie inside the picture.
     int32_t correlationScore(int32_t x, int32_t y) const;
@@ -131,6 +143,12 @@ private:
     // True when the h x m block at (x, y) lies inside the working image and
     // the atlas can be compared against it.
     bool blockFits(int32_t x, int32_t y) const;
+    // The prepared glyphs of the current atlas state, made on first use after
+    // each build or blur; none when they cannot be made (the plain walk
+    // stands in).
+    const FastMatcher* matcher() const;
+    // The walk itself, fast when the matcher is there.
+    GeneratedText walk(const TextFooter* footer, const LineCallback& onLine) const;
 
     int dpi_;
     LogFont fontDescription_{};
@@ -146,6 +164,8 @@ private:
     int32_t maxGlyphWidth_ = -1;
     int32_t blurCount_ = 0;
     int32_t blackLevelRange_ = 0;
+    mutable std::unique_ptr<FastMatcher> matcher_;  // dropped whenever the atlas changes
+    int jobs_ = 0;
 
     MatchMode matchMode_ = MatchMode::Correlation;
     ImageHandle source_;

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Builds the benchmark programs and prints their figures as one table.
+#   tools/run-benchmarks.sh                 -> builds build/ through tools/setup.sh --bench
+#   MORVEL_BUILD_DIR=dir tools/run-benchmarks.sh
+#                                           -> configures dir with the benchmarks on and
+#                                              builds only the benchmark targets there
+#   --end-to-end   also times morvel-text against djpeg, jp2a and chafa with hyperfine
+#                  on a 4000 x 3000 photo-like JPEG, and its peak memory
+#   --end-to-end-only  the end-to-end timings alone
+#   --repetitions N  runs of each benchmark (the table shows the median); default 3
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+endToEnd=0
+benchmarks=1
+repetitions=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --end-to-end) endToEnd=1 ;;
+    --end-to-end-only) endToEnd=1; benchmarks=0 ;;
+    --repetitions) repetitions="$2"; shift ;;
+    *) echo "usage: tools/run-benchmarks.sh [--end-to-end] [--repetitions N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+if [ -n "${MORVEL_BUILD_DIR:-}" ]; then
+  dir="$MORVEL_BUILD_DIR"
+  cmake -S . -B "$dir" -DMORVEL_BUILD_BENCH=ON >/dev/null
+  targets=(bench_engine bench_loaders bench_write_picture)
+  [ "$endToEnd" = 1 ] && targets+=(morvel-text)
+  cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}" >/dev/null
+else
+  dir=build
+  bash tools/setup.sh --bench >/dev/null
+fi
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+if [ "$benchmarks" = 1 ]; then
+for program in bench_engine bench_loaders; do
+  "$dir/bin/$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2>/dev/null >"$out/$program.csv"
+done
+
+echo "Morvel benchmarks ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'))," \
+  "median of $repetitions runs"
+echo
+# CSV columns: name,iterations,real_time,cpu_time,time_unit,bytes_per_second,items_per_second,label,...
+cat "$out"/bench_engine.csv "$out"/bench_loaders.csv | awk -F, '
+  function show(t, unit) {
+    if (unit == "ns") t /= 1e6; else if (unit == "us") t /= 1e3; else if (unit == "s") t *= 1e3;
+    return t
+  }
+  $1 ~ /_median"?$/ {
+    name = $1; gsub(/"/, "", name); sub(/_median$/, "", name); sub(/^BM_/, "", name)
+    ms = show($3, $5); label = $8; gsub(/"/, "", label)
+    time[name] = ms; order[++n] = name; labels[name] = label
+  }
+  END {
+    printf "| %-48s | %12s | %-12s |\n", "benchmark", "time (ms)", "note"
+    printf "|%s|%s|%s|\n", "--------------------------------------------------", "--------------", "--------------"
+    for (i = 1; i <= n; ++i) {
+      name = order[i]; t = time[name]
+      printf "| %-48s | %12s | %-12s |\n", name, (t < 0.01 ? sprintf("%.6f", t) : sprintf("%.3f", t)), labels[name]
+    }
+    print ""
+    # Speed-ups the targets are about.
+    best["Correlation"] = 0; best["Difference"] = 0
+    for (i = 1; i <= n; ++i) {
+      name = order[i]
+      if (match(name, /^Chooser(Correlation|Difference)Fast/)) {
+        mode = substr(name, 8); sub(/Fast.*/, "", mode)
+        if (best[mode] == 0 || time[name] < best[mode]) best[mode] = time[name]
+      }
+    }
+    for (mode in best)
+      if (best[mode] > 0 && time["Chooser" mode "Plain"] > 0)
+        printf "chooser %-12s fast vs plain: %.1fx\n", mode, time["Chooser" mode "Plain"] / best[mode]
+    one = time["GenerateFast/w:4000/h:3000/jobs:1/mode:0/real_time"]
+    two = time["GenerateFast/w:4000/h:3000/jobs:2/mode:0/real_time"]
+    plain = time["GeneratePlain/w:4000/h:3000"]
+    if (one > 0 && two > 0) printf "generation 4000x3000, 2 threads vs 1: %.2fx\n", one / two
+    if (one > 0 && plain > 0) printf "generation 4000x3000, fast (1 thread) vs plain: %.1fx\n", plain / one
+    if (time["GiflibSlurp"] > 0) printf "GIF decoder vs giflib DGifSlurp: %.2fx\n", time["GiflibSlurp"] / time["GifDecoder"]
+    if (time["LibjpegGray"] > 0) printf "JPEG reader vs bare libjpeg: %.2fx\n", time["LibjpegGray"] / time["JpegReader"]
+  }'
+fi
+
+if [ "$endToEnd" = 1 ]; then
+  converter="$dir/bin/morvel-text"
+  picture="$out/photo.jpg"
+  "$dir/bin/bench_write_picture" "$picture" 4000 3000
+  # The converter's text grid, given to jp2a and chafa.
+  "$converter" --no-footer -o "$out/text.txt" "$picture" 2>/dev/null
+  columns=$(awk 'NR == 1 { sub(/\r$/, ""); print length($0) }' "$out/text.txt")
+  rows=$(awk 'END { print NR }' "$out/text.txt")
+  echo
+  echo "End to end on a 4000 x 3000 photo-like JPEG, text grid ${columns} x ${rows}:"
+  hyperfine -N -w 3 -r 20 --style basic --export-markdown "$out/e2e.md" \
+    "djpeg -grayscale $picture" \
+    "$converter $picture" \
+    "jp2a --size=${columns}x${rows} $picture" \
+    "chafa --format symbols --colors none --symbols ascii --stretch --size ${columns}x${rows} $picture" \
+    >/dev/null 2>&1
+  sed "s|$out/||g; s|$dir/bin/||g" "$out/e2e.md"
+  peak=$( { /usr/bin/time -v "$converter" "$picture" >/dev/null; } 2>&1 | awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}')
+  echo
+  echo "morvel-text peak memory: ${peak} KiB (gray picture: $((4000 * 3000 / 1024)) KiB)"
+fi
