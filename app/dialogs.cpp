@@ -1,0 +1,30 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+#include <QFontDialog>
+
+namespace morvel {
+namespace {
+
+class StandardDialogs final : public Dialogs {
+public:
+    std::optional<QString> openImage(QWidget* parent, const QString& startPath) override {
+        const QString path = QFileDialog::getOpenFileName(parent, QString(), startPath,
+                                                          QString::fromLatin1(kImageFileFilter));
+        if (path.isEmpty()) return std::nullopt;
+        return path;
+    }
+
+    std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) override {
+        bool ok = false;
+        const QFont font = QFontDialog::getFont(&ok, start, parent);
+        if (!ok) return std::nullopt;
+        return font;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Dialogs> makeStandardDialogs() { return std::make_unique<StandardDialogs>(); }
+
+}  // namespace morvel

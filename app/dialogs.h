@@ -1,0 +1,31 @@
+// The two modal dialogs the window uses, behind an interface so that tests
+// can answer them without a person at the screen.
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace morvel {
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // An open-file dialog starting at `startPath`; the chosen file, or none
+    // when it was cancelled.
+    virtual std::optional<QString> openImage(QWidget* parent, const QString& startPath) = 0;
+    // A font dialog starting from `start`; the chosen font, or none when it
+    // was cancelled.
+    virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) = 0;
+};
+
+// The file filter of the open dialog: pictures first, then everything.
+inline constexpr const char* kImageFileFilter = "Images (*.gif *.jpg *.jpeg);;All (*)";
+
+// The toolkit's own dialogs.
+std::unique_ptr<Dialogs> makeStandardDialogs();
+
+}  // namespace morvel

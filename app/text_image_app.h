@@ -1,0 +1,172 @@
+// The application object: owns the engine, the main window with all its
+// children, and the strings (image path, help text); turns toolbar commands,
+// slider interactions and file drops into engine operations, and engine
+// notifications into widget updates.
+#pragma once
+
+#include <QFont>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/window_layout.h"
+#include "engine/text_engine.h"
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QStatusBar;
+class QToolBar;
+
+namespace morvel {
+
+class ImageView;
+class LevelSlider;
+class Splitter;
+
+// The toolbar's commands, buttons 0 to 4.
+enum CommandId : int {
+    ID_OPEN_IMAGE = 50001,
+    ID_CHOOSE_FONT = 50002,
+    ID_BLUR_FONT = 50003,
+    ID_TOGGLE_MATCH = 50004,
+    ID_GENERATE = 50005,
+};
+
+// Status bar: right edges of parts 0 and 1; part 2 runs to the window's edge.
+inline constexpr int kStatusPart0Right = 300;
+inline constexpr int kStatusPart1Right = 335;
+
+// Resource path of the help text.
+inline constexpr const char* kHelpTextResource = ":/morvel/help.txt";
+
+// A font description for a font picked in the toolkit's dialog, starting from
+// `base` (whose precision, quality and character-set fields are kept): the
+// family cut to 31 characters, the em height as a negative pixel height at
+// `dpi`, the weight on the 0..1000 scale, italic, underline and strike-out.
+LogFont logFontFromQFont(const QFont& font, const LogFont& base, int dpi);
+
+// The main window: a plain top-level widget whose children are placed by hand.
+class MainWindow final : public QWidget {
+    Q_OBJECT
+public:
+    MainWindow();
+
+signals:
+    void resized();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+class TextImageApp final : public QObject, private EngineObserver {
+    Q_OBJECT
+public:
+    // `dialogs` answers the open and font dialogs; the toolkit's own when none.
+    explicit TextImageApp(std::unique_ptr<Dialogs> dialogs = nullptr);
+    ~TextImageApp() override;
+
+    // Builds the window and its children, sizes and shows it, sets the default
+    // font, builds and blurs the atlas and shows the help text.
+    void createWindows();
+    // Places every child from the current sizes and the max glyph width.
+    void layout();
+
+    // Runs one toolbar command; other ids do nothing.
+    void handleCommand(int id);
+    // Writes the hint of a toolbar button into status part 0. False for an id
+    // that is not one of the five commands.
+    bool showToolHint(int id);
+    // A drop on the image pane: the first path is loaded, the rest ignored.
+    void dropFiles(const QStringList& paths);
+    // The end of a slider interaction: applies the slider's position.
+    void finishSliderInteraction();
+
+    // The open dialog; true when a file was chosen (the image path is then set).
+    bool chooseImageFile();
+    // Loads the picture named by the image path.
+    void loadImage();
+    // The font dialog; on OK the engine takes the new description.
+    void chooseFont();
+    // Reads the help text from the program's resources (empty when missing).
+    void loadHelpText();
+
+    // --- For tests and tools ---
+    TextEngine& engine() { return engine_; }
+    MainWindow* mainWindow() const { return window_.get(); }
+    ImageView* atlasPane() const { return atlasPane_; }
+    ImageView* imagePane() const { return imagePane_; }
+    Splitter* splitter() const { return splitter_; }
+    QPlainTextEdit* textBox() const { return textBox_; }
+    QToolBar* toolbar() const { return toolbar_; }
+    QAction* action(int id) const;
+    LevelSlider* slider() const { return slider_; }
+    QStatusBar* statusBar() const { return statusBar_; }
+    QString statusPartText(int part) const;
+    QLabel* statusPartLabel(int part) const { return part >= 0 && part < 3 ? statusParts_[static_cast<size_t>(part)] : nullptr; }
+    const QString& imagePath() const { return imagePath_; }
+    void setImagePath(const QString& path) { imagePath_ = path; }
+    const std::string& helpText() const { return helpText_; }
+    QFont textBoxFont() const;
+    WindowLayout currentLayout() const;
+
+protected:
+    // Keeps tool-tip popups off the toolbar buttons (their hints go to the
+    // status bar instead) and places the status parts when the bar resizes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // EngineObserver
+    void statusText(int part, const std::string& text) override;
+    void fontChanged() override;
+    void atlasRebuilt() override;
+    void atlasBlurred() override;
+    void blackLevelRangeChanged(int32_t range) override;
+    void workingImageChanged() override;
+    void generationStarted() override;
+    void generationFinished() override;
+    void textChanged(const std::string& text) override;
+
+    void createToolbar();
+    void createTextBox();
+    void createStatusBar();
+    void dockStatusBar();
+    void placeStatusParts();
+    void setStatus(int part, const QString& text);
+    void showText(const std::string& text);
+    QFont fontForTextBox();
+
+    // The engine is declared first so that it outlives the window, whose
+    // panes show the engine's pictures.
+    TextEngine engine_;
+    std::unique_ptr<Dialogs> dialogs_;
+    std::unique_ptr<MainWindow> window_;
+    ImageView* atlasPane_ = nullptr;
+    ImageView* imagePane_ = nullptr;
+    Splitter* splitter_ = nullptr;
+    QPlainTextEdit* textBox_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    std::array<QAction*, 5> actions_{};
+    LevelSlider* slider_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    std::array<QLabel*, 3> statusParts_{};
+
+    QString imagePath_;
+    std::string helpText_;
+
+    // What the text box shows as last written by the program, and the
+    // document revision right after that write; an append is only safe while
+    // the user has not edited the box since.
+    std::string shownText_;
+    int shownRevision_ = -1;
+    // Faces loaded into the toolkit's font database, by file path.
+    QString loadedFontFile_;
+    QString loadedFontFamily_;
+};
+
+}  // namespace morvel

@@ -1,0 +1,649 @@
+// The main window driven as a user would: toolbar actions, hovering the
+// buttons, drops on the image pane, the slider with mouse and keys, and the
+// window arithmetic on its own.
+#include <QAction>
+#include <QDropEvent>
+#include <QEnterEvent>
+#include <QHelpEvent>
+#include <QImage>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
+#include <QUrl>
+#include <QtTest>
+#include <deque>
+
+#include "app/level_slider.h"
+#include "app/text_image_app.h"
+#include "app/toolbar_images.h"
+#include "app/window_layout.h"
+#include "platform/font.h"
+#include "view/image_view.h"
+#include "view/splitter.h"
+
+using namespace morvel;
+
+namespace {
+
+// Dialog answers queued by a test; an empty queue (or an empty path)
+// answers "cancelled".
+class ScriptedDialogs final : public Dialogs {
+public:
+    std::deque<QString> files;
+    std::deque<QFont> fonts;
+    QString lastStartPath;
+    QFont lastStartFont;
+    int openCalls = 0;
+    int fontCalls = 0;
+
+    std::optional<QString> openImage(QWidget*, const QString& startPath) override {
+        ++openCalls;
+        lastStartPath = startPath;
+        if (files.empty()) return std::nullopt;
+        const QString answer = files.front();
+        files.pop_front();
+        if (answer.isEmpty()) return std::nullopt;
+        return answer;
+    }
+    std::optional<QFont> chooseFont(QWidget*, const QFont& start) override {
+        ++fontCalls;
+        lastStartFont = start;
+        if (fonts.empty()) return std::nullopt;
+        const QFont answer = fonts.front();
+        fonts.pop_front();
+        return answer;
+    }
+};
+
+// A started window with scripted dialogs.
+struct Window {
+    ScriptedDialogs* dialogs;
+    TextImageApp app;
+    Window() : Window(new ScriptedDialogs) {}
+    explicit Window(ScriptedDialogs* d) : dialogs(d), app(std::unique_ptr<Dialogs>(d)) { app.createWindows(); }
+};
+
+// The text box shows CR LF line ends as plain line breaks.
+QString asShown(const std::string& text) {
+    return QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+void hover(TextImageApp& app, int id) {
+    QWidget* button = app.toolbar()->widgetForAction(app.action(id));
+    QVERIFY(button != nullptr);
+    const QPointF inside(button->width() / 2.0, button->height() / 2.0);
+    QEnterEvent enter(inside, button->mapTo(button->window(), inside), button->mapToGlobal(inside));
+    QApplication::sendEvent(button, &enter);
+}
+
+// Status parts end at 300, 335 and the window's right edge.
+void checkStatusParts(TextImageApp& app) {
+    const QLabel* labels[3] = {app.statusPartLabel(0), app.statusPartLabel(1), app.statusPartLabel(2)};
+    for (const QLabel* label : labels) QVERIFY(label != nullptr && label->parentWidget() == app.statusBar());
+    QCOMPARE(labels[0]->geometry(), QRect(0, 0, 300, app.statusBar()->height()));
+    QCOMPARE(labels[1]->geometry(), QRect(300, 0, 35, app.statusBar()->height()));
+    QCOMPARE(labels[2]->x(), 335);
+    QCOMPARE(labels[2]->x() + labels[2]->width(), app.mainWindow()->width());
+}
+
+}  // namespace
+
+class GuiAppTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void layoutArithmetic();
+    void windowSizeFromWorkArea();
+    void fontDescriptionFromDialogFont();
+
+    void startUpState();
+    void toolbarHasFiveImageButtonsWithoutTips();
+    void hintsOnHover();
+    void openCommandLoadsChosenFile();
+    void dropOfThreeFilesLoadsFirst();
+    void unreadableFileKeepsPreviousPicture();
+    void unreadableFirstFileLeavesPaneEmpty();
+    void fontCommand();
+    void cancelledFontDialogStillRebuildsAtlas();
+    void blurCommand();
+    void toggleBackToCorrelationResetsSlider();
+    void sliderDragAppliesOnceOnRelease();
+    void sliderKeyApplies();
+    void generateFillsTextBox();
+    void generateWithoutPictureEmptiesTextBox();
+    void resizeGivesExtraWidthToSplitterArea();
+    void closingTheWindowEndsTheLoop();
+
+private:
+    QString writeGrayJpeg(const QString& name, int width, int height);
+    QTemporaryDir dir_;
+};
+
+void GuiAppTest::initTestCase() { QVERIFY(dir_.isValid()); }
+
+// A JPEG with a horizontal ramp and a dark disc, so that black levels show.
+QString GuiAppTest::writeGrayJpeg(const QString& name, int width, int height) {
+    QImage image(width, height, QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const int dx = x - width / 2, dy = y - height / 2;
+            const bool disc = dx * dx + dy * dy < (height / 3) * (height / 3);
+            row[x] = static_cast<uchar>(disc ? 20 : 60 + 180 * x / std::max(width - 1, 1));
+        }
+    }
+    const QString path = dir_.filePath(name);
+    if (!image.save(path, "JPG", 95)) return QString();
+    return path;
+}
+
+void GuiAppTest::layoutArithmetic() {
+    QCOMPARE(atlasPaneWidth(-1), 32);
+    QCOMPARE(atlasPaneWidth(3), 32);  // 31 is raised to 32
+    QCOMPARE(atlasPaneWidth(4), 33);
+    QCOMPARE(atlasPaneWidth(7), 39);
+
+    LayoutInput in;
+    in.client = QSize(900, 500);
+    in.toolbar = QSize(160, 28);
+    in.statusHeight = 20;
+    in.maxGlyphWidth = 7;
+    const WindowLayout out = computeLayout(in);
+    QCOMPARE(out.atlasPane, QRect(5, 5, 39, 475));
+    QCOMPARE(out.splitterArea.x(), 54);
+    QCOMPARE(out.splitterArea.y(), 28);
+    QCOMPARE(out.splitterArea.x() + out.splitterArea.width(), 895);
+    QCOMPARE(out.splitterArea.y() + out.splitterArea.height(), 480);
+    QCOMPARE(out.minLeft, 57);
+    QCOMPARE(out.toolbar, QRect(54, 0, 160, 28));
+    QCOMPARE(out.slider, QRect(230, 8, 100, 20));
+}
+
+void GuiAppTest::windowSizeFromWorkArea() {
+    QCOMPARE(windowRectForWorkArea(QRect(0, 0, 1024, 768)), QRect(32, 32, 960, 556));
+    QCOMPARE(windowRectForWorkArea(QRect(0, 0, 800, 570)), QRect(32, 32, 736, 398));
+    // The bottom coordinate is scaled, not the height: a panel above the work
+    // area makes the window shorter by more than the panel.
+    QCOMPARE(windowRectForWorkArea(QRect(0, 24, 1024, 744)), QRect(32, 56, 960, 532));
+}
+
+void GuiAppTest::fontDescriptionFromDialogFont() {
+    LogFont base{};
+    base.lfOutPrecision = 3;
+    base.lfClipPrecision = 2;
+    base.lfQuality = 1;
+    setFaceName(base, "Old Face");
+
+    QFont chosen(QStringLiteral("DejaVu Sans Mono"));
+    chosen.setPointSize(12);
+    chosen.setWeight(QFont::Bold);
+    chosen.setItalic(true);
+    LogFont d = logFontFromQFont(chosen, base, 96);
+    QCOMPARE(d.lfHeight, -16);
+    QCOMPARE(d.lfWeight, 700);
+    QCOMPARE(int(d.lfItalic), 1);
+    QCOMPARE(QString::fromLatin1(d.lfFaceName), QStringLiteral("DejaVu Sans Mono"));
+    QCOMPARE(int(d.lfQuality), 1);  // kept from the description the dialog started from
+    QCOMPARE(int(d.lfOutPrecision), 3);
+
+    QFont pixels(QStringLiteral("A family name that is much longer than thirty-one characters"));
+    pixels.setPixelSize(13);
+    d = logFontFromQFont(pixels, base, 96);
+    QCOMPARE(d.lfHeight, -13);
+    QCOMPARE(d.lfWeight, 400);
+    QCOMPARE(int(d.lfItalic), 0);
+    QCOMPARE(std::strlen(d.lfFaceName), size_t{31});
+}
+
+void GuiAppTest::startUpState() {
+    Window w;
+    TextImageApp& app = w.app;
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("Morvel"));
+    QVERIFY(app.mainWindow()->isVisible());
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+    QCOMPARE(app.statusPartText(1), QStringLiteral("3"));
+    QCOMPARE(app.statusPartText(2), QString());
+    QCOMPARE(app.engine().blurCount(), 3);
+    QCOMPARE(app.engine().matchMode(), MatchMode::Correlation);
+
+    QVERIFY(app.helpText().size() > 1000);
+    QVERIFY(app.helpText().find("text art") != std::string::npos);
+    QCOMPARE(app.textBox()->toPlainText(), asShown(app.helpText()));
+    QVERIFY(!app.textBox()->isReadOnly());
+    QCOMPARE(app.textBox()->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+    QCOMPARE(app.slider()->minimum(), 0);
+    QCOMPARE(app.slider()->maximum(), app.engine().blackLevelRange());
+    QVERIFY(app.engine().blackLevelRange() > 0 && app.engine().blackLevelRange() < 255);
+    QCOMPARE(app.slider()->value(), 0);
+    QCOMPARE(app.slider()->pageStep(), 1);
+
+    // Sized from the screen's work area.
+    const QRect expected = windowRectForWorkArea(QGuiApplication::primaryScreen()->availableGeometry());
+    QCOMPARE(app.mainWindow()->size(), expected.size());
+
+    // Children where the layout puts them, with the real max glyph width.
+    QVERIFY(app.engine().maxGlyphWidth() > 0);
+    const WindowLayout rects = app.currentLayout();
+    QCOMPARE(rects.atlasPane.width(), atlasPaneWidth(app.engine().maxGlyphWidth()));
+    QCOMPARE(app.atlasPane()->geometry(), rects.atlasPane);
+    QCOMPARE(app.toolbar()->geometry(), rects.toolbar);
+    QCOMPARE(app.slider()->geometry(), rects.slider);
+    QCOMPARE(app.splitter()->minLeft, rects.minLeft);
+    QCOMPARE(app.imagePane()->x(), rects.splitterArea.x());
+    const QRect box = app.textBox()->geometry();
+    QCOMPARE(box.x() + box.width(), rects.splitterArea.x() + rects.splitterArea.width());
+    QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
+    QVERIFY(app.imagePane()->image() == nullptr);
+
+    // The status bar sits at the bottom, the atlas pane reaches down to it.
+    const QRect status = app.statusBar()->geometry();
+    QCOMPARE(status.y() + status.height(), app.mainWindow()->height());
+    QCOMPARE(rects.atlasPane.y() + rects.atlasPane.height(), status.y());
+    checkStatusParts(app);
+
+    // The text box shows the very face and pixel size the atlas came from.
+    const Font* font = app.engine().font();
+    QVERIFY(font != nullptr);
+    QCOMPARE(app.textBox()->font().pixelSize(), font->pixelSize());
+    QCOMPARE(QFontInfo(app.textBox()->font()).family(), QString::fromStdString(font->faceUsed()));
+}
+
+void GuiAppTest::toolbarHasFiveImageButtonsWithoutTips() {
+    Window w;
+    const QList<QAction*> actions = w.app.toolbar()->actions();
+    QCOMPARE(actions.size(), 5);
+    const int ids[] = {ID_OPEN_IMAGE, ID_CHOOSE_FONT, ID_BLUR_FONT, ID_TOGGLE_MATCH, ID_GENERATE};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(actions[i]->data().toInt(), ids[i]);
+        QCOMPARE(actions[i], w.app.action(ids[i]));
+        QCOMPARE(actions[i]->isCheckable(), ids[i] == ID_TOGGLE_MATCH);
+        QVERIFY(!actions[i]->icon().isNull());
+        // Every image has ink on a transparent ground.
+        const QImage image = toolbarImage(i).toImage();
+        QCOMPARE(image.size(), QSize(30, 20));
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+        int ink = 0;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 30; ++x) ink += qAlpha(image.pixel(x, y)) > 0;
+        QVERIFY(ink > 20);
+
+        // A tool-tip request on a button is swallowed: no popup.
+        QWidget* button = w.app.toolbar()->widgetForAction(actions[i]);
+        QVERIFY(button != nullptr);
+        QCOMPARE(qobject_cast<QToolButton*>(button)->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        const QPoint at(button->width() / 2, button->height() / 2);
+        QHelpEvent help(QEvent::ToolTip, at, button->mapToGlobal(at));
+        QVERIFY(QApplication::sendEvent(button, &help));
+        QVERIFY(!QToolTip::isVisible());
+    }
+}
+
+void GuiAppTest::hintsOnHover() {
+    Window w;
+    TextImageApp& app = w.app;
+    hover(app, ID_OPEN_IMAGE);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("No Image Loaded"));
+    hover(app, ID_CHOOSE_FONT);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Font: Lucida Console 9"));
+    hover(app, ID_BLUR_FONT);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Font blurred 3 times"));
+    hover(app, ID_TOGGLE_MATCH);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Match type: maximize correlation"));
+    hover(app, ID_GENERATE);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Generate the text image"));
+
+    app.action(ID_TOGGLE_MATCH)->trigger();
+    hover(app, ID_TOGGLE_MATCH);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Match type: minimize difference"));
+
+    const QString path = writeGrayJpeg(QStringLiteral("cat.jpg"), 320, 200);
+    QVERIFY(!path.isEmpty());
+    app.dropFiles({path});
+    hover(app, ID_GENERATE);
+    hover(app, ID_OPEN_IMAGE);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("cat.jpg (320 x 200)"));
+
+    // Leaving a button restores nothing; ids that are not commands write nothing.
+    QWidget* button = app.toolbar()->widgetForAction(app.action(ID_GENERATE));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(button, &leave);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("cat.jpg (320 x 200)"));
+    QVERIFY(!app.showToolHint(50006));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("cat.jpg (320 x 200)"));
+}
+
+void GuiAppTest::openCommandLoadsChosenFile() {
+    Window w;
+    TextImageApp& app = w.app;
+    const QString path = writeGrayJpeg(QStringLiteral("open me.jpg"), 120, 90);
+    QVERIFY(!path.isEmpty());
+
+    w.dialogs->files.push_back(path);
+    app.action(ID_OPEN_IMAGE)->trigger();
+    QCOMPARE(w.dialogs->openCalls, 1);
+    QCOMPARE(w.dialogs->lastStartPath, QString());
+    QCOMPARE(app.imagePath(), path);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("open me.jpg - Morvel"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("open me.jpg (120 x 90)"));
+    const ImageRecord* working = app.engine().workingImage();
+    QVERIFY(working != nullptr);
+    QCOMPARE(app.imagePane()->image(), working);
+    QCOMPARE(working->header.biWidth, 120);
+    QCOMPARE(app.slider()->value(), 0);
+
+    // The next dialog starts at the current file; cancelling changes nothing.
+    app.action(ID_OPEN_IMAGE)->trigger();
+    QCOMPARE(w.dialogs->openCalls, 2);
+    QCOMPARE(w.dialogs->lastStartPath, path);
+    QCOMPARE(app.imagePath(), path);
+    QCOMPARE(app.engine().workingImage(), working);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("open me.jpg - Morvel"));
+}
+
+void GuiAppTest::dropOfThreeFilesLoadsFirst() {
+    Window w;
+    TextImageApp& app = w.app;
+    const QString a = writeGrayJpeg(QStringLiteral("first.jpg"), 64, 40);
+    const QString b = writeGrayJpeg(QStringLiteral("second.jpg"), 50, 50);
+    const QString c = writeGrayJpeg(QStringLiteral("third.jpg"), 30, 30);
+
+    // A real drop on the image pane.
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b), QUrl::fromLocalFile(c)});
+    QWidget* target = app.imagePane()->viewport();
+    const QPointF at(10, 10);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    delete mime;
+
+    QCOMPARE(app.imagePath(), a);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("first.jpg - Morvel"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("first.jpg (64 x 40)"));
+    QVERIFY(app.imagePane()->image() != nullptr);
+    QCOMPARE(app.imagePane()->image()->header.biWidth, 64);
+}
+
+void GuiAppTest::unreadableFileKeepsPreviousPicture() {
+    Window w;
+    TextImageApp& app = w.app;
+    const QString good = writeGrayJpeg(QStringLiteral("good.jpg"), 80, 60);
+    const QString bad = dir_.filePath(QStringLiteral("bad.gif"));
+    {
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("GIF89a but nothing after it");
+    }
+    app.dropFiles({good});
+    const ImageRecord* working = app.engine().workingImage();
+    QVERIFY(working != nullptr);
+
+    app.slider()->setValue(5);
+    app.dropFiles({bad});
+    QCOMPARE(app.engine().workingImage(), working);
+    QCOMPARE(app.imagePane()->image(), working);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("bad.gif - Morvel"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("bad.gif (80 x 60)"));
+    QCOMPARE(app.slider()->value(), 0);
+
+    // Without a source the toggle back to correlation changes nothing, while
+    // Generate still works on the picture that remains.
+    app.action(ID_TOGGLE_MATCH)->trigger();
+    app.action(ID_TOGGLE_MATCH)->trigger();
+    QCOMPARE(app.engine().workingImage(), working);
+    app.action(ID_GENERATE)->trigger();
+    QVERIFY(app.engine().outputText().find("bad.gif\r\n") != std::string::npos);
+}
+
+void GuiAppTest::unreadableFirstFileLeavesPaneEmpty() {
+    Window w;
+    const QString missing = dir_.filePath(QStringLiteral("no such file.jpg"));
+    w.app.dropFiles({missing});
+    QVERIFY(w.app.imagePane()->image() == nullptr);
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("no such file.jpg"));
+    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("no such file.jpg - Morvel"));
+}
+
+void GuiAppTest::fontCommand() {
+    Window w;
+    TextImageApp& app = w.app;
+    QFont chosen(QStringLiteral("DejaVu Sans"));
+    chosen.setPointSize(14);
+    w.dialogs->fonts.push_back(chosen);
+    const int rangeBefore = app.slider()->maximum();
+
+    app.action(ID_CHOOSE_FONT)->trigger();
+    QCOMPARE(w.dialogs->fontCalls, 1);
+    QCOMPARE(w.dialogs->lastStartFont.pointSize(), 9);
+    QCOMPARE(app.engine().faceName(), std::string("DejaVu Sans"));
+    QCOMPARE(app.engine().fontDescription().lfHeight, -19);
+    QCOMPARE(app.engine().pointSize(), 14);
+    QCOMPARE(app.engine().blurCount(), 0);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("DejaVu Sans 14"));
+    QCOMPARE(app.statusPartText(1), QStringLiteral("0"));
+    // A build does not recompute the slider's range.
+    QCOMPARE(app.slider()->maximum(), rangeBefore);
+
+    // The text box follows, in the face the atlas was rendered from; the
+    // atlas pane widens with the proportional font's widest glyph.
+    const Font* font = app.engine().font();
+    QVERIFY(font != nullptr);
+    QCOMPARE(app.textBox()->font().pixelSize(), font->pixelSize());
+    QCOMPARE(QFontInfo(app.textBox()->font()).family(), QString::fromStdString(font->faceUsed()));
+    QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
+    QCOMPARE(app.atlasPane()->width(), atlasPaneWidth(app.engine().maxGlyphWidth()));
+
+    hover(app, ID_CHOOSE_FONT);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Font: DejaVu Sans 14"));
+}
+
+void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
+    Window w;
+    TextImageApp& app = w.app;
+    const LogFont before = app.engine().fontDescription();
+    app.action(ID_BLUR_FONT)->trigger();
+    app.action(ID_BLUR_FONT)->trigger();
+    QCOMPARE(app.engine().blurCount(), 5);
+
+    app.action(ID_CHOOSE_FONT)->trigger();  // no answer queued: cancelled
+    QCOMPARE(w.dialogs->fontCalls, 1);
+    QCOMPARE(app.engine().blurCount(), 0);
+    QCOMPARE(app.statusPartText(1), QStringLiteral("0"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+    QCOMPARE(std::memcmp(&before, &app.engine().fontDescription(), sizeof before), 0);
+    QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
+}
+
+void GuiAppTest::blurCommand() {
+    Window w;
+    TextImageApp& app = w.app;
+    const ImageRecord* atlas = app.engine().glyphAtlas();
+    const int rangeBefore = app.slider()->maximum();
+    app.action(ID_BLUR_FONT)->trigger();
+    QCOMPARE(app.engine().blurCount(), 4);
+    QCOMPARE(app.statusPartText(1), QStringLiteral("4"));
+    QCOMPARE(app.engine().glyphAtlas(), atlas);  // blurred in place
+    QCOMPARE(app.slider()->maximum(), app.engine().blackLevelRange());
+    QVERIFY(app.slider()->maximum() >= rangeBefore);  // blurring only lightens the darkest cell
+    hover(app, ID_BLUR_FONT);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Font blurred 4 times"));
+}
+
+void GuiAppTest::toggleBackToCorrelationResetsSlider() {
+    Window w;
+    TextImageApp& app = w.app;
+    app.dropFiles({writeGrayJpeg(QStringLiteral("toggle.jpg"), 90, 60)});
+    QVERIFY(app.slider()->maximum() >= 5);
+    app.slider()->setValue(5);
+    app.finishSliderInteraction();
+    const ImageRecord* lifted = app.engine().workingImage();
+    QVERIFY(lifted != nullptr);
+    QAction* toggle = app.action(ID_TOGGLE_MATCH);
+
+    toggle->trigger();
+    QCOMPARE(app.engine().matchMode(), MatchMode::Difference);
+    QVERIFY(toggle->isChecked());
+    QCOMPARE(app.slider()->value(), 5);
+    QCOMPARE(app.engine().workingImage(), lifted);
+
+    toggle->trigger();
+    QCOMPARE(app.engine().matchMode(), MatchMode::Correlation);
+    QVERIFY(!toggle->isChecked());
+    QCOMPARE(app.slider()->value(), 0);
+    const ImageRecord* rebuilt = app.engine().workingImage();
+    QVERIFY(rebuilt != nullptr);
+    QCOMPARE(app.imagePane()->image(), rebuilt);
+    // Rebuilt at level 0: the darkest pixel is black again.
+    uint8_t lowest = 255;
+    for (int y = 0; y < rebuilt->rowCount; ++y)
+        for (int x = 0; x < rebuilt->header.biWidth; ++x) lowest = std::min(lowest, rebuilt->rows[y][x]);
+    QCOMPARE(int(lowest), 0);
+}
+
+void GuiAppTest::sliderDragAppliesOnceOnRelease() {
+    Window w;
+    TextImageApp& app = w.app;
+    app.dropFiles({writeGrayJpeg(QStringLiteral("drag.jpg"), 90, 60)});
+    LevelSlider* slider = app.slider();
+    QVERIFY(slider->maximum() > 20);
+    QSignalSpy finished(slider, &LevelSlider::interactionFinished);
+    const ImageRecord* before = app.engine().workingImage();
+
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->value();
+    option.sliderValue = slider->value();
+    const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+    const QPoint start = handle.center();
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, start);
+    QVERIFY(slider->isSliderDown());
+    for (int dx = 5; dx <= 50; dx += 5) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(dx, 0)), slider->mapToGlobal(QPointF(start + QPoint(dx, 0))),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(slider, &move);
+        // Nothing is applied while the thumb moves.
+        QCOMPARE(app.engine().workingImage(), before);
+    }
+    const int level = slider->value();
+    QVERIFY(level > 0);
+    QCOMPARE(finished.count(), 0);
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, start + QPoint(50, 0));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(slider->value(), level);
+    const ImageRecord* after = app.engine().workingImage();
+    QVERIFY(after != before);
+    QCOMPARE(app.imagePane()->image(), after);
+    uint8_t lowest = 255;
+    for (int y = 0; y < after->rowCount; ++y)
+        for (int x = 0; x < after->header.biWidth; ++x) lowest = std::min(lowest, after->rows[y][x]);
+    QCOMPARE(int(lowest), level);
+
+    // The footer of the next run names the slider's level.
+    app.action(ID_GENERATE)->trigger();
+    QVERIFY(app.engine().outputText().find(QStringLiteral("Black Level %1)").arg(level).toStdString()) !=
+            std::string::npos);
+}
+
+void GuiAppTest::sliderKeyApplies() {
+    Window w;
+    TextImageApp& app = w.app;
+    app.dropFiles({writeGrayJpeg(QStringLiteral("keys.jpg"), 90, 60)});
+    QSignalSpy finished(app.slider(), &LevelSlider::interactionFinished);
+    const ImageRecord* before = app.engine().workingImage();
+    QTest::keyClick(app.slider(), Qt::Key_Right);
+    QCOMPARE(app.slider()->value(), 1);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(app.engine().workingImage() != before);
+    QTest::keyClick(app.slider(), Qt::Key_A);  // not a slider key
+    QCOMPARE(finished.count(), 1);
+}
+
+void GuiAppTest::generateFillsTextBox() {
+    Window w;
+    TextImageApp& app = w.app;
+    const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 600);
+    app.dropFiles({path});
+    QSignalSpy lines(app.textBox()->document(), &QTextDocument::contentsChanged);
+    app.action(ID_GENERATE)->trigger();
+
+    const std::string& output = app.engine().outputText();
+    QVERIFY(!output.empty());
+    QCOMPARE(app.textBox()->toPlainText(), asShown(output));
+    QVERIFY(output.find("small.jpg\r\n9 Point Lucida Console\r\n(Blur 3, Black Level 0)\r\n") != std::string::npos);
+    QCOMPARE(app.statusPartText(2), QStringLiteral("%1 characters wide").arg(app.engine().widestLine()));
+    QVERIFY(app.engine().widestLine() > 0);
+    // The text grew line by line: one change per picture line at least.
+    const int pictureLines = (600 - 1) / app.engine().cellHeight();
+    QVERIFY(lines.count() >= pictureLines);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // The box shows the start of the text, as a freshly set text would.
+    QCOMPARE(app.textBox()->verticalScrollBar()->value(), 0);
+    QCOMPARE(app.textBox()->horizontalScrollBar()->value(), 0);
+
+    // An edit by the user does not leak into the next run's text.
+    QTextCursor cursor(app.textBox()->document());
+    cursor.insertText(QStringLiteral("typed by hand\n"));
+    app.action(ID_TOGGLE_MATCH)->trigger();
+    app.action(ID_GENERATE)->trigger();
+    QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
+
+    // A run in the other mode replaces the text whole.
+    app.action(ID_TOGGLE_MATCH)->trigger();
+    app.action(ID_GENERATE)->trigger();
+    QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
+}
+
+void GuiAppTest::generateWithoutPictureEmptiesTextBox() {
+    Window w;
+    w.app.action(ID_GENERATE)->trigger();
+    QCOMPARE(w.app.textBox()->toPlainText(), QString());
+    QCOMPARE(w.app.statusPartText(2), QString());
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+}
+
+void GuiAppTest::resizeGivesExtraWidthToSplitterArea() {
+    Window w;
+    TextImageApp& app = w.app;
+    const QRect atlasBefore = app.atlasPane()->geometry();
+    const QSize size = app.mainWindow()->size();
+    app.mainWindow()->resize(size.width() + 120, size.height() + 40);
+    QCOMPARE(app.atlasPane()->width(), atlasBefore.width());
+    QCOMPARE(app.atlasPane()->height(), atlasBefore.height() + 40);
+    const QRect box = app.textBox()->geometry();
+    QCOMPARE(box.x() + box.width(), app.mainWindow()->width() - 5);
+    const QRect status = app.statusBar()->geometry();
+    QCOMPARE(status.y() + status.height(), app.mainWindow()->height());
+    QCOMPARE(status.width(), app.mainWindow()->width());
+    checkStatusParts(app);
+}
+
+void GuiAppTest::closingTheWindowEndsTheLoop() {
+    Window w;
+    QTimer::singleShot(0, w.app.mainWindow(), [&w] { w.app.mainWindow()->close(); });
+    QTimer guard;  // a hang fails instead of blocking
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    guard.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+}
+
+QTEST_MAIN(GuiAppTest)
+#include "gui_app_test.moc"
