@@ -23,7 +23,7 @@ public:
 };
 
 // The file filter of the open dialog: pictures first, then everything.
-inline constexpr const char* kImageFileFilter = "Images (*.gif *.jpg *.jpeg);;All (*)";
+inline constexpr const char* kImageFileFilter = "Images (*.gif *.jpg *.jpeg *.png);;All (*)";
 
 // The toolkit's own dialogs.
 std::unique_ptr<Dialogs> makeStandardDialogs();

@@ -21,6 +21,7 @@
 
 #include "app/level_slider.h"
 #include "app/toolbar_images.h"
+#include "image/file_bytes.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
 #include "view/image_view.h"
@@ -360,7 +361,10 @@ bool TextImageApp::chooseImageFile() {
 
 void TextImageApp::loadImage() {
     const std::string path = QFile::encodeName(imagePath_).toStdString();
-    engine_.setSourceImage(loadPicture(path));
+    // Only a regular file goes to the loaders: a directory or device holds no
+    // picture, and opening a named pipe would wait for a writer for ever,
+    // freezing the window.
+    engine_.setSourceImage(isRegularFile(path) ? loadPicture(path) : nullptr);
     engine_.setDisplayName(displayNameOf(path));
     if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
     if (slider_ != nullptr) slider_->setValue(0);

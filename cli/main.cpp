@@ -4,15 +4,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
+#include <unistd.h>
+
+#include "cli/columns.h"
+#include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "engine/fast_black_level.h"
+#include "engine/fast_matcher.h"
 #include "engine/generator.h"
+#include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "image/file_bytes.h"
 #include "image/load_picture.h"
+#include "image/picture_transform.h"
 #include "platform/font.h"
 
 namespace {
@@ -50,16 +61,30 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
     return true;
 }
 
-// Loads the picture, saves it as gray when asked, and makes the working
-// image at the black level. Returns false when the picture cannot be
-// converted (already reported).
-bool preparePicture(morvel::TextEngine& engine, const Options& o, const std::string& path, int index,
-                    int32_t blackLevel, bool& saveFailed)
+// The picture named `path`, or the one on standard input for "-".
+morvel::ImageHandle loadNamedPicture(const std::string& path)
 {
-    morvel::ImageHandle picture = morvel::loadPicture(path);
+    if (path != morvel::cli::kStdinName) {
+        return morvel::loadPicture(path);
+    }
+    const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
+    if (!bytes) {
+        return nullptr;
+    }
+    return morvel::loadPictureFromBytes(bytes->data(), bytes->size());
+}
+
+// The picture named by `path`, ready for the walk: saved as gray when
+// asked, fitted to `columns` (0: natural size) and inverted when asked. The
+// black level is not applied here: the walk reads the picture through its
+// table (see convert). Returns none when the picture cannot be converted
+// (already reported).
+morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
+                                   const std::string& path, int index, int32_t columns, bool& saveFailed)
+{
     if (!picture) {
         complain("cannot read picture: " + path);
-        return false;
+        return nullptr;
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
@@ -69,14 +94,61 @@ bool preparePicture(morvel::TextEngine& engine, const Options& o, const std::str
             saveFailed = true;
         }
     }
-    engine.setSourceImage(std::move(picture));
-    engine.applyBlackLevel(blackLevel);
-    if (engine.workingImage() == nullptr) {
-        complain("out of memory converting picture: " + path);
-        return false;
+    if (columns > 0) {
+        const int32_t width = picture->header.biWidth;
+        const int32_t height = picture->rowCount;
+        const auto fit =
+            morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+        if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
+            picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
+        }
+        if (fit && picture) {
+            picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
+        }
+        if (!fit || !picture) {
+            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + path);
+            return nullptr;
+        }
     }
-    engine.setDisplayName(morvel::displayNameOf(path));
-    return true;
+    if (o.invert) {
+        morvel::invertGray(*picture);
+    }
+    return picture;
+}
+
+// The text of one prepared picture, as the engine's Generate makes it from
+// the picture as its source: the working image is the picture stretched to
+// `blackLevel`, here read through the stretch's table by the walk instead of
+// copied, so the picture is held once. The footer (when `footer`) names
+// `displayName`; with `invert` its last line says so. Lines end in CR LF.
+// None when memory runs out.
+std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
+                    const morvel::FastMatcher& matcher, const Options& o, int32_t blackLevel,
+                    const std::string& displayName)
+{
+    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.faceName(), engine.blurCount(),
+                                    blackLevel};
+    const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
+    morvel::GeneratedText generated;
+    uint8_t table[256];
+    const bool stretched = morvel::blackLevelTable(picture, blackLevel, table);
+    if (matcher.usable()) {
+        generated = morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs,
+                                             stretched ? table : nullptr);
+    } else {
+        // Without the prepared glyphs (no memory for them), the plain walk on
+        // a stretched copy.
+        morvel::ImageHandle working = morvel::stretchToBlackLevelFast(picture, blackLevel);
+        if (!working) {
+            return std::nullopt;
+        }
+        generated = morvel::generateText(*working, engine.atlasView(), o.match, withFooter);
+    }
+    // The footer's last line says when the picture was matched inverted.
+    if (o.footer && o.invert) {
+        generated.text += "Inverted\r\n";
+    }
+    return std::move(generated.text);
 }
 
 }  // namespace
@@ -89,11 +161,28 @@ int main(int argc, char** argv)
     }
     const Options& o = *parsed.options;
 
+    // The font, atlas and blurs are made on a second thread while this one
+    // loads the first picture: the two take similar time and share nothing
+    // (the engine and its font are touched only by that thread until it is
+    // done).
     morvel::TextEngine engine(nullptr, o.dpi);
-    if (!prepareEngine(engine, o)) {
+    std::future<bool> prepared;
+    try {
+        prepared = std::async(std::launch::async, [&engine, &o] { return prepareEngine(engine, o); });
+    } catch (const std::system_error&) {
+        // No thread to be had: one after the other.
+    }
+    morvel::ImageHandle firstPicture = loadNamedPicture(o.pictures.front());
+    if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
+    const morvel::FastMatcher matcher(engine.atlasView());
     const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    // auto fits the terminal only when the text goes to it.
+    int32_t columns = o.columns;
+    if (o.columnsAuto) {
+        columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
+    }
 
     std::unique_ptr<morvel::cli::AtomicFile> file;
     std::FILE* out = stdout;
@@ -113,9 +202,21 @@ int main(int argc, char** argv)
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
-        const bool ok = preparePicture(engine, o, path, static_cast<int>(i) + 1, blackLevel, saveFailed);
-        anyFailed = anyFailed || !ok || saveFailed;
-        if (!ok) {
+        morvel::ImageHandle picture =
+            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
+                           static_cast<int>(i) + 1, columns, saveFailed);
+        anyFailed = anyFailed || !picture || saveFailed;
+        if (!picture) {
+            continue;
+        }
+        const std::string displayName =
+            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
+        std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
+        // The picture is done with before the text goes out.
+        picture.reset();
+        if (!text) {
+            complain("out of memory converting picture: " + path);
+            anyFailed = true;
             continue;
         }
         // An empty line between the texts of consecutive pictures.
@@ -125,17 +226,7 @@ int main(int argc, char** argv)
             break;
         }
         ++converted;
-        bool written;
-        if (o.footer) {
-            engine.generateTextImage(blackLevel);
-            written = morvel::cli::writeText(out, engine.outputText(), o.crlf);
-        } else {
-            // The engine's walk, without the footer.
-            const morvel::GeneratedText lines =
-                morvel::generateText(*engine.workingImage(), engine.atlasView(), o.match, nullptr);
-            written = morvel::cli::writeText(out, lines.text, o.crlf);
-        }
-        if (!written) {
+        if (!morvel::cli::writeWholeText(out, std::move(*text), o.crlf)) {
             writeError = errno;
             writeFailed = true;
         }

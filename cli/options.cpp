@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 #include "platform/log_font.h"
@@ -69,19 +70,35 @@ CLI::Validator decimalIn(int32_t lo, int32_t hi) {
 }
 
 constexpr const char* kFooterHelp =
-    "Prints, for each PICTURE (GIF or JPEG) in turn, its text image followed by\n"
-    "the footer; an empty line separates the texts of consecutive pictures.\n"
-    "With --save-gray FILE and several pictures, FILE must contain %d, which is\n"
-    "replaced by the picture's position on the command line (1 for the first).\n"
+    "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
+    "by the footer; an empty line separates the texts of consecutive pictures.\n"
+    "The picture name - reads one picture from standard input; its footer names\n"
+    "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
+    "%d, which is replaced by the picture's position on the command line (1 for\n"
+    "the first).\n"
+    "\n"
+    "Examples:\n"
+    "  morvel-text photo.jpg                  natural size: one character a cell\n"
+    "  morvel-text --columns 100 photo.png    100 characters wide\n"
+    "  morvel-text --columns auto --invert photo.png\n"
+    "                                         fit the terminal, light on dark\n"
+    "  for f in *.jpg; do morvel-text --columns 80 -o \"${f%.jpg}.txt\" \"$f\"; done\n"
+    "                                         one text file per picture\n"
+    "  morvel-text --columns 80 -o all.txt *.gif *.png\n"
+    "                                         all pictures in one file\n"
+    "  convert photo.tif png:- | morvel-text --columns 80 -\n"
+    "                                         a picture from standard input\n"
     "\n"
     "Exit status: 0 all pictures converted; 1 a picture could not be read or an\n"
     "output could not be written (the other pictures are still converted);\n"
-    "2 usage error.";
+    "2 usage error.\n"
+    "\n"
+    "See morvel-text(1) for the details.";
 
 }  // namespace
 
 ParseResult parseOptions(int argc, char** argv) {
-    CLI::App app{"morvel-text: turns GIF and JPEG pictures into text art.", "morvel-text"};
+    CLI::App app{"morvel-text: turns GIF, JPEG and PNG pictures into text art.", "morvel-text"};
     app.set_help_flag("--help", "Print this help and exit");
     app.set_version_flag("--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
     app.footer(kFooterHelp);
@@ -94,6 +111,8 @@ ParseResult parseOptions(int argc, char** argv) {
     std::string blur = std::to_string(o.blur);
     std::string match = "correlation";
     std::string blackLevel = std::to_string(o.blackLevel);
+    std::string columns;
+    std::string jobs = std::to_string(o.jobs);
     bool noFooter = false;
 
     app.add_option("--font", o.face, "Font face (default \"Lucida Console\"; when it is not\ninstalled another face stands in, with a notice)")
@@ -125,13 +144,36 @@ ParseResult parseOptions(int argc, char** argv) {
                 return "\"" + text + "\" is neither max nor a whole number in 0..255";
             },
             "", "black level"));
+    app.add_option("--columns", columns,
+                   "Scale the picture so that the text is about N characters\n"
+                   "wide (exactly N with a monospaced font), 1..10000; auto:\n"
+                   "the terminal's width when the text goes to a terminal,\n"
+                   "else the natural size (default: the natural size)")
+        ->type_name("N|auto")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (text == "auto" || parseDecimal(text, kMinColumns, kMaxColumns)) {
+                    return {};
+                }
+                return "\"" + text + "\" is neither auto nor a whole number in 1..10000";
+            },
+            "", "columns"));
+    app.add_flag("--invert", o.invert,
+                 "Match the inverted picture, for light characters on a\n"
+                 "dark background; the footer ends with a line Inverted");
+    app.add_option("--jobs", jobs, "Threads that generate the text, 0..256; 0: one per\nprocessor core (default 0)")
+        ->type_name("N")
+        ->check(decimalIn(kMinJobs, kMaxJobs));
     app.add_flag("--no-footer", noFooter, "Leave out the footer");
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
-    app.add_option("--save-gray", o.saveGray, "Also write each loaded gray picture as a binary PGM")
+    app.add_option("--save-gray", o.saveGray,
+                   "Also write each loaded gray picture (before scaling,\n"
+                   "inversion and black level) as a binary PGM")
         ->type_name("FILE");
     app.add_option("-o", o.output, "Write the text to FILE (whole or not at all) instead of standard output")
         ->type_name("FILE");
-    app.add_option("PICTURE", o.pictures, "GIF or JPEG pictures to convert")->type_name("");
+    app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one\nfrom standard input")
+        ->type_name("");
 
     ParseResult result;
     try {
@@ -166,6 +208,12 @@ ParseResult parseOptions(int argc, char** argv) {
         o.blackLevel = *parseDecimal(blackLevel, kMinBlackLevel, kMaxBlackLevel);
     }
     o.footer = !noFooter;
+    if (columns == "auto") {
+        o.columnsAuto = true;
+    } else if (!columns.empty()) {
+        o.columns = *parseDecimal(columns, kMinColumns, kMaxColumns);
+    }
+    o.jobs = *parseDecimal(jobs, kMinJobs, kMaxJobs);
 
     const int32_t charPixels = mulDiv(o.points, o.dpi, 72);
     if (charPixels < kMinCharPixels || charPixels > kMaxCharPixels) {
@@ -182,6 +230,9 @@ ParseResult parseOptions(int argc, char** argv) {
     }
     if (o.pictures.empty()) {
         return usageError("no picture given");
+    }
+    if (std::count(o.pictures.begin(), o.pictures.end(), kStdinName) > 1) {
+        return usageError("standard input (-) can be read only once");
     }
     if (o.pictures.size() > 1 && !o.saveGray.empty() && o.saveGray.find("%d") == std::string::npos) {
         return usageError("--save-gray: with several pictures FILE must contain %d");

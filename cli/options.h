@@ -16,6 +16,8 @@ inline constexpr int32_t kMinWeight = 0, kMaxWeight = 1000;
 inline constexpr int32_t kMinDpi = 1, kMaxDpi = 10000;
 inline constexpr int32_t kMinBlur = 0, kMaxBlur = 1000;
 inline constexpr int32_t kMinBlackLevel = 0, kMaxBlackLevel = 255;
+inline constexpr int32_t kMinColumns = 1, kMaxColumns = 10000;
+inline constexpr int32_t kMinJobs = 0, kMaxJobs = 256;
 // The character height points x dpi / 72 must land in this range of pixels:
 // below it there is nothing to draw, above it the atlas (96 cells stacked)
 // grows past a hundred megabytes for no useful text.
@@ -31,12 +33,20 @@ struct Options {
     MatchMode match = MatchMode::Correlation;
     int32_t blackLevel = 0;
     bool blackLevelMax = false;  // use the range computed from the blurred atlas
+    int32_t columns = 0;         // 0: the picture at its natural size
+    bool columnsAuto = false;    // columns from the terminal the text goes to
+    bool invert = false;
+    int32_t jobs = 0;            // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;
     std::string saveGray;  // empty: no PGM written
     std::string output;    // empty: standard output
-    std::vector<std::string> pictures;
+    std::vector<std::string> pictures;  // "-" (at most once): standard input
 };
+
+// The picture name that stands for standard input, and its display name.
+inline constexpr const char* kStdinName = "-";
+inline constexpr const char* kStdinDisplayName = "stdin";
 
 // Parses argv. Returns the options to run with, or the exit status when the
 // program is done: 0 after --help or --version (printed to standard output),

@@ -133,6 +133,22 @@ bool writeText(std::FILE* out, std::string_view text, bool crlf) {
     return true;
 }
 
+bool writeWholeText(std::FILE* out, std::string text, bool crlf) {
+    if (!crlf) {
+        // Moves every byte but the CR of each CR LF down over the dropped ones.
+        size_t kept = 0;
+        const size_t size = text.size();
+        for (size_t i = 0; i < size; ++i) {
+            if (text[i] == '\r' && i + 1 < size && text[i + 1] == '\n') {
+                continue;
+            }
+            text[kept++] = text[i];
+        }
+        text.resize(kept);
+    }
+    return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
+
 bool writePgm(const std::string& path, const ImageRecord& picture, std::string& error) {
     AtomicFile file(path);
     if (!file.isOpen()) {

@@ -40,6 +40,10 @@ private:
 // otherwise with every CR LF turned into LF. Returns false on a write error.
 bool writeText(std::FILE* out, std::string_view text, bool crlf);
 
+// The same for a text the caller gives up: the line ends are turned in place
+// and the whole text goes out in one write.
+bool writeWholeText(std::FILE* out, std::string text, bool crlf);
+
 // Writes the 8-bit gray picture as a binary PGM ("P5", maxval 255), whole or
 // not at all. On failure `error` says why.
 bool writePgm(const std::string& path, const ImageRecord& picture, std::string& error);

@@ -40,6 +40,54 @@ void foldRange(const uint8_t* row, int32_t count, uint8_t& lo, uint8_t& hi)
 
 }  // namespace
 
+bool blackLevelTable(const ImageRecord& picture, int32_t level, uint8_t table[256])
+{
+    if (level < 0 || level > 255 || picture.header.biBitCount != 8)
+        return false;
+    const int32_t width = picture.header.biWidth;
+    const int32_t height = picture.rowCount;
+    if (width <= 0 || height <= 0 || !picture.rows)
+        return false;
+
+    // Only real pixels count: the fill bytes past the width are skipped.
+    uint8_t lo = 255;
+    uint8_t hi = 0;
+    for (int32_t y = 0; y < height; ++y)
+        foldRange(picture.rows[y], width, lo, hi);
+    if (lo == hi)
+        return false;
+
+    // The stretch of every level that occurs, with the same integer
+    // arithmetic as the plain loop; the others (and the fill bytes) stay.
+    const int32_t span = hi - lo;
+    const int32_t reach = 255 - level;
+    uint8_t made[256];
+    bool identity = true;
+    for (int32_t v = 0; v < 256; ++v) {
+        made[v] = v < lo || v > hi ? static_cast<uint8_t>(v) : static_cast<uint8_t>(level + (v - lo) * reach / span);
+        identity = identity && made[v] == v;
+    }
+    if (identity)
+        return false;  // a full-range picture at black level 0 stays as it is
+    for (int32_t v = 0; v < 256; ++v)
+        table[v] = made[v];
+    return true;
+}
+
+namespace {
+
+void applyTable(ImageRecord& picture, const uint8_t table[256])
+{
+    const int32_t width = picture.header.biWidth;
+    for (int32_t y = 0; y < picture.rowCount; ++y) {
+        uint8_t* row = picture.rows[y];
+        for (int32_t x = 0; x < width; ++x)
+            row[x] = table[row[x]];
+    }
+}
+
+}  // namespace
+
 ImageHandle stretchToBlackLevelFast(const ImageRecord& source, int32_t level)
 {
     if (level < 0 || level > 255 || source.header.biBitCount != 8)
@@ -47,39 +95,20 @@ ImageHandle stretchToBlackLevelFast(const ImageRecord& source, int32_t level)
     ImageHandle working(copyImageRecord(&source));
     if (!working)
         return nullptr;
-
-    const int32_t width = working->header.biWidth;
-    const int32_t height = working->rowCount;
-    if (width <= 0 || height <= 0 || !working->rows)
-        return working;
-
-    // Only real pixels count: the fill bytes past the width are skipped.
-    uint8_t lo = 255;
-    uint8_t hi = 0;
-    for (int32_t y = 0; y < height; ++y)
-        foldRange(working->rows[y], width, lo, hi);
-    if (lo == hi)
-        return working;
-
-    // The stretch of every level that occurs, with the same integer
-    // arithmetic as the plain loop.
-    const int32_t span = hi - lo;
-    const int32_t reach = 255 - level;
     uint8_t table[256];
-    bool identity = true;
-    for (int32_t v = 0; v < 256; ++v) {
-        table[v] = v < lo || v > hi ? static_cast<uint8_t>(v)
-                                    : static_cast<uint8_t>(level + (v - lo) * reach / span);
-        identity = identity && table[v] == v;
-    }
-    if (identity)
-        return working;  // a full-range picture at black level 0 stays as it is
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* row = working->rows[y];
-        for (int32_t x = 0; x < width; ++x)
-            row[x] = table[row[x]];
-    }
+    if (blackLevelTable(*working, level, table))
+        applyTable(*working, table);
     return working;
+}
+
+bool stretchToBlackLevelInPlace(ImageRecord& picture, int32_t level)
+{
+    if (level < 0 || level > 255 || picture.header.biBitCount != 8)
+        return false;
+    uint8_t table[256];
+    if (blackLevelTable(picture, level, table))
+        applyTable(picture, table);
+    return true;
 }
 
 }  // namespace morvel

@@ -14,4 +14,16 @@ namespace morvel {
 // when memory runs out.
 ImageHandle stretchToBlackLevelFast(const ImageRecord& source, int32_t level);
 
+// The stretch of `picture` at `level` as a table: stretchToBlackLevel turns
+// every pixel v into table[v]. Returns false, leaving the table as it was,
+// when the stretch changes nothing (a uniform picture, or one spanning 0 to
+// 255 at level 0), and for a level outside 0..255 or a picture that is not
+// 8-bit.
+bool blackLevelTable(const ImageRecord& picture, int32_t level, uint8_t table[256]);
+
+// stretchToBlackLevel done on `picture` itself, for a caller that no longer
+// needs the unstretched picture: no copy. False (the picture untouched) for a
+// level outside 0..255 or a picture that is not 8-bit.
+bool stretchToBlackLevelInPlace(ImageRecord& picture, int32_t level);
+
 }  // namespace morvel

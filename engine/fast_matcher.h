@@ -10,7 +10,8 @@
 //
 // What is prepared once per atlas state (rebuild it after every atlas build
 // and every blur): the glyph cells flattened and interleaved for wide loads
-// (see match_kernels.h), and Σa² of every glyph. What is made once per
+// in both kernel layouts (see match_kernels.h), and Σa² and Σa of every
+// glyph. What is made once per
 // picture cell: Σp² (or Σp) for every glyph width at once, from running
 // column sums. The per-glyph work is then one dot product (or one sum of
 // absolute differences) over the cell.
@@ -45,10 +46,18 @@ public:
     class Scratch {
     public:
         explicit Scratch(const FastMatcher& matcher);
+        // Makes room for the bands of pictures up to `width` pixels wide
+        // (loadBand); throws std::bad_alloc when memory runs out.
+        void reserveBand(const FastMatcher& matcher, int32_t width);
 
     private:
         friend class FastMatcher;
-        std::vector<uint16_t> cell;     // the picture cell flattened, a zero after an odd end
+        std::vector<uint8_t> band;      // the band's rows, mapped, bandWidth apart, 8 bytes of slack
+        std::vector<uint32_t> bandColumns;  // per band column: Σv² or Σv down the band
+        std::vector<int64_t> before;    // before[x]: band columns 0 .. x-1 summed
+        size_t bandWidth = 0;
+        std::vector<uint8_t> bytes;     // the picture cell flattened, zeros up to a whole octet
+        std::vector<uint16_t> cell;     // the same as 16-bit pixels, a zero after an odd end
         std::vector<int64_t> columns;   // per column: Σp² or Σp down the cell
         std::vector<double> upTo;       // upTo[w]: columns 0 .. w-1 summed (exact)
         std::vector<double> sums;       // per glyph: Σa·p or Σ|p-a| over the whole cell
@@ -59,13 +68,30 @@ public:
     // Index into the glyph table of the glyph whose cell best matches the
     // picture cell at (x, y): the same index correlationScore or
     // differenceScore returns. The matcher must be usable, `working` 8-bit,
-    // and the block of h rows by m columns at (x, y) inside it.
-    int32_t choose(MatchMode mode, const ImageRecord& working, int32_t x, int32_t y, Scratch& scratch) const;
+    // and the block of h rows by m columns at (x, y) inside it. With
+    // `levels` (256 entries) every picture pixel v counts as levels[v]: the
+    // choice on the picture mapped through the table (a black-level stretch)
+    // without making the mapped copy.
+    int32_t choose(MatchMode mode, const ImageRecord& working, int32_t x, int32_t y, Scratch& scratch,
+                   const uint8_t* levels = nullptr) const;
+
+    // The same choice for a whole band at a time, as the walk makes it:
+    // loadBand takes the h rows at y of `working` (mapped through `levels`
+    // when given) and their column sums, once per band; chooseInBand then
+    // picks the glyph for the cell at x of that band. `scratch` must have
+    // room for the picture's width (Scratch::reserveBand), and the mode must
+    // be the one the band was loaded for.
+    void loadBand(MatchMode mode, const ImageRecord& working, int32_t y, const uint8_t* levels,
+                  Scratch& scratch) const;
+    int32_t chooseInBand(MatchMode mode, int32_t x, Scratch& scratch) const;
 
 private:
-    // Flattens the picture cell into scratch and fills its per-width sums:
-    // squares for correlation, plain values for difference.
-    void loadCell(const ImageRecord& working, int32_t x, int32_t y, bool squares, Scratch& scratch) const;
+    // Flattens the picture cell into scratch in the layout the mode's kernel
+    // reads and fills its per-width sums: squares for correlation, plain
+    // values for difference.
+    void loadCell(const ImageRecord& working, int32_t x, int32_t y, bool correlation, const uint8_t* levels,
+                  Scratch& scratch) const;
+    KernelGlyphs kernelGlyphs() const;
     int32_t chooseCorrelation(Scratch& scratch) const;
     int32_t chooseDifference(Scratch& scratch) const;
 
@@ -77,10 +103,13 @@ private:
     int32_t glyphCount_ = 0;
     size_t cellPixels_ = 0;  // h x m
     size_t pairCount_ = 0;   // cell pixels / 2, rounded up
+    size_t octetCount_ = 0;  // cell pixels / 8, rounded up
     size_t stride_ = 0;      // glyph count rounded up to whole blocks
     std::vector<GlyphEntry> entries_;
     std::vector<int32_t> widths_;        // the entries' widths, side by side
     std::vector<uint32_t> words_;        // interleaved glyph pixel pairs, pairCount_ x stride_
+    std::vector<uint64_t> octets_;       // interleaved glyph pixel octets, octetCount_ x stride_
+    std::vector<double> pixelSums_;      // Σa per glyph, exact (0 past the table)
     std::vector<double> glyphSquares_;   // Σa² per glyph, exact (1 past the table)
     std::vector<double> cellAreas_;      // h x width per glyph, exact (1 past the table)
 };

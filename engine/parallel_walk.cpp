@@ -22,6 +22,8 @@ struct Walk {
     const ImageRecord* working;
     const FastMatcher* matcher;
     MatchMode mode;
+    const uint8_t* levels;
+    bool byBands;  // whole bands loaded at a time (FastMatcher::loadBand)
     int32_t bandCount;
     size_t lineCapacity;  // bytes per band slot: the most characters a line can get
     std::vector<char> lines;
@@ -39,8 +41,12 @@ struct Walk {
         char* out = lines.data() + static_cast<size_t>(band) * lineCapacity;
         int32_t x = 0;
         int32_t n = 0;
+        if (byBands)
+            matcher->loadBand(mode, *working, y, levels, scratch);
         while (x < end) {
-            const GlyphEntry& entry = matcher->entry(matcher->choose(mode, *working, x, y, scratch));
+            const int32_t chosen = byBands ? matcher->chooseInBand(mode, x, scratch)
+                                           : matcher->choose(mode, *working, x, y, scratch, levels);
+            const GlyphEntry& entry = matcher->entry(chosen);
             out[n++] = static_cast<char>(entry.code);
             // A glyph measured 0 wide still moves on by one pixel.
             x += entry.width > 0 ? entry.width : 1;
@@ -94,7 +100,8 @@ int resolveJobs(int jobs)
 }
 
 GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& matcher, MatchMode mode,
-                               const TextFooter* footer, const LineCallback& onLine, int jobs)
+                               const TextFooter* footer, const LineCallback& onLine, int jobs,
+                               const uint8_t* levels)
 {
     GeneratedText result;
     const bool usable = working.rows && working.header.biBitCount == 8 && matcher.usable();
@@ -107,6 +114,7 @@ GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& ma
         walk.working = &working;
         walk.matcher = &matcher;
         walk.mode = mode;
+        walk.levels = levels;
         walk.bandCount = bandCount;
 
         // The most characters a line can hold: the span x < width - m walked
@@ -129,6 +137,13 @@ GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& ma
         scratch.reserve(static_cast<size_t>(threadCount));
         for (int t = 0; t < threadCount; ++t)
             scratch.emplace_back(matcher);
+        // Bands are loaded whole (their column sums in 32 bits) for cells up
+        // to 65536 rows; the cell-by-cell path serves the rest.
+        walk.byBands = h <= 65536;
+        if (walk.byBands) {
+            for (FastMatcher::Scratch& s : scratch)
+                s.reserveBand(matcher, working.header.biWidth);
+        }
 
         result.text.reserve(static_cast<size_t>(bandCount) * (walk.lineCapacity + 2));
         int32_t reported = 0;

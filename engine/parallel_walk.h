@@ -18,8 +18,12 @@ int resolveJobs(int jobs);
 // per core). `onLine` runs on the calling thread, once per line in order, as
 // soon as that line and every line above it are done; it sees the same text so
 // far as in generateText. No lines when `matcher` is unusable or `working` is
-// not an 8-bit picture.
+// not an 8-bit picture. With `levels` (256 entries) the walk sees every
+// pixel v of `working` as levels[v]: the text of the picture mapped through
+// the table (blackLevelTable), with the mapping done on the way, in
+// parallel, and no mapped copy made.
 GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& matcher, MatchMode mode,
-                               const TextFooter* footer, const LineCallback& onLine = {}, int jobs = 1);
+                               const TextFooter* footer, const LineCallback& onLine = {}, int jobs = 1,
+                               const uint8_t* levels = nullptr);
 
 }  // namespace morvel

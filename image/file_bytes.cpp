@@ -1,9 +1,10 @@
 #include "image/file_bytes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
-#include <memory>
+#include <cerrno>
 
 namespace morvel {
 
@@ -13,19 +14,43 @@ bool isRegularFile(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+namespace {
+
+// Closes a descriptor on every way out.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+}  // namespace
+
 std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
+    // O_NONBLOCK: opening a named pipe must not wait for a writer. The type
+    // is then checked on the open descriptor, not the path, so a file swapped
+    // after a check cannot slip through.
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0)
         return std::nullopt;
-    // Ask the open stream, not the path, so a file swapped after the check
-    // cannot slip through.
     struct stat st {};
-    if (::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maxBytes)
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maxBytes)
         return std::nullopt;
     std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    const size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file.get());
-    // A file that shrank while being read keeps what was there.
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;  // the file shrank while being read: keep what was there
+        got += static_cast<size_t>(n);
+    }
     bytes.resize(got);
     return bytes;
 }

@@ -52,6 +52,7 @@ struct GifDecoderState {
     const uint8_t* data = nullptr;
     size_t size = 0;
     size_t cursor = 0;
+    int64_t maxPixelBytes = kMaxPixelBytes;
     GifSignature signature = GifSignature::Gif89a;
 
     // Logical screen (size and background are read, not used).
@@ -472,7 +473,7 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
         return giveUpImage(s, "image has no pixels");
     const int64_t pitch = imageRowPitch(s.imageWidth, 8);
     const int64_t blockBytes = pitch * s.imageHeight;
-    if (blockBytes > kMaxPixelBytes)
+    if (blockBytes > s.maxPixelBytes)
         return giveUpImage(s, "image too large");
 
     // Collect the data sub-blocks. They cannot hold more than the bytes left.
@@ -619,7 +620,7 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
 
 }  // namespace
 
-ImageHandle decodeGif(const uint8_t* data, size_t size)
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes)
 {
     if (!data && size > 0)
         return nullptr;
@@ -632,6 +633,7 @@ ImageHandle decodeGif(const uint8_t* data, size_t size)
         return nullptr;
     state->data = data;
     state->size = data ? size : 0;
+    state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
     if (!parseGifBlocks(*state, record.get()))
         return nullptr;
     return record;

@@ -15,7 +15,10 @@ namespace morvel {
 // (missing, not a regular file) or does not hold a decodable image.
 ImageHandle readGifFile(const std::string& path);
 
-// Decodes `size` bytes at `data`; the bytes are only read.
-ImageHandle decodeGif(const uint8_t* data, size_t size);
+// Decodes `size` bytes at `data`; the bytes are only read. An image whose
+// pixel block would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is
+// given up like a damaged one; the fuzz targets pass a smaller limit so that
+// their time goes into the parser rather than into clearing large blocks.
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes);
 
 }  // namespace morvel

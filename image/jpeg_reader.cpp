@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include <jpeglib.h>
 
@@ -61,11 +63,26 @@ void limitScans(j_common_ptr cinfo)
     }
 }
 
-// Decodes the JPEG stream in `file` to an 8-bit gray record. Kept free of C++
-// objects with destructors: a library error jumps back into this frame with
-// longjmp, which would skip them. Everything that must survive the jump is
-// either outside this frame (the file, owned by the caller) or volatile.
-ImageRecord* decodeJpegStream(FILE* file)
+// Attaches the library's data source to the decompressor: the stdio source
+// for a file, the memory source for bytes. Both never suspend.
+using JpegSourceSetup = void (*)(j_decompress_ptr cinfo, const void* input, size_t size);
+
+void useStdioSource(j_decompress_ptr cinfo, const void* input, size_t)
+{
+    jpeg_stdio_src(cinfo, static_cast<FILE*>(const_cast<void*>(input)));
+}
+
+void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
+{
+    jpeg_mem_src(cinfo, static_cast<const unsigned char*>(input), static_cast<unsigned long>(size));
+}
+
+// Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
+// to an 8-bit gray record. Kept free of C++ objects with destructors: a
+// library error jumps back into this frame with longjmp, which would skip
+// them. Everything that must survive the jump is either outside this frame
+// (the file or bytes, owned by the caller) or volatile.
+ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes)
 {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
@@ -90,7 +107,7 @@ ImageRecord* decodeJpegStream(FILE* file)
     monitor.errors = &errors;
     cinfo.progress = &monitor.progress;
 
-    jpeg_stdio_src(&cinfo, file);
+    setupSource(&cinfo, input, size);
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = JCS_GRAYSCALE;
 
@@ -98,7 +115,7 @@ ImageRecord* decodeJpegStream(FILE* file)
     // library starts decoding, so a small file cannot demand a huge block.
     jpeg_calc_output_dimensions(&cinfo);
     if (cinfo.output_components != 1 || cinfo.output_width == 0 || cinfo.output_height == 0 ||
-        imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > kMaxPixelBytes) {
+        imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
         std::fprintf(stderr, "JPEG picture of %u x %u pixels is too large\n", cinfo.output_width,
                      cinfo.output_height);
         jpeg_destroy_decompress(&cinfo);
@@ -122,12 +139,21 @@ ImageRecord* decodeJpegStream(FILE* file)
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW row = made->rows[cinfo.output_scanline];
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
-            // The stdio source never suspends; no progress means a broken
+            // Neither source ever suspends; no progress means a broken
             // stream, not a picture.
             jpeg_destroy_decompress(&cinfo);
             freeImageRecord(made);
             return nullptr;
         }
+    }
+
+    // The library writes only the pixels of a row; the fill bytes up to the
+    // pitch are cleared so that the whole block is defined (copies and views
+    // read rows whole, and the same file always gives the same bytes).
+    const int64_t fill = recordPitch(*made) - width;
+    if (fill > 0) {
+        for (int32_t y = 0; y < height; ++y)
+            std::memset(made->rows[y] + width, 0, static_cast<size_t>(fill));
     }
 
     // An error here (damage after the last row) still jumps to the recovery
@@ -142,7 +168,7 @@ ImageRecord* decodeJpegStream(FILE* file)
 
 }  // namespace
 
-ImageHandle readJpegFile(const std::string& path)
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes)
 {
     if (!isRegularFile(path)) {
         std::fprintf(stderr, "can't open %s\n", path.c_str());
@@ -168,9 +194,18 @@ ImageHandle readJpegFile(const std::string& path)
         std::fprintf(stderr, "can't open %s\n", path.c_str());
         return nullptr;
     }
-    ImageHandle image(decodeJpegStream(file));
+    ImageHandle image(decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes)));
     std::fclose(file);
     return image;
+}
+
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes)
+{
+    // The memory source takes an unsigned long count; an empty buffer is
+    // refused by the library itself as a damaged stream.
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes))
+        return nullptr;
+    return ImageHandle(decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes)));
 }
 
 }  // namespace morvel

@@ -2,12 +2,22 @@
 // gray colour table. Library errors give no picture; warnings go to stderr.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "image/image_record.h"
 
 namespace morvel {
 
-ImageHandle readJpegFile(const std::string& path);
+// The picture in the JPEG file at `path`, or none. A picture whose pixel block
+// would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
+// decoding starts; the fuzz targets pass a smaller limit to keep their runs
+// short.
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes);
+
+// The same reader on `size` bytes at `data` (only read), for pictures that
+// arrive in memory, such as on standard input. At most kMaxFileBytes.
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes);
 
 }  // namespace morvel

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
@@ -178,6 +179,10 @@ TEST(FastMatcher, WalkGivesThePlainTextForAnyThreadCount)
                     std::vector<std::string> plainLines;
                     const GeneratedText plain = generateText(
                         *working, view, mode, &footer, [&](const std::string& s) { plainLines.push_back(s); });
+                    // The walk on the stretched copy, and on the source read
+                    // through the stretch's table.
+                    uint8_t table[256];
+                    const bool stretched = blackLevelTable(*source, level, table);
                     for (int jobs : {1, 2, 3, 7}) {
                         std::vector<std::string> lines;
                         const GeneratedText text = generateTextFast(
@@ -185,6 +190,9 @@ TEST(FastMatcher, WalkGivesThePlainTextForAnyThreadCount)
                         EXPECT_EQ(text.text, plain.text) << jobs << " jobs";
                         EXPECT_EQ(text.widest, plain.widest);
                         EXPECT_EQ(lines, plainLines) << jobs << " jobs";
+                        const GeneratedText mapped = generateTextFast(*source, fast, mode, &footer, {}, jobs,
+                                                                      stretched ? table : nullptr);
+                        EXPECT_EQ(mapped.text, plain.text) << jobs << " jobs, through the table";
                     }
                 }
             }
@@ -249,46 +257,131 @@ TEST(FastMatcher, LargeCellsSumPastThe32BitChunks)
     }
 }
 
-TEST(MatchKernels, EveryInstructionSetGivesTheScalarSums)
+// The kernels' inputs for `stride` glyph cells of `pixels` pixels each
+// (glyph g's pixel i at glyph[g * pixels + i]) in both layouts.
+struct KernelInput {
+    std::vector<uint16_t> picture;  // 16-bit pixels, a zero after an odd end
+    std::vector<uint8_t> bytes;     // the same as bytes, zeros up to a whole octet
+    std::vector<uint32_t> words;
+    std::vector<uint64_t> octets;
+    std::vector<double> pixelSums;
+    KernelGlyphs glyphs;
+
+    KernelInput(const std::vector<uint8_t>& cell, const std::vector<uint8_t>& glyph, size_t stride)
+    {
+        const size_t pixels = cell.size();
+        const size_t pairs = (pixels + 1) / 2;
+        const size_t octetCount = (pixels + 7) / 8;
+        picture.assign(2 * pairs, 0);
+        bytes.assign(8 * octetCount, 0);
+        for (size_t i = 0; i < pixels; ++i) {
+            picture[i] = cell[i];
+            bytes[i] = cell[i];
+        }
+        words.assign(pairs * stride, 0);
+        octets.assign(octetCount * stride, 0);
+        pixelSums.assign(stride, 0.0);
+        for (size_t g = 0; g < stride; ++g) {
+            for (size_t i = 0; i < pixels; ++i) {
+                const uint32_t a = glyph[g * pixels + i];
+                words[(i / 2) * stride + g] |= a << (16 * (i % 2));
+                octets[(i / 8) * stride + g] |= uint64_t{a} << (8 * (i % 8));
+                pixelSums[g] += a;
+            }
+        }
+        glyphs = KernelGlyphs{words.data(), pairs, octets.data(), octetCount, pixelSums.data(), stride};
+    }
+    KernelCell cell() const { return KernelCell{picture.data(), bytes.data()}; }
+};
+
+TEST(MatchKernels, EveryInstructionSetGivesTheExactSums)
 {
     std::mt19937 rng(3);
     const std::vector<SimdLevel> levels = levelsHere();
-    // Short and long cells (the longest spans three 32-bit chunks); random
-    // values, and the extremes, where even glyphs meet a white picture with
-    // white pixels only and their lanes take the largest sums there are.
-    for (size_t pairs : {size_t{1}, size_t{53}, size_t{40000}}) {
-        for (bool extremes : {false, true}) {
-            const size_t stride = 3 * kMatchGlyphBlock;
-            std::vector<uint16_t> picture(2 * pairs);
-            std::vector<uint32_t> words(pairs * stride);
-            for (uint16_t& p : picture)
-                p = extremes ? 255 : static_cast<uint16_t>(rng() % 256);
-            for (size_t i = 0; i < words.size(); ++i)
-                words[i] = !extremes ? (rng() % 256) | (rng() % 256) << 16
-                                     : (i % 2 == 0 || (rng() & 1)) ? 0x00FF00FFu : 0u;
-            std::vector<double> expectProducts(stride), expectDifferences(stride);
-            const MatchKernels scalar = matchKernels(SimdLevel::Scalar);
-            scalar.products(picture.data(), words.data(), pairs, stride, expectProducts.data());
-            scalar.differences(picture.data(), words.data(), pairs, stride, expectDifferences.data());
-            // The scalar sums themselves, for the first glyph, the long way.
-            int64_t product0 = 0;
-            int64_t difference0 = 0;
-            for (size_t k = 0; k < pairs; ++k) {
-                const int64_t a0 = words[k * stride] & 0xFFFF;
-                const int64_t a1 = words[k * stride] >> 16;
-                product0 += a0 * picture[2 * k] + a1 * picture[2 * k + 1];
-                difference0 += std::abs(picture[2 * k] - a0) + std::abs(picture[2 * k + 1] - a1);
+    // Short and long cells, odd ones that end inside a pair and an octet (the
+    // longest spans several 32-bit chunks of every kernel); random values,
+    // and the extremes, where glyphs meet a white or black picture with white
+    // pixels only and their lanes take the largest sums (and, in the byte
+    // dot product, the largest negative ones) there are.
+    for (size_t pixels : {size_t{1}, size_t{7}, size_t{106}, size_t{119}, size_t{140001}}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            for (size_t stride : {kMatchGlyphBlock, 3 * kMatchGlyphBlock, 5 * kMatchGlyphBlock}) {
+                if (pixels > 1000 && stride > kMatchGlyphBlock)
+                    continue;  // the long cell once is enough
+                std::vector<uint8_t> cell(pixels);
+                std::vector<uint8_t> glyph(pixels * stride);
+                for (uint8_t& p : cell)
+                    p = kind == 0 ? static_cast<uint8_t>(rng() % 256) : kind == 1 ? 255 : 0;
+                for (size_t i = 0; i < glyph.size(); ++i)
+                    glyph[i] = kind == 0 ? static_cast<uint8_t>(rng() % 256)
+                                         : (i / pixels) % 2 == 0 || (rng() & 1) ? 255 : 0;
+                const KernelInput input(cell, glyph, stride);
+                // The sums the long way.
+                std::vector<double> expectProducts(stride), expectDifferences(stride);
+                for (size_t g = 0; g < stride; ++g) {
+                    int64_t product = 0;
+                    int64_t difference = 0;
+                    for (size_t i = 0; i < pixels; ++i) {
+                        const int64_t a = glyph[g * pixels + i];
+                        product += a * cell[i];
+                        difference += std::abs(cell[i] - a);
+                    }
+                    expectProducts[g] = static_cast<double>(product);
+                    expectDifferences[g] = static_cast<double>(difference);
+                }
+                for (SimdLevel level : levels) {
+                    std::vector<double> products(stride, -1), differences(stride, -1);
+                    const MatchKernels kernels = matchKernels(level);
+                    kernels.products(input.cell(), input.glyphs, products.data());
+                    kernels.differences(input.cell(), input.glyphs, differences.data());
+                    EXPECT_EQ(products, expectProducts) << simdLevelName(level) << " " << pixels << " " << kind;
+                    EXPECT_EQ(differences, expectDifferences) << simdLevelName(level) << " " << pixels << " " << kind;
+                }
             }
-            EXPECT_EQ(expectProducts[0], static_cast<double>(product0));
-            EXPECT_EQ(expectDifferences[0], static_cast<double>(difference0));
-            for (SimdLevel level : levels) {
-                std::vector<double> products(stride, -1), differences(stride, -1);
-                const MatchKernels kernels = matchKernels(level);
-                kernels.products(picture.data(), words.data(), pairs, stride, products.data());
-                kernels.differences(picture.data(), words.data(), pairs, stride, differences.data());
-                EXPECT_EQ(products, expectProducts) << simdLevelName(level) << " " << pairs;
-                EXPECT_EQ(differences, expectDifferences) << simdLevelName(level) << " " << pairs;
-            }
+        }
+    }
+}
+
+TEST(MatchKernels, EveryInstructionSetMapsLevelsThroughTheTable)
+{
+    std::mt19937 rng(12);
+    std::vector<uint8_t> table(256);
+    for (uint8_t& t : table)
+        t = static_cast<uint8_t>(rng() % 256);
+    // Every byte value, and lengths around the 64-byte steps.
+    for (size_t count : {size_t{0}, size_t{63}, size_t{64}, size_t{256}, size_t{1000}}) {
+        std::vector<uint8_t> from(count);
+        for (size_t i = 0; i < count; ++i)
+            from[i] = static_cast<uint8_t>(i < 256 ? i : rng() % 256);
+        for (SimdLevel level : levelsHere()) {
+            std::vector<uint8_t> to(count + 1, 0xA5);
+            matchKernels(level).mapLevels(from.data(), to.data(), count, table.data());
+            for (size_t i = 0; i < count; ++i)
+                ASSERT_EQ(to[i], table[from[i]]) << simdLevelName(level) << " " << i;
+            EXPECT_EQ(to[count], 0xA5) << "wrote past the end";
+        }
+    }
+}
+
+TEST(MatchKernels, EveryInstructionSetPicksTheSameExtreme)
+{
+    // Few distinct values (ties everywhere), NaN, infinities, signed zeros,
+    // scores at the limits themselves, and lengths that end inside a vector.
+    std::mt19937 rng(31);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {nan, 0.0, -0.0, 0.25, 0.5, 1.0, inf, -1.0, 100000000.0, 3.0e7, nan};
+    for (int round = 0; round < 400; ++round) {
+        const int32_t count = static_cast<int32_t>(rng() % 100);
+        std::vector<double> scores(static_cast<size_t>(count) + 8, 0.75);  // a stray value past the end
+        for (int32_t g = 0; g < count; ++g)
+            scores[static_cast<size_t>(g)] =
+                round % 4 == 0 ? nan : values[rng() % (sizeof values / sizeof values[0])];
+        const int32_t high = matchKernels(SimdLevel::Scalar).highest(scores.data(), count, -1.0);
+        const int32_t low = matchKernels(SimdLevel::Scalar).lowest(scores.data(), count, 100000000.0);
+        for (SimdLevel level : levelsHere()) {
+            ASSERT_EQ(matchKernels(level).highest(scores.data(), count, -1.0), high) << simdLevelName(level);
+            ASSERT_EQ(matchKernels(level).lowest(scores.data(), count, 100000000.0), low) << simdLevelName(level);
         }
     }
 }
@@ -381,8 +474,23 @@ TEST(FastBlackLevel, StretchesExactlyAsThePlainLoop)
             ImageHandle fast = stretchToBlackLevelFast(*picture, level);
             ASSERT_TRUE(plain && fast);
             EXPECT_TRUE(samePixels(*plain, *fast)) << "level " << level;
+            // In place, and as a table over the unstretched picture.
+            ImageHandle inPlace(copyImageRecord(picture.get()));
+            ASSERT_TRUE(inPlace && stretchToBlackLevelInPlace(*inPlace, level));
+            EXPECT_TRUE(samePixels(*plain, *inPlace)) << "level " << level;
+            uint8_t table[256];
+            ImageHandle mapped(copyImageRecord(picture.get()));
+            if (blackLevelTable(*picture, level, table)) {
+                for (int32_t y = 0; y < mapped->rowCount; ++y)
+                    for (int32_t x = 0; x < mapped->header.biWidth; ++x)
+                        mapped->rows[y][x] = table[mapped->rows[y][x]];
+            }
+            EXPECT_TRUE(samePixels(*plain, *mapped)) << "level " << level;
         }
         EXPECT_EQ(stretchToBlackLevelFast(*picture, -1), nullptr);
         EXPECT_EQ(stretchToBlackLevelFast(*picture, 256), nullptr);
+        uint8_t table[256];
+        EXPECT_FALSE(blackLevelTable(*picture, -1, table));
+        EXPECT_FALSE(stretchToBlackLevelInPlace(*picture, 256));
     }
 }

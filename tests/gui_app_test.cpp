@@ -4,13 +4,16 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QEnterEvent>
+#include <QFileDialog>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QProcess>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
@@ -27,6 +30,7 @@
 #include "app/text_image_app.h"
 #include "app/toolbar_images.h"
 #include "app/window_layout.h"
+#include "gui_test_support.h"
 #include "platform/font.h"
 #include "view/image_view.h"
 #include "view/splitter.h"
@@ -34,49 +38,6 @@
 using namespace morvel;
 
 namespace {
-
-// Dialog answers queued by a test; an empty queue (or an empty path)
-// answers "cancelled".
-class ScriptedDialogs final : public Dialogs {
-public:
-    std::deque<QString> files;
-    std::deque<QFont> fonts;
-    QString lastStartPath;
-    QFont lastStartFont;
-    int openCalls = 0;
-    int fontCalls = 0;
-
-    std::optional<QString> openImage(QWidget*, const QString& startPath) override {
-        ++openCalls;
-        lastStartPath = startPath;
-        if (files.empty()) return std::nullopt;
-        const QString answer = files.front();
-        files.pop_front();
-        if (answer.isEmpty()) return std::nullopt;
-        return answer;
-    }
-    std::optional<QFont> chooseFont(QWidget*, const QFont& start) override {
-        ++fontCalls;
-        lastStartFont = start;
-        if (fonts.empty()) return std::nullopt;
-        const QFont answer = fonts.front();
-        fonts.pop_front();
-        return answer;
-    }
-};
-
-// A started window with scripted dialogs.
-struct Window {
-    ScriptedDialogs* dialogs;
-    TextImageApp app;
-    Window() : Window(new ScriptedDialogs) {}
-    explicit Window(ScriptedDialogs* d) : dialogs(d), app(std::unique_ptr<Dialogs>(d)) { app.createWindows(); }
-};
-
-// The text box shows CR LF line ends as plain line breaks.
-QString asShown(const std::string& text) {
-    return QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
-}
 
 void hover(TextImageApp& app, int id) {
     QWidget* button = app.toolbar()->widgetForAction(app.action(id));
@@ -113,6 +74,8 @@ private slots:
     void hintsOnHover();
     void openCommandLoadsChosenFile();
     void dropOfThreeFilesLoadsFirst();
+    void pngPictureLoadsLikeTheOthers();
+    void openDialogOffersPng();
     void unreadableFileKeepsPreviousPicture();
     void unreadableFirstFileLeavesPaneEmpty();
     void fontCommand();
@@ -220,6 +183,7 @@ void GuiAppTest::startUpState() {
 
     QVERIFY(app.helpText().size() > 1000);
     QVERIFY(app.helpText().find("text art") != std::string::npos);
+    QVERIFY(app.helpText().find("GIF, JPEG or PNG picture") != std::string::npos);
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.helpText()));
     QVERIFY(!app.textBox()->isReadOnly());
     QCOMPARE(app.textBox()->lineWrapMode(), QPlainTextEdit::NoWrap);
@@ -377,6 +341,69 @@ void GuiAppTest::dropOfThreeFilesLoadsFirst() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("first.jpg (64 x 40)"));
     QVERIFY(app.imagePane()->image() != nullptr);
     QCOMPARE(app.imagePane()->image()->header.biWidth, 64);
+}
+
+void GuiAppTest::pngPictureLoadsLikeTheOthers() {
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (convert.isEmpty()) QSKIP("ImageMagick's convert is not installed");
+    // A colour PNG made by another program: pure red on the left, pure blue
+    // on the right, 8-bit RGB.
+    const QString path = dir_.filePath(QStringLiteral("red and blue.png"));
+    QProcess make;
+    make.start(convert, {QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("xc:red"),
+                         QStringLiteral("-size"), QStringLiteral("40x30"), QStringLiteral("xc:blue"),
+                         QStringLiteral("+append"), QStringLiteral("PNG24:") + path});
+    QVERIFY(make.waitForFinished(30000));
+    QCOMPARE(make.exitCode(), 0);
+
+    Window w;
+    TextImageApp& app = w.app;
+    app.dropFiles({writeGrayJpeg(QStringLiteral("before.jpg"), 50, 40)});
+    w.dialogs->files.push_back(path);
+    app.action(ID_OPEN_IMAGE)->trigger();
+
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("red and blue.png - Morvel"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("red and blue.png (80 x 30)"));
+    const ImageRecord* source = app.engine().sourceImage();
+    const ImageRecord* working = app.engine().workingImage();
+    QVERIFY(source != nullptr && working != nullptr);
+    QCOMPARE(app.imagePane()->image(), working);
+    // Gray by the JPEG library's luminance for colour: red 76, blue 29; at
+    // black level 0 the working image stretches them to 255 and 0.
+    QCOMPARE(int(source->rows[0][0]), 76);
+    QCOMPARE(int(source->rows[29][79]), 29);
+    QCOMPARE(int(working->rows[15][10]), 255);
+    QCOMPARE(int(working->rows[15][70]), 0);
+
+    app.action(ID_GENERATE)->trigger();
+    QVERIFY(app.engine().outputText().find("red and blue.png\r\n9 Point Lucida Console\r\n") != std::string::npos);
+    QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
+}
+
+void GuiAppTest::openDialogOffersPng() {
+    QCOMPARE(QString::fromLatin1(kImageFileFilter), QStringLiteral("Images (*.gif *.jpg *.jpeg *.png);;All (*)"));
+    // The toolkit's own dialog, as the program opens it: read its filters
+    // once it is up, then cancel it.
+    QWidget owner;
+    QStringList filters;
+    QString selected;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        filters = dialog->nameFilters();
+        selected = dialog->selectedNameFilter();
+        dialog->reject();
+    });
+    poll.start(20);
+    QTimer::singleShot(10000, [] {
+        if (auto* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    const std::optional<QString> chosen = makeStandardDialogs()->openImage(&owner, QString());
+    poll.stop();
+    QVERIFY(!chosen.has_value());
+    QCOMPARE(filters, QStringList({QStringLiteral("Images (*.gif *.jpg *.jpeg *.png)"), QStringLiteral("All (*)")}));
+    QCOMPARE(selected, filters.value(0));
 }
 
 void GuiAppTest::unreadableFileKeepsPreviousPicture() {

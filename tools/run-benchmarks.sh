@@ -8,18 +8,21 @@
 #                  on a 4000 x 3000 photo-like JPEG, and its peak memory
 #   --end-to-end-only  the end-to-end timings alone
 #   --repetitions N  runs of each benchmark (the table shows the median); default 3
+#   --runs N       hyperfine runs of each end-to-end command; default 40
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 endToEnd=0
 benchmarks=1
 repetitions=3
+runs=40
 while [ $# -gt 0 ]; do
   case "$1" in
     --end-to-end) endToEnd=1 ;;
     --end-to-end-only) endToEnd=1; benchmarks=0 ;;
     --repetitions) repetitions="$2"; shift ;;
-    *) echo "usage: tools/run-benchmarks.sh [--end-to-end] [--repetitions N]" >&2; exit 2 ;;
+    --runs) runs="$2"; shift ;;
+    *) echo "usage: tools/run-benchmarks.sh [--end-to-end | --end-to-end-only] [--repetitions N] [--runs N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -80,7 +83,10 @@ cat "$out"/bench_engine.csv "$out"/bench_loaders.csv | awk -F, '
     one = time["GenerateFast/w:4000/h:3000/jobs:1/mode:0/real_time"]
     two = time["GenerateFast/w:4000/h:3000/jobs:2/mode:0/real_time"]
     plain = time["GeneratePlain/w:4000/h:3000"]
-    if (one > 0 && two > 0) printf "generation 4000x3000, 2 threads vs 1: %.2fx\n", one / two
+    if (one > 0 && two > 0) printf "generation 4000x3000 (correlation), 2 threads vs 1: %.2fx\n", one / two
+    oneD = time["GenerateFast/w:4000/h:3000/jobs:1/mode:1/real_time"]
+    twoD = time["GenerateFast/w:4000/h:3000/jobs:2/mode:1/real_time"]
+    if (oneD > 0 && twoD > 0) printf "generation 4000x3000 (difference), 2 threads vs 1: %.2fx\n", oneD / twoD
     if (one > 0 && plain > 0) printf "generation 4000x3000, fast (1 thread) vs plain: %.1fx\n", plain / one
     if (time["GiflibSlurp"] > 0) printf "GIF decoder vs giflib DGifSlurp: %.2fx\n", time["GiflibSlurp"] / time["GifDecoder"]
     if (time["LibjpegGray"] > 0) printf "JPEG reader vs bare libjpeg: %.2fx\n", time["LibjpegGray"] / time["JpegReader"]
@@ -96,14 +102,29 @@ if [ "$endToEnd" = 1 ]; then
   columns=$(awk 'NR == 1 { sub(/\r$/, ""); print length($0) }' "$out/text.txt")
   rows=$(awk 'END { print NR }' "$out/text.txt")
   echo
-  echo "End to end on a 4000 x 3000 photo-like JPEG, text grid ${columns} x ${rows}:"
-  hyperfine -N -w 3 -r 20 --style basic --export-markdown "$out/e2e.md" \
+  echo "End to end on a 4000 x 3000 photo-like JPEG, text grid ${columns} x ${rows}" \
+    "(hyperfine -N --warmup 3 --runs $runs; load average before: $(cut -d' ' -f1-3 /proc/loadavg)):"
+  echo
+  hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/e2e.json" \
     "djpeg -grayscale $picture" \
     "$converter $picture" \
+    "$converter --jobs 1 $picture" \
     "jp2a --size=${columns}x${rows} $picture" \
     "chafa --format symbols --colors none --symbols ascii --stretch --size ${columns}x${rows} $picture" \
     >/dev/null 2>&1
-  sed "s|$out/||g; s|$dir/bin/||g" "$out/e2e.md"
+  python3 - "$out/e2e.json" "$out/" "$dir/bin/" <<'PY'
+import json, statistics, sys
+results = json.load(open(sys.argv[1]))["results"]
+print("| command | min | median | mean | vs djpeg (median) |")
+print("|---|---:|---:|---:|---:|")
+base = statistics.median(results[0]["times"])
+for r in results:
+    times = r["times"]
+    name = r["command"].replace(sys.argv[2], "").replace(sys.argv[3], "")
+    median = statistics.median(times)
+    print(f"| `{name}` | {min(times) * 1e3:.1f} ms | {median * 1e3:.1f} ms | {statistics.mean(times) * 1e3:.1f} ms"
+          f" | {median / base:.2f}x |")
+PY
   peak=$( { /usr/bin/time -v "$converter" "$picture" >/dev/null; } 2>&1 | awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}')
   echo
   echo "morvel-text peak memory: ${peak} KiB (gray picture: $((4000 * 3000 / 1024)) KiB)"

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QRubberBand>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace morvel {
@@ -131,8 +132,14 @@ void Splitter::mouseReleaseEvent(QMouseEvent* event)
     if (leftPane && rightPane) {
         const int left = leftPane->geometry().x();
         const int den = rightOf(rightPane->geometry()) - left;
-        if (den != 0) {
-            splitNum = x() - left;
+        // In a parent so narrow that its right limit lies left of the left
+        // pane, the bar can land outside the panes' span; stored as it is,
+        // that proportion would throw the bar out of the area (over the
+        // neighbouring widgets) at every later layout, however wide the
+        // window gets again. The proportion is kept within 0..1, and a span
+        // that is not positive stores nothing.
+        if (den > 0) {
+            splitNum = std::clamp(x() - left, 0, den);
             splitDen = den;
         }
     }

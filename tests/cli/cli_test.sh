@@ -41,7 +41,7 @@ case "$case_name" in
 help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --black-level \
-             --no-footer --crlf --save-gray -o --help --version PICTURE; do
+             --columns --invert --jobs --no-footer --crlf --save-gray -o --help --version PICTURE; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
   grep -q "Exit status" "$tmp/out" || fail "--help does not explain the exit status"
@@ -80,6 +80,10 @@ exit-codes)
     "--points 1000 --dpi 10000 $jpg"
     "--points 1 --dpi 10 $jpg"
     "--save-gray $tmp/g.pgm $jpg $gif"
+    "--columns 0 $jpg"       "--columns -4 $jpg"     "--columns 10001 $jpg"
+    "--columns wide $jpg"    "--columns 8.5 $jpg"    "--columns $jpg"
+    "--jobs 257 $jpg"        "--jobs -1 $jpg"        "--jobs x $jpg"
+    "- -"                    "- $jpg -"
   )
   for args in "${usage_errors[@]}"; do
     # shellcheck disable=SC2086  # word splitting of the prepared arguments is wanted
@@ -92,6 +96,12 @@ exit-codes)
   expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
   expect_status 0 --weight 0 --black-level 255 "$gif"
   expect_status 0 --weight 1000 --blur 1 --black-level max "$gif"
+  expect_status 0 --columns 1 --jobs 0 "$gif"
+  expect_status 0 --columns 1000 --jobs 256 --no-footer "$gif"
+  # A width whose picture would pass the 1 GiB limit is refused per picture.
+  expect_status 1 --columns 10000 "$gif"
+  grep -q "^morvel-text: cannot scale picture to 10000 columns: $gif" "$tmp/err" || fail "no message for a picture too large to scale"
+  [ -s "$tmp/out" ] && fail "a picture that could not be scaled produced text"
   ;;
 
 text-format)
@@ -259,6 +269,38 @@ bad-input)
   cp "$gif" "$tmp/-odd name.gif"
   expect_status 0 -- "$tmp/-odd name.gif"
   expect_line "$tmp/out" "-odd name.gif"
+  ;;
+
+columns-auto)
+  # Not a terminal (a pipe, or -o): the natural size, whatever $COLUMNS says.
+  expect_status 0 --no-footer "$jpg"
+  cp "$tmp/out" "$tmp/natural"
+  COLUMNS=50 expect_status 0 --no-footer --columns auto "$jpg"
+  cmp -s "$tmp/out" "$tmp/natural" || fail "--columns auto into a pipe changed the size"
+  if command -v script >/dev/null; then
+    # A terminal 50 columns wide: lines of 50 characters.
+    script -qec "stty cols 50 rows 30; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    tr -d '\r' <"$tmp/tty" | grep -v 'not installed' >"$tmp/ttytext"
+    widths=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -u)
+    [ "$widths" = 50 ] || fail "--columns auto on a 50-column terminal gave widths: $(echo $widths)"
+    # A terminal that tells no width: $COLUMNS.
+    COLUMNS=33 script -qec "stty cols 0; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
+    [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
+    # With -o the text goes to a file: the natural size.
+    script -qec "stty cols 50; '$bin' --no-footer --columns auto -o '$tmp/file.txt' '$jpg'" /dev/null </dev/null >/dev/null 2>&1
+    cmp -s "$tmp/file.txt" "$tmp/natural" || fail "--columns auto with -o did not keep the natural size"
+  fi
+  ;;
+
+jobs)
+  # The number of threads never changes the text.
+  expect_status 0 --columns 120 "$jpg" "$gif"
+  cp "$tmp/out" "$tmp/default"
+  for n in 1 3; do
+    expect_status 0 --jobs "$n" --columns 120 "$jpg" "$gif"
+    cmp -s "$tmp/out" "$tmp/default" || fail "--jobs $n changed the text"
+  done
   ;;
 
 *)

@@ -1,0 +1,43 @@
+// Fitting the text to a number of columns: the picture size that gives it,
+// and the width of the terminal the text goes to.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace morvel::cli {
+
+struct PictureSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// How a picture is fitted to a number of columns: scaled (the same factor
+// both ways) to `scaled`, then extended at the right and bottom edges to
+// `canvas`.
+struct ColumnFit {
+    PictureSize scaled;
+    PictureSize canvas;
+};
+
+// The fit of a picture of `width` x `height` whose text is to be `columns`
+// characters wide, for glyphs at most `maxGlyphWidth` wide and `cellHeight`
+// high. The picture is scaled to columns x m pixels wide (m the widest glyph)
+// and in proportion high (at least one row): picture pixels map one to one to
+// atlas pixels, so the glyph cell's own height-to-width ratio keeps the
+// picture's aspect in the text. The generator places a character only while
+// x < width - m and makes a band only while y < height - h, so the canvas adds
+// one glyph width and one cell height, repeating the picture's edges: a
+// monospaced font then gives exactly `columns` characters, covering the whole
+// picture width, and the lines cover the whole picture height, one line more
+// at most than its exact proportion. None when an input is below 1 or the
+// canvas would pass the picture size limit.
+std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
+                                      int32_t cellHeight);
+
+// The width in characters of the terminal on standard output: the terminal's
+// own size, else $COLUMNS (a whole number 1..10000). 0 when standard output
+// is not a terminal or neither tells a width.
+int32_t terminalColumns();
+
+}  // namespace morvel::cli

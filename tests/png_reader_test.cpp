@@ -1,0 +1,313 @@
+// The PNG reader: every colour type and depth arrives as the expected gray,
+// transparency over white; damaged files give no picture; and the loading
+// from memory (standard input) gives what loading the file gives.
+
+#include <gtest/gtest.h>
+
+#include <spng.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "image/file_bytes.h"
+#include "image/jpeg_reader.h"
+#include "image/load_picture.h"
+#include "image/png_reader.h"
+
+using namespace morvel;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct PngSpec {
+    uint32_t width = 1;
+    uint32_t height = 1;
+    uint8_t bitDepth = 8;
+    uint8_t colorType = SPNG_COLOR_TYPE_GRAYSCALE;
+    bool interlaced = false;
+    std::vector<spng_plte_entry> palette;
+    const spng_trns* trns = nullptr;
+};
+
+PngSpec pngSpec(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colorType)
+{
+    PngSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.bitDepth = bitDepth;
+    spec.colorType = colorType;
+    return spec;
+}
+
+// Encodes `samples` (the PNG's own layout, 16-bit samples in host order) with
+// libspng's encoder.
+Bytes encodePng(const PngSpec& spec, const void* samples, size_t size)
+{
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    EXPECT_NE(ctx, nullptr);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = spec.width;
+    ihdr.height = spec.height;
+    ihdr.bit_depth = spec.bitDepth;
+    ihdr.color_type = spec.colorType;
+    ihdr.interlace_method = spec.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
+    EXPECT_EQ(spng_set_ihdr(ctx, &ihdr), 0);
+    if (!spec.palette.empty()) {
+        spng_plte plte{};
+        plte.n_entries = static_cast<uint32_t>(spec.palette.size());
+        std::copy(spec.palette.begin(), spec.palette.end(), plte.entries);
+        EXPECT_EQ(spng_set_plte(ctx, &plte), 0);
+    }
+    if (spec.trns != nullptr) {
+        spng_trns trns = *spec.trns;
+        EXPECT_EQ(spng_set_trns(ctx, &trns), 0);
+    }
+    const int status = spng_encode_image(ctx, samples, size, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    EXPECT_EQ(status, 0) << spng_strerror(status);
+    size_t length = 0;
+    int error = 0;
+    auto* buffer = static_cast<uint8_t*>(spng_get_png_buffer(ctx, &length, &error));
+    Bytes png(buffer, buffer + length);
+    std::free(buffer);
+    spng_ctx_free(ctx);
+    return png;
+}
+
+std::vector<uint8_t> pixelsOf(const ImageRecord& image)
+{
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < image.rowCount; ++y)
+        out.insert(out.end(), image.rows[y], image.rows[y] + image.header.biWidth);
+    return out;
+}
+
+std::vector<uint8_t> decodeToGray(const Bytes& png)
+{
+    ImageHandle image = decodePng(png.data(), png.size());
+    EXPECT_TRUE(image);
+    if (!image)
+        return {};
+    EXPECT_EQ(image->header.biBitCount, 8);
+    return pixelsOf(*image);
+}
+
+// Level of black with alpha `a` (of 255) laid over white.
+uint8_t blackOverWhite(unsigned a) { return static_cast<uint8_t>((255 * (255 - a) + 127) / 255); }
+
+}  // namespace
+
+TEST(PngGray, LuminanceIsTheJpegLibrarys)
+{
+    EXPECT_EQ(grayOfRgb(255, 0, 0), 76);
+    EXPECT_EQ(grayOfRgb(0, 255, 0), 150);
+    EXPECT_EQ(grayOfRgb(0, 0, 255), 29);
+    EXPECT_EQ(grayOfRgb(255, 255, 255), 255);
+    for (int v = 0; v < 256; ++v)
+        ASSERT_EQ(grayOfRgb(v, v, v), v);
+}
+
+TEST(PngReader, GrayPicturesOfEveryDepth)
+{
+    // 8-bit: the samples themselves, with the gray colour table.
+    std::vector<uint8_t> ramp(256);
+    for (int i = 0; i < 256; ++i)
+        ramp[i] = static_cast<uint8_t>(i);
+    Bytes png = encodePng(pngSpec(16, 16, 8, SPNG_COLOR_TYPE_GRAYSCALE), ramp.data(), ramp.size());
+    ImageHandle image = decodePng(png.data(), png.size());
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->header.biWidth, 16);
+    EXPECT_EQ(image->rowCount, 16);
+    EXPECT_EQ(image->colors[200].rgbRed, 200);
+    EXPECT_EQ(pixelsOf(*image), ramp);
+
+    // 16-bit: rounded to the nearest 8-bit level, not cut to the high byte.
+    const uint16_t wide[6] = {0, 65535, 0x7fff, 0x8080, 257 * 77, 0x00ff};  // 0x00ff: 0.99
+    png = encodePng(pngSpec(6, 1, 16, SPNG_COLOR_TYPE_GRAYSCALE), wide, sizeof wide);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{0, 255, 127, 128, 77, 1}));
+
+    // 1-, 2- and 4-bit samples span the full range.
+    const uint8_t bits1[1] = {0b10100000};  // 1 0 1 0
+    png = encodePng(pngSpec(4, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), bits1, 1);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{255, 0, 255, 0}));
+    const uint8_t bits4[2] = {0x0f, 0x58};
+    png = encodePng(pngSpec(4, 1, 4, SPNG_COLOR_TYPE_GRAYSCALE), bits4, 2);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{0, 255, 85, 136}));
+}
+
+TEST(PngReader, ColourPaletteAndTransparencyOverWhite)
+{
+    // Truecolour: the luminance of each colour.
+    const uint8_t rgb[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
+    Bytes png = encodePng(pngSpec(4, 1, 8, SPNG_COLOR_TYPE_TRUECOLOR), rgb, sizeof rgb);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 150, 29, grayOfRgb(10, 20, 30)}));
+    // Three pixels a row: the fill byte up to the pitch of 4 is zero.
+    const uint8_t rgb3x2[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    png = encodePng(pngSpec(3, 2, 8, SPNG_COLOR_TYPE_TRUECOLOR), rgb3x2, sizeof rgb3x2);
+    ImageHandle padded = decodePng(png.data(), png.size());
+    ASSERT_TRUE(padded);
+    EXPECT_EQ(padded->rows[0][3], 0);
+    EXPECT_EQ(padded->rows[1][3], 0);
+
+    // Palette with a tRNS chunk: opaque, half and fully transparent entries.
+    PngSpec palette = pngSpec(5, 1, 8, SPNG_COLOR_TYPE_INDEXED);
+    palette.palette = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 255, 0}};
+    spng_trns trns{};
+    trns.n_type3_entries = 4;
+    trns.type3_alpha[0] = 255;
+    trns.type3_alpha[1] = 255;
+    trns.type3_alpha[2] = 128;
+    trns.type3_alpha[3] = 0;
+    palette.trns = &trns;
+    const uint8_t indices[] = {0, 1, 2, 3, 4};
+    png = encodePng(palette, indices, sizeof indices);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 150, blackOverWhite(128), 255, 29}));
+
+    // Gray with alpha, colour with alpha, 8 and 16 bits.
+    const uint8_t grayAlpha[] = {0, 255, 0, 0, 200, 128, 90, 255};
+    png = encodePng(pngSpec(4, 1, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), grayAlpha, sizeof grayAlpha);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{0, 255, (200 * 128 + 255 * 127 + 127) / 255, 90}));
+    const uint8_t rgba[] = {255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 128};
+    png = encodePng(pngSpec(3, 1, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba, sizeof rgba);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 255, blackOverWhite(128)}));
+    const uint16_t rgba16[] = {65535, 0, 0, 65535, 0, 0, 0, 0, 0, 0, 0, 32896};
+    png = encodePng(pngSpec(3, 1, 16, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba16, sizeof rgba16);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 255, blackOverWhite(128)}));
+
+    // A tRNS colour on a gray picture makes that level white.
+    spng_trns grayKey{};
+    grayKey.gray = 40;
+    PngSpec keyed = pngSpec(3, 1, 8, SPNG_COLOR_TYPE_GRAYSCALE);
+    keyed.trns = &grayKey;
+    const uint8_t keyedGray[] = {40, 41, 0};
+    png = encodePng(keyed, keyedGray, sizeof keyedGray);
+    EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{255, 41, 0}));
+}
+
+TEST(PngReader, InterlacedEqualsPlain)
+{
+    // Odd sizes, so that some Adam7 passes are short or empty.
+    std::mt19937 random(7);
+    for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{13, 11}, {1, 1}, {3, 9}, {64, 5}}) {
+        std::vector<uint8_t> rgb(size_t{w} * h * 3);
+        for (auto& v : rgb)
+            v = static_cast<uint8_t>(random());
+        PngSpec spec = pngSpec(w, h, 8, SPNG_COLOR_TYPE_TRUECOLOR);
+        const auto plain = decodeToGray(encodePng(spec, rgb.data(), rgb.size()));
+        spec.interlaced = true;
+        const auto interlaced = decodeToGray(encodePng(spec, rgb.data(), rgb.size()));
+        EXPECT_EQ(interlaced, plain) << w << " x " << h;
+        ASSERT_EQ(plain.size(), size_t{w} * h);
+        EXPECT_EQ(plain[w * h - 1], grayOfRgb(rgb[(w * h - 1) * 3], rgb[(w * h - 1) * 3 + 1], rgb[(w * h - 1) * 3 + 2]));
+    }
+}
+
+TEST(PngReader, DamagedOrOversizedGivesNoPicture)
+{
+    std::vector<uint8_t> samples(40 * 30);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint8_t>(i * 7);
+    const Bytes png = encodePng(pngSpec(40, 30, 8, SPNG_COLOR_TYPE_GRAYSCALE), samples.data(), samples.size());
+    ASSERT_TRUE(decodePng(png.data(), png.size()));
+
+    // Cut anywhere up to the end marker (whose own checksum, the file's
+    // last four bytes, the library does not insist on).
+    for (size_t length = 0; length < png.size() - 4; ++length)
+        EXPECT_FALSE(decodePng(png.data(), length)) << "cut at " << length;
+    // Any byte of the image data changed: checksums catch it.
+    for (size_t at = 40; at < png.size() - 12; at += 3) {
+        Bytes damaged = png;
+        damaged[at] ^= 0x5a;
+        EXPECT_FALSE(decodePng(damaged.data(), damaged.size())) << "byte " << at;
+    }
+    EXPECT_FALSE(decodePng(nullptr, 0));
+
+    // A size the limits refuse, before any pixel is decoded: too wide for
+    // the reader, or a block above the caller's limit.
+    std::vector<uint8_t> wideRow((kMaxPngSide + 1) / 8);
+    const Bytes wide = encodePng(pngSpec(kMaxPngSide + 1, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), wideRow.data(), wideRow.size());
+    EXPECT_FALSE(decodePng(wide.data(), wide.size()));
+    EXPECT_FALSE(decodePng(png.data(), png.size(), 40 * 30 - 1));
+    EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
+}
+
+TEST(PngReader, ColourPngComparesWithTheSameColourJpeg)
+{
+    // Flat colour blocks: JPEG at quality 100 keeps them within a level, and
+    // its gray is the library's luminance, which the PNG reader shares.
+    const uint8_t colours[4][3] = {{200, 30, 60}, {20, 220, 90}, {40, 60, 250}, {128, 128, 128}};
+    std::vector<uint8_t> rgb(32 * 32 * 3);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            std::memcpy(&rgb[(y * 32 + x) * 3], colours[(y / 16) * 2 + x / 16], 3);
+
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* jpeg = nullptr;
+    unsigned long jpegSize = 0;
+    jpeg_mem_dest(&cinfo, &jpeg, &jpegSize);
+    cinfo.image_width = 32;
+    cinfo.image_height = 32;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = &rgb[cinfo.next_scanline * 32 * 3];
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    ImageHandle fromJpeg = decodeJpeg(jpeg, jpegSize);
+    std::free(jpeg);
+    ASSERT_TRUE(fromJpeg);
+
+    const auto fromPng = decodeToGray(encodePng(pngSpec(32, 32, 8, SPNG_COLOR_TYPE_TRUECOLOR), rgb.data(), rgb.size()));
+    const auto jpegGray = pixelsOf(*fromJpeg);
+    ASSERT_EQ(jpegGray.size(), fromPng.size());
+    for (size_t i = 0; i < fromPng.size(); ++i)
+        ASSERT_NEAR(jpegGray[i], fromPng[i], 1) << "pixel " << i;
+    EXPECT_EQ(fromPng[0], grayOfRgb(200, 30, 60));
+}
+
+TEST(LoadFromBytes, EachFormatAsFromItsFile)
+{
+    std::vector<uint8_t> samples(50 * 20);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint8_t>(i % 50 * 5);
+    const Bytes png = encodePng(pngSpec(50, 20, 8, SPNG_COLOR_TYPE_GRAYSCALE), samples.data(), samples.size());
+    const fs::path dir = fs::temp_directory_path() / ("morvel_png_test_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path pngPath = dir / "ramp.png";
+    std::ofstream(pngPath, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+
+    const std::string samplesDir = std::string(MORVEL_SOURCE_DIR) + "/res/samples/";
+    for (const std::string& path : {samplesDir + "hills.gif", samplesDir + "sphere.jpg", pngPath.string()}) {
+        ImageHandle fromFile = loadPicture(path);
+        ASSERT_TRUE(fromFile) << path;
+        const auto bytes = readFileBytes(path);
+        ASSERT_TRUE(bytes);
+        ImageHandle fromBytes = loadPictureFromBytes(bytes->data(), bytes->size());
+        ASSERT_TRUE(fromBytes) << path;
+        EXPECT_EQ(pixelsOf(*fromBytes), pixelsOf(*fromFile)) << path;
+    }
+    EXPECT_EQ(pixelsOf(*loadPicture(pngPath.string())), samples);
+    const uint8_t junk[] = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'};
+    EXPECT_FALSE(loadPictureFromBytes(junk, sizeof junk));
+    EXPECT_FALSE(loadPictureFromBytes(nullptr, 0));
+    fs::remove_all(dir);
+}
