@@ -33,7 +33,19 @@ struct TextFooter {
 struct GeneratedText {
     std::string text;    // lines ended by CR LF, then the footer if one was given
     int32_t widest = 0;  // characters in the longest line
+    bool tooLarge = false;  // refused: the text could exceed kMaxTextBytes
 };
+
+// Longest output text generation will make. A text box holding more is of no
+// use to anyone, and the bound keeps a huge picture with a tiny font from
+// taking gigabytes of memory; at 9 points even a 32768 x 32768 picture stays
+// well below it.
+inline constexpr int64_t kMaxTextBytes = int64_t{64} << 20;
+
+// An upper bound on the bytes of the picture lines a walk over `working`
+// can produce (every character advancing by its glyph's width, at least one
+// pixel), footer not counted.
+int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs);
 
 // Called after each finished line with the whole text so far.
 using LineCallback = std::function<void(const std::string& textSoFar)>;

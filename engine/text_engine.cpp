@@ -164,6 +164,14 @@ void TextEngine::generateTextImage(int32_t blackLevel)
 
     const TextFooter footer{displayName_, pointSize_, faceName(), blurCount_, blackLevel};
     GeneratedText generated = walk(&footer, [this](const std::string& soFar) { events().textChanged(soFar); });
+    if (generated.tooLarge) {
+        // Nothing is made; the text box shows the (cleared) output text and
+        // the status bar says why.
+        events().textChanged(outputText_);
+        events().generationFinished();
+        events().statusText(2, "Text image too large");
+        return;
+    }
     outputText_ = std::move(generated.text);
     widest_ = generated.widest;
     events().textChanged(outputText_);
@@ -190,6 +198,11 @@ const FastMatcher* TextEngine::matcher() const
 
 GeneratedText TextEngine::walk(const TextFooter* footer, const LineCallback& onLine) const
 {
+    if (textBytesUpperBound(*working_, atlasView()) > textLimit_) {
+        GeneratedText refused;
+        refused.tooLarge = true;
+        return refused;
+    }
     if (const FastMatcher* fast = matcher())
         return generateTextFast(*working_, *fast, matchMode_, footer, onLine, jobs_);
     return generateText(*working_, atlasView(), matchMode_, footer, onLine);

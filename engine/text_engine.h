@@ -105,6 +105,10 @@ public:
     // the status bar or the observer. No lines without a working image or
     // atlas.
     GeneratedText generateLines(const TextFooter* footer = nullptr) const;
+    // Generation refuses a picture whose text could exceed this many bytes
+    // (kMaxTextBytes unless changed).
+    void setTextLimit(int64_t bytes) { textLimit_ = bytes; }
+    int64_t textLimit() const { return textLimit_; }
     // Threads for generation: 0 (the default) one per processor core, 1 none
     // besides the caller's.
     void setJobs(int jobs) { jobs_ = jobs < 0 ? 0 : jobs; }
@@ -173,6 +177,7 @@ private:
     std::string displayName_ = "No Image Loaded";
     std::string outputText_;
     int32_t widest_ = 0;
+    int64_t textLimit_ = kMaxTextBytes;
 };
 
 }  // namespace morvel

@@ -43,13 +43,16 @@ constexpr uint8_t kFamilyMask = 0xF0;
 constexpr uint8_t kFamilyRoman = 0x10;
 
 // fontconfig is initialised once and its configuration stays loaded for the
-// life of the process (a toolkit in the same process shares it, so it is
-// never torn down with FcFini).
+// life of the process (a toolkit in the same process shares it), unless a
+// program done with fonts releases it with releaseFontSystem; no font can be
+// made after that.
+bool fontconfigReady = false;
+
 bool initFontconfig()
 {
     static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] {
+    bool& ready = fontconfigReady;
+    std::call_once(once, [&ready] {
 #ifdef MORVEL_LEAK_CHECKED
         // The configuration keeps a few blocks that only FcFini releases
         // and that the leak checker cannot trace from its roots (fontconfig
@@ -446,6 +449,14 @@ int Font::faceIndex() const
 int32_t Font::pixelSize() const
 {
     return impl_->pixelSize;
+}
+
+void releaseFontSystem()
+{
+    if (fontconfigReady) {
+        FcFini();
+        fontconfigReady = false;
+    }
 }
 
 }  // namespace morvel

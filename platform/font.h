@@ -38,4 +38,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Releases fontconfig's loaded configuration. For a program that is done
+// with fonts (every Font destroyed) and shares fontconfig with no toolkit,
+// such as the converter at exit, so that memory checkers see a clean end.
+void releaseFontSystem();
+
 }  // namespace morvel

@@ -246,3 +246,41 @@ TEST(TextEngine, DefaultFontDescriptionAndDialogPointSize)
     EXPECT_EQ(engine.fontDescription().lfHeight, 13);
     EXPECT_EQ(engine.pointSize(), 10);
 }
+
+TEST(TextEngine, TextSizeBoundHoldsAndTooLargeTextsAreRefused)
+{
+    // The bound is exact for a monospaced font and never below the real
+    // text for a proportional one.
+    for (auto font : {FakeFont::monospaced(), FakeFont::proportional()}) {
+        TextEngine engine;
+        startUp(engine, std::make_unique<FakeFont>(font));
+        for (auto [w, h] : {std::pair{100, 100}, {7, 30}, {300, 13}, {64, 25}}) {
+            engine.setSourceImage(filledGrayImage(w, h, 140));
+            engine.applyBlackLevel(0);
+            const int64_t bound = textBytesUpperBound(*engine.workingImage(), engine.atlasView());
+            const GeneratedText lines = engine.generateLines();
+            EXPECT_GE(bound, static_cast<int64_t>(lines.text.size())) << w << " x " << h;
+            if (font.advanceWidth('A') == font.advanceWidth('i')) {
+                EXPECT_EQ(bound, static_cast<int64_t>(lines.text.size())) << w << " x " << h;
+            }
+        }
+    }
+
+    Recorder recorder;
+    TextEngine engine(&recorder);
+    startUp(engine);
+    engine.setSourceImage(filledGrayImage(100, 100, 128));
+    engine.applyBlackLevel(0);
+    engine.generateTextImage(0);
+    const std::string before = engine.outputText();
+    engine.setTextLimit(8 * 16 - 1);  // one byte short of the 8 lines of 16
+    recorder.events.clear();
+    engine.generateTextImage(0);
+    EXPECT_TRUE(engine.generateLines().tooLarge);
+    EXPECT_EQ(engine.outputText(), "");
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"started", "text 0", "finished",
+                                                          "status 2 Text image too large"}));
+    engine.setTextLimit(8 * 16);
+    engine.generateTextImage(0);
+    EXPECT_EQ(engine.outputText(), before);
+}
