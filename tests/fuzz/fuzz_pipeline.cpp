@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     morvel::ImageHandle picture = loadLikeThePrograms(data + 2, size - 2);
     if (!picture)
         return 0;
-    morvel::fuzz::checkPicture(*picture, false);
+    morvel::fuzz::checkPicture(*picture);
 
     morvel::TextEngine engine;
     engine.useRenderer(makeFont((flags >> 3) & 3), "Fuzz", 9);

@@ -74,8 +74,8 @@ private:
 // table steps through one pixel block at the record's pitch. The first and
 // last byte of every row are read, so that the address sanitizer reports a
 // block shorter than the record declares (reading every pixel would make the
-// instrumented loop, not the decoder, the slow part of a run). The GIF and
-// JPEG readers also clear the fill bytes past each row's last pixel.
+// instrumented loop, not the decoder, the slow part of a run). The GIF,
+// JPEG and PNG readers all clear the fill bytes past each row's last pixel.
 inline uint32_t checkPicture(const ImageRecord& image, bool clearFill = true)
 {
     if (image.header.biBitCount != 8 || image.header.biWidth <= 0 || image.rowCount <= 0 ||
