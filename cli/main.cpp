@@ -209,6 +209,12 @@ int main(int argc, char** argv)
         if (!picture) {
             continue;
         }
+        // The engine's bound on the text, judged before the walk.
+        if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
+            complain("text image too large: " + path);
+            anyFailed = true;
+            continue;
+        }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
         std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
