@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace morvel {
 
@@ -26,32 +28,65 @@ struct FileDescriptor {
     }
 };
 
-}  // namespace
-
-std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes)
+// Opens `path` for reading without waiting on a named pipe, and checks on
+// the open descriptor, not the path, that it is a regular file of at most
+// `maxBytes` bytes (so a file swapped after a check cannot slip through).
+// Returns the descriptor and the file's size.
+std::optional<std::pair<int, int64_t>> openRegularFile(const std::string& path, int64_t maxBytes)
 {
-    // O_NONBLOCK: opening a named pipe must not wait for a writer. The type
-    // is then checked on the open descriptor, not the path, so a file swapped
-    // after a check cannot slip through.
-    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maxBytes)
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maxBytes) {
+        ::close(fd);
         return std::nullopt;
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    }
+    return std::pair{fd, static_cast<int64_t>(st.st_size)};
+}
+
+// Reads up to bytes.size() bytes; false on a read error. The vector keeps
+// what was there when the file ends early.
+bool readUpTo(int fd, std::vector<uint8_t>& bytes)
+{
     size_t got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return std::nullopt;
+            return false;
         if (n == 0)
-            break;  // the file shrank while being read: keep what was there
+            break;
         got += static_cast<size_t>(n);
     }
     bytes.resize(got);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count)
+{
+    const auto opened = openRegularFile(path, kMaxFileBytes);
+    if (!opened)
+        return std::nullopt;
+    FileDescriptor file{opened->first};
+    std::vector<uint8_t> bytes(std::min<size_t>(count, static_cast<size_t>(opened->second)));
+    if (!readUpTo(file.fd, bytes))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes)
+{
+    const auto opened = openRegularFile(path, maxBytes);
+    if (!opened)
+        return std::nullopt;
+    FileDescriptor file{opened->first};
+    std::vector<uint8_t> bytes(static_cast<size_t>(opened->second));
+    if (!readUpTo(file.fd, bytes))
+        return std::nullopt;
     return bytes;
 }
 

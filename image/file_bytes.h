@@ -18,4 +18,9 @@ bool isRegularFile(const std::string& path);
 // anything else (missing, unreadable, not regular, too large).
 std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes = kMaxFileBytes);
 
+// The first `count` bytes of a regular file (fewer when it is shorter); none
+// for anything that is not a readable regular file. Lets a reader look at a
+// signature before reading a large file whole.
+std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count);
+
 }  // namespace morvel

@@ -641,6 +641,12 @@ ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes)
 
 ImageHandle readGifFile(const std::string& path)
 {
+    // Look at the signature first: the load sequence tries every picture as
+    // a GIF, and a large JPEG or PNG need not be read whole to be turned down.
+    const auto head = readFileHead(path, 6);
+    if (!head || head->size() < 6 ||
+        (std::memcmp(head->data(), "GIF87a", 6) != 0 && std::memcmp(head->data(), "GIF89a", 6) != 0))
+        return nullptr;
     const auto bytes = readFileBytes(path);
     if (!bytes)
         return nullptr;

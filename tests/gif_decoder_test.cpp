@@ -1,18 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/gif_decoder.h"
+#include "test_files.h"
 
 using namespace morvel;
 
@@ -641,22 +638,13 @@ TEST(GifDecoder, DamagedFilesNeverCrash)
 
 TEST(GifDecoder, ReadsFilesAndRefusesOtherPaths)
 {
-    char dir[] = "/tmp/morvel-gif-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/p.gif";
-    const Bytes gif = simpleGif(3, 2, 2, 2, lzwEncode({1, 2, 3, 3, 2, 1}, 2));
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(gif.data(), 1, gif.size(), file);
-    std::fclose(file);
+    const morvel::testing::TempDir dir("morvel-gif");
+    const std::string path = dir.write("p.gif", simpleGif(3, 2, 2, 2, lzwEncode({1, 2, 3, 3, 2, 1}, 2)));
 
     ImageHandle image = readGifFile(path);
     ASSERT_TRUE(image);
     EXPECT_EQ(indices(*image), (Bytes{1, 2, 3, 3, 2, 1}));
-    EXPECT_FALSE(readGifFile(dir));
-    EXPECT_FALSE(readGifFile(std::string(dir) + "/missing.gif"));
+    EXPECT_FALSE(readGifFile(dir.path().string()));
+    EXPECT_FALSE(readGifFile((dir.path() / "missing.gif").string()));
     EXPECT_FALSE(readGifFile("/dev/zero"));
-
-    std::remove(path.c_str());
-    rmdir(dir);
 }

@@ -3,19 +3,16 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "image/gif_decoder.h"
+#include "test_files.h"
 
 using namespace morvel;
 namespace fs = std::filesystem;
@@ -23,6 +20,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using morvel::testing::readFile;
+using morvel::testing::TempDir;
+using morvel::testing::writeFile;
 
 bool haveTool(const char* name)
 {
@@ -34,38 +34,6 @@ bool run(const fs::path& dir, const std::string& command)
 {
     const std::string line = "cd '" + dir.string() + "' && " + command + " >/dev/null 2>&1";
     return std::system(line.c_str()) == 0;
-}
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "morvel-gifdiff-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-Bytes readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeAll(const fs::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Moves the global colour table of a one-table file into its first image
@@ -149,7 +117,7 @@ protected:
     {
         if (!haveTool("convert") || !haveTool("gifsicle"))
             return;
-        dir_ = new TempDir;
+        dir_ = new TempDir("morvel-gifdiff");
         const fs::path& d = dir_->path();
         // A few pictures from ImageMagick; the rest are gifsicle's rewrites.
         made_ = run(d, "convert -seed 5 -size 300x200 plasma:fractal -colors 256 plasma256.gif")
@@ -216,9 +184,9 @@ TEST_F(GifDifferential, LocalTablesOnly)
 {
     for (const char* name : {"plasma256.gif", "gray2.gif", "interlaced16.gif"}) {
         Bytes moved;
-        ASSERT_TRUE(moveGlobalTableToFirstImage(readAll(at(name)), moved)) << name;
+        ASSERT_TRUE(moveGlobalTableToFirstImage(readFile(at(name)), moved)) << name;
         const fs::path target = dir_->path() / (std::string("local-") + name);
-        writeAll(target, moved);
+        writeFile(target, moved);
         expectSameAsGiflib(target);
     }
 }

@@ -57,6 +57,14 @@ void checkStatusParts(TextImageApp& app) {
     QCOMPARE(labels[2]->x() + labels[2]->width(), app.mainWindow()->width());
 }
 
+// The darkest pixel of a picture.
+int lowestLevel(const ImageRecord& image) {
+    uint8_t lowest = 255;
+    for (int y = 0; y < image.rowCount; ++y)
+        for (int x = 0; x < image.header.biWidth; ++x) lowest = std::min(lowest, image.rows[y][x]);
+    return lowest;
+}
+
 }  // namespace
 
 class GuiAppTest : public QObject {
@@ -536,10 +544,7 @@ void GuiAppTest::toggleBackToCorrelationResetsSlider() {
     QVERIFY(rebuilt != nullptr);
     QCOMPARE(app.imagePane()->image(), rebuilt);
     // Rebuilt at level 0: the darkest pixel is black again.
-    uint8_t lowest = 255;
-    for (int y = 0; y < rebuilt->rowCount; ++y)
-        for (int x = 0; x < rebuilt->header.biWidth; ++x) lowest = std::min(lowest, rebuilt->rows[y][x]);
-    QCOMPARE(int(lowest), 0);
+    QCOMPARE(lowestLevel(*rebuilt), 0);
 }
 
 void GuiAppTest::sliderDragAppliesOnceOnRelease() {
@@ -578,10 +583,7 @@ void GuiAppTest::sliderDragAppliesOnceOnRelease() {
     const ImageRecord* after = app.engine().workingImage();
     QVERIFY(after != before);
     QCOMPARE(app.imagePane()->image(), after);
-    uint8_t lowest = 255;
-    for (int y = 0; y < after->rowCount; ++y)
-        for (int x = 0; x < after->header.biWidth; ++x) lowest = std::min(lowest, after->rows[y][x]);
-    QCOMPARE(int(lowest), level);
+    QCOMPARE(lowestLevel(*after), level);
 
     // The footer of the next run names the slider's level.
     app.action(ID_GENERATE)->trigger();

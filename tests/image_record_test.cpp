@@ -122,3 +122,18 @@ TEST(ImageRecord, GrayColorTableKeepsReservedBytes)
     EXPECT_EQ(record->colors[200].rgbRed, 200);
     EXPECT_EQ(record->colors[200].rgbReserved, 7);
 }
+
+TEST(ImageRecord, LargePixelBlocksAreWholeAndCopyable)
+{
+    // Blocks of several megabytes take the huge-page path: every byte of
+    // every row must still be there, and copies and frees work as for any.
+    ImageHandle big = makeGrayImage(4001, 3000);
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->rows[2999], big->pixels + int64_t{2999} * 4004);
+    big->rows[0][0] = 1;
+    big->rows[2999][4003] = 2;  // the last fill byte of the last row
+    ImageHandle copy(copyImageRecord(big.get()));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->rows[0][0], 1);
+    EXPECT_EQ(copy->rows[2999][4003], 2);
+}

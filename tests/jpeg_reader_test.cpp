@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,68 +14,17 @@
 
 #include "image/image_record.h"
 #include "image/jpeg_reader.h"
+#include "jpeg_writer.h"
+#include "test_files.h"
 
 using namespace morvel;
-namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct JpegParams {
-    int width = 8;
-    int height = 8;
-    J_COLOR_SPACE input = JCS_GRAYSCALE;  // what the samples are
-    int components = 1;
-    J_COLOR_SPACE stored = JCS_UNKNOWN;   // colour space written to the file; library default when unknown
-    int quality = 100;
-    bool progressive = false;
-    // Sample c of pixel (x, y).
-    std::function<uint8_t(int x, int y, int c)> sample = [](int x, int y, int) {
-        return static_cast<uint8_t>((x * 31 + y * 17) & 0xFF);
-    };
-};
-
-// A JPEG made with the library's own compressor.
-Bytes makeJpeg(const JpegParams& params, jpeg_scan_info* scans = nullptr, int scanCount = 0)
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(params.width);
-    cinfo.image_height = static_cast<JDIMENSION>(params.height);
-    cinfo.input_components = params.components;
-    cinfo.in_color_space = params.input;
-    jpeg_set_defaults(&cinfo);
-    if (params.stored != JCS_UNKNOWN)
-        jpeg_set_colorspace(&cinfo, params.stored);
-    jpeg_set_quality(&cinfo, params.quality, TRUE);
-    if (params.progressive)
-        jpeg_simple_progression(&cinfo);
-    if (scans) {
-        cinfo.scan_info = scans;
-        cinfo.num_scans = scanCount;
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(static_cast<size_t>(params.width * params.components));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < params.width; ++x)
-            for (int c = 0; c < params.components; ++c)
-                row[static_cast<size_t>(x * params.components + c)] = params.sample(x, y, c);
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
-}
+using morvel::testing::JpegParams;
+using morvel::testing::makeJpeg;
+using morvel::testing::TempDir;
 
 // Offset of the first SOF marker's height field (width follows it).
 size_t sofDimensionsOffset(const Bytes& jpeg)
@@ -101,22 +47,7 @@ void setDeclaredSize(Bytes& jpeg, int width, int height)
 
 class JpegReader : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("morvel-jpeg-" + std::to_string(::getpid()) + "-" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string write(const std::string& name, const Bytes& bytes)
-    {
-        const std::string path = (dir_ / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
+    std::string write(const std::string& name, const Bytes& bytes) { return dir_.write(name, bytes); }
 
     // Reads `path` and returns the result together with what went to stderr.
     ImageHandle readCapturing(const std::string& path, std::string* err)
@@ -127,7 +58,7 @@ protected:
         return image;
     }
 
-    fs::path dir_;
+    TempDir dir_{"morvel-jpeg"};
 };
 
 void expectGrayRecord(const ImageRecord& r, int width, int height)
@@ -272,16 +203,16 @@ TEST_F(JpegReader, FilesThatAreNotJpegGiveNothing)
 
 TEST_F(JpegReader, PathsThatAreNotRegularFilesGiveNothing)
 {
-    const std::string missing = (dir_ / "no-such-file.jpg").string();
+    const std::string missing = (dir_.path() / "no-such-file.jpg").string();
     std::string err;
     EXPECT_FALSE(readCapturing(missing, &err));
     EXPECT_NE(err.find("can't open " + missing), std::string::npos) << err;
 
-    EXPECT_FALSE(readCapturing(dir_.string(), &err));
+    EXPECT_FALSE(readCapturing(dir_.path().string(), &err));
     EXPECT_FALSE(readCapturing("", &err));
 
     // A pipe would block an ordinary open until a writer comes.
-    const std::string fifo = (dir_ / "pipe.jpg").string();
+    const std::string fifo = (dir_.path() / "pipe.jpg").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(readCapturing(fifo, &err));
 }
@@ -397,7 +328,7 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
         pictures.push_back(write("rgb.jpg", makeJpeg(params)));
     }
     // A photo-like picture from ImageMagick, when it is there.
-    const std::string plasma = (dir_ / "plasma.jpg").string();
+    const std::string plasma = (dir_.path() / "plasma.jpg").string();
     if (std::system(("convert -seed 7 -size 120x90 plasma:red-blue -blur 0x1 -quality 80 " + plasma +
                      " >/dev/null 2>&1").c_str()) == 0)
         pictures.push_back(plasma);

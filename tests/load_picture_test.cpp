@@ -1,22 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "image/image_record.h"
 #include "image/jpeg_reader.h"
 #include "image/load_picture.h"
+#include "jpeg_writer.h"
+#include "test_files.h"
 
 using namespace morvel;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -61,54 +55,18 @@ Bytes tinyGif()
 // A 32 x 8 gray JPEG holding every level 0 to 255 once.
 Bytes rampJpeg()
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 32;
-    cinfo.image_height = 8;
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(32);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < 32; ++x)
-            row[static_cast<size_t>(x)] = static_cast<uint8_t>(x * 8 + static_cast<int>(cinfo.next_scanline));
-        JSAMPROW rowPointer = row.data();
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+    morvel::testing::JpegParams params;
+    params.width = 32;
+    params.height = 8;
+    params.sample = [](int x, int y, int) { return static_cast<uint8_t>(x * 8 + y); };
+    return morvel::testing::makeJpeg(params);
 }
 
 class LoadPicture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("morvel-load-" + std::to_string(::getpid()) + "-" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    std::string write(const std::string& name, const Bytes& bytes) { return dir_.write(name, bytes); }
 
-    std::string write(const std::string& name, const Bytes& bytes)
-    {
-        const std::string path = (dir_ / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    fs::path dir_;
+    morvel::testing::TempDir dir_{"morvel-load"};
 };
 
 void expectGrayRamp(const ImageRecord& image)
@@ -157,12 +115,12 @@ TEST_F(LoadPicture, JpegIsHandedOverAsDecoded)
 TEST_F(LoadPicture, UnreadableFilesGiveNothing)
 {
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(loadPicture((dir_ / "missing.gif").string()));
+    EXPECT_FALSE(loadPicture((dir_.path() / "missing.gif").string()));
     EXPECT_FALSE(loadPicture(write("words.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'})));
     Bytes brokenGif = tinyGif();
     brokenGif.resize(12);
     EXPECT_FALSE(loadPicture(write("broken.gif", brokenGif)));
-    EXPECT_FALSE(loadPicture(dir_.string()));
+    EXPECT_FALSE(loadPicture(dir_.path().string()));
     ::testing::internal::GetCapturedStderr();
 }
 

@@ -5,26 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <spng.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "image/file_bytes.h"
 #include "image/jpeg_reader.h"
 #include "image/load_picture.h"
 #include "image/png_reader.h"
+#include "jpeg_writer.h"
+#include "test_files.h"
 
 using namespace morvel;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -252,28 +248,14 @@ TEST(PngReader, ColourPngComparesWithTheSameColourJpeg)
         for (int x = 0; x < 32; ++x)
             std::memcpy(&rgb[(y * 32 + x) * 3], colours[(y / 16) * 2 + x / 16], 3);
 
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* jpeg = nullptr;
-    unsigned long jpegSize = 0;
-    jpeg_mem_dest(&cinfo, &jpeg, &jpegSize);
-    cinfo.image_width = 32;
-    cinfo.image_height = 32;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = &rgb[cinfo.next_scanline * 32 * 3];
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    ImageHandle fromJpeg = decodeJpeg(jpeg, jpegSize);
-    std::free(jpeg);
+    morvel::testing::JpegParams params;
+    params.width = 32;
+    params.height = 32;
+    params.input = JCS_RGB;
+    params.components = 3;
+    params.sample = [&rgb](int x, int y, int c) { return rgb[static_cast<size_t>((y * 32 + x) * 3 + c)]; };
+    const Bytes jpeg = morvel::testing::makeJpeg(params);
+    ImageHandle fromJpeg = decodeJpeg(jpeg.data(), jpeg.size());
     ASSERT_TRUE(fromJpeg);
 
     const auto fromPng = decodeToGray(encodePng(pngSpec(32, 32, 8, SPNG_COLOR_TYPE_TRUECOLOR), rgb.data(), rgb.size()));
@@ -290,13 +272,11 @@ TEST(LoadFromBytes, EachFormatAsFromItsFile)
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<uint8_t>(i % 50 * 5);
     const Bytes png = encodePng(pngSpec(50, 20, 8, SPNG_COLOR_TYPE_GRAYSCALE), samples.data(), samples.size());
-    const fs::path dir = fs::temp_directory_path() / ("morvel_png_test_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path pngPath = dir / "ramp.png";
-    std::ofstream(pngPath, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    const morvel::testing::TempDir dir("morvel-png");
+    const std::string pngPath = dir.write("ramp.png", png);
 
     const std::string samplesDir = std::string(MORVEL_SOURCE_DIR) + "/res/samples/";
-    for (const std::string& path : {samplesDir + "hills.gif", samplesDir + "sphere.jpg", pngPath.string()}) {
+    for (const std::string& path : {samplesDir + "hills.gif", samplesDir + "sphere.jpg", pngPath}) {
         ImageHandle fromFile = loadPicture(path);
         ASSERT_TRUE(fromFile) << path;
         const auto bytes = readFileBytes(path);
@@ -305,9 +285,8 @@ TEST(LoadFromBytes, EachFormatAsFromItsFile)
         ASSERT_TRUE(fromBytes) << path;
         EXPECT_EQ(pixelsOf(*fromBytes), pixelsOf(*fromFile)) << path;
     }
-    EXPECT_EQ(pixelsOf(*loadPicture(pngPath.string())), samples);
+    EXPECT_EQ(pixelsOf(*loadPicture(pngPath)), samples);
     const uint8_t junk[] = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'};
     EXPECT_FALSE(loadPictureFromBytes(junk, sizeof junk));
     EXPECT_FALSE(loadPictureFromBytes(nullptr, 0));
-    fs::remove_all(dir);
 }

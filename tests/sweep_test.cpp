@@ -9,13 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "test_files.h"
 
 using namespace morvel;
 namespace fs = std::filesystem;
@@ -31,9 +30,7 @@ constexpr auto kLoadTimeLimit = std::chrono::seconds(2);
 // The small valid pictures saved as fuzz seeds.
 Bytes seed(const std::string& name)
 {
-    const fs::path path = fs::path(MORVEL_SOURCE_DIR) / "tests/fuzz/corpus" / name;
-    std::ifstream in(path, std::ios::binary);
-    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return morvel::testing::readFile(fs::path(MORVEL_SOURCE_DIR) / "tests/fuzz/corpus" / name);
 }
 
 // Standard error goes nowhere while the JPEG library reports thousands of
@@ -74,23 +71,12 @@ struct LoadOutcome {
 
 class Sweep : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("morvel-sweep-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / "picture").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Loads `bytes` from a file as the programs do, checking the time bound
     // and that a picture is a whole 8-bit gray record (every pixel is read,
     // so the address sanitizer sees a short block).
     LoadOutcome load(const Bytes& bytes, const std::string& what)
     {
-        {
-            std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
+        morvel::testing::writeFile(path_, bytes);
         const auto start = Clock::now();
         ImageHandle image = loadPicture(path_);
         const auto took = Clock::now() - start;
@@ -176,8 +162,8 @@ protected:
         EXPECT_LT(pictures, loads) << name;
     }
 
-    fs::path dir_;
-    std::string path_;
+    morvel::testing::TempDir dir_{"morvel-sweep"};
+    std::string path_ = (dir_.path() / "picture").string();
 };
 
 TEST_F(Sweep, EveryPrefixOfSmallGifsGivesTheWholePictureOrNone)

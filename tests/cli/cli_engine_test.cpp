@@ -2,33 +2,18 @@
 // the same picture and settings, footer and CR LF line ends included.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "engine/text_engine.h"
 #include "image/load_picture.h"
+#include "tests/cli/run_converter.h"
 
 namespace {
 
 const std::string kSamples = std::string(MORVEL_SOURCE_DIR) + "/res/samples/";
 
-std::string runConverter(const std::string& args, int& status)
-{
-    const std::string command = std::string("'") + MORVEL_TEXT_BIN + "' " + args + " 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    if (pipe == nullptr)
-        return out;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
+using morvel::testing::runConverter;
 
 struct Settings {
     int32_t blur = 3;
@@ -60,7 +45,7 @@ TEST(ConverterMatchesEngine, DefaultsOnBothSamples)
 {
     for (const char* picture : {"sphere.jpg", "hills.gif"}) {
         int status = -1;
-        const std::string text = runConverter("--crlf '" + kSamples + picture + "'", status);
+        const std::string text = runConverter("--crlf '" + kSamples + picture + "'", &status);
         EXPECT_EQ(status, 0) << picture;
         EXPECT_EQ(text, engineText(picture, Settings{})) << picture;
     }
@@ -70,7 +55,7 @@ TEST(ConverterMatchesEngine, DifferenceModeOneBlurMaxBlackLevel)
 {
     int status = -1;
     const std::string text =
-        runConverter("--crlf --match difference --blur 1 --black-level max '" + kSamples + "sphere.jpg'", status);
+        runConverter("--crlf --match difference --blur 1 --black-level max '" + kSamples + "sphere.jpg'", &status);
     EXPECT_EQ(status, 0);
     Settings s;
     s.blur = 1;

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <spng.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +20,8 @@
 #include "engine/text_engine.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
+#include "tests/cli/run_converter.h"
+#include "tests/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -29,24 +29,7 @@ namespace {
 
 const std::string kSamples = std::string(MORVEL_SOURCE_DIR) + "/res/samples/";
 
-// Runs the converter through the shell (`args` may hold redirections) and
-// returns its standard output.
-std::string runConverter(const std::string& args, int* status = nullptr)
-{
-    const std::string command = std::string("'") + MORVEL_TEXT_BIN + "' " + args + " 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    if (pipe == nullptr)
-        return out;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    if (status != nullptr)
-        *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
+using morvel::testing::runConverter;
 
 std::vector<std::string> linesOf(const std::string& text)
 {
@@ -92,13 +75,7 @@ void writeGrayPng(const morvel::ImageRecord& picture, const fs::path& path)
 
 class ConverterFeatures : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("morvel_cli_features_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    morvel::testing::TempDir dir_{"morvel-cli-features"};
 };
 
 }  // namespace
@@ -115,10 +92,10 @@ TEST_F(ConverterFeatures, ColumnsGiveThatManyCharactersAndKeepTheAspect)
     for (int32_t y = 0; y < 900; ++y)
         for (int32_t x = 0; x < 240; ++x)
             tall->rows[y][x] = static_cast<uint8_t>((x * 3 + y / 4) % 256);
-    writeGrayPng(*tall, dir_ / "tall.png");
+    writeGrayPng(*tall, dir_.path() / "tall.png");
 
     const std::vector<std::pair<std::string, std::pair<int, int>>> pictures = {
-        {kSamples + "sphere.jpg", {800, 560}}, {kSamples + "hills.gif", {800, 520}}, {(dir_ / "tall.png").string(), {240, 900}}};
+        {kSamples + "sphere.jpg", {800, 560}}, {kSamples + "hills.gif", {800, 520}}, {(dir_.path() / "tall.png").string(), {240, 900}}};
     for (const auto& [path, size] : pictures) {
         for (int columns : {40, 80, 200}) {
             int status = -1;
@@ -169,8 +146,8 @@ TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
 {
     morvel::ImageHandle sphere = morvel::loadPicture(kSamples + "sphere.jpg");
     ASSERT_TRUE(sphere);
-    writeGrayPng(*sphere, dir_ / "sphere.png");
-    for (const std::string& path : {kSamples + "hills.gif", kSamples + "sphere.jpg", (dir_ / "sphere.png").string()}) {
+    writeGrayPng(*sphere, dir_.path() / "sphere.png");
+    for (const std::string& path : {kSamples + "hills.gif", kSamples + "sphere.jpg", (dir_.path() / "sphere.png").string()}) {
         int fileStatus = -1, stdinStatus = -1;
         const std::string fromFile = runConverter("--columns 60 '" + path + "'", &fileStatus);
         auto fromStdin = linesOf(runConverter("--columns 60 - < '" + path + "'", &stdinStatus));
@@ -195,7 +172,7 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     morvel::ImageHandle white = morvel::makeGrayImage(300, 120);
     for (int32_t y = 0; y < 120; ++y)
         std::fill(white->rows[y], white->rows[y] + 300, uint8_t{255});
-    writeGrayPng(*white, dir_ / "white.png");
+    writeGrayPng(*white, dir_.path() / "white.png");
 
     // The glyph whose blurred cell has the darkest mean, the first on a tie.
     morvel::TextEngine engine;
@@ -218,7 +195,7 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     ASSERT_NE(densest, ' ');
 
     int status = -1;
-    const std::string path = (dir_ / "white.png").string();
+    const std::string path = (dir_.path() / "white.png").string();
     const auto lines = linesOf(runConverter("--invert --match difference --no-footer '" + path + "'", &status));
     EXPECT_EQ(status, 0);
     ASSERT_FALSE(lines.empty());
