@@ -26,7 +26,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct PngSpec {
+struct PngParams {
     uint32_t width = 1;
     uint32_t height = 1;
     uint8_t bitDepth = 8;
@@ -36,38 +36,38 @@ struct PngSpec {
     const spng_trns* trns = nullptr;
 };
 
-PngSpec pngSpec(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colorType)
+PngParams pngSpec(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colorType)
 {
-    PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitDepth = bitDepth;
-    spec.colorType = colorType;
-    return spec;
+    PngParams params;
+    params.width = width;
+    params.height = height;
+    params.bitDepth = bitDepth;
+    params.colorType = colorType;
+    return params;
 }
 
 // Encodes `samples` (the PNG's own layout, 16-bit samples in host order) with
 // libspng's encoder.
-Bytes encodePng(const PngSpec& spec, const void* samples, size_t size)
+Bytes encodePng(const PngParams& params, const void* samples, size_t size)
 {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     EXPECT_NE(ctx, nullptr);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr ihdr{};
-    ihdr.width = spec.width;
-    ihdr.height = spec.height;
-    ihdr.bit_depth = spec.bitDepth;
-    ihdr.color_type = spec.colorType;
-    ihdr.interlace_method = spec.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
+    ihdr.width = params.width;
+    ihdr.height = params.height;
+    ihdr.bit_depth = params.bitDepth;
+    ihdr.color_type = params.colorType;
+    ihdr.interlace_method = params.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     EXPECT_EQ(spng_set_ihdr(ctx, &ihdr), 0);
-    if (!spec.palette.empty()) {
+    if (!params.palette.empty()) {
         spng_plte plte{};
-        plte.n_entries = static_cast<uint32_t>(spec.palette.size());
-        std::copy(spec.palette.begin(), spec.palette.end(), plte.entries);
+        plte.n_entries = static_cast<uint32_t>(params.palette.size());
+        std::copy(params.palette.begin(), params.palette.end(), plte.entries);
         EXPECT_EQ(spng_set_plte(ctx, &plte), 0);
     }
-    if (spec.trns != nullptr) {
-        spng_trns trns = *spec.trns;
+    if (params.trns != nullptr) {
+        spng_trns trns = *params.trns;
         EXPECT_EQ(spng_set_trns(ctx, &trns), 0);
     }
     const int status = spng_encode_image(ctx, samples, size, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
@@ -157,7 +157,7 @@ TEST(PngReader, ColourPaletteAndTransparencyOverWhite)
     EXPECT_EQ(padded->rows[1][3], 0);
 
     // Palette with a tRNS chunk: opaque, half and fully transparent entries.
-    PngSpec palette = pngSpec(5, 1, 8, SPNG_COLOR_TYPE_INDEXED);
+    PngParams palette = pngSpec(5, 1, 8, SPNG_COLOR_TYPE_INDEXED);
     palette.palette = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 255, 0}};
     spng_trns trns{};
     trns.n_type3_entries = 4;
@@ -184,7 +184,7 @@ TEST(PngReader, ColourPaletteAndTransparencyOverWhite)
     // A tRNS colour on a gray picture makes that level white.
     spng_trns grayKey{};
     grayKey.gray = 40;
-    PngSpec keyed = pngSpec(3, 1, 8, SPNG_COLOR_TYPE_GRAYSCALE);
+    PngParams keyed = pngSpec(3, 1, 8, SPNG_COLOR_TYPE_GRAYSCALE);
     keyed.trns = &grayKey;
     const uint8_t keyedGray[] = {40, 41, 0};
     png = encodePng(keyed, keyedGray, sizeof keyedGray);
@@ -199,10 +199,10 @@ TEST(PngReader, InterlacedEqualsPlain)
         std::vector<uint8_t> rgb(size_t{w} * h * 3);
         for (auto& v : rgb)
             v = static_cast<uint8_t>(random());
-        PngSpec spec = pngSpec(w, h, 8, SPNG_COLOR_TYPE_TRUECOLOR);
-        const auto plain = decodeToGray(encodePng(spec, rgb.data(), rgb.size()));
-        spec.interlaced = true;
-        const auto interlaced = decodeToGray(encodePng(spec, rgb.data(), rgb.size()));
+        PngParams params = pngSpec(w, h, 8, SPNG_COLOR_TYPE_TRUECOLOR);
+        const auto plain = decodeToGray(encodePng(params, rgb.data(), rgb.size()));
+        params.interlaced = true;
+        const auto interlaced = decodeToGray(encodePng(params, rgb.data(), rgb.size()));
         EXPECT_EQ(interlaced, plain) << w << " x " << h;
         ASSERT_EQ(plain.size(), size_t{w} * h);
         EXPECT_EQ(plain[w * h - 1], grayOfRgb(rgb[(w * h - 1) * 3], rgb[(w * h - 1) * 3 + 1], rgb[(w * h - 1) * 3 + 2]));
