@@ -15,13 +15,12 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
-#include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "app/level_slider.h"
 #include "app/toolbar_images.h"
-#include "image/file_bytes.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
 #include "view/image_view.h"
@@ -44,16 +43,21 @@ int commandIndex(int id) {
     return -1;
 }
 
+QString fromBytes(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 // Text for the text box: the program's strings end lines with CR LF, the
 // document wants one line break per line.
-QString boxText(const std::string& text) {
-    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+QString boxText(std::string_view text) {
+    QString s = fromBytes(text);
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return s;
 }
 
-QString fromBytes(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// The toolkit weight for a description's weight (none: normal).
+QFont::Weight qtWeight(const LogFont& description) {
+    return static_cast<QFont::Weight>(std::clamp<int>(description.lfWeight > 0 ? description.lfWeight : 400, 1, 1000));
 }
 
 QString pictureStatus(const std::string& displayName, const ImageRecord* working) {
@@ -361,10 +365,9 @@ bool TextImageApp::chooseImageFile() {
 
 void TextImageApp::loadImage() {
     const std::string path = QFile::encodeName(imagePath_).toStdString();
-    // Only a regular file goes to the loaders: a directory or device holds no
-    // picture, and opening a named pipe would wait for a writer for ever,
-    // freezing the window.
-    engine_.setSourceImage(isRegularFile(path) ? loadPicture(path) : nullptr);
+    // The loaders refuse anything but a regular file without waiting on it,
+    // so a directory, device or named pipe simply gives no picture.
+    engine_.setSourceImage(loadPicture(path));
     engine_.setDisplayName(displayNameOf(path));
     if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
     if (slider_ != nullptr) slider_->setValue(0);
@@ -377,7 +380,7 @@ void TextImageApp::chooseFont() {
     const LogFont& current = engine_.fontDescription();
     QFont start = textBoxFont();
     if (engine_.pointSize() > 0) start.setPointSize(engine_.pointSize());
-    start.setWeight(static_cast<QFont::Weight>(std::clamp<int>(current.lfWeight > 0 ? current.lfWeight : 400, 1, 1000)));
+    start.setWeight(qtWeight(current));
     start.setItalic(current.lfItalic != 0);
     const std::optional<QFont> chosen = dialogs_->chooseFont(window_.get(), start);
     if (!chosen) return;
@@ -429,7 +432,7 @@ QFont TextImageApp::fontForTextBox() {
         if (raw.isValid() && font->faceIndex() == 0 && raw.familyName() == loadedFontFamily_) {
             qfont.setStyleName(raw.styleName());
         } else {
-            qfont.setWeight(static_cast<QFont::Weight>(std::clamp<int>(description.lfWeight > 0 ? description.lfWeight : 400, 1, 1000)));
+            qfont.setWeight(qtWeight(description));
             qfont.setItalic(description.lfItalic != 0);
         }
         // Each character advances by its own width, as in the atlas.
@@ -450,14 +453,17 @@ void TextImageApp::showText(const std::string& text) {
     const bool extends = !shownText_.empty() && shownText_.back() != '\r' && text.size() >= shownText_.size() &&
                          text.compare(0, shownText_.size(), shownText_) == 0;
     if (untouched && extends) {
-        // A run grows the text line by line: append only what is new.
+        // A run grows the text line by line: append only what is new, to the
+        // box and to the record of what it shows.
+        const std::string_view added = std::string_view(text).substr(shownText_.size());
         QTextCursor cursor(document);
         cursor.movePosition(QTextCursor::End);
-        cursor.insertText(boxText(text.substr(shownText_.size())));
+        cursor.insertText(boxText(added));
+        shownText_.append(added);
     } else {
         textBox_->setPlainText(boxText(text));
+        shownText_ = text;
     }
-    shownText_ = text;
     shownRevision_ = document->revision();
     textBox_->viewport()->repaint();
 }

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "bench/synthetic_picture.h"
 #include "engine/black_level.h"

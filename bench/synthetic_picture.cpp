@@ -1,7 +1,7 @@
 #include "bench/synthetic_picture.h"
 
 #include <cmath>
-#include <cstdio>
+#include <cstdio>  // before jpeglib.h, which uses FILE
 #include <cstdlib>
 #include <jpeglib.h>
 

@@ -233,7 +233,7 @@ static int convertAll(int argc, char** argv)
             break;
         }
         ++converted;
-        if (!morvel::cli::writeWholeText(out, std::move(*text), o.crlf)) {
+        if (!morvel::cli::writeText(out, std::move(*text), o.crlf)) {
             writeError = errno;
             writeFailed = true;
         }

@@ -69,6 +69,19 @@ CLI::Validator decimalIn(int32_t lo, int32_t hi) {
         "", "decimal " + range);
 }
 
+// The same check that also accepts the keyword `word` (max, auto).
+CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, const std::string& name) {
+    const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
+    return CLI::Validator(
+        [word, lo, hi, range](std::string& text) -> std::string {
+            if (text == word || parseDecimal(text, lo, hi)) {
+                return {};
+            }
+            return "\"" + text + "\" is neither " + word + " nor a whole number in " + range;
+        },
+        "", name);
+}
+
 constexpr const char* kFooterHelp =
     "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
     "by the footer; an empty line separates the texts of consecutive pictures.\n"
@@ -136,28 +149,14 @@ ParseResult parseOptions(int argc, char** argv) {
     app.add_option("--black-level", blackLevel,
                    "Black level 0..255 (default 0), or max: the mean\nlevel of the darkest blurred glyph cell")
         ->type_name("N|max")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                if (text == "max" || parseDecimal(text, kMinBlackLevel, kMaxBlackLevel)) {
-                    return {};
-                }
-                return "\"" + text + "\" is neither max nor a whole number in 0..255";
-            },
-            "", "black level"));
+        ->check(wordOrDecimalIn("max", kMinBlackLevel, kMaxBlackLevel, "black level"));
     app.add_option("--columns", columns,
                    "Scale the picture so that the text is about N characters\n"
                    "wide (exactly N with a monospaced font), 1..10000; auto:\n"
                    "the terminal's width when the text goes to a terminal,\n"
                    "else the natural size (default: the natural size)")
         ->type_name("N|auto")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                if (text == "auto" || parseDecimal(text, kMinColumns, kMaxColumns)) {
-                    return {};
-                }
-                return "\"" + text + "\" is neither auto nor a whole number in 1..10000";
-            },
-            "", "columns"));
+        ->check(wordOrDecimalIn("auto", kMinColumns, kMaxColumns, "columns"));
     app.add_flag("--invert", o.invert,
                  "Match the inverted picture, for light characters on a\n"
                  "dark background; the footer ends with a line Inverted");

@@ -111,29 +111,7 @@ bool AtomicFile::commit() {
     return true;
 }
 
-bool writeText(std::FILE* out, std::string_view text, bool crlf) {
-    if (crlf) {
-        return std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    }
-    // Copy the runs between line ends, dropping the CR of each CR LF.
-    while (!text.empty()) {
-        const size_t end = text.find("\r\n");
-        const std::string_view run = text.substr(0, end);
-        if (std::fwrite(run.data(), 1, run.size(), out) != run.size()) {
-            return false;
-        }
-        if (end == std::string_view::npos) {
-            break;
-        }
-        if (std::fputc('\n', out) == EOF) {
-            return false;
-        }
-        text.remove_prefix(end + 2);
-    }
-    return true;
-}
-
-bool writeWholeText(std::FILE* out, std::string text, bool crlf) {
+bool writeText(std::FILE* out, std::string text, bool crlf) {
     if (!crlf) {
         // Moves every byte but the CR of each CR LF down over the dropped ones.
         size_t kept = 0;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "image/image_record.h"
 
@@ -37,12 +36,10 @@ private:
 };
 
 // Writes `text`, whose lines end in CR LF, to `out`: as it is when `crlf`,
-// otherwise with every CR LF turned into LF. Returns false on a write error.
-bool writeText(std::FILE* out, std::string_view text, bool crlf);
-
-// The same for a text the caller gives up: the line ends are turned in place
-// and the whole text goes out in one write.
-bool writeWholeText(std::FILE* out, std::string text, bool crlf);
+// otherwise with every CR LF turned into LF. The caller gives the text up:
+// the line ends are turned in place and the whole text goes out in one
+// write. Returns false on a write error.
+bool writeText(std::FILE* out, std::string text, bool crlf);
 
 // Writes the 8-bit gray picture as a binary PGM ("P5", maxval 255), whole or
 // not at all. On failure `error` says why.

@@ -95,9 +95,7 @@ ImageHandle stretchToBlackLevelFast(const ImageRecord& source, int32_t level)
     ImageHandle working(copyImageRecord(&source));
     if (!working)
         return nullptr;
-    uint8_t table[256];
-    if (blackLevelTable(*working, level, table))
-        applyTable(*working, table);
+    stretchToBlackLevelInPlace(*working, level);
     return working;
 }
 

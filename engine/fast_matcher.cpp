@@ -127,6 +127,18 @@ void flattenCell(const ImageRecord& working, int32_t x, int32_t y, size_t h, siz
 
 }  // namespace
 
+void FastMatcher::widenCell(bool correlation, Scratch& scratch) const
+{
+    // The 16-bit kernels read the cell widened; the odd pixel past it, when
+    // there is one, stays 0.
+    if (correlation ? kernels_.productsFromBytes : kernels_.differencesFromBytes)
+        return;
+    const uint8_t* bytes = scratch.bytes.data();
+    uint16_t* pixels = scratch.cell.data();
+    for (size_t i = 0; i < cellPixels_; ++i)
+        pixels[i] = bytes[i];
+}
+
 void FastMatcher::loadCell(const ImageRecord& working, int32_t x, int32_t y, bool correlation,
                            const uint8_t* levels, Scratch& scratch) const
 {
@@ -140,13 +152,7 @@ void FastMatcher::loadCell(const ImageRecord& working, int32_t x, int32_t y, boo
         flattenCell<true>(working, x, y, h, m, levels, bytes, scratch.columns.data());
     else
         flattenCell<false>(working, x, y, h, m, levels, bytes, scratch.columns.data());
-    // The 16-bit kernels read the cell widened; the odd pixel past it, when
-    // there is one, stays 0.
-    if (!(correlation ? kernels_.productsFromBytes : kernels_.differencesFromBytes)) {
-        uint16_t* pixels = scratch.cell.data();
-        for (size_t i = 0; i < cellPixels_; ++i)
-            pixels[i] = bytes[i];
-    }
+    widenCell(correlation, scratch);
     const int64_t* columns = scratch.columns.data();
     double* upTo = scratch.upTo.data();
     for (size_t j = 0; j < m; ++j)
@@ -241,11 +247,7 @@ int32_t FastMatcher::chooseInBand(MatchMode mode, int32_t x, Scratch& scratch) c
     }
     std::memset(bytes + cellPixels_, 0, scratch.bytes.size() - cellPixels_);
     const bool correlation = mode == MatchMode::Correlation;
-    if (!(correlation ? kernels_.productsFromBytes : kernels_.differencesFromBytes)) {
-        uint16_t* pixels = scratch.cell.data();
-        for (size_t i = 0; i < cellPixels_; ++i)
-            pixels[i] = bytes[i];
-    }
+    widenCell(correlation, scratch);
     // The cell's column sums over the first w columns, for every w, from the
     // band's running sums (exact integers).
     const int64_t* before = scratch.before.data() + x;

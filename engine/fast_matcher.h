@@ -40,6 +40,7 @@ public:
     int32_t maxGlyphWidth() const { return maxGlyphWidth_; }
     int32_t glyphCount() const { return glyphCount_; }
     const GlyphEntry& entry(int32_t g) const { return entries_[static_cast<size_t>(g)]; }
+    const GlyphEntry* entries() const { return entries_.data(); }
 
     // Working buffers of one thread; make one per thread before a walk, so
     // the walk itself allocates nothing.
@@ -91,6 +92,9 @@ private:
     // values for difference.
     void loadCell(const ImageRecord& working, int32_t x, int32_t y, bool correlation, const uint8_t* levels,
                   Scratch& scratch) const;
+    // Copies the flattened cell bytes into the 16-bit pixels when the mode's
+    // kernel reads those.
+    void widenCell(bool correlation, Scratch& scratch) const;
     KernelGlyphs kernelGlyphs() const;
     int32_t chooseCorrelation(Scratch& scratch) const;
     int32_t chooseDifference(Scratch& scratch) const;

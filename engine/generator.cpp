@@ -69,20 +69,25 @@ int32_t differenceScore(const ImageRecord& working, const AtlasView& glyphs, int
 int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs)
 {
     const int64_t h = glyphs.cellHeight;
-    const int64_t width = working.header.biWidth;
     const int64_t height = working.rowCount;
     if (h <= 0 || height <= h)
         return 0;
     const int64_t lines = (height - h + h - 1) / h;  // bands y = 0, h, ... while y < height - h
+    const int64_t perLine =
+        lineCharactersUpperBound(working.header.biWidth, glyphs.glyphs, glyphs.glyphCount, glyphs.maxGlyphWidth);
+    return lines * (perLine + 2);
+}
+
+int64_t lineCharactersUpperBound(int32_t width, const GlyphEntry* glyphs, int32_t glyphCount, int32_t maxGlyphWidth)
+{
     constexpr int64_t none = std::numeric_limits<int64_t>::max();
     int64_t narrowest = none;
-    for (int32_t g = 0; g < glyphs.glyphCount; ++g)
-        narrowest = std::min<int64_t>(narrowest, std::max<int32_t>(glyphs.glyphs[g].width, 1));
+    for (int32_t g = 0; g < glyphCount; ++g)
+        narrowest = std::min<int64_t>(narrowest, std::max<int32_t>(glyphs[g].width, 1));
     if (narrowest == none)
         narrowest = 1;
-    const int64_t span = std::max<int64_t>(0, width - glyphs.maxGlyphWidth);
-    const int64_t perLine = (span + narrowest - 1) / narrowest;
-    return lines * (perLine + 2);
+    const int64_t span = std::max<int64_t>(0, int64_t{width} - maxGlyphWidth);
+    return (span + narrowest - 1) / narrowest;
 }
 
 std::string formatFooter(const TextFooter& footer)

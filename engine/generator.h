@@ -47,6 +47,12 @@ inline constexpr int64_t kMaxTextBytes = int64_t{64} << 20;
 // pixel), footer not counted.
 int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs);
 
+// The most characters one line of a walk over a picture `width` pixels wide
+// can get: the span x < width - maxGlyphWidth walked in the smallest step
+// any of the `glyphCount` glyphs moves on by (its width, at least one pixel).
+int64_t lineCharactersUpperBound(int32_t width, const GlyphEntry* glyphs, int32_t glyphCount,
+                                 int32_t maxGlyphWidth);
+
 // Called after each finished line with the whole text so far.
 using LineCallback = std::function<void(const std::string& textSoFar)>;
 

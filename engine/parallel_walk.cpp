@@ -117,15 +117,9 @@ GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& ma
         walk.levels = levels;
         walk.bandCount = bandCount;
 
-        // The most characters a line can hold: the span x < width - m walked
-        // in the smallest step any glyph moves on by.
-        int32_t smallestStep = 0;
-        for (int32_t g = 0; g < matcher.glyphCount(); ++g) {
-            const int32_t step = std::max(matcher.entry(g).width, int32_t{1});
-            smallestStep = g == 0 ? step : std::min(smallestStep, step);
-        }
-        const int64_t span = int64_t{working.header.biWidth} - matcher.maxGlyphWidth();
-        walk.lineCapacity = span > 0 ? static_cast<size_t>((span + smallestStep - 1) / smallestStep) : 0;
+        // Room for the most characters a line can get.
+        walk.lineCapacity = static_cast<size_t>(lineCharactersUpperBound(
+            working.header.biWidth, matcher.entries(), matcher.glyphCount(), matcher.maxGlyphWidth()));
         walk.lines.resize(walk.lineCapacity * static_cast<size_t>(bandCount));
         walk.lengths.assign(static_cast<size_t>(bandCount), 0);
         walk.done.reset(new std::atomic<bool>[static_cast<size_t>(bandCount)]);

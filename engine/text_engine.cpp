@@ -32,7 +32,7 @@ const Font* TextEngine::font() const
     return font_;
 }
 
-bool TextEngine::setDefaultFont(const std::string& face, int32_t points, int32_t weight)
+bool TextEngine::setDefaultFont(const std::string& face, int32_t points, int32_t weight, bool italic)
 {
     // A size that names no height (none, negative, or too large for 32 bits)
     // makes no font.
@@ -49,16 +49,8 @@ bool TextEngine::setDefaultFont(const std::string& face, int32_t points, int32_t
     // Negative: the height names the character height without internal leading.
     description.lfHeight = -pixels;
     description.lfWeight = weight;
-
-    std::unique_ptr<Font> made = Font::create(description, dpi_);
-    if (!made)
-        return false;  // the old description, font and point size stay together
-    fontDescription_ = description;
-    font_ = made.get();
-    renderer_ = std::move(made);
-    pointSize_ = points;
-    events().fontChanged();
-    return true;
+    description.lfItalic = italic ? 1 : 0;
+    return adoptFont(description, points);
 }
 
 bool TextEngine::applyFontDescription(const LogFont& description)
@@ -66,16 +58,21 @@ bool TextEngine::applyFontDescription(const LogFont& description)
     // |lfHeight| must be representable for the point-size rule.
     if (description.lfHeight == std::numeric_limits<int32_t>::min())
         return false;
+    return adoptFont(description, mulDiv(std::abs(description.lfHeight), 72, dpi_));
+}
+
+bool TextEngine::adoptFont(const LogFont& description, int32_t points)
+{
     std::unique_ptr<Font> made = Font::create(description, dpi_);
     if (!made)
-        return false;
+        return false;  // the old description, font and point size stay together
     fontDescription_ = description;
     // The description may come without a terminator; the face name is read as
     // a string everywhere else.
     fontDescription_.lfFaceName[kFaceNameSize - 1] = '\0';
     font_ = made.get();
     renderer_ = std::move(made);
-    pointSize_ = mulDiv(std::abs(description.lfHeight), 72, dpi_);
+    pointSize_ = points;
     events().fontChanged();
     return true;
 }
@@ -102,7 +99,6 @@ void TextEngine::buildGlyphAtlas()
     matcher_.reset();
     atlas_ = std::move(built->atlas);
     glyphs_ = std::move(built->glyphs);
-    glyphCount_ = static_cast<int32_t>(glyphs_.size());
     cellHeight_ = built->cellHeight;
     maxGlyphWidth_ = built->maxGlyphWidth;
     blurCount_ = 0;
@@ -249,7 +245,7 @@ AtlasView TextEngine::atlasView() const
         return view;
     view.atlas = atlas_.get();
     view.glyphs = glyphs_.data();
-    view.glyphCount = glyphCount_;
+    view.glyphCount = glyphCount();
     view.cellHeight = cellHeight_;
     view.maxGlyphWidth = maxGlyphWidth_;
     view.margin = atlasMargin_;

@@ -57,22 +57,13 @@ public:
     // precisions, height -(points x dpi / 72)), makes the font, and sets the
     // point size. Returns false when no font could be made (the old font
     // stays).
-    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight);
+    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight)
+    {
+        return setDefaultFont(face, points, weight, false);
+    }
     // The same with the description's italic flag set when `italic` (the
     // converter's --italic); the point size stays `points`.
-    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight, bool italic)
-    {
-        if (!setDefaultFont(face, points, weight))
-            return false;
-        if (!italic)
-            return true;
-        LogFont description = fontDescription_;
-        description.lfItalic = 1;
-        if (!applyFontDescription(description))
-            return false;
-        pointSize_ = points;
-        return true;
-    }
+    bool setDefaultFont(const std::string& face, int32_t points, int32_t weight, bool italic);
     // Takes a description chosen in a font dialog: makes the font and sets
     // the point size from |lfHeight|. Returns false when no font could be made.
     bool applyFontDescription(const LogFont& description);
@@ -124,7 +115,7 @@ public:
     const std::vector<GlyphEntry>& glyphTable() const { return glyphs_; }
     int32_t cellHeight() const { return cellHeight_; }
     int32_t maxGlyphWidth() const { return maxGlyphWidth_; }
-    int32_t glyphCount() const { return glyphCount_; }
+    int32_t glyphCount() const { return static_cast<int32_t>(glyphs_.size()); }
     int32_t atlasMargin() const { return atlasMargin_; }
     int32_t blurCount() const { return blurCount_; }
     int32_t pointSize() const { return pointSize_; }
@@ -151,6 +142,9 @@ private:
     // each build or blur; none when they cannot be made (the plain walk
     // stands in).
     const FastMatcher* matcher() const;
+    // Makes the font of `description` and, when it can be made, takes it with
+    // the description and point size. False (nothing changed) otherwise.
+    bool adoptFont(const LogFont& description, int32_t points);
     // The walk itself, fast when the matcher is there.
     GeneratedText walk(const TextFooter* footer, const LineCallback& onLine) const;
 
@@ -162,7 +156,6 @@ private:
 
     ImageHandle atlas_;
     std::vector<GlyphEntry> glyphs_;
-    int32_t glyphCount_ = 0;
     int32_t atlasMargin_ = kAtlasMargin;
     int32_t cellHeight_ = -1;
     int32_t maxGlyphWidth_ = -1;

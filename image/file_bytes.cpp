@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 namespace morvel {
@@ -64,15 +65,18 @@ bool readUpTo(int fd, std::vector<uint8_t>& bytes)
     return true;
 }
 
+// Any size passes when only part of a file is read.
+constexpr int64_t kAnySize = std::numeric_limits<int64_t>::max();
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count)
 {
-    const auto opened = openRegularFile(path, kMaxFileBytes);
+    const auto opened = openRegularFile(path, kAnySize);
     if (!opened)
         return std::nullopt;
     FileDescriptor file{opened->first};
-    std::vector<uint8_t> bytes(std::min<size_t>(count, static_cast<size_t>(opened->second)));
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, static_cast<uint64_t>(opened->second))));
     if (!readUpTo(file.fd, bytes))
         return std::nullopt;
     return bytes;
@@ -88,6 +92,17 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64
     if (!readUpTo(file.fd, bytes))
         return std::nullopt;
     return bytes;
+}
+
+std::FILE* openRegularFileStream(const std::string& path)
+{
+    const auto opened = openRegularFile(path, kAnySize);
+    if (!opened)
+        return nullptr;
+    std::FILE* file = ::fdopen(opened->first, "rb");
+    if (!file)
+        ::close(opened->first);
+    return file;
 }
 
 }  // namespace morvel

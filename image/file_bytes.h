@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,5 +23,10 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64
 // for anything that is not a readable regular file. Lets a reader look at a
 // signature before reading a large file whole.
 std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count);
+
+// A stdio stream open for binary reading on the regular file at `path`, for
+// a library that reads files itself; none for anything that is not a
+// readable regular file. The caller closes it with fclose.
+std::FILE* openRegularFileStream(const std::string& path);
 
 }  // namespace morvel

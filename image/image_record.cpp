@@ -92,6 +92,18 @@ int64_t recordPitch(const ImageRecord& record)
     return imageRowPitch(record.header.biWidth, record.header.biBitCount);
 }
 
+void clearRowFill(ImageRecord& record)
+{
+    if (!record.rows)
+        return;
+    const int64_t used = int64_t{record.header.biWidth} * record.header.biBitCount / 8;
+    const int64_t fill = recordPitch(record) - used;
+    if (fill <= 0)
+        return;
+    for (int32_t y = 0; y < record.rowCount; ++y)
+        std::memset(record.rows[y] + used, 0, static_cast<size_t>(fill));
+}
+
 ImageRecord* copyImageRecord(const ImageRecord* source)
 {
     if (!source)

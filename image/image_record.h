@@ -92,6 +92,11 @@ void setGrayColorTable(ImageRecord* record);
 // header when it has fewer than two rows).
 int64_t recordPitch(const ImageRecord& record);
 
+// Zeroes the bytes between each row's last pixel and the pitch, so that the
+// whole pixel block is defined (copies and views read rows whole). Producers
+// that write only the pixels of each row call it.
+void clearRowFill(ImageRecord& record);
+
 struct ImageRecordDeleter {
     void operator()(ImageRecord* record) const { freeImageRecord(record); }
 };

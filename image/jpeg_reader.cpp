@@ -1,14 +1,9 @@
 #include "image/jpeg_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include <jpeglib.h>
 
@@ -150,11 +145,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // The library writes only the pixels of a row; the fill bytes up to the
     // pitch are cleared so that the whole block is defined (copies and views
     // read rows whole, and the same file always gives the same bytes).
-    const int64_t fill = recordPitch(*made) - width;
-    if (fill > 0) {
-        for (int32_t y = 0; y < height; ++y)
-            std::memset(made->rows[y] + width, 0, static_cast<size_t>(fill));
-    }
+    clearRowFill(*made);
 
     // An error here (damage after the last row) still jumps to the recovery
     // point and gives no picture.
@@ -170,27 +161,10 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
 ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes)
 {
-    if (!isRegularFile(path)) {
-        std::fprintf(stderr, "can't open %s\n", path.c_str());
-        return nullptr;
-    }
-    // Opened without blocking and checked again on the open descriptor: a
-    // pipe or device put in the file's place after the check above must not
-    // hang the reader or be read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "can't open %s\n", path.c_str());
-        return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        std::fprintf(stderr, "can't open %s\n", path.c_str());
-        return nullptr;
-    }
-    FILE* file = ::fdopen(fd, "rb");
+    // Checked on the open descriptor: a pipe or device in the file's place
+    // must not hang the reader or be read.
+    std::FILE* file = openRegularFileStream(path);
     if (!file) {
-        ::close(fd);
         std::fprintf(stderr, "can't open %s\n", path.c_str());
         return nullptr;
     }

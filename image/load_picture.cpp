@@ -1,37 +1,12 @@
 #include "image/load_picture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "image/file_bytes.h"
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 
 namespace morvel {
-namespace {
-
-// True when the file at `path` begins with the PNG signature. Such a file is
-// not given to the JPEG library, which would refuse it anyway (a JPEG stream
-// starts with FF D8) but print a complaint on standard error first.
-bool fileHasPngSignature(const std::string& path)
-{
-    // Opened without blocking and checked on the open descriptor, as the
-    // readers do: a pipe or device in the file's place is never read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    uint8_t head[8];
-    ssize_t got = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        got = ::read(fd, head, sizeof head);
-    ::close(fd);
-    return got > 0 && hasPngSignature(head, static_cast<size_t>(got));
-}
-
-}  // namespace
 
 ImageHandle loadPicture(const std::string& path)
 {
@@ -41,13 +16,15 @@ ImageHandle loadPicture(const std::string& path)
         grayFromPalette(gif.get());
         return gif;
     }
-    // JPEG pictures arrive gray already and are not converted again; so do
-    // PNG pictures, tried last.
-    if (!fileHasPngSignature(path)) {
-        if (ImageHandle jpeg = readJpegFile(path))
-            return jpeg;
-    }
-    return readPngFile(path);
+    // JPEG and PNG pictures arrive gray already and are not converted again.
+    // A file that begins with the PNG signature is not given to the JPEG
+    // library, which would refuse it anyway (a JPEG stream starts with FF D8)
+    // but print a complaint on standard error first; any other file is no
+    // PNG picture and is not read a second time for one.
+    const auto head = readFileHead(path, 8);
+    if (head && hasPngSignature(head->data(), head->size()))
+        return readPngFile(path);
+    return readJpegFile(path);
 }
 
 ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size)
@@ -56,11 +33,9 @@ ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size)
         grayFromPalette(gif.get());
         return gif;
     }
-    if (!hasPngSignature(data, size)) {
-        if (ImageHandle jpeg = decodeJpeg(data, size))
-            return jpeg;
-    }
-    return decodePng(data, size);
+    if (hasPngSignature(data, size))
+        return decodePng(data, size);
+    return decodeJpeg(data, size);
 }
 
 std::string displayNameOf(const std::string& path)

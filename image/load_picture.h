@@ -1,5 +1,6 @@
 // The load sequence for a picture: GIF first (then converted to gray), then
-// JPEG, then PNG (both gray already).
+// PNG for data that begins with the PNG signature and JPEG for any other
+// (both gray already).
 #pragma once
 
 #include <cstddef>

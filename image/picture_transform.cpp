@@ -10,20 +10,6 @@
 #include <cstring>
 
 namespace morvel {
-namespace {
-
-// Zeroes the bytes between each row's last pixel and the pitch, so that the
-// whole block is defined (copies read rows whole), as every loader leaves it.
-void clearFillBytes(ImageRecord& picture)
-{
-    const int64_t fill = recordPitch(picture) - picture.header.biWidth;
-    if (fill <= 0)
-        return;
-    for (int32_t y = 0; y < picture.rowCount; ++y)
-        std::memset(picture.rows[y] + picture.header.biWidth, 0, static_cast<size_t>(fill));
-}
-
-}  // namespace
 
 ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
 {
@@ -47,7 +33,7 @@ ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
                                               STBIR_COLORSPACE_LINEAR, nullptr);
     if (!ok)
         return nullptr;
-    clearFillBytes(*scaled);
+    clearRowFill(*scaled);
     return scaled;
 }
 
@@ -67,7 +53,7 @@ ImageHandle extendGray(const ImageRecord& source, int32_t width, int32_t height)
         std::memcpy(to, from, static_cast<size_t>(sourceWidth));
         std::memset(to + sourceWidth, from[sourceWidth - 1], static_cast<size_t>(width - sourceWidth));
     }
-    clearFillBytes(*extended);
+    clearRowFill(*extended);
     return extended;
 }
 

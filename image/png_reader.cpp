@@ -117,11 +117,7 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
     ImageHandle picture = makeGrayImage(width, height);
     if (!picture)
         return nullptr;
-    // The fill bytes between each row's last pixel and the pitch are zeroed,
-    // so that the whole block is defined, as the other loaders leave it.
-    const int64_t fill = recordPitch(*picture) - width;
-    for (int32_t y = 0; fill > 0 && y < height; ++y)
-        std::memset(picture->rows[y] + width, 0, static_cast<size_t>(fill));
+    clearRowFill(*picture);
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.

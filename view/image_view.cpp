@@ -325,10 +325,8 @@ void ImageView::paintEvent(QPaintEvent* event)
 
 void ImageView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (dropCallback_ && !localFilePaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    // An entering drag is judged as a moving one.
+    dragMoveEvent(event);
 }
 
 void ImageView::dragMoveEvent(QDragMoveEvent* event)
