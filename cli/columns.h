@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "image/load_picture.h"
+
 namespace morvel::cli {
 
-struct PictureSize {
-    int32_t width = 0;
-    int32_t height = 0;
-};
+using morvel::PictureSize;
 
 // How a picture is fitted to a number of columns: scaled (the same factor
 // both ways) to `scaled`, then extended at the right and bottom edges to

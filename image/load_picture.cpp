@@ -8,6 +8,30 @@
 
 namespace morvel {
 
+namespace {
+
+// Fills in what the plain loaders do not do yet: the reason for a failure.
+LoadResult finish(ImageHandle gray)
+{
+    LoadResult result;
+    result.gray = std::move(gray);
+    if (!result.gray)
+        result.error = "not a GIF, JPEG or PNG file";
+    return result;
+}
+
+}  // namespace
+
+LoadResult readPicture(const std::string& path, const LoadOptions&)
+{
+    return finish(loadPicture(path));
+}
+
+LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions&)
+{
+    return finish(loadPictureFromBytes(data, size));
+}
+
 ImageHandle loadPicture(const std::string& path)
 {
     // GIF first: its decoder checks the signature and fails quietly, while

@@ -5,17 +5,47 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "image/image_record.h"
 
 namespace morvel {
 
-// An 8-bit gray picture, or none when no decoder reads the file.
-ImageHandle loadPicture(const std::string& path);
+// A picture's size in pixels.
+struct PictureSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
 
-// The same sequence on `size` bytes in memory (a picture read from standard
-// input); the bytes are only read.
+// What a caller asks of a load beyond the plain gray picture.
+struct LoadOptions {
+    // The size the picture is wanted at, given its upright size; none (or no
+    // function) keeps the natural size. A loader may decode at a reduced
+    // scale and shrink while it reads; the result is the asked size.
+    std::function<std::optional<PictureSize>(int32_t width, int32_t height)> fit;
+    // Also give the picture's colour (24-bit, the same size as the gray one).
+    bool colour = false;
+    // Turn the picture upright by its stored orientation (EXIF), if any.
+    bool orient = true;
+};
+
+// A loaded picture, or why there is none.
+struct LoadResult {
+    ImageHandle gray;     // 8-bit gray picture; none when the file gives none
+    ImageHandle colour;   // 24-bit picture, only when asked for and given
+    std::string error;    // why `gray` is none, in a few words for a message
+};
+
+// The load sequence on the file at `path`, or on `size` bytes in memory (a
+// picture read from standard input; the bytes are only read).
+LoadResult readPicture(const std::string& path, const LoadOptions& options = {});
+LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options = {});
+
+// An 8-bit gray picture at its natural size, or none when no decoder reads
+// the file.
+ImageHandle loadPicture(const std::string& path);
 ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size);
 
 // The path's last component ('/' separates); the whole path when it has none.
