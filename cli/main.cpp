@@ -3,16 +3,21 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
+#include "cli/cell_colours.h"
+#include "cli/colour_text.h"
 #include "cli/columns.h"
+#include "cli/html_page.h"
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
@@ -61,17 +66,46 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
     return true;
 }
 
-// The picture named `path`, or the one on standard input for "-".
-morvel::ImageHandle loadNamedPicture(const std::string& path)
+// The picture named `path`, or the one on standard input for "-"; in colour
+// too when `colour`.
+morvel::LoadResult loadNamedPicture(const std::string& path, bool colour)
 {
+    morvel::LoadOptions options;
+    options.colour = colour;
     if (path != morvel::cli::kStdinName) {
-        return morvel::loadPicture(path);
+        return morvel::readPicture(path, options);
     }
     const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
     if (!bytes) {
-        return nullptr;
+        return {};
     }
-    return morvel::loadPictureFromBytes(bytes->data(), bytes->size());
+    return morvel::readPictureFromBytes(bytes->data(), bytes->size(), options);
+}
+
+// The colour mode of the run: as asked, or what auto means for the output.
+morvel::cli::ColourMode resolveColourMode(const Options& o)
+{
+    if (o.colour) {
+        return *o.colour;
+    }
+    if (o.html) {
+        return morvel::cli::ColourMode::TrueColour;
+    }
+    return morvel::cli::autoColourMode(o.output.empty() && ::isatty(STDOUT_FILENO) == 1, std::getenv("NO_COLOR"),
+                                       std::getenv("COLORTERM"), std::getenv("TERM"));
+}
+
+// The page's look: the face drawn, its size, the cell height, the walk's
+// advances, light on dark for an inverted picture.
+morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Options& o)
+{
+    morvel::cli::HtmlStyle style;
+    style.face = engine.font() ? engine.font()->faceUsed() : engine.faceName();
+    style.pixelSize = engine.font() ? engine.font()->pixelSize() : engine.cellHeight();
+    style.lineHeight = engine.cellHeight();
+    style.dark = o.invert;
+    style.advances = morvel::cli::glyphAdvances(engine.atlasView());
+    return style;
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
@@ -79,8 +113,11 @@ morvel::ImageHandle loadNamedPicture(const std::string& path)
 // black level is not applied here: the walk reads the picture through its
 // table (see convert). Returns none when the picture cannot be converted
 // (already reported).
+// `content` receives the size of the picture itself inside the one made
+// (which may be extended at its edges).
 morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
-                                   const std::string& path, int index, int32_t columns, bool& saveFailed)
+                                   const std::string& path, int index, int32_t columns, bool& saveFailed,
+                                   morvel::PictureSize& content)
 {
     if (!picture) {
         complain("cannot read picture: " + path);
@@ -94,11 +131,15 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
             saveFailed = true;
         }
     }
+    content = {picture->header.biWidth, picture->rowCount};
     if (columns > 0) {
         const int32_t width = picture->header.biWidth;
         const int32_t height = picture->rowCount;
         const auto fit =
             morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+        if (fit) {
+            content = {fit->scaled.width, fit->scaled.height};
+        }
         if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
             picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
         }
@@ -173,7 +214,9 @@ static int convertAll(int argc, char** argv)
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    morvel::ImageHandle firstPicture = loadNamedPicture(o.pictures.front());
+    const morvel::cli::ColourMode colourMode = resolveColourMode(o);
+    const bool colour = colourMode != morvel::cli::ColourMode::None;
+    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), colour);
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
@@ -196,6 +239,7 @@ static int convertAll(int argc, char** argv)
         out = file->stream();
     }
 
+    const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
     bool anyFailed = false;
     bool writeFailed = false;
     int writeError = 0;
@@ -203,9 +247,10 @@ static int convertAll(int argc, char** argv)
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
-        morvel::ImageHandle picture =
-            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
-                           static_cast<int>(i) + 1, columns, saveFailed);
+        morvel::LoadResult loaded = i == 0 ? std::move(firstPicture) : loadNamedPicture(path, colour);
+        morvel::PictureSize content;
+        morvel::ImageHandle picture = preparePicture(std::move(loaded.gray), engine, o, path,
+                                                     static_cast<int>(i) + 1, columns, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;
@@ -219,6 +264,7 @@ static int convertAll(int argc, char** argv)
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
         std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
+        const int32_t lineCount = morvel::cli::pictureLineCount(picture->rowCount, engine.cellHeight());
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {
@@ -226,8 +272,21 @@ static int convertAll(int argc, char** argv)
             anyFailed = true;
             continue;
         }
+        std::vector<morvel::cli::Rgb> colours;
+        if (colour && loaded.colour) {
+            colours = morvel::cli::cellColours(*text, lineCount, htmlStyle.advances, engine.cellHeight(),
+                                               *loaded.colour, content);
+            loaded.colour.reset();
+        }
+        if (o.html) {
+            std::string page = converted == 0 ? morvel::cli::htmlPageStart(htmlStyle, displayName) : std::string();
+            page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode);
+            text = std::move(page);
+        } else if (colour) {
+            text = morvel::cli::sgrText(*text, lineCount, colours, colourMode);
+        }
         // An empty line between the texts of consecutive pictures.
-        if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf)) {
+        if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf)) {
             writeError = errno;
             writeFailed = true;
             break;
@@ -237,6 +296,11 @@ static int convertAll(int argc, char** argv)
             writeError = errno;
             writeFailed = true;
         }
+    }
+
+    if (o.html && converted > 0 && !writeFailed && !morvel::cli::writeText(out, morvel::cli::htmlPageEnd(), false)) {
+        writeError = errno;
+        writeFailed = true;
     }
 
     if (file) {

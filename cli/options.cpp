@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 
 #include "platform/log_font.h"
@@ -127,6 +128,8 @@ ParseResult parseOptions(int argc, char** argv) {
     std::string columns;
     std::string jobs = std::to_string(o.jobs);
     bool noFooter = false;
+    std::string colour = "auto";
+    std::string format;
 
     app.add_option("--font", o.face, "Font face (default \"Lucida Console\"; when it is not\ninstalled another face stands in, with a notice)")
         ->type_name("FACE");
@@ -164,6 +167,19 @@ ParseResult parseOptions(int argc, char** argv) {
         ->type_name("N")
         ->check(decimalIn(kMinJobs, kMaxJobs));
     app.add_flag("--no-footer", noFooter, "Leave out the footer");
+    app.add_option("--color", colour,
+                   "Colour each character with the picture's mean colour\n"
+                   "under it: none, 16, 256, truecolor or auto (default):\n"
+                   "truecolor or 256 on a terminal as COLORTERM says, none\n"
+                   "elsewhere or when NO_COLOR is set; truecolor in HTML")
+        ->type_name("MODE")
+        ->check(CLI::IsMember({"none", "16", "256", "truecolor", "auto"}).description(""));
+    app.add_option("--format", format,
+                   "Output format: text, or html (a page with the text in\n"
+                   "the face it was made with); default html when the -o\n"
+                   "FILE ends in .html or .htm, else text")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"text", "html"}).description(""));
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
     app.add_option("--save-gray", o.saveGray,
                    "Also write each loaded gray picture (before scaling,\n"
@@ -213,6 +229,16 @@ ParseResult parseOptions(int argc, char** argv) {
         o.columns = *parseDecimal(columns, kMinColumns, kMaxColumns);
     }
     o.jobs = *parseDecimal(jobs, kMinJobs, kMaxJobs);
+    o.colour = colourModeNamed(colour);
+    if (format.empty()) {
+        // The output file's extension chooses, in any letter case.
+        std::string extension = o.output.substr(std::min(o.output.size(), o.output.rfind('.')));
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        o.html = extension == ".html" || extension == ".htm";
+    } else {
+        o.html = format == "html";
+    }
 
     const int32_t charPixels = mulDiv(o.points, o.dpi, 72);
     if (charPixels < kMinCharPixels || charPixels > kMaxCharPixels) {

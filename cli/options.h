@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/colour_text.h"
 #include "engine/generator.h"
 
 namespace morvel::cli {
@@ -39,6 +40,8 @@ struct Options {
     int32_t jobs = 0;            // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;
+    std::optional<ColourMode> colour;  // none: auto
+    bool html = false;                 // an HTML page instead of text
     std::string saveGray;  // empty: no PGM written
     std::string output;    // empty: standard output
     std::vector<std::string> pictures;  // "-" (at most once): standard input

@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include "image/colour_picture.h"
 #include "image/file_bytes.h"
 
 namespace morvel {
@@ -73,16 +74,21 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
 }
 
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
-// to an 8-bit gray record. Kept free of C++ objects with destructors: a
-// library error jumps back into this frame with longjmp, which would skip
-// them. Everything that must survive the jump is either outside this frame
+// to an 8-bit gray record; with `colourOut`, a YCbCr stream is decoded once
+// as YCbCr and split into the gray record (its luminance, the very bytes a
+// grayscale decode gives) and a 24-bit colour record put in *colourOut.
+// Other streams leave *colourOut none. Kept free of C++ objects with
+// destructors: a library error jumps back into this frame with longjmp,
+// which would skip them. Everything that must survive the jump is either outside this frame
 // (the file or bytes, owned by the caller) or volatile.
-ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes)
+ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
+                              ImageRecord** colourOut)
 {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
     ScanLimitMonitor monitor;
     ImageRecord* volatile record = nullptr;
+    ImageRecord* volatile colour = nullptr;
 
     cinfo.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpegErrorExit;
@@ -92,6 +98,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
         // destroyed, which is what its error recovery expects.
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(record);
+        freeImageRecord(colour);
         return nullptr;
     }
 
@@ -104,12 +111,13 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     setupSource(&cinfo, input, size);
     jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_GRAYSCALE;
+    const bool splitColour = colourOut != nullptr && cinfo.jpeg_color_space == JCS_YCbCr;
+    cinfo.out_color_space = splitColour ? JCS_YCbCr : JCS_GRAYSCALE;
 
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
     jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_components != 1 || cinfo.output_width == 0 || cinfo.output_height == 0 ||
+    if (cinfo.output_components != (splitColour ? 3 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
         std::fprintf(stderr, "JPEG picture of %u x %u pixels is too large\n", cinfo.output_width,
                      cinfo.output_height);
@@ -123,22 +131,39 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     const auto height = static_cast<int32_t>(cinfo.output_height);
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, width, height, 8 * cinfo.output_components)) {
+    if (!made || !shapeImageRecord(made, width, height, 8)) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
         return nullptr;
+    }
+    // The colour record and the row the library decodes YCbCr into; the row
+    // is the library's own memory, released with the decompressor.
+    JSAMPARRAY yccRow = nullptr;
+    if (splitColour) {
+        // Without room for the colours the gray picture still comes.
+        colour = makeColourImage(width, height).release();
+        yccRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                             cinfo.output_width * 3, 1);
     }
 
     // The row being decoded is the library's own scanline counter, so a row
     // index can never run past the table.
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = made->rows[cinfo.output_scanline];
+        const JDIMENSION y = cinfo.output_scanline;
+        JSAMPROW row = yccRow ? yccRow[0] : made->rows[y];
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
             // Neither source ever suspends; no progress means a broken
             // stream, not a picture.
             jpeg_destroy_decompress(&cinfo);
             freeImageRecord(made);
+            freeImageRecord(colour);
             return nullptr;
+        }
+        if (yccRow && colour) {
+            splitYccRow(row, width, made->rows[y], colour->rows[y]);
+        } else if (yccRow) {
+            for (int32_t x = 0; x < width; ++x)
+                made->rows[y][x] = row[3 * x];
         }
     }
 
@@ -152,14 +177,15 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
 
-    if (made->header.biBitCount == 8)
-        setGrayColorTable(made);
+    setGrayColorTable(made);
+    if (colourOut)
+        *colourOut = colour;
     return made;
 }
 
 }  // namespace
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes)
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
@@ -168,18 +194,27 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes)
         std::fprintf(stderr, "can't open %s\n", path.c_str());
         return nullptr;
     }
-    ImageHandle image(decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes)));
+    ImageRecord* madeColour = nullptr;
+    ImageHandle image(decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes),
+                                       colour ? &madeColour : nullptr));
     std::fclose(file);
+    if (colour)
+        colour->reset(madeColour);
     return image;
 }
 
-ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes)
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, ImageHandle* colour)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
     if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes))
         return nullptr;
-    return ImageHandle(decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes)));
+    ImageRecord* madeColour = nullptr;
+    ImageHandle image(decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes),
+                                       colour ? &madeColour : nullptr));
+    if (colour)
+        colour->reset(madeColour);
+    return image;
 }
 
 }  // namespace morvel

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "image/colour_picture.h"
 #include "image/file_bytes.h"
 
 namespace morvel {
@@ -54,22 +55,25 @@ struct PassColumns {
 constexpr PassColumns kAdam7Columns[7] = {{0, 8}, {4, 8}, {0, 4}, {2, 4}, {0, 2}, {1, 2}, {0, 1}};
 
 // Gray pixels of the decoded RGBA row `rgba` (8 or 16 bits a sample, host
-// order) at the columns of `columns`, written into `gray`.
-void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns columns, uint8_t* gray)
+// order) at the columns of `columns`, written into `gray`, and their colour
+// over white into `rgb` (three bytes a pixel) when it is given.
+void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns columns, uint8_t* gray, uint8_t* rgb)
 {
     for (uint32_t x = columns.first; x < width; x += columns.step) {
-        uint8_t rgb[3];
+        uint8_t over[3];
         if (sixteenBit) {
             uint16_t px[4];
             std::memcpy(px, rgba + size_t{x} * 8, sizeof px);
             for (int c = 0; c < 3; ++c)
-                rgb[c] = to8Bits(overWhite(px[c], px[3], 65535));
+                over[c] = to8Bits(overWhite(px[c], px[3], 65535));
         } else {
             const uint8_t* px = rgba + size_t{x} * 4;
             for (int c = 0; c < 3; ++c)
-                rgb[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
+                over[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
         }
-        gray[x] = grayOfRgb(rgb[0], rgb[1], rgb[2]);
+        gray[x] = grayOfRgb(over[0], over[1], over[2]);
+        if (rgb)
+            std::memcpy(rgb + size_t{x} * 3, over, 3);
     }
 }
 
@@ -86,7 +90,7 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue)
     return static_cast<uint8_t>((kRedWeight * red + kGreenWeight * green + kBlueWeight * blue + 32768) >> 16);
 }
 
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, ImageHandle* colour)
 {
     if (!hasPngSignature(data, size))
         return nullptr;
@@ -118,6 +122,7 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
     if (!picture)
         return nullptr;
     clearRowFill(*picture);
+    ImageHandle colourPicture = colour ? makeColourImage(width, height) : nullptr;
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.
@@ -139,7 +144,8 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
         if (pass < 0 || pass > 6)
             return nullptr;
-        grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+        grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num],
+                colourPicture ? colourPicture->rows[info.row_num] : nullptr);
         if (status == SPNG_EOI)
             break;
     }
@@ -147,15 +153,17 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
     // or damaged there is damaged all the same.
     if (spng_decode_chunks(ctx.get()) != 0)
         return nullptr;
+    if (colour)
+        *colour = std::move(colourPicture);
     return picture;
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes)
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, ImageHandle* colour)
 {
     const auto bytes = readFileBytes(path);
     if (!bytes)
         return nullptr;
-    return decodePng(bytes->data(), bytes->size(), maxPixelBytes);
+    return decodePng(bytes->data(), bytes->size(), maxPixelBytes, colour);
 }
 
 }  // namespace morvel

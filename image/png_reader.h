@@ -29,11 +29,15 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // white; 16-bit samples are rounded to 8 bits; samples are taken as stored
 // (no gamma correction, as for GIF and JPEG). A picture whose pixel block
 // would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
-// any pixel is decoded.
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes);
+// any pixel is decoded. With `colour`, the red, green and blue samples
+// composed over white are given there too, at the same size (none when
+// there is no memory for them; the gray picture is the same either way).
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
+                      ImageHandle* colour = nullptr);
 
 // Reads the whole regular file at `path` (kMaxFileBytes at most) and decodes
 // it. None for a file that cannot be read or does not hold a PNG picture.
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes);
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
+                        ImageHandle* colour = nullptr);
 
 }  // namespace morvel

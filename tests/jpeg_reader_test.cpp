@@ -348,14 +348,38 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
         in.read(expected.data(), static_cast<std::streamsize>(expected.size()));
         ASSERT_TRUE(in);
 
-        ImageHandle image = readJpegFile(path);
-        ASSERT_TRUE(image);
-        ASSERT_EQ(image->header.biWidth, width);
-        ASSERT_EQ(image->rowCount, height);
+        // Asked for colour as well, the reader decodes once and gives the
+        // same gray, and the colours djpeg gives for RGB output.
+        ImageHandle colour;
+        for (const bool withColour : {false, true}) {
+            ImageHandle image = withColour ? readJpegFile(path, kMaxPixelBytes, &colour) : readJpegFile(path);
+            ASSERT_TRUE(image);
+            ASSERT_EQ(image->header.biWidth, width);
+            ASSERT_EQ(image->rowCount, height);
+            for (int y = 0; y < height; ++y)
+                ASSERT_EQ(std::memcmp(image->rows[y], expected.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
+                                      static_cast<size_t>(width)),
+                          0)
+                    << "row " << y;
+        }
+        const bool gray = path.find("gray.jpg") != std::string::npos;
+        const bool rgb = path.find("rgb.jpg") != std::string::npos;
+        ASSERT_EQ(colour != nullptr, !gray && !rgb);  // YCbCr files only
+        if (!colour)
+            continue;
+        ASSERT_EQ(std::system(("djpeg -pnm -outfile " + pgm + " " + path).c_str()), 0);
+        std::ifstream ppm(pgm, std::ios::binary);
+        ppm >> magic >> width >> height >> maxval;
+        ppm.get();
+        ASSERT_EQ(magic, "P6");
+        std::vector<char> rgbExpected(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+        ppm.read(rgbExpected.data(), static_cast<std::streamsize>(rgbExpected.size()));
+        ASSERT_TRUE(ppm);
+        ASSERT_EQ(colour->header.biBitCount, 24);
         for (int y = 0; y < height; ++y)
-            ASSERT_EQ(std::memcmp(image->rows[y], expected.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
-                                  static_cast<size_t>(width)),
+            ASSERT_EQ(std::memcmp(colour->rows[y], rgbExpected.data() + static_cast<size_t>(y) * width * 3,
+                                  static_cast<size_t>(width) * 3),
                       0)
-                << "row " << y;
+                << "colour row " << y;
     }
 }

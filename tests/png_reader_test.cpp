@@ -286,6 +286,38 @@ TEST(LoadFromBytes, EachFormatAsFromItsFile)
         EXPECT_EQ(pixelsOf(*fromBytes), pixelsOf(*fromFile)) << path;
     }
     EXPECT_EQ(pixelsOf(*loadPicture(pngPath)), samples);
+
+    // Asked for colour too: the same gray, and the colour at its size, alike
+    // from the file and from its bytes. Colour PNG samples are composed over
+    // white as for gray; a gray picture's colour is its gray.
+    const uint8_t halfRed[4] = {255, 0, 0, 128};
+    const std::string rgbaPath =
+        dir.write("red.png", encodePng(pngSpec(1, 1, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), halfRed, sizeof halfRed));
+    LoadOptions withColour;
+    withColour.colour = true;
+    auto colourOf = [](const ImageRecord& image) {
+        EXPECT_EQ(image.header.biBitCount, 24);
+        std::vector<uint8_t> out;
+        for (int32_t y = 0; y < image.rowCount; ++y)
+            out.insert(out.end(), image.rows[y], image.rows[y] + image.header.biWidth * 3);
+        return out;
+    };
+    for (const std::string& path : {samplesDir + "hills.gif", samplesDir + "sphere.jpg", pngPath, rgbaPath}) {
+        const LoadResult fromFile = readPicture(path, withColour);
+        const auto bytes = readFileBytes(path);
+        const LoadResult fromBytes = readPictureFromBytes(bytes->data(), bytes->size(), withColour);
+        ASSERT_TRUE(fromFile.gray && fromFile.colour && fromBytes.colour) << path;
+        EXPECT_EQ(pixelsOf(*fromFile.gray), pixelsOf(*loadPicture(path))) << path;
+        EXPECT_EQ(fromFile.colour->header.biWidth, fromFile.gray->header.biWidth) << path;
+        EXPECT_EQ(fromFile.colour->rowCount, fromFile.gray->rowCount) << path;
+        EXPECT_EQ(colourOf(*fromFile.colour), colourOf(*fromBytes.colour)) << path;
+    }
+    const auto rampColour = colourOf(*readPicture(pngPath, withColour).colour);
+    for (size_t i = 0; i < samples.size(); ++i)
+        ASSERT_TRUE(rampColour[3 * i] == samples[i] && rampColour[3 * i + 2] == samples[i]) << i;
+    EXPECT_EQ(colourOf(*readPicture(rgbaPath, withColour).colour), (std::vector<uint8_t>{255, 127, 127}));
+    EXPECT_FALSE(readPicture(pngPath).colour);
+
     const uint8_t junk[] = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'};
     EXPECT_FALSE(loadPictureFromBytes(junk, sizeof junk));
     EXPECT_FALSE(loadPictureFromBytes(nullptr, 0));

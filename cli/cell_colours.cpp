@@ -1,0 +1,85 @@
+#include "cli/cell_colours.h"
+
+#include <algorithm>
+
+namespace morvel::cli {
+namespace {
+
+// The span of `colour` pixels [first, last) that the cell's span [from, to)
+// of the walked picture covers. Positions in the repeated edge clamp to the
+// content's last pixel; every span holds at least one pixel.
+struct Span {
+    int64_t first;
+    int64_t last;
+};
+
+Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize)
+{
+    from = std::min(from, contentSize - 1);
+    to = std::clamp(to, from + 1, contentSize);
+    const int64_t first = from * colourSize / contentSize;
+    const int64_t last = std::max(first + 1, (to * colourSize + contentSize - 1) / contentSize);
+    return {first, std::min(last, colourSize)};
+}
+
+}  // namespace
+
+GlyphAdvances glyphAdvances(const AtlasView& glyphs)
+{
+    GlyphAdvances advances;
+    advances.fill(1);
+    for (int32_t g = 0; g < glyphs.glyphCount; ++g) {
+        const GlyphEntry& entry = glyphs.glyphs[g];
+        if (entry.code >= 0 && entry.code < 128)
+            advances[static_cast<size_t>(entry.code)] = std::max(entry.width, 1);
+    }
+    return advances;
+}
+
+int32_t pictureLineCount(int32_t height, int32_t cellHeight)
+{
+    if (cellHeight <= 0 || height <= cellHeight)
+        return 0;
+    return (height - cellHeight - 1) / cellHeight + 1;
+}
+
+std::vector<Rgb> cellColours(const std::string& text, int32_t lineCount, const GlyphAdvances& advances,
+                             int32_t cellHeight, const ImageRecord& colour, PictureSize content)
+{
+    std::vector<Rgb> colours;
+    const int64_t colourWidth = colour.header.biWidth;
+    const int64_t colourHeight = colour.rowCount;
+    if (colour.header.biBitCount != 24 || colour.rows == nullptr || colourWidth < 1 || colourHeight < 1 ||
+        content.width < 1 || content.height < 1)
+        return colours;
+
+    size_t at = 0;
+    for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
+        const size_t end = std::min(text.find("\r\n", at), text.size());
+        const int64_t top = int64_t{line} * cellHeight;
+        const Span rows = coveredSpan(top, top + cellHeight, content.height, colourHeight);
+        int64_t x = 0;
+        for (; at < end; ++at) {
+            const int32_t advance = advances[static_cast<unsigned char>(text[at]) & 0x7f];
+            const Span columns = coveredSpan(x, x + advance, content.width, colourWidth);
+            uint64_t sums[3] = {0, 0, 0};
+            for (int64_t y = rows.first; y < rows.last; ++y) {
+                const uint8_t* pixel = colour.rows[y] + columns.first * 3;
+                for (int64_t c = columns.first; c < columns.last; ++c, pixel += 3) {
+                    sums[0] += pixel[0];
+                    sums[1] += pixel[1];
+                    sums[2] += pixel[2];
+                }
+            }
+            const uint64_t count = static_cast<uint64_t>((rows.last - rows.first) * (columns.last - columns.first));
+            colours.push_back({static_cast<uint8_t>((sums[0] + count / 2) / count),
+                               static_cast<uint8_t>((sums[1] + count / 2) / count),
+                               static_cast<uint8_t>((sums[2] + count / 2) / count)});
+            x += advance;
+        }
+        at = end + 2;
+    }
+    return colours;
+}
+
+}  // namespace morvel::cli

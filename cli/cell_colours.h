@@ -1,0 +1,46 @@
+// The colour of each character of a text image: the mean colour of the
+// picture under the character's cell. The cells are found again from the
+// text itself, as the walk made them: line k is the band at row k x h, and
+// along it each character starts where the one before it ended, its glyph's
+// width further on.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/glyph_atlas.h"
+#include "image/image_record.h"
+#include "image/load_picture.h"
+
+namespace morvel::cli {
+
+struct Rgb {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// How far the walk moves on after each character code: its glyph's width,
+// at least 1 (as the walk moves on past a glyph measured 0 wide); 1 for
+// codes outside the table.
+using GlyphAdvances = std::array<int32_t, 128>;
+GlyphAdvances glyphAdvances(const AtlasView& glyphs);
+
+// The number of lines a walk makes over a picture `height` rows high with
+// cells `cellHeight` rows high: bands at y = 0, h, ... while y < height - h.
+int32_t pictureLineCount(int32_t height, int32_t cellHeight);
+
+// The colour of every character of the first `lineCount` lines of `text`
+// (lines ended by CR LF; line ends get no colour), in text order. The walk
+// ran over a picture whose top-left `content` pixels are the picture itself
+// (the rest its edges repeated); `colour` (24-bit, red green blue) is that
+// picture at any size, so a cell's mean is taken over the part of `colour`
+// the cell covers once both are laid over each other. Empty when `colour` is
+// not a 24-bit picture or `content` is empty.
+std::vector<Rgb> cellColours(const std::string& text, int32_t lineCount, const GlyphAdvances& advances,
+                             int32_t cellHeight, const ImageRecord& colour, PictureSize content);
+
+}  // namespace morvel::cli

@@ -1,0 +1,55 @@
+// Coloured text for terminals: the colour modes, the choice made for
+// "auto", the 16- and 256-colour palettes with the nearest entry found in
+// CIE Lab, and the text with ECMA-48 SGR escape codes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cell_colours.h"
+
+namespace morvel::cli {
+
+enum class ColourMode {
+    None,        // plain text
+    Palette16,   // SGR 30-37 and 90-97
+    Palette256,  // SGR 38;5;n, n in the colour cube and gray ramp (16..255)
+    TrueColour,  // SGR 38;2;r;g;b
+};
+
+// The mode named on the command line ("none", "16", "256", "truecolor");
+// none for "auto" or anything else.
+std::optional<ColourMode> colourModeNamed(const std::string& name);
+
+// The mode "auto" stands for when the text goes to a terminal (`terminal`)
+// or not: nothing off a terminal, nothing when NO_COLOR is set and not empty
+// or TERM is "dumb"; truecolor when COLORTERM is "truecolor" or "24bit";
+// else 256. The three texts are the environment's values (null when unset).
+ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, const char* term);
+
+// The palette entry that `mode` shows `colour` with: for the palettes the
+// entry nearest in CIE Lab (D65, the CIE76 distance), as its index; for
+// truecolor the colour itself, packed 0xRRGGBB. Equal keys look the same.
+uint32_t colourKey(Rgb colour, ColourMode mode);
+
+// The colour a key of `mode` stands for: the palette entry as xterm shows it
+// by default, or the packed colour itself.
+Rgb colourOfKey(uint32_t key, ColourMode mode);
+
+// The SGR sequence that sets the foreground to `key`.
+std::string sgrForeground(uint32_t key, ColourMode mode);
+
+// The reset sequence ending every coloured line.
+inline constexpr const char* kSgrReset = "\x1b[0m";
+
+// `text` with its first `lineCount` lines coloured, character by character
+// from `colours` (in text order, as cellColours gives them): a foreground
+// sequence only where the shown colour changes (a space shows no colour and
+// changes nothing), and a reset at the end of every line. The rest of
+// the text (the footer) is copied as it is. `text` is returned unchanged
+// for ColourMode::None or when `colours` does not cover the lines.
+std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode);
+
+}  // namespace morvel::cli

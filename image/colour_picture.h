@@ -1,0 +1,33 @@
+// Colour pictures beside the gray one: 24-bit records whose pixels are three
+// bytes each, red, green, blue in that order, rows top-down like every
+// record. They carry no colour table; only the converter's colour output
+// reads them.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image_record.h"
+
+namespace morvel {
+
+// The colours of an 8-bit palette picture (as the GIF decoder gives it,
+// before its conversion to gray): each pixel becomes its table entry. None
+// for a picture that is not 8-bit, or no memory.
+ImageHandle colourFromPalette(const ImageRecord& palettePicture);
+
+// An 8-bit gray picture as colour: every pixel's level in all three bytes.
+// None for a picture that is not 8-bit, or no memory.
+ImageHandle colourFromGray(const ImageRecord& gray);
+
+// A shaped 24-bit record of width x rowCount with its fill bytes cleared
+// (pixels not), or none.
+ImageHandle makeColourImage(int32_t width, int32_t rowCount);
+
+// One row of `width` JFIF YCbCr pixels (three bytes each) split into its
+// luminance, which is the gray picture's row unchanged, and its red, green,
+// blue by the JFIF equations (R = Y + 1.402 (Cr - 128), G = Y - 0.344136
+// (Cb - 128) - 0.714136 (Cr - 128), B = Y + 1.772 (Cb - 128)), rounded to
+// the nearest and clamped to 0..255.
+void splitYccRow(const uint8_t* ycc, int32_t width, uint8_t* gray, uint8_t* rgb);
+
+}  // namespace morvel
