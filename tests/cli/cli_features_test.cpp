@@ -5,6 +5,7 @@
 #include <spng.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "engine/text_engine.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
+#include "platform/font.h"
 #include "tests/cli/run_converter.h"
 #include "tests/test_files.h"
 
@@ -50,19 +52,16 @@ void prepareEngine(morvel::TextEngine& engine)
     engine.updateBlackLevelRange();
 }
 
-// Writes an 8-bit gray PNG of the picture into `path`.
-void writeGrayPng(const morvel::ImageRecord& picture, const fs::path& path)
+// Writes 8-bit samples (gray, or red green blue) as a PNG into `path`.
+void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height, bool colour, const fs::path& path)
 {
-    std::vector<uint8_t> samples;
-    for (int32_t y = 0; y < picture.rowCount; ++y)
-        samples.insert(samples.end(), picture.rows[y], picture.rows[y] + picture.header.biWidth);
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr ihdr{};
-    ihdr.width = static_cast<uint32_t>(picture.header.biWidth);
-    ihdr.height = static_cast<uint32_t>(picture.rowCount);
+    ihdr.width = static_cast<uint32_t>(width);
+    ihdr.height = static_cast<uint32_t>(height);
     ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_GRAYSCALE;
+    ihdr.color_type = colour ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_GRAYSCALE;
     spng_set_ihdr(ctx, &ihdr);
     ASSERT_EQ(spng_encode_image(ctx, samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
     size_t length = 0;
@@ -71,6 +70,15 @@ void writeGrayPng(const morvel::ImageRecord& picture, const fs::path& path)
     std::ofstream(path, std::ios::binary).write(static_cast<const char*>(png), static_cast<std::streamsize>(length));
     std::free(png);
     spng_ctx_free(ctx);
+}
+
+// Writes an 8-bit gray PNG of the picture into `path`.
+void writeGrayPng(const morvel::ImageRecord& picture, const fs::path& path)
+{
+    std::vector<uint8_t> samples;
+    for (int32_t y = 0; y < picture.rowCount; ++y)
+        samples.insert(samples.end(), picture.rows[y], picture.rows[y] + picture.header.biWidth);
+    writePng(samples, picture.header.biWidth, picture.rowCount, false, path);
 }
 
 class ConverterFeatures : public ::testing::Test {
@@ -209,6 +217,157 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     ASSERT_GE(footer.size(), 2u);
     EXPECT_EQ(footer[footer.size() - 2], "(Blur 3, Black Level 0)");
     EXPECT_EQ(footer.back(), "Inverted");
+}
+
+namespace {
+
+std::string readWhole(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The text of each <pre> of an HTML page: tags dropped, character references
+// resolved, the parser's line break after <pre> left out. `balanced` tells
+// whether every element opened is closed in order (void elements aside).
+std::vector<std::string> preTexts(const std::string& page, bool& balanced)
+{
+    std::vector<std::string> texts;
+    std::vector<std::string> open;
+    balanced = true;
+    std::string text;
+    for (size_t at = 0; at < page.size();) {
+        if (page[at] == '<') {
+            const size_t end = page.find('>', at);
+            if (end == std::string::npos) {
+                balanced = false;
+                break;
+            }
+            const std::string tag = page.substr(at + 1, end - at - 1);
+            const std::string name = tag.substr(0, tag.find_first_of(" >"));
+            size_t next = end + 1;
+            if (name[0] == '/') {
+                balanced = balanced && !open.empty() && open.back() == name.substr(1);
+                if (!open.empty())
+                    open.pop_back();
+                if (name == "/pre")
+                    texts.push_back(text);
+            } else if (name != "!DOCTYPE" && name != "meta") {
+                open.push_back(name);
+                if (name == "pre") {
+                    text.clear();
+                    if (page.compare(next, 1, "\n") == 0)
+                        ++next;
+                }
+            }
+            at = next;
+        } else if (page[at] == '&') {
+            const size_t end = page.find(';', at);
+            const std::string entity = page.substr(at, end - at + 1);
+            text += entity == "&lt;" ? "<" : entity == "&gt;" ? ">" : entity == "&amp;" ? "&" : entity == "&quot;" ? "\"" : "?";
+            at = end + 1;
+        } else {
+            text += page[at++];
+        }
+    }
+    return balanced && open.empty() ? texts : std::vector<std::string>{};
+}
+
+}  // namespace
+
+TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
+{
+    morvel::TextEngine engine;
+    prepareEngine(engine);
+    const int32_t m = engine.maxGlyphWidth();
+    const int32_t h = engine.cellHeight();
+    // Red under the first ten characters of each of five lines, blue under
+    // the other nine, white in the last row (below the lines, there so that
+    // the contrast stretch keeps red from turning white); difference mode
+    // draws both flat colours with dense glyphs (correlation would see flat
+    // cells as spaces).
+    const int32_t width = 20 * m, height = 5 * h + 1;
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3, 0);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[(static_cast<size_t>(y) * width + x) * 3 + c] = y == 5 * h || c == (x < 10 * m ? 0 : 2) ? 255 : 0;
+    const std::string path = (dir_.path() / "two.png").string();
+    writePng(rgb, width, height, true, path);
+    const std::string args = "--match difference --no-footer '" + path + "'";
+
+    // Into a pipe, with auto or none: plain text.
+    const std::string plain = runConverter(args);
+    const auto plainLines = linesOf(plain);
+    ASSERT_EQ(plainLines.size(), 5u);
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos);
+    EXPECT_EQ(runConverter("--color none " + args), plain);
+
+    const std::vector<std::array<std::string, 3>> modes = {
+        {"16", "\x1b[91m", "\x1b[34m"},
+        {"256", "\x1b[38;5;196m", "\x1b[38;5;21m"},
+        {"truecolor", "\x1b[38;2;255;0;0m", "\x1b[38;2;0;0;255m"},
+    };
+    for (const auto& [mode, red, blue] : modes) {
+        const auto lines = linesOf(runConverter("--color " + mode + " " + args));
+        ASSERT_EQ(lines.size(), plainLines.size()) << mode;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            ASSERT_EQ(plainLines[i].size(), 19u);
+            EXPECT_EQ(lines[i], red + plainLines[i].substr(0, 10) + blue + plainLines[i].substr(10) + "\x1b[0m")
+                << mode;
+        }
+    }
+
+    // On a terminal, auto follows COLORTERM and NO_COLOR.
+    if (std::system("command -v script >/dev/null 2>&1") == 0) {
+        auto onTerminal = [&](const std::string& environment) {
+            return morvel::testing::runCommand("script -qec \"" + environment + " '" + MORVEL_TEXT_BIN + "' " + args +
+                                               "\" /dev/null");
+        };
+        EXPECT_NE(onTerminal("COLORTERM=truecolor").find("\x1b[38;2;255;0;0m"), std::string::npos);
+        EXPECT_NE(onTerminal("COLORTERM=").find("\x1b[38;5;196m"), std::string::npos);
+        EXPECT_EQ(onTerminal("NO_COLOR=1 COLORTERM=truecolor").find('\x1b'), std::string::npos);
+    }
+
+    // HTML: -o page.html chooses it; truecolor runs, two a line, and the
+    // <pre> text is the plain text, footer and all. --color none: no spans;
+    // inverted: light on black; a proportional face: each character in a box.
+    const std::string withFooter = runConverter("--match difference '" + path + "'");
+    const std::string page = (dir_.path() / "page.html").string();
+    const std::string face = engine.font()->faceUsed();
+    const std::vector<std::pair<std::string, std::string>> pages = {
+        {"", withFooter},
+        {"--color none --invert", runConverter("--invert --match difference '" + path + "'")},
+        {"--font 'DejaVu Sans'", runConverter("--font 'DejaVu Sans' --match difference '" + path + "'")},
+    };
+    for (const auto& [options, text] : pages) {
+        int status = -1;
+        EXPECT_EQ(runConverter(options + " --match difference -o '" + page + "' '" + path + "'", &status), "");
+        EXPECT_EQ(status, 0) << options;
+        const std::string html = readWhole(page);
+        bool balanced = false;
+        EXPECT_EQ(preTexts(html, balanced), std::vector<std::string>{text}) << options;
+        EXPECT_TRUE(balanced) << options;
+        EXPECT_EQ(html.rfind("<!DOCTYPE html>\n<html", 0), 0u) << options;
+        const size_t spans = std::count(html.begin(), html.end(), '#') - 2;  // less the page's two colours
+        if (options.empty()) {
+            EXPECT_NE(html.find("font-family: \"" + face + "\", monospace"), std::string::npos);
+            EXPECT_EQ(spans, 10u);
+            EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 10) +
+                                "</span><span style=\"color:#0000ff\">"),
+                      std::string::npos);
+        } else if (options[2] == 'c') {
+            EXPECT_EQ(html.find("<span"), std::string::npos);
+            EXPECT_NE(html.find("background: #000"), std::string::npos);
+        } else {
+            EXPECT_NE(html.find("font-family: \"DejaVu Sans\", sans-serif"), std::string::npos);
+            EXPECT_NE(html.find("<i class=\"w"), std::string::npos);
+        }
+    }
+    // --format says otherwise than the extension.
+    EXPECT_EQ(runConverter("--format text " + args + " -o '" + page + "'"), "");
+    EXPECT_EQ(readWhole(page), plain);
+    EXPECT_EQ(runConverter("--format html " + args).rfind("<!DOCTYPE html>", 0), 0u);
 }
 
 namespace {

@@ -8,12 +8,10 @@
 
 namespace morvel::testing {
 
-// Runs the converter through the shell (`args` may hold redirections), with
-// its standard error discarded, and returns its standard output. `status`,
+// Runs `command` through the shell and returns its standard output. `status`,
 // when given, receives the exit status, or -1 when it did not exit normally.
-inline std::string runConverter(const std::string& args, int* status = nullptr)
+inline std::string runCommand(const std::string& command, int* status = nullptr)
 {
-    const std::string command = std::string("'") + MORVEL_TEXT_BIN + "' " + args + " 2>/dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     if (pipe == nullptr)
@@ -26,6 +24,13 @@ inline std::string runConverter(const std::string& args, int* status = nullptr)
     if (status != nullptr)
         *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return out;
+}
+
+// Runs the converter through the shell (`args` may hold redirections), with
+// its standard error discarded, and returns its standard output.
+inline std::string runConverter(const std::string& args, int* status = nullptr)
+{
+    return runCommand(std::string("'") + MORVEL_TEXT_BIN + "' " + args + " 2>/dev/null", status);
 }
 
 }  // namespace morvel::testing
