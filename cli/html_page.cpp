@@ -68,7 +68,7 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title)
             std::to_string(style.lineHeight) + "px; white-space: pre; }\n";
     if (!isMonospaced(style.advances)) {
         // One box per character of the picture lines, as wide as the walk's
-        // advance for it: w7 is 7 pixels wide.
+        // advance for it (w7 is 7 pixels wide); runs of spaces share a box.
         page += "pre i { display: inline-block; font-style: normal; }\n";
         std::set<int32_t> widths(style.advances.begin() + 32, style.advances.begin() + 127);
         for (const int32_t w : widths)
@@ -106,8 +106,20 @@ std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lin
                     current = key;
                 }
             }
-            if (boxed) {
-                out += "<i class=\"w" + std::to_string(style.advances[static_cast<unsigned char>(c) & 0x7f]) + "\">";
+            if (boxed && c == ' ') {
+                // A run of spaces shows nothing inside it: one box for all.
+                size_t last = at;
+                while (last + 1 < end && text[last + 1] == ' ')
+                    ++last;
+                const int64_t width = int64_t{style.advances[' ']} * static_cast<int64_t>(last - at + 1);
+                out += last == at ? "<i class=w" : "<i style=width:";
+                out += std::to_string(width) + (last == at ? ">" : "px>");
+                out.append(last - at + 1, ' ');
+                out += "</i>";
+                next += last - at;
+                at = last;
+            } else if (boxed) {
+                out += "<i class=w" + std::to_string(style.advances[static_cast<unsigned char>(c) & 0x7f]) + ">";
                 appendEscaped(out, c);
                 out += "</i>";
             } else {
