@@ -1,6 +1,7 @@
 // Fuzz target: the JPEG reader, through a file as the programs use it, and
-// on the same bytes in memory (pictures read from standard input): both ways
-// must give the same picture or both none.
+// on the same bytes in memory (pictures read from standard input), there
+// asked for the colour too: both ways must give the same gray picture or
+// both none, and colour only at the gray picture's size.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string& path = morvel::fuzz::ScratchFile::instance().hold(data, size);
     morvel::ImageHandle image = morvel::readJpegFile(path, kFuzzPixelBytes);
-    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes);
+    morvel::ImageHandle colour;
+    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes, &colour);
     if (!image != !fromMemory)
         morvel::fuzz::fail("file and memory readers disagree on whether there is a picture");
     if (!image)
@@ -27,6 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     static_cast<size_t>(morvel::imageRowPitch(image->header.biWidth, 8) * image->rowCount)) != 0)
         morvel::fuzz::fail("file and memory readers give different pictures");
     sink = morvel::fuzz::checkPicture(*image);
+    if (colour) {
+        if (colour->header.biBitCount != 24 || colour->header.biWidth != image->header.biWidth ||
+            colour->rowCount != image->rowCount)
+            morvel::fuzz::fail("colour picture of another size than the gray one");
+        for (int32_t y = 0; y < colour->rowCount; ++y)
+            for (int32_t x = 0; x < colour->header.biWidth * 3; ++x)
+                sink = sink + colour->rows[y][x];
+    }
     // Every JPEG picture arrives gray with the gray colour table.
     for (int i = 0; i < 256; ++i) {
         const morvel::RgbQuad& c = image->colors[i];
