@@ -279,12 +279,12 @@ columns-auto)
   cmp -s "$tmp/out" "$tmp/natural" || fail "--columns auto into a pipe changed the size"
   if command -v script >/dev/null; then
     # A terminal 50 columns wide: lines of 50 characters.
-    script -qec "stty cols 50 rows 30; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    script -qec "stty cols 50 rows 30; '$bin' --no-footer --color none --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
     tr -d '\r' <"$tmp/tty" | grep -v 'not installed' >"$tmp/ttytext"
     widths=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -u)
     [ "$widths" = 50 ] || fail "--columns auto on a 50-column terminal gave widths: $(echo $widths)"
     # A terminal that tells no width: $COLUMNS.
-    COLUMNS=33 script -qec "stty cols 0; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    COLUMNS=33 script -qec "stty cols 0; '$bin' --no-footer --color none --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
     widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
     [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
     # With -o the text goes to a file: the natural size.
