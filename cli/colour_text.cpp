@@ -1,5 +1,6 @@
 #include "cli/colour_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -7,6 +8,9 @@
 
 namespace morvel::cli {
 namespace {
+
+constexpr double kBoostChroma = 1.5;
+constexpr double kBoostLightness = 0.6;
 
 struct Lab {
     double l, a, b;
@@ -33,6 +37,31 @@ Lab labOf(Rgb colour)
     const double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
     const double fx = labCurve(x), fy = labCurve(y), fz = labCurve(z);
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
+
+double srgbOf(double linear)
+{
+    const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return std::clamp(v * 255.0 + 0.5, 0.0, 255.0);
+}
+
+double labCurveInverse(double f)
+{
+    constexpr double delta = 6.0 / 29.0;
+    return f > delta ? f * f * f : 3 * delta * delta * (f - 4.0 / 29.0);
+}
+
+// CIE Lab (D65) back to sRGB, each channel clamped to 0..255.
+Rgb rgbOfLab(Lab lab)
+{
+    const double fy = (lab.l + 16) / 116;
+    const double x = 0.95047 * labCurveInverse(fy + lab.a / 500);
+    const double y = labCurveInverse(fy);
+    const double z = 1.08883 * labCurveInverse(fy - lab.b / 200);
+    const double r = 3.2404542 * x - 1.5371385 * y - 0.4985314 * z;
+    const double g = -0.9692660 * x + 1.8760108 * y + 0.0415560 * z;
+    const double b = 0.0556434 * x - 0.2040259 * y + 1.0572252 * z;
+    return {static_cast<uint8_t>(srgbOf(r)), static_cast<uint8_t>(srgbOf(g)), static_cast<uint8_t>(srgbOf(b))};
 }
 
 // The 256 xterm colours: 16 system colours (xterm's defaults), the 6 x 6 x 6
@@ -86,6 +115,15 @@ uint32_t nearestEntry(Rgb colour, int first, int last)
 }
 
 }  // namespace
+
+Rgb boostColour(Rgb colour, bool darkBackground)
+{
+    Lab lab = labOf(colour);
+    lab.a *= kBoostChroma;
+    lab.b *= kBoostChroma;
+    lab.l = darkBackground ? 100 - kBoostLightness * (100 - lab.l) : kBoostLightness * lab.l;
+    return rgbOfLab(lab);
+}
 
 std::optional<ColourMode> colourModeNamed(const std::string& name)
 {

@@ -38,6 +38,13 @@ uint32_t colourKey(Rgb colour, ColourMode mode);
 // by default, or the packed colour itself.
 Rgb colourOfKey(uint32_t key, ColourMode mode);
 
+// `colour` made stronger against the background: its CIE Lab chroma 1.5
+// times, and its distance in lightness from the text's own end (black on a
+// light background, white on a dark one) 0.6 times, clamped into sRGB. A
+// cell's mean colour mixes the thin marks of a drawing with the paper around
+// them; this brings the marks' colour back.
+Rgb boostColour(Rgb colour, bool darkBackground);
+
 // The SGR sequence that sets the foreground to `key`.
 std::string sgrForeground(uint32_t key, ColourMode mode);
 

@@ -277,6 +277,10 @@ static int convertAll(int argc, char** argv)
             colours = morvel::cli::cellColours(*text, lineCount, htmlStyle.advances, engine.cellHeight(),
                                                *loaded.colour, content);
             loaded.colour.reset();
+            if (o.colourBoost) {
+                for (morvel::cli::Rgb& c : colours)
+                    c = morvel::cli::boostColour(c, o.invert);
+            }
         }
         if (o.html) {
             std::string page = converted == 0 ? morvel::cli::htmlPageStart(htmlStyle, displayName) : std::string();

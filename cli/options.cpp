@@ -178,6 +178,9 @@ ParseResult parseOptions(int argc, char** argv) {
                    "elsewhere or when NO_COLOR is set; truecolor in HTML")
         ->type_name("MODE")
         ->check(CLI::IsMember({"none", "16", "256", "truecolor", "auto"}).description(""));
+    app.add_flag("--color-boost", o.colourBoost,
+                 "Stronger colours: more saturated, and darker (lighter\n"
+                 "with --invert) so that thin marks keep their colour");
     app.add_option("--format", format,
                    "Output format: text, or html (a page with the text in\n"
                    "the face it was made with); default html when the -o\n"

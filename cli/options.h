@@ -41,6 +41,7 @@ struct Options {
     bool footer = true;
     bool crlf = false;
     std::optional<ColourMode> colour;  // none: auto
+    bool colourBoost = false;          // stronger colours against the background
     bool html = false;                 // an HTML page instead of text
     std::string saveGray;  // empty: no PGM written
     std::string output;    // empty: standard output

@@ -41,7 +41,7 @@ case "$case_name" in
 help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --black-level \
-             --columns --invert --jobs --no-footer --color --format --crlf --save-gray -o --help --version PICTURE; do
+             --columns --invert --jobs --no-footer --color --color-boost --format --crlf --save-gray -o --help --version PICTURE; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
   grep -q "Exit status" "$tmp/out" || fail "--help does not explain the exit status"
