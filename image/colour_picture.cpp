@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/png_reader.h"
+
 namespace morvel {
 namespace {
 
@@ -84,6 +86,14 @@ void splitYccRow(const uint8_t* ycc, int32_t width, uint8_t* gray, uint8_t* rgb)
         rgb[1] = clampByte(luma + ((-kCbToGreen * cb - kCrToGreen * cr + kHalf) >> kScaleBits));
         rgb[2] = clampByte(luma + ((kCbToBlue * cb + kHalf) >> kScaleBits));
     }
+}
+
+void splitRgbRow(const uint8_t* rgb, int32_t width, uint8_t* gray, uint8_t* rgbOut)
+{
+    for (int32_t x = 0; x < width; ++x)
+        gray[x] = grayOfRgb(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
+    if (rgbOut)
+        std::memcpy(rgbOut, rgb, size_t{3} * static_cast<size_t>(width));
 }
 
 }  // namespace morvel

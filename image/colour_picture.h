@@ -30,4 +30,8 @@ ImageHandle makeColourImage(int32_t width, int32_t rowCount);
 // the nearest and clamped to 0..255.
 void splitYccRow(const uint8_t* ycc, int32_t width, uint8_t* gray, uint8_t* rgb);
 
+// One row of `width` RGB pixels into their gray (grayOfRgb, the JPEG
+// library's own luminance) and, when `rgbOut` is given, a copy of them.
+void splitRgbRow(const uint8_t* rgb, int32_t width, uint8_t* gray, uint8_t* rgbOut);
+
 }  // namespace morvel

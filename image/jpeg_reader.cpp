@@ -76,7 +76,8 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
 // to an 8-bit gray record; with `colourOut`, a YCbCr stream is decoded once
 // as YCbCr and split into the gray record (its luminance, the very bytes a
-// grayscale decode gives) and a 24-bit colour record put in *colourOut.
+// grayscale decode gives) and a 24-bit colour record put in *colourOut; an
+// RGB stream is decoded as RGB, its gray the luminance the library computes.
 // Other streams leave *colourOut none. Kept free of C++ objects with
 // destructors: a library error jumps back into this frame with longjmp,
 // which would skip them. Everything that must survive the jump is either outside this frame
@@ -111,8 +112,10 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     setupSource(&cinfo, input, size);
     jpeg_read_header(&cinfo, TRUE);
-    const bool splitColour = colourOut != nullptr && cinfo.jpeg_color_space == JCS_YCbCr;
-    cinfo.out_color_space = splitColour ? JCS_YCbCr : JCS_GRAYSCALE;
+    const bool splitColour =
+        colourOut != nullptr && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB);
+    const bool storedRgb = cinfo.jpeg_color_space == JCS_RGB;
+    cinfo.out_color_space = splitColour ? cinfo.jpeg_color_space : JCS_GRAYSCALE;
 
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
@@ -159,7 +162,9 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
             freeImageRecord(colour);
             return nullptr;
         }
-        if (yccRow && colour) {
+        if (yccRow && storedRgb) {
+            splitRgbRow(row, width, made->rows[y], colour ? colour->rows[y] : nullptr);
+        } else if (yccRow && colour) {
             splitYccRow(row, width, made->rows[y], colour->rows[y]);
         } else if (yccRow) {
             for (int32_t x = 0; x < width; ++x)

@@ -362,9 +362,7 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
                           0)
                     << "row " << y;
         }
-        const bool gray = path.find("gray.jpg") != std::string::npos;
-        const bool rgb = path.find("rgb.jpg") != std::string::npos;
-        ASSERT_EQ(colour != nullptr, !gray && !rgb);  // YCbCr files only
+        ASSERT_EQ(colour != nullptr, path.find("gray.jpg") == std::string::npos);  // YCbCr and RGB files
         if (!colour)
             continue;
         ASSERT_EQ(std::system(("djpeg -pnm -outfile " + pgm + " " + path).c_str()), 0);
