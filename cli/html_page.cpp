@@ -66,7 +66,11 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title)
     page += "pre { margin: 0 0 1em; font-family: " + fontFamily(style) +
             "; font-size: " + std::to_string(style.pixelSize) + "px; line-height: " +
             std::to_string(style.lineHeight) + "px; white-space: pre; }\n";
-    if (!isMonospaced(style.advances)) {
+    if (isMonospaced(style.advances)) {
+        // The browser's advance (1ch, fractional) brought to the walk's whole
+        // pixels, whatever face it ends up using.
+        page += "pre { letter-spacing: calc(" + std::to_string(style.advances[' ']) + "px - 1ch); }\n";
+    } else {
         // One box per character of the picture lines, as wide as the walk's
         // advance for it (w7 is 7 pixels wide); runs of spaces share a box.
         page += "pre i { display: inline-block; font-style: normal; }\n";

@@ -3,7 +3,8 @@
 // text was made with, and coloured with <span> runs. With a proportional
 // face each character of the picture lines sits in a box as wide as the
 // walk advanced for it, so the browser's own (fractional) advances cannot
-// shift the picture.
+// shift the picture; a monospaced face gets the letter spacing that brings
+// the browser's advance to the walk's.
 #pragma once
 
 #include <cstdint>

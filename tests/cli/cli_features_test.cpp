@@ -352,6 +352,7 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         const size_t spans = std::count(html.begin(), html.end(), '#') - 2;  // less the page's two colours
         if (options.empty()) {
             EXPECT_NE(html.find("font-family: \"" + face + "\", monospace"), std::string::npos);
+            EXPECT_NE(html.find("letter-spacing: calc(" + std::to_string(m) + "px - 1ch)"), std::string::npos);
             EXPECT_EQ(spans, 10u);
             EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 10) +
                                 "</span><span style=\"color:#0000ff\">"),
