@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/text_engine.h"
@@ -281,17 +282,16 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
     prepareEngine(engine);
     const int32_t m = engine.maxGlyphWidth();
     const int32_t h = engine.cellHeight();
-    // Red under the first ten characters of each of five lines, blue under
-    // the other nine, white in the last row (below the lines, there so that
-    // the contrast stretch keeps red from turning white); difference mode
-    // draws both flat colours with dense glyphs (correlation would see flat
-    // cells as spaces).
-    const int32_t width = 20 * m, height = 5 * h + 1;
+    // Red under the first ten characters of each of five lines, green under
+    // the next ten, blue under the last nine. Difference mode draws red and
+    // blue with dense glyphs and green, the lightest (stretched to white),
+    // with spaces, which carry no colour (correlation would see any flat
+    // cell as spaces).
+    const int32_t width = 30 * m, height = 5 * h + 1;
     std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3, 0);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                rgb[(static_cast<size_t>(y) * width + x) * 3 + c] = y == 5 * h || c == (x < 10 * m ? 0 : 2) ? 255 : 0;
+            rgb[(static_cast<size_t>(y) * width + x) * 3 + x / (10 * m)] = 255;
     const std::string path = (dir_.path() / "two.png").string();
     writePng(rgb, width, height, true, path);
     const std::string args = "--match difference --no-footer '" + path + "'";
@@ -300,6 +300,7 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
     const std::string plain = runConverter(args);
     const auto plainLines = linesOf(plain);
     ASSERT_EQ(plainLines.size(), 5u);
+    ASSERT_EQ(plainLines[0], plainLines[0].substr(0, 10) + std::string(10, ' ') + plainLines[0].substr(20));
     EXPECT_EQ(plain.find('\x1b'), std::string::npos);
     EXPECT_EQ(runConverter("--color none " + args), plain);
 
@@ -308,13 +309,21 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         {"256", "\x1b[38;5;196m", "\x1b[38;5;21m"},
         {"truecolor", "\x1b[38;2;255;0;0m", "\x1b[38;2;0;0;255m"},
     };
-    for (const auto& [mode, red, blue] : modes) {
-        const auto lines = linesOf(runConverter("--color " + mode + " " + args));
-        ASSERT_EQ(lines.size(), plainLines.size()) << mode;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            ASSERT_EQ(plainLines[i].size(), 19u);
-            EXPECT_EQ(lines[i], red + plainLines[i].substr(0, 10) + blue + plainLines[i].substr(10) + "\x1b[0m")
-                << mode;
+    // At the natural size (29 characters) blue starts at character 20;
+    // scaled to half the size (15 characters) at character 10: the colours
+    // follow the picture.
+    const std::vector<std::tuple<std::string, size_t, size_t>> scales = {{"", 20, 29}, {"--columns 15 ", 10, 15}};
+    for (const auto& [scale, blueFrom, length] : scales) {
+        const auto scaledLines = linesOf(runConverter(scale + args));
+        ASSERT_FALSE(scaledLines.empty());
+        ASSERT_EQ(scaledLines[0].size(), length);
+        for (const auto& [mode, red, blue] : modes) {
+            const auto lines = linesOf(runConverter(scale + "--color " + mode + " " + args));
+            ASSERT_EQ(lines.size(), scaledLines.size()) << mode;
+            for (size_t i = 0; i < lines.size(); ++i)
+                EXPECT_EQ(lines[i], red + scaledLines[i].substr(0, blueFrom) + blue + scaledLines[i].substr(blueFrom) +
+                                        "\x1b[0m")
+                    << scale << mode;
         }
     }
 
@@ -354,7 +363,7 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
             EXPECT_NE(html.find("font-family: \"" + face + "\", monospace"), std::string::npos);
             EXPECT_NE(html.find("letter-spacing: calc(" + std::to_string(m) + "px - 1ch)"), std::string::npos);
             EXPECT_EQ(spans, 10u);
-            EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 10) +
+            EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 20) +
                                 "</span><span style=\"color:#0000ff\">"),
                       std::string::npos);
         } else if (options[2] == 'c') {
