@@ -16,6 +16,7 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/output_names.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -25,6 +26,7 @@
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
+#include "platform/output_file.h"
 
 namespace {
 
@@ -161,6 +163,12 @@ static int convertAll(int argc, char** argv)
         return parsed.exitStatus;
     }
     const Options& o = *parsed.options;
+    // Before anything is read or written: no output may destroy an input
+    // or another output.
+    if (const auto conflict = morvel::cli::outputConflict(o)) {
+        complain(*conflict);
+        return 2;
+    }
 
     // The font, atlas and blurs are made on a second thread while this one
     // loads the first picture: the two take similar time and share nothing
@@ -182,23 +190,22 @@ static int convertAll(int argc, char** argv)
     // auto fits the terminal only when the text goes to it.
     int32_t columns = o.columns;
     if (o.columnsAuto) {
-        columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
+        columns = o.output.empty() || o.output == morvel::cli::kStdinName ? morvel::cli::terminalColumns() : 0;
     }
 
-    std::unique_ptr<morvel::cli::AtomicFile> file;
-    std::FILE* out = stdout;
-    if (!o.output.empty()) {
-        file = std::make_unique<morvel::cli::AtomicFile>(o.output);
-        if (!file->isOpen()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-        out = file->stream();
+    // The text goes to standard output unless -o names a file ("-" is
+    // standard output too).
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    const std::string outputName = toStandardOutput ? std::string("standard output") : o.output;
+    morvel::OutputFile out;
+    std::string writeError;
+    if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
+        complain("cannot write " + outputName + ": " + writeError);
+        return 1;
     }
 
     bool anyFailed = false;
     bool writeFailed = false;
-    int writeError = 0;
     int converted = 0;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
@@ -227,42 +234,29 @@ static int convertAll(int argc, char** argv)
             continue;
         }
         // An empty line between the texts of consecutive pictures.
-        if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf)) {
-            writeError = errno;
+        if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
             writeFailed = true;
             break;
         }
         ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf)) {
-            writeError = errno;
+        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
             writeFailed = true;
         }
     }
 
-    if (file) {
-        if (writeFailed) {
-            complain("cannot write " + o.output + ": " + std::strerror(writeError));
-            file->discard();
-            return 1;
-        }
-        if (converted == 0) {
-            // Nothing to put in it: the file is left as it was.
-            file->discard();
-            return 1;
-        }
-        if (!file->commit()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-    } else {
-        if (!writeFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-            writeError = errno;
-            writeFailed = true;
-        }
-        if (writeFailed) {
-            complain(std::string("cannot write to standard output: ") + std::strerror(writeError));
-            return 1;
-        }
+    if (writeFailed) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        out.discard();
+        return 1;
+    }
+    if (converted == 0 && !toStandardOutput) {
+        // Nothing to put in it: the file is left as it was.
+        out.discard();
+        return 1;
+    }
+    if (!out.commit(writeError)) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        return 1;
     }
     return anyFailed ? 1 : 0;
 }

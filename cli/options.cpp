@@ -169,7 +169,10 @@ ParseResult parseOptions(int argc, char** argv) {
                    "Also write each loaded gray picture (before scaling,\n"
                    "inversion and black level) as a binary PGM")
         ->type_name("FILE");
-    app.add_option("-o", o.output, "Write the text to FILE (whole or not at all) instead of standard output")
+    app.add_option("-o", o.output,
+                   "Write the text to FILE instead of standard output (-:\n"
+                   "standard output); a regular file is replaced whole or\n"
+                   "not at all, a device or pipe is written in place")
         ->type_name("FILE");
     app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one\nfrom standard input")
         ->type_name("");
