@@ -367,13 +367,18 @@ void TextImageApp::loadImage() {
     const std::string path = QFile::encodeName(imagePath_).toStdString();
     // The loaders refuse anything but a regular file without waiting on it,
     // so a directory, device or named pipe simply gives no picture.
-    engine_.setSourceImage(loadPicture(path));
+    LoadResult loaded = readPicture(path);
+    const bool failed = !loaded.gray;
+    engine_.setSourceImage(std::move(loaded.gray));
     engine_.setDisplayName(displayNameOf(path));
     if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
     if (slider_ != nullptr) slider_->setValue(0);
     engine_.applyBlackLevel(0);
     if (imagePane_ != nullptr) imagePane_->setImage(engine_.workingImage());
-    setStatus(0, pictureStatus(engine_.displayName(), engine_.workingImage()));
+    // A failed load says why, in the converter's words.
+    setStatus(0, failed ? QStringLiteral("cannot read picture: %1: %2")
+                              .arg(fromBytes(engine_.displayName()), fromBytes(loaded.error))
+                        : pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
 void TextImageApp::chooseFont() {

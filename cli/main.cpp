@@ -17,6 +17,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
+#include "cli/printable.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -64,16 +65,17 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
 }
 
 // The picture named `path`, or the one on standard input for "-".
-morvel::ImageHandle loadNamedPicture(const std::string& path)
+morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o)
 {
-    if (path != morvel::cli::kStdinName) {
-        return morvel::loadPicture(path);
-    }
-    const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
-    if (!bytes) {
-        return nullptr;
-    }
-    return morvel::loadPictureFromBytes(bytes->data(), bytes->size());
+    morvel::LoadOptions options;
+    options.orient = o.orient;
+    return morvel::cli::readNamedPicture(path, options);
+}
+
+// `path` as messages show it.
+std::string shown(const std::string& path)
+{
+    return morvel::cli::printableName(path);
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
@@ -81,18 +83,19 @@ morvel::ImageHandle loadNamedPicture(const std::string& path)
 // black level is not applied here: the walk reads the picture through its
 // table (see convert). Returns none when the picture cannot be converted
 // (already reported).
-morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
+morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::TextEngine& engine, const Options& o,
                                    const std::string& path, int index, int32_t columns, bool& saveFailed)
 {
+    morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
-        complain("cannot read picture: " + path);
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return nullptr;
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
         std::string error;
         if (!morvel::cli::writePgm(grayPath, *picture, error)) {
-            complain("cannot write " + grayPath + ": " + error);
+            complain("cannot write " + shown(grayPath) + ": " + error);
             saveFailed = true;
         }
     }
@@ -108,7 +111,7 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
             picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
         }
         if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + path);
+            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
             return nullptr;
         }
     }
@@ -181,7 +184,7 @@ static int convertAll(int argc, char** argv)
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    morvel::ImageHandle firstPicture = loadNamedPicture(o.pictures.front());
+    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), o);
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
@@ -196,7 +199,7 @@ static int convertAll(int argc, char** argv)
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
     const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
-    const std::string outputName = toStandardOutput ? std::string("standard output") : o.output;
+    const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
     if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
@@ -211,7 +214,7 @@ static int convertAll(int argc, char** argv)
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::ImageHandle picture =
-            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
+            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o), engine, o, path,
                            static_cast<int>(i) + 1, columns, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
@@ -219,17 +222,17 @@ static int convertAll(int argc, char** argv)
         }
         // The engine's bound on the text, judged before the walk.
         if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
-            complain("text image too large: " + path);
+            complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
         }
         const std::string displayName =
-            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
+            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {
-            complain("out of memory converting picture: " + path);
+            complain("out of memory converting picture: " + shown(path));
             anyFailed = true;
             continue;
         }

@@ -1,5 +1,7 @@
 #include "cli/output_names.h"
 
+#include "cli/printable.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,14 +87,14 @@ std::optional<std::string> outputConflict(const Options& o)
             continue;
         for (const FileIdentity& input : inputs) {
             if (identity->sameFileAs(input))
-                return "output " + name + " is also an input picture";
+                return "output " + printableName(name) + " is also an input picture";
         }
         // Devices, pipes and terminals may take several outputs.
         if (!identity->regular)
             continue;
         for (const FileIdentity& earlier : written) {
             if (identity->sameFileAs(earlier))
-                return name + " is named twice as an output";
+                return printableName(name) + " is named twice as an output";
         }
         written.push_back(*identity);
     }

@@ -59,12 +59,12 @@ exit-codes)
   expect_status 0 "$jpg" "$gif"
   # One good and one missing picture: the good one is still converted.
   expect_status 1 "$tmp/missing.gif" "$jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif: No such file or directory"
   grep -qxF "sphere.jpg" "$tmp/out" || fail "the good picture after a missing one was not converted"
   # A file neither decoder reads.
   printf 'not a picture at all\n' >"$tmp/text.jpg"
   expect_status 1 "$tmp/text.jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG or PNG file"
   [ -s "$tmp/out" ] && fail "a failed picture produced text"
   # Usage errors: each gives 2, a message and the usage hint, and no text.
   usage_errors=(
@@ -354,9 +354,48 @@ bad-input)
     status=$?
     [ "$status" -le 1 ] || fail "$f: status $status; $(head -c 400 "$tmp/err")"
     if [ "$status" -eq 1 ]; then
-      expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/$f"
+      grep -q "^morvel-text: cannot read picture: $tmp/$f: ." "$tmp/err" || fail "$f: $(cat "$tmp/err")"
     fi
   done
+  # One line per failed picture, with the reason in Morvel's words; the JPEG
+  # library prints nothing of its own, and a GIF is never called a JPEG.
+  head -c 150 "$jpg" >"$tmp/header.jpg"
+  reasons=(
+    "empty.gif|not a GIF, JPEG or PNG file"
+    "random.bin|not a GIF, JPEG or PNG file"
+    "header.gif|damaged GIF data"
+    "header.jpg|damaged JPEG data (Premature end of JPEG file)"
+    "adir|Is a directory"
+    "missing.png|No such file or directory"
+  )
+  for row in "${reasons[@]}"; do
+    expect_status 1 "$tmp/${row%%|*}"
+    grep -v 'not installed' "$tmp/err" >"$tmp/lines"
+    [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
+      fail "${row%%|*}: $(cat "$tmp/lines")"
+  done
+  # Names with control characters are shown escaped, on one line.
+  cp "$gif" "$tmp/new"$'\n'"line.gif"
+  expect_status 1 "$tmp/new"$'\n'"line.gif" "$tmp/no"$'\t'"pe.gif"
+  expect_line "$tmp/out" 'new\nline.gif'
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/no\\tpe.gif: No such file or directory"
+  # Inputs that are not regular files: a named pipe, /dev/stdin, a process
+  # substitution, each read to its end.
+  expect_status 0 "$gif"
+  cp "$tmp/out" "$tmp/gif-text"
+  mkfifo "$tmp/pipe.gif"
+  cat "$gif" >"$tmp/pipe.gif" &
+  expect_status 0 "$tmp/pipe.gif"
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "a named pipe did not read as the file"
+  expect_status 0 /dev/stdin <"$gif"
+  cat "$gif" | "$bin" /dev/stdin >"$tmp/out" 2>/dev/null || fail "/dev/stdin on a pipe"
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "/dev/stdin on a pipe did not read the picture"
+  expect_status 0 <(cat "$gif")
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "a process substitution did not read the picture"
+  # Reading stops at the first bytes that begin no picture.
+  timeout 5 "$bin" - </dev/zero >/dev/null 2>"$tmp/err"
+  [ $? -eq 1 ] || fail "- </dev/zero did not fail at once"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG or PNG file"
   # A file name starting with '-' after "--", and one with spaces.
   cp "$gif" "$tmp/-odd name.gif"
   expect_status 0 -- "$tmp/-odd name.gif"
