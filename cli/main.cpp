@@ -102,13 +102,17 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
     if (columns > 0) {
         const int32_t width = picture->header.biWidth;
         const int32_t height = picture->rowCount;
+        // A width the user typed is kept or refused; a terminal's width is
+        // narrowed to what the picture limit allows.
         const auto fit =
-            morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
-        if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
-            picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
-        }
-        if (fit && picture) {
-            picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
+            o.columnsAuto
+                ? morvel::cli::fitToColumnsAtMost(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight())
+                : morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+        // Scaled straight into the canvas; the loaded picture goes as soon
+        // as the canvas holds it.
+        if (fit) {
+            picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                      fit->canvas.height);
         }
         if (!fit || !picture) {
             complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
