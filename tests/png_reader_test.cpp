@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -253,6 +254,61 @@ TEST(PngReader, DamagedOrOversizedGivesNoPicture)
     EXPECT_FALSE(decodePng(wide.data(), wide.size()));
     EXPECT_FALSE(decodePng(png.data(), png.size(), 40 * 30 - 1));
     EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
+}
+
+TEST(PngReader, DamagedOrHugeAncillaryChunksDoNotCostThePicture)
+{
+    std::vector<uint8_t> samples(40 * 30);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint8_t>(i * 7);
+    const Bytes png = encodePng(pngSpec(40, 30, 8, SPNG_COLOR_TYPE_GRAYSCALE), samples.data(), samples.size());
+    const auto chunk = [](const char* type, const Bytes& data, bool goodChecksum) {
+        Bytes bytes(8 + data.size());
+        for (int i = 0; i < 4; ++i) {
+            bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(data.size() >> (24 - 8 * i));
+            bytes[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(type[i]);
+        }
+        std::copy(data.begin(), data.end(), bytes.begin() + 8);
+        uLong crc = crc32(crc32(0, nullptr, 0), bytes.data() + 4, static_cast<uInt>(bytes.size() - 4));
+        if (!goodChecksum)
+            crc ^= 1;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<uint8_t>(crc >> shift));
+        return bytes;
+    };
+    const Bytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'};
+    // A compressed text of 32 MiB of one letter, some 32 kilobytes.
+    Bytes bomb(text.begin(), text.begin() + 8);
+    bomb.push_back(0);
+    {
+        const std::vector<uint8_t> letters(size_t{32} << 20, 'a');
+        uLongf packedSize = compressBound(static_cast<uLong>(letters.size()));
+        Bytes packed(packedSize);
+        ASSERT_EQ(compress2(packed.data(), &packedSize, letters.data(), static_cast<uLong>(letters.size()), 9), Z_OK);
+        bomb.insert(bomb.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packedSize));
+    }
+    Bytes manyTexts;
+    for (int i = 0; i < 300000; ++i) {
+        const Bytes one = chunk("tEXt", text, true);
+        manyTexts.insert(manyTexts.end(), one.begin(), one.end());
+    }
+    struct Case {
+        const char* name;
+        Bytes chunks;
+    } cases[] = {
+        {"text with a bad checksum", chunk("tEXt", text, false)},
+        {"huge compressed text", chunk("zTXt", bomb, true)},
+        {"300000 text chunks", manyTexts},
+    };
+    // After the header (8 + 25 bytes), and again before the end marker.
+    for (const Case& c : cases) {
+        for (size_t at : {size_t{33}, png.size() - 12}) {
+            Bytes damaged(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(at));
+            damaged.insert(damaged.end(), c.chunks.begin(), c.chunks.end());
+            damaged.insert(damaged.end(), png.begin() + static_cast<std::ptrdiff_t>(at), png.end());
+            EXPECT_EQ(decodeToGray(damaged), samples) << c.name << " at " << at;
+        }
+    }
 }
 
 TEST(PngReader, ColourPngComparesWithTheSameColourJpeg)
