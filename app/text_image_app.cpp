@@ -375,10 +375,9 @@ void TextImageApp::loadImage() {
     if (slider_ != nullptr) slider_->setValue(0);
     engine_.applyBlackLevel(0);
     if (imagePane_ != nullptr) imagePane_->setImage(engine_.workingImage());
-    // A failed load says why, in the converter's words.
-    setStatus(0, failed ? QStringLiteral("cannot read picture: %1: %2")
-                              .arg(fromBytes(engine_.displayName()), fromBytes(loaded.error))
-                        : pictureStatus(engine_.displayName(), engine_.workingImage()));
+    // A failed load says why, in the converter's words; the title names the
+    // file, so the narrow status part holds the reason alone.
+    setStatus(0, failed ? fromBytes(loaded.error) : pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
 void TextImageApp::chooseFont() {

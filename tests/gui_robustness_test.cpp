@@ -208,9 +208,10 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne() {
     // gave no picture; the slider goes back to 0 as on any load.
     QCOMPARE(app.mainWindow()->windowTitle(), name + QStringLiteral(" - Morvel"));
     const QString status = app.statusPartText(0);
-    QVERIFY2(status.startsWith(QStringLiteral("cannot read picture: ") + name + QStringLiteral(": ")) &&
-                 !status.endsWith(QStringLiteral(": ")),
-             qPrintable(status));
+    const QStringList reasons = {QStringLiteral("damaged JPEG data (Premature end of JPEG file)"),
+                                 QStringLiteral("damaged PNG data"), QStringLiteral("damaged GIF data"),
+                                 QStringLiteral("not a GIF, JPEG or PNG file"), QStringLiteral("Is a directory")};
+    QVERIFY2(reasons.contains(status), qPrintable(status));
     QCOMPARE(app.slider()->value(), 0);
 
     // Slider moves change nothing now; Generate works on what remains.
@@ -243,7 +244,7 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
     QCOMPARE(app.imagePath(), doomed);
     checkUnchanged(app, before);
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("doomed.jpg - Morvel"));
-    QCOMPARE(app.statusPartText(0), QStringLiteral("cannot read picture: doomed.jpg: No such file or directory"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 
     // The same through the two steps the command is made of.
     const QString second = writeJpeg(QStringLiteral("second.jpg"), 30, 30);
@@ -253,7 +254,7 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
     QVERIFY(QFile::remove(second));
     app.loadImage();
     checkUnchanged(app, before);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("cannot read picture: second.jpg: No such file or directory"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 }
 
 void GuiRobustnessTest::namedPipeDoesNotHang() {
@@ -284,7 +285,7 @@ void GuiRobustnessTest::namedPipeDoesNotHang() {
     rescuer.join();
     QVERIFY2(elapsed < 2000, "loading a named pipe waited for a writer");
     checkUnchanged(app, before);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("cannot read picture: pipe.gif: not a regular file"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("not a regular file"));
 }
 
 void GuiRobustnessTest::generateWithNothingToGenerateFrom() {
