@@ -23,6 +23,7 @@
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
+#include "platform/printable_name.h"
 #include "view/image_view.h"
 #include "view/splitter.h"
 
@@ -370,7 +371,7 @@ void TextImageApp::loadImage() {
     LoadResult loaded = readPicture(path);
     const bool failed = !loaded.gray;
     engine_.setSourceImage(std::move(loaded.gray));
-    engine_.setDisplayName(displayNameOf(path));
+    engine_.setDisplayName(printableName(displayNameOf(path)));
     if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
     if (slider_ != nullptr) slider_->setValue(0);
     engine_.applyBlackLevel(0);

@@ -17,7 +17,6 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
-#include "cli/printable.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -27,6 +26,7 @@
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
+#include "platform/printable_name.h"
 #include "platform/output_file.h"
 
 namespace {
@@ -75,7 +75,7 @@ morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o)
 // `path` as messages show it.
 std::string shown(const std::string& path)
 {
-    return morvel::cli::printableName(path);
+    return morvel::printableName(path);
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when

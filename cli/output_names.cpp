@@ -1,6 +1,6 @@
 #include "cli/output_names.h"
 
-#include "cli/printable.h"
+#include "platform/printable_name.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "cli/printable.h"
+#include "platform/printable_name.h"
 
 #include <cstdio>
 
-namespace morvel::cli {
+namespace morvel {
 
 std::string printableName(const std::string& name)
 {
@@ -27,4 +27,4 @@ std::string printableName(const std::string& name)
     return shown;
 }
 
-}  // namespace morvel::cli
+}  // namespace morvel
