@@ -21,6 +21,7 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/output_names.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -30,6 +31,8 @@
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
+#include "platform/printable_name.h"
+#include "platform/output_file.h"
 
 namespace {
 
@@ -68,22 +71,16 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
 
 // The picture named `path`, or the one on standard input for "-"; in colour
 // too when `colour`.
-morvel::LoadResult loadNamedPicture(const std::string& path, bool colour)
+morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o, bool colour)
 {
     morvel::LoadOptions options;
+    options.orient = o.orient;
     options.colour = colour;
-    if (path != morvel::cli::kStdinName) {
-        return morvel::readPicture(path, options);
-    }
-    const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
-    if (!bytes) {
-        return {};
-    }
-    return morvel::readPictureFromBytes(bytes->data(), bytes->size(), options);
+    return morvel::cli::readNamedPicture(path, options);
 }
 
 // The colour mode of the run: as asked, or what auto means for the output.
-morvel::cli::ColourMode resolveColourMode(const Options& o)
+morvel::cli::ColourMode resolveColourMode(const Options& o, bool toStandardOutput)
 {
     if (o.colour) {
         return *o.colour;
@@ -91,7 +88,7 @@ morvel::cli::ColourMode resolveColourMode(const Options& o)
     if (o.html) {
         return morvel::cli::ColourMode::TrueColour;
     }
-    return morvel::cli::autoColourMode(o.output.empty() && ::isatty(STDOUT_FILENO) == 1, std::getenv("NO_COLOR"),
+    return morvel::cli::autoColourMode(toStandardOutput && ::isatty(STDOUT_FILENO) == 1, std::getenv("NO_COLOR"),
                                        std::getenv("COLORTERM"), std::getenv("TERM"));
 }
 
@@ -108,26 +105,33 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     return style;
 }
 
+// `path` as messages show it.
+std::string shown(const std::string& path)
+{
+    return morvel::printableName(path);
+}
+
 // The picture named by `path`, ready for the walk: saved as gray when
 // asked, fitted to `columns` (0: natural size) and inverted when asked. The
 // black level is not applied here: the walk reads the picture through its
 // table (see convert). Returns none when the picture cannot be converted
-// (already reported).
-// `content` receives the size of the picture itself inside the one made
-// (which may be extended at its edges).
-morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
+// (already reported). The gray picture is taken from `loaded`, its colour
+// left there; `content` receives the size of the picture itself inside the
+// one made (which may be extended at its edges).
+morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const morvel::TextEngine& engine, const Options& o,
                                    const std::string& path, int index, int32_t columns, bool& saveFailed,
                                    morvel::PictureSize& content)
 {
+    morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
-        complain("cannot read picture: " + path);
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return nullptr;
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
         std::string error;
         if (!morvel::cli::writePgm(grayPath, *picture, error)) {
-            complain("cannot write " + grayPath + ": " + error);
+            complain("cannot write " + shown(grayPath) + ": " + error);
             saveFailed = true;
         }
     }
@@ -135,19 +139,21 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
     if (columns > 0) {
         const int32_t width = picture->header.biWidth;
         const int32_t height = picture->rowCount;
+        // A width the user typed is kept or refused; a terminal's width is
+        // narrowed to what the picture limit allows.
         const auto fit =
-            morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+            o.columnsAuto
+                ? morvel::cli::fitToColumnsAtMost(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight())
+                : morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+        // Scaled straight into the canvas; the loaded picture goes as soon
+        // as the canvas holds it.
         if (fit) {
-            content = {fit->scaled.width, fit->scaled.height};
-        }
-        if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
-            picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
-        }
-        if (fit && picture) {
-            picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
+            content = fit->scaled;
+            picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                      fit->canvas.height);
         }
         if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + path);
+            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
             return nullptr;
         }
     }
@@ -202,6 +208,12 @@ static int convertAll(int argc, char** argv)
         return parsed.exitStatus;
     }
     const Options& o = *parsed.options;
+    // Before anything is read or written: no output may destroy an input
+    // or another output.
+    if (const auto conflict = morvel::cli::outputConflict(o)) {
+        complain(*conflict);
+        return 2;
+    }
 
     // The font, atlas and blurs are made on a second thread while this one
     // loads the first picture: the two take similar time and share nothing
@@ -214,9 +226,12 @@ static int convertAll(int argc, char** argv)
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    const morvel::cli::ColourMode colourMode = resolveColourMode(o);
+    // The text goes to standard output unless -o names a file ("-" is
+    // standard output too).
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    const morvel::cli::ColourMode colourMode = resolveColourMode(o, toStandardOutput);
     const bool colour = colourMode != morvel::cli::ColourMode::None;
-    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), colour);
+    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), o, colour);
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
@@ -225,50 +240,46 @@ static int convertAll(int argc, char** argv)
     // auto fits the terminal only when the text goes to it.
     int32_t columns = o.columns;
     if (o.columnsAuto) {
-        columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
+        columns = o.output.empty() || o.output == morvel::cli::kStdinName ? morvel::cli::terminalColumns() : 0;
     }
 
-    std::unique_ptr<morvel::cli::AtomicFile> file;
-    std::FILE* out = stdout;
-    if (!o.output.empty()) {
-        file = std::make_unique<morvel::cli::AtomicFile>(o.output);
-        if (!file->isOpen()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-        out = file->stream();
+    const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
+    morvel::OutputFile out;
+    std::string writeError;
+    if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
+        complain("cannot write " + outputName + ": " + writeError);
+        return 1;
     }
 
     const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
     bool anyFailed = false;
     bool writeFailed = false;
-    int writeError = 0;
     int converted = 0;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
-        morvel::LoadResult loaded = i == 0 ? std::move(firstPicture) : loadNamedPicture(path, colour);
+        morvel::LoadResult loaded = i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o, colour);
         morvel::PictureSize content;
-        morvel::ImageHandle picture = preparePicture(std::move(loaded.gray), engine, o, path,
-                                                     static_cast<int>(i) + 1, columns, saveFailed, content);
+        morvel::ImageHandle picture =
+            preparePicture(loaded, engine, o, path, static_cast<int>(i) + 1, columns, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;
         }
         // The engine's bound on the text, judged before the walk.
         if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
-            complain("text image too large: " + path);
+            complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
         }
         const std::string displayName =
-            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
+            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
         const int32_t lineCount = morvel::cli::pictureLineCount(picture->rowCount, engine.cellHeight());
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {
-            complain("out of memory converting picture: " + path);
+            complain("out of memory converting picture: " + shown(path));
             anyFailed = true;
             continue;
         }
@@ -290,47 +301,33 @@ static int convertAll(int argc, char** argv)
             text = morvel::cli::sgrText(*text, lineCount, colours, colourMode);
         }
         // An empty line between the texts of consecutive pictures.
-        if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf)) {
-            writeError = errno;
+        if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
             writeFailed = true;
             break;
         }
         ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf)) {
-            writeError = errno;
+        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
             writeFailed = true;
         }
     }
 
-    if (o.html && converted > 0 && !writeFailed && !morvel::cli::writeText(out, morvel::cli::htmlPageEnd(), false)) {
-        writeError = errno;
+    if (o.html && converted > 0 && !writeFailed &&
+        !morvel::cli::writeText(out, morvel::cli::htmlPageEnd(), false, writeError)) {
         writeFailed = true;
     }
-
-    if (file) {
-        if (writeFailed) {
-            complain("cannot write " + o.output + ": " + std::strerror(writeError));
-            file->discard();
-            return 1;
-        }
-        if (converted == 0) {
-            // Nothing to put in it: the file is left as it was.
-            file->discard();
-            return 1;
-        }
-        if (!file->commit()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-    } else {
-        if (!writeFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-            writeError = errno;
-            writeFailed = true;
-        }
-        if (writeFailed) {
-            complain(std::string("cannot write to standard output: ") + std::strerror(writeError));
-            return 1;
-        }
+    if (writeFailed) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        out.discard();
+        return 1;
+    }
+    if (converted == 0 && !toStandardOutput) {
+        // Nothing to put in it: the file is left as it was.
+        out.discard();
+        return 1;
+    }
+    if (!out.commit(writeError)) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        return 1;
     }
     return anyFailed ? 1 : 0;
 }

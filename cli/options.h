@@ -43,6 +43,7 @@ struct Options {
     std::optional<ColourMode> colour;  // none: auto
     bool colourBoost = false;          // stronger colours against the background
     bool html = false;                 // an HTML page instead of text
+    bool orient = true;    // turn pictures upright by their EXIF orientation
     std::string saveGray;  // empty: no PGM written
     std::string output;    // empty: standard output
     std::vector<std::string> pictures;  // "-" (at most once): standard input

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string& path = morvel::fuzz::ScratchFile::instance().hold(data, size);
     morvel::ImageHandle image = morvel::readJpegFile(path, kFuzzPixelBytes);
     morvel::ImageHandle colour;
-    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes, &colour);
+    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes, nullptr, &colour);
     if (!image != !fromMemory)
         morvel::fuzz::fail("file and memory readers disagree on whether there is a picture");
     if (!image)
