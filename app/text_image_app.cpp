@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
@@ -349,6 +350,12 @@ void TextImageApp::dropFiles(const QStringList& paths) {
     if (paths.isEmpty()) return;
     imagePath_ = paths.front();
     loadImage();
+}
+
+void TextImageApp::openPicture(const QString& path) {
+    // A drop hands over absolute paths; so does the command line, which also
+    // lets the open dialog start in the picture's folder.
+    dropFiles({QFileInfo(path).absoluteFilePath()});
 }
 
 void TextImageApp::finishSliderInteraction() {

@@ -84,6 +84,8 @@ public:
     bool showToolHint(int id);
     // A drop on the image pane: the first path is loaded, the rest ignored.
     void dropFiles(const QStringList& paths);
+    // A picture named on the command line: loaded as a drop of that one file.
+    void openPicture(const QString& path);
     // The end of a slider interaction: applies the slider's position.
     void finishSliderInteraction();
 

@@ -26,6 +26,7 @@
 #include <QtTest>
 #include <deque>
 
+#include "app/command_line.h"
 #include "app/level_slider.h"
 #include "app/text_image_app.h"
 #include "app/toolbar_images.h"
@@ -96,6 +97,10 @@ private slots:
     void generateWithoutPictureEmptiesTextBox();
     void resizeGivesExtraWidthToSplitterArea();
     void closingTheWindowEndsTheLoop();
+    void commandLine_data();
+    void commandLine();
+    void helpAndVersionNeedNoDisplay();
+    void pictureNamedOnCommandLineLoads();
 
 private:
     QString writeGrayJpeg(const QString& name, int width, int height);
@@ -672,6 +677,99 @@ void GuiAppTest::closingTheWindowEndsTheLoop() {
     connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
     guard.start(5000);
     QCOMPARE(QApplication::exec(), 0);
+}
+
+void GuiAppTest::commandLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QStringList>("toolkit");  // after the program name
+    using A = CommandLine::Action;
+    const int run = static_cast<int>(A::Run), help = static_cast<int>(A::Help);
+    const int version = static_cast<int>(A::Version), usage = static_cast<int>(A::UsageError);
+    QTest::newRow("nothing") << QStringList{} << run << QString() << QStringList{};
+    QTest::newRow("picture") << QStringList{"a.jpg"} << run << "a.jpg" << QStringList{};
+    QTest::newRow("toolkit options with values")
+        << QStringList{"-platform", "offscreen", "a.jpg", "--style=fusion", "-reverse", "-geometry", "10x10"} << run
+        << "a.jpg" << QStringList{"-platform", "offscreen", "--style=fusion", "-reverse", "-geometry", "10x10"};
+    QTest::newRow("dash is a picture") << QStringList{"-"} << run << "-" << QStringList{};
+    QTest::newRow("after double dash") << QStringList{"--", "-reverse"} << run << "-reverse" << QStringList{};
+    QTest::newRow("help wins") << QStringList{"a.jpg", "--help"} << help << "a.jpg" << QStringList{};
+    QTest::newRow("version") << QStringList{"--version", "--bogus"} << version << QString() << QStringList{};
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << usage << QString() << QStringList{};
+    QTest::newRow("flag with value") << QStringList{"-reverse=1"} << usage << QString() << QStringList{};
+    QTest::newRow("missing value") << QStringList{"a.jpg", "-style"} << usage << "a.jpg" << QStringList{};
+    QTest::newRow("two pictures") << QStringList{"a.jpg", "b.jpg"} << usage << "a.jpg" << QStringList{};
+}
+
+void GuiAppTest::commandLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, picture);
+    QFETCH(QStringList, toolkit);
+    std::vector<std::string> storage{"morvel"};
+    for (const QString& a : arguments) storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& a : storage) argv.push_back(a.c_str());
+    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    QCOMPARE(static_cast<int>(line.action), action);
+    if (line.action == CommandLine::Action::UsageError) {
+        QVERIFY(!line.error.empty());
+        return;
+    }
+    QCOMPARE(QString::fromStdString(line.picture), picture);
+    QStringList passed;
+    for (const std::string& a : line.toolkitArguments) passed << QString::fromStdString(a);
+    QCOMPARE(passed, QStringList{"morvel"} + toolkit);
+}
+
+// The real program, without any display to connect to: --help and --version
+// answer before the toolkit starts; a bad option is a usage error.
+void GuiAppTest::helpAndVersionNeedNoDisplay() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    struct Result {
+        int code = -1;
+        QString out, err;
+    };
+    const auto run = [&](const QStringList& arguments) {
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(MORVEL_PROGRAM), arguments);
+        if (!program.waitForFinished(20000)) program.kill();
+        return Result{program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+                      QString::fromUtf8(program.readAllStandardOutput()),
+                      QString::fromUtf8(program.readAllStandardError())};
+    };
+    const Result version = run({"--version"});
+    QCOMPARE(version.code, 0);
+    QCOMPARE(version.out, QStringLiteral("morvel " MORVEL_VERSION "\n"));
+    const Result help = run({"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: morvel")));
+    QVERIFY(help.out.contains(QStringLiteral("Ctrl+S")) && help.out.contains(QStringLiteral("Ctrl+O")));
+    const Result bad = run({"--no-such-option"});
+    QCOMPARE(bad.code, 2);
+    QVERIFY(bad.out.isEmpty());
+    QVERIFY(bad.err.contains(QStringLiteral("--no-such-option")) && bad.err.contains(QStringLiteral("--help")));
+}
+
+void GuiAppTest::pictureNamedOnCommandLineLoads() {
+    const QString path = writeGrayJpeg(QStringLiteral("named.jpg"), 70, 50);
+    // Relative to the working folder, as a shell would pass it.
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+    const QByteArray relative = QByteArrayLiteral("named.jpg");
+    const char* argv[] = {"morvel", "-platform", "offscreen", relative.constData()};
+    const CommandLine line = parseCommandLine(4, argv);
+    Window w;
+    w.app.openPicture(QString::fromStdString(line.picture));
+    QDir::setCurrent(saved);
+    QCOMPARE(w.app.imagePath(), path);
+    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("named.jpg - Morvel"));
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("named.jpg (70 x 50)"));
 }
 
 QTEST_MAIN(GuiAppTest)
