@@ -20,6 +20,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/file_drop_filter.h"
 #include "app/level_slider.h"
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
@@ -123,6 +124,11 @@ void TextImageApp::createWindows() {
     imagePane_->setDropCallback([this](const QStringList& paths) { dropFiles(paths); });
 
     createTextBox();
+
+    // Files dropped anywhere else in the window load as on the image pane.
+    auto* drops = new FileDropFilter([this](const QStringList& paths) { dropFiles(paths); }, this);
+    drops->watch(window_.get());
+    drops->watch(textBox_->viewport());
 
     splitter_ = new Splitter(window_.get());
     splitter_->leftPane = imagePane_;

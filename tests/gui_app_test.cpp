@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QtTest>
 #include <deque>
+#include <map>
 
 #include "app/command_line.h"
 #include "app/level_slider.h"
@@ -83,6 +84,8 @@ private slots:
     void hintsOnHover();
     void openCommandLoadsChosenFile();
     void dropOfThreeFilesLoadsFirst();
+    void fileDropAnywhereLoads_data();
+    void fileDropAnywhereLoads();
     void pngPictureLoadsLikeTheOthers();
     void openDialogOffersPng();
     void unreadableFileKeepsPreviousPicture();
@@ -354,6 +357,58 @@ void GuiAppTest::dropOfThreeFilesLoadsFirst() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("first.jpg (64 x 40)"));
     QVERIFY(app.imagePane()->image() != nullptr);
     QCOMPARE(app.imagePane()->image()->header.biWidth, 64);
+}
+
+void GuiAppTest::fileDropAnywhereLoads_data() {
+    QTest::addColumn<QString>("where");
+    for (const char* where : {"text box", "text box scroll bar", "atlas pane", "toolbar button", "splitter bar",
+                              "slider", "status bar", "window"})
+        QTest::newRow(where) << QString::fromLatin1(where);
+}
+
+// A file dragged over any part of the window goes to the widget Qt picks for
+// it (the one under the pointer, or its nearest parent taking drops), and is
+// loaded as on the image pane; the text box's text stays as it was.
+void GuiAppTest::fileDropAnywhereLoads() {
+    QFETCH(QString, where);
+    Window w;
+    TextImageApp& app = w.app;
+    const QString path = writeGrayJpeg(QStringLiteral("dropped.jpg"), 48, 36);
+    const std::map<QString, QWidget*> widgets = {
+        {"text box", app.textBox()->viewport()},
+        {"text box scroll bar", app.textBox()->verticalScrollBar()},
+        {"atlas pane", app.atlasPane()->viewport()},
+        {"toolbar button", app.toolbar()->widgetForAction(app.action(ID_GENERATE))},
+        {"splitter bar", app.splitter()},
+        {"slider", app.slider()},
+        {"status bar", app.statusPartLabel(2)},
+        {"window", app.mainWindow()},
+    };
+    QWidget* target = widgets.at(where);
+    while (target != nullptr && !target->acceptDrops() && !target->isWindow()) target = target->parentWidget();
+    QVERIFY(target != nullptr && target->acceptDrops());
+    const QString textBefore = app.textBox()->toPlainText();
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    mime.setText(QUrl::fromLocalFile(path).toString());  // file managers offer the name as text too
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(app.statusPartText(0), QStringLiteral("dropped.jpg (48 x 36)"));
+    QCOMPARE(app.textBox()->toPlainText(), textBefore);
+
+    // Plain text dragged onto the text box is still the box's own business.
+    if (where == QLatin1String("text box")) {
+        QMimeData words;
+        words.setText(QStringLiteral("moved words"));
+        QDragEnterEvent textEnter(QPoint(2, 2), Qt::MoveAction, &words, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &textEnter);
+        QVERIFY(textEnter.isAccepted());
+    }
 }
 
 void GuiAppTest::pngPictureLoadsLikeTheOthers() {
