@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRawFont>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -448,9 +449,12 @@ QFont TextImageApp::fontForTextBox() {
             qfont.setWeight(qtWeight(description));
             qfont.setItalic(description.lfItalic != 0);
         }
-        // Each character advances by its own width, as in the atlas.
+        // Each character advances by its own width, as in the atlas: the
+        // whole-pixel advances of fully hinted outlines (the font layer's
+        // measure), no kerning and no ligatures.
         qfont.setKerning(false);
-        qfont.setStyleHint(QFont::TypeWriter, QFont::PreferMatch);
+        qfont.setHintingPreference(QFont::PreferFullHinting);
+        qfont.setStyleHint(QFont::TypeWriter, QFont::StyleStrategy(QFont::PreferMatch | QFont::PreferNoShaping));
         return qfont;
     }
     QFont qfont(fromBytes(engine_.faceName()));
@@ -473,12 +477,29 @@ void TextImageApp::showText(const std::string& text) {
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(boxText(added));
         shownText_.append(added);
+        shownRevision_ = document->revision();
+        // Once the view is full, what is added lands below it and cannot be
+        // seen: no repaint then (the event loop paints the box once the run
+        // is over, when the scroll bar shows the final length).
+        if (!endIsVisible()) return;
     } else {
         textBox_->setPlainText(boxText(text));
         shownText_ = text;
+        shownRevision_ = document->revision();
     }
-    shownRevision_ = document->revision();
     textBox_->viewport()->repaint();
+}
+
+bool TextImageApp::endIsVisible() const {
+    // Lines never wrap, so each block is one line and the vertical scroll
+    // position is the number of the first line shown.
+    const int lineHeight = std::max(textBox_->fontMetrics().lineSpacing(), 1);
+    const int firstShown = textBox_->verticalScrollBar()->value();
+    const int linesShown = textBox_->viewport()->height() / lineHeight + 1;
+    const int lastLine = textBox_->document()->blockCount() - 1;
+    // The line before the last one counts too: the last line of a run is
+    // often still empty (the text ends with a line break).
+    return lastLine - 1 < firstShown + linesShown;
 }
 
 // --- Engine notifications ---

@@ -141,6 +141,8 @@ private:
     void placeStatusParts();
     void setStatus(int part, const QString& text);
     void showText(const std::string& text);
+    // Whether the end of the text box's text falls inside its view.
+    bool endIsVisible() const;
     QFont fontForTextBox();
 
     // The engine is declared first so that it outlives the window, whose

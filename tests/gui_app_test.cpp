@@ -5,6 +5,9 @@
 #include <QDropEvent>
 #include <QEnterEvent>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
@@ -69,6 +72,14 @@ int lowestLevel(const ImageRecord& image) {
 
 }  // namespace
 
+struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++count;
+        return false;
+    }
+};
+
 class GuiAppTest : public QObject {
     Q_OBJECT
 
@@ -91,6 +102,8 @@ private slots:
     void unreadableFileKeepsPreviousPicture();
     void unreadableFirstFileLeavesPaneEmpty();
     void fontCommand();
+    void textBoxAdvancesAreTheAtlasWidths_data();
+    void textBoxAdvancesAreTheAtlasWidths();
     void cancelledFontDialogStillRebuildsAtlas();
     void blurCommand();
     void toggleBackToCorrelationResetsSlider();
@@ -547,6 +560,53 @@ void GuiAppTest::fontCommand() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("Font: DejaVu Sans 14"));
 }
 
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths_data() {
+    QTest::addColumn<QString>("family");  // empty: the start-up font
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QList<int>>("points");
+    QTest::newRow("start-up font") << QString() << 400 << QList<int>{9};
+    // Every size the font dialog offers, for a proportional bold face.
+    QTest::newRow("proportional bold") << QStringLiteral("DejaVu Sans") << 700 << QFontDatabase::standardSizes();
+    QTest::newRow("proportional serif") << QStringLiteral("DejaVu Serif") << 400 << QList<int>{7, 9, 11, 16, 24};
+    QTest::newRow("monospaced") << QStringLiteral("DejaVu Sans Mono") << 400 << QList<int>{6, 8, 10, 13, 20};
+}
+
+// Each character of a line in the text box starts where the widths of the
+// glyph table put it: the text is shown with the advances it was matched with.
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths() {
+    QFETCH(QString, family);
+    QFETCH(int, weight);
+    QFETCH(QList<int>, points);
+    Window w;
+    TextImageApp& app = w.app;
+    QString line;
+    for (int c = 32; c <= 126; ++c) line += QChar(c);
+    line += QStringLiteral("ffi fl ||| iiii WWWW AV To");  // ligature and kerning pairs
+    for (int point : points) {
+        if (!family.isEmpty()) {
+            QFont chosen(family, point, weight);
+            w.dialogs->fonts.push_back(chosen);
+            app.action(ID_CHOOSE_FONT)->trigger();
+        }
+        std::array<int, 128> widths{};
+        for (const GlyphEntry& entry : app.engine().glyphTable()) widths[static_cast<size_t>(entry.code)] = entry.width;
+        app.textBox()->setPlainText(line);
+        QTextLayout* layout = app.textBox()->document()->firstBlock().layout();
+        QVERIFY(layout != nullptr && layout->lineCount() == 1);
+        const QTextLine laidOut = layout->lineAt(0);
+        const qreal origin = laidOut.cursorToX(0);  // the document margin
+        int x = 0;
+        for (int i = 0; i <= line.size(); ++i) {
+            if (laidOut.cursorToX(i) - origin != x)
+                QFAIL(qPrintable(QStringLiteral("%1 %2 pt: character %3 ('%4') at %5, glyph table says %6")
+                                     .arg(family).arg(point).arg(i).arg(line.mid(i, 1))
+                                     .arg(laidOut.cursorToX(i) - origin).arg(x)));
+            if (i < line.size()) x += widths[static_cast<size_t>(line.at(i).unicode())];
+        }
+        QCOMPARE(laidOut.naturalTextWidth(), qreal(x));
+    }
+}
+
 void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
     Window w;
     TextImageApp& app = w.app;
@@ -668,10 +728,14 @@ void GuiAppTest::sliderKeyApplies() {
 void GuiAppTest::generateFillsTextBox() {
     Window w;
     TextImageApp& app = w.app;
-    const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 600);
+    const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 1500);
     app.dropFiles({path});
     QSignalSpy lines(app.textBox()->document(), &QTextDocument::contentsChanged);
+    QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
+    PaintCounter paints;
+    app.textBox()->viewport()->installEventFilter(&paints);
     app.action(ID_GENERATE)->trigger();
+    app.textBox()->viewport()->removeEventFilter(&paints);
 
     const std::string& output = app.engine().outputText();
     QVERIFY(!output.empty());
@@ -680,8 +744,13 @@ void GuiAppTest::generateFillsTextBox() {
     QCOMPARE(app.statusPartText(2), QStringLiteral("%1 characters wide").arg(app.engine().widestLine()));
     QVERIFY(app.engine().widestLine() > 0);
     // The text grew line by line: one change per picture line at least.
-    const int pictureLines = (600 - 1) / app.engine().cellHeight();
+    const int pictureLines = (1500 - 1) / app.engine().cellHeight();
     QVERIFY(lines.count() >= pictureLines);
+    // Lines are painted as they come while they can be seen; the ones added
+    // below the full view are not.
+    const int linesShown = app.textBox()->viewport()->height() / app.textBox()->fontMetrics().lineSpacing() + 1;
+    QVERIFY2(pictureLines > linesShown + 5, qPrintable(QStringLiteral("%1 %2").arg(pictureLines).arg(linesShown)));
+    QVERIFY2(paints.count >= linesShown / 2 && paints.count <= linesShown + 2, qPrintable(QString::number(paints.count)));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     // The box shows the start of the text, as a freshly set text would.
     QCOMPARE(app.textBox()->verticalScrollBar()->value(), 0);
