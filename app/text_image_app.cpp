@@ -23,6 +23,7 @@
 
 #include "app/file_drop_filter.h"
 #include "app/level_slider.h"
+#include "app/save_text.h"
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
@@ -147,6 +148,7 @@ void TextImageApp::createWindows() {
     connect(slider_, &LevelSlider::interactionFinished, this, [this](int) { finishSliderInteraction(); });
 
     createStatusBar();
+    createKeys();
 
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect frame = windowRectForWorkArea(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
@@ -209,6 +211,17 @@ void TextImageApp::createToolbar() {
     toolbar_->resize(toolbar_->sizeHint());
     toolbar_->move(5, 0);
     toolbar_->show();
+}
+
+void TextImageApp::createKeys() {
+    // The window's two keys; there is no menu.
+    auto* open = new QAction(QStringLiteral("Open image"), window_.get());
+    open->setShortcut(QKeySequence::Open);
+    connect(open, &QAction::triggered, this, [this] { handleCommand(ID_OPEN_IMAGE); });
+    auto* save = new QAction(QStringLiteral("Save text"), window_.get());
+    save->setShortcut(QKeySequence::Save);
+    connect(save, &QAction::triggered, this, [this] { saveText(); });
+    window_->addActions({open, save});
 }
 
 void TextImageApp::createStatusBar() {
@@ -399,6 +412,20 @@ void TextImageApp::chooseFont() {
     const std::optional<QFont> chosen = dialogs_->chooseFont(window_.get(), start);
     if (!chosen) return;
     engine_.applyFontDescription(logFontFromQFont(*chosen, current, engine_.dpi()));
+}
+
+void TextImageApp::saveText() {
+    if (textBox_ == nullptr) return;
+    const std::optional<QString> chosen =
+        dialogs_->saveText(window_.get(), saveStartPath(savedPath_, imagePath_));
+    if (!chosen) return;
+    QString error;
+    if (saveTextFile(*chosen, textBox_->toPlainText(), imagePath_, error)) {
+        savedPath_ = *chosen;
+        setStatus(0, QStringLiteral("Text saved to %1").arg(QFileInfo(*chosen).fileName()));
+    } else {
+        setStatus(0, QStringLiteral("Cannot save %1: %2").arg(QFileInfo(*chosen).fileName(), error));
+    }
 }
 
 void TextImageApp::loadHelpText() {

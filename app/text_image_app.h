@@ -95,6 +95,9 @@ public:
     void loadImage();
     // The font dialog; on OK the engine takes the new description.
     void chooseFont();
+    // Ctrl+S: the save dialog, then the text box's text into the chosen file;
+    // the status bar says where it went, or why it did not.
+    void saveText();
     // Reads the help text from the program's resources (empty when missing).
     void loadHelpText();
 
@@ -137,6 +140,7 @@ private:
     void createToolbar();
     void createTextBox();
     void createStatusBar();
+    void createKeys();
     void dockStatusBar();
     void placeStatusParts();
     void setStatus(int part, const QString& text);
@@ -161,6 +165,7 @@ private:
     std::array<QLabel*, 3> statusParts_{};
 
     QString imagePath_;
+    QString savedPath_;
     std::string helpText_;
 
     // What the text box shows as last written by the program, and the

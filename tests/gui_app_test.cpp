@@ -113,6 +113,7 @@ private slots:
     void generateWithoutPictureEmptiesTextBox();
     void resizeGivesExtraWidthToSplitterArea();
     void closingTheWindowEndsTheLoop();
+    void keysSaveTextAndOpen();
     void commandLine_data();
     void commandLine();
     void helpAndVersionNeedNoDisplay();
@@ -801,6 +802,45 @@ void GuiAppTest::closingTheWindowEndsTheLoop() {
     connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
     guard.start(5000);
     QCOMPARE(QApplication::exec(), 0);
+}
+
+// Ctrl+S writes what the text box shows, LF line ends, whole; never over the
+// picture. Ctrl+O is the open command.
+void GuiAppTest::keysSaveTextAndOpen() {
+    Window w;
+    TextImageApp& app = w.app;
+    QApplication::setActiveWindow(app.mainWindow());
+    QVERIFY(QTest::qWaitForWindowActive(app.mainWindow()));
+    const QString picture = writeGrayJpeg(QStringLiteral("keys.jpg"), 300, 200);
+    app.dropFiles({picture});
+    app.action(ID_GENERATE)->trigger();
+    QTextCursor(app.textBox()->document()).insertText(QStringLiteral("edited\n"));
+    const QString shown = app.textBox()->toPlainText();
+
+    const QString saved = dir_.filePath(QStringLiteral("keys.txt"));
+    w.dialogs->saves = {saved, picture};
+    QTest::keyClick(app.textBox()->viewport(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(w.dialogs->saves.size() == 1);
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(QString::fromUtf8(bytes), shown.endsWith(QLatin1Char('\n')) ? shown : shown + QLatin1Char('\n'));
+    QVERIFY(!bytes.contains('\r') && bytes.startsWith("edited\n"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys.txt"));
+
+    // The picture itself is refused and stays as it was.
+    const QByteArray pictureBytes = [&] { QFile f(picture); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(w.dialogs->saves.empty());
+    QVERIFY(app.statusPartText(0).startsWith(QStringLiteral("Cannot save keys.jpg")));
+    QFile again(picture);
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), pictureBytes);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 2);
+
+    QTest::keyClick(app.textBox()->viewport(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(w.dialogs->openCalls, 1);
+    QCOMPARE(w.dialogs->lastStartPath, picture);
 }
 
 void GuiAppTest::commandLine_data() {
