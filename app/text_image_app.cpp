@@ -21,6 +21,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/advance_corrector.h"
 #include "app/file_drop_filter.h"
 #include "app/level_slider.h"
 #include "app/save_text.h"
@@ -184,6 +185,7 @@ void TextImageApp::createTextBox() {
     textBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     textBox_->setGeometry(100, 100, 200, 200);
     textBox_->setPlainText(QString());
+    advanceCorrector_ = new AdvanceCorrector(textBox_->document());
     textBox_->show();
 }
 
@@ -539,6 +541,7 @@ void TextImageApp::fontChanged() {
 
 void TextImageApp::atlasRebuilt() {
     if (atlasPane_ != nullptr) atlasPane_->setImage(engine_.glyphAtlas());
+    if (advanceCorrector_ != nullptr) advanceCorrector_->update(textBox_->font(), engine_.glyphTable());
     layout();
 }
 

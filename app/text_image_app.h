@@ -25,6 +25,7 @@ class QToolBar;
 
 namespace morvel {
 
+class AdvanceCorrector;
 class ImageView;
 class LevelSlider;
 class Splitter;
@@ -108,6 +109,7 @@ public:
     ImageView* imagePane() const { return imagePane_; }
     Splitter* splitter() const { return splitter_; }
     QPlainTextEdit* textBox() const { return textBox_; }
+    AdvanceCorrector* advanceCorrector() const { return advanceCorrector_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* action(int id) const;
     LevelSlider* slider() const { return slider_; }
@@ -158,6 +160,7 @@ private:
     ImageView* imagePane_ = nullptr;
     Splitter* splitter_ = nullptr;
     QPlainTextEdit* textBox_ = nullptr;
+    AdvanceCorrector* advanceCorrector_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::array<QAction*, 5> actions_{};
     LevelSlider* slider_ = nullptr;
