@@ -375,8 +375,8 @@ void GuiAppTest::dropOfThreeFilesLoadsFirst() {
 
 void GuiAppTest::fileDropAnywhereLoads_data() {
     QTest::addColumn<QString>("where");
-    for (const char* where : {"text box", "text box scroll bar", "atlas pane", "toolbar button", "splitter bar",
-                              "slider", "status bar", "window"})
+    for (const char* where : {"text box", "text box scroll bar", "image pane scroll bar", "atlas pane",
+                              "toolbar button", "splitter bar", "slider", "status bar", "window"})
         QTest::newRow(where) << QString::fromLatin1(where);
 }
 
@@ -391,6 +391,7 @@ void GuiAppTest::fileDropAnywhereLoads() {
     const std::map<QString, QWidget*> widgets = {
         {"text box", app.textBox()->viewport()},
         {"text box scroll bar", app.textBox()->verticalScrollBar()},
+        {"image pane scroll bar", app.imagePane()->verticalScrollBar()},
         {"atlas pane", app.atlasPane()->viewport()},
         {"toolbar button", app.toolbar()->widgetForAction(app.action(ID_GENERATE))},
         {"splitter bar", app.splitter()},
