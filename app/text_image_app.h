@@ -109,7 +109,6 @@ public:
     ImageView* imagePane() const { return imagePane_; }
     Splitter* splitter() const { return splitter_; }
     QPlainTextEdit* textBox() const { return textBox_; }
-    AdvanceCorrector* advanceCorrector() const { return advanceCorrector_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* action(int id) const;
     LevelSlider* slider() const { return slider_; }
