@@ -1,10 +1,13 @@
 #include "app/save_text.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/output_file.h"
@@ -19,12 +22,28 @@ bool sameFile(const QByteArray& a, const QByteArray& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// A named pipe that nobody reads from would stop the window until someone
+// does: such a pipe is refused up front. (A reader that leaves in the moment
+// between this look and the write still lets the write wait.)
+bool pipeWithoutReader(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || !S_ISFIFO(info.st_mode)) return false;
+    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENXIO;
+    ::close(fd);
+    return false;
+}
+
 }  // namespace
 
 bool saveTextFile(const QString& path, const QString& text, const QString& picturePath, QString& error) {
     const QByteArray target = QFile::encodeName(path);
     if (!picturePath.isEmpty() && sameFile(target, QFile::encodeName(picturePath))) {
         error = QStringLiteral("will not write over the picture");
+        return false;
+    }
+    if (pipeWithoutReader(target)) {
+        error = QStringLiteral("nobody reads from this pipe");
         return false;
     }
     QByteArray bytes = text.toUtf8();

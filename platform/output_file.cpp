@@ -1,148 +1,378 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace morvel {
+
 namespace {
 
-std::string reason(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
+// --- Removing temporary files when a signal ends the process -------------
 
-std::string directoryOf(const std::string& path) {
+// Paths of the temporary files in use, each a malloc'd string. The handler
+// takes them with exchange, so a path is removed (and its string given up)
+// by exactly one side, the handler or the file that finishes.
+constexpr int kCleanupSlots = 64;
+std::atomic<char*> cleanupPaths[kCleanupSlots];
+
+void removeTemporaryFilesAndDie(int signal)
+{
+    for (auto& slot : cleanupPaths) {
+        if (char* path = slot.exchange(nullptr))
+            ::unlink(path);
+    }
+    // The handler was reset to the default action on entry (SA_RESETHAND);
+    // the signal raised again is delivered when the handler returns, so the
+    // caller sees the process end by that signal.
+    ::raise(signal);
+}
+
+// Installs the handler for the signals that end a run, except where the
+// caller chose to ignore one (nohup) or handles it itself.
+void installCleanupHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction current {};
+            if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+                (current.sa_flags & SA_SIGINFO) != 0)
+                continue;
+            struct sigaction action {};
+            action.sa_handler = removeTemporaryFilesAndDie;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESETHAND;
+            ::sigaction(signal, &action, nullptr);
+        }
+    });
+}
+
+// The slot now holding `path`, or -1 when all are taken (the file is then
+// left behind by a signal, nothing worse).
+int registerTemporaryFile(const std::string& path)
+{
+    installCleanupHandlers();
+    char* copy = ::strdup(path.c_str());
+    if (copy == nullptr)
+        return -1;
+    for (int i = 0; i < kCleanupSlots; ++i) {
+        char* expected = nullptr;
+        if (cleanupPaths[i].compare_exchange_strong(expected, copy))
+            return i;
+    }
+    std::free(copy);
+    return -1;
+}
+
+void unregisterTemporaryFile(int slot)
+{
+    if (slot >= 0)
+        std::free(cleanupPaths[slot].exchange(nullptr));
+}
+
+// --- Where a path leads -----------------------------------------------------
+
+std::string reasonOf(int err) { return std::strerror(err); }
+
+// The descriptor a path stands for when it names one of the process's own
+// descriptors: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N (and the
+// same under /proc/thread-self and /proc/PID for this process).
+std::optional<int> descriptorNamedBy(const std::string& path)
+{
+    if (path == "/dev/stdout")
+        return STDOUT_FILENO;
+    if (path == "/dev/stderr")
+        return STDERR_FILENO;
+    const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+                                    "/proc/" + std::to_string(::getpid()) + "/fd/"};
+    for (const std::string& prefix : prefixes) {
+        if (path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string number = path.substr(prefix.size());
+        if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return std::atoi(number.c_str());
+    }
+    return std::nullopt;
+}
+
+std::string directoryOf(const std::string& path)
+{
     const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Writes all of `bytes` to `fd`, going on after short writes and signals.
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
+std::string baseNameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where writing to a path lands, after following symbolic links.
+struct Destination {
+    std::optional<int> descriptor;  // one of the caller's own descriptors
+    std::string path;               // otherwise the file itself (no link)
+    bool exists = false;
+    struct stat status {};
+};
+
+// Follows `path` link by link, watching for the names of the process's own
+// descriptors on the way (/dev/stdout is itself a link to one). False, with
+// the reason, when the chain cannot be followed.
+bool findDestination(const std::string& path, Destination& out, std::string& error)
+{
+    std::string current = path;
+    // Linux follows at most 40 links in a path; a longer chain is a loop.
+    for (int hops = 0; hops <= 40; ++hops) {
+        if (const auto fd = descriptorNamedBy(current)) {
+            out.descriptor = fd;
+            return true;
+        }
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0) {
+            if (errno != ENOENT) {
+                error = reasonOf(errno);
+                return false;
+            }
+            out.path = current;
+            out.exists = false;
+            return true;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            out.path = current;
+            out.exists = true;
+            out.status = status;
+            return true;
+        }
+        std::vector<char> target(static_cast<size_t>(PATH_MAX) + 1);
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size()) {
+            error = reasonOf(length < 0 ? errno : ENAMETOOLONG);
             return false;
         }
-        bytes.remove_prefix(static_cast<size_t>(written));
+        const std::string next(target.data(), static_cast<size_t>(length));
+        current = next.front() == '/' ? next : directoryOf(current) + "/" + next;
     }
-    return true;
+    error = reasonOf(ELOOP);
+    return false;
 }
 
-struct FdCloser {
-    void operator()(const int* fd) const {
-        if (fd != nullptr && *fd >= 0) ::close(*fd);
-        delete fd;
-    }
-};
-using FdHandle = std::unique_ptr<int, FdCloser>;
-
-// A device or pipe: opened for writing without waiting for a reader and
-// without truncating (there is nothing to truncate), then written.
-bool writeInPlace(const std::string& path, std::string_view bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        error = reason(err == ENXIO ? "nobody reads from this pipe" : "cannot open", err);
-        return false;
-    }
-    const FdHandle handle(new int(fd));
-    // Blocking from here on, so that a slow reader takes every byte.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!writeAll(fd, bytes)) {
-        error = reason("write failed", errno);
-        return false;
-    }
-    return true;
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
 }
 
-// A regular file or a new one: temporary file beside it, flushed, renamed.
-bool replaceWhole(const std::string& path, std::string_view bytes, const struct stat* existing, std::string& error) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = directoryOf(path);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = (dir == "/" ? "" : dir) + "/." + base + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        error = reason("cannot create a file beside it", errno);
-        return false;
+// Makes a rename durable; a directory that cannot be synced (some file
+// systems refuse) is no error for the file itself.
+void syncDirectory(const std::string& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
-    const std::string temp(name.data());
-    FdHandle handle(new int(fd));
-    const auto fail = [&](const char* what) {
-        error = reason(what, errno);
-        handle.reset();
-        ::unlink(temp.c_str());
-        return false;
-    };
-    // mkstemp makes the file private: give it the mode of the file it
-    // replaces, or the one a plain new file gets.
-    mode_t mode = 0666;
-    if (existing != nullptr) {
-        mode = existing->st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
-    ::fchmod(fd, mode);
-    if (!writeAll(fd, bytes)) return fail("write failed");
-    if (::fsync(fd) != 0) return fail("cannot flush to disk");
-    const int closing = *handle;
-    *handle = -1;
-    if (::close(closing) != 0) return fail("write failed");
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename the finished file into place");
-    // Makes the rename durable; a directory that cannot be synced is no
-    // failure of the file itself.
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
 }
+
+// The longest file name most file systems take.
+constexpr size_t kNameMax = 255;
 
 }  // namespace
 
-bool writeFileSafely(const std::string& path, std::string_view bytes, std::string& error) {
-    error.clear();
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::open(const std::string& path, std::string& error)
+{
+    discard();
+    if (path == "-") {
+        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0)
+            error = reasonOf(errno);
+        return fd_ >= 0;
+    }
     if (path.empty()) {
-        error = "no file name";
+        error = reasonOf(ENOENT);
         return false;
     }
-    std::string target = path;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        // The file the link names is replaced, the link itself kept.
-        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-        if (!resolved) {
-            error = reason("cannot follow the link", errno);
-            return false;
-        }
-        target = resolved.get();
+    Destination destination;
+    if (!findDestination(path, destination, error))
+        return false;
+    if (destination.descriptor) {
+        // A duplicate shares the caller's offset and flags: the text goes
+        // where the caller's own writes would go.
+        fd_ = ::fcntl(*destination.descriptor, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0)
+            error = reasonOf(errno);
+        return fd_ >= 0;
     }
-    if (::stat(target.c_str(), &info) != 0) {
-        if (errno != ENOENT) {
-            error = reason("cannot look at the file", errno);
-            return false;
-        }
-        return replaceWhole(target, bytes, nullptr, error);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        error = reason("cannot write", EISDIR);
+    const std::string& target = destination.path;
+    const struct stat& status = destination.status;
+    if (destination.exists && S_ISDIR(status.st_mode)) {
+        error = reasonOf(EISDIR);
         return false;
     }
-    if (!S_ISREG(info.st_mode)) return writeInPlace(target, bytes, error);
-    return replaceWhole(target, bytes, &info, error);
+    // Devices and pipes are written as they are; so is a regular file that
+    // has other names, which a replacement would part from this one.
+    const bool inPlace = destination.exists && (!S_ISREG(status.st_mode) || status.st_nlink > 1);
+    if (!inPlace) {
+        // The temporary name carries the file's own when it fits in a name;
+        // a long name gets a short temporary one instead.
+        const std::string base = baseNameOf(target);
+        const std::string dir = directoryOf(target);
+        const std::string tempBase = base.size() + 8 <= kNameMax ? "." + base + ".XXXXXX" : ".morvel.XXXXXX";
+        std::string temp = (dir == "/" ? "" : dir) + "/" + tempBase;
+        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            fd_ = fd;
+            tempPath_ = temp;
+            finalPath_ = target;
+            cleanupSlot_ = registerTemporaryFile(tempPath_);
+            if (destination.exists) {
+                // The old file's owner where the process may set it, then
+                // its permission bits (set after, as a change of owner may
+                // clear set-id bits).
+                if ((status.st_uid != ::geteuid() || status.st_gid != ::getegid()) &&
+                    ::fchown(fd_, status.st_uid, status.st_gid) != 0) {
+                    // Not the process's to give away: the file becomes its own.
+                }
+                ::fchmod(fd_, status.st_mode & 07777);
+            } else {
+                // mkstemp makes the file private; a new file gets the mode a
+                // plain new file gets.
+                ::fchmod(fd_, 0666 & ~currentUmask());
+            }
+            return true;
+        }
+        // No temporary file here (a directory the process may not write, a
+        // name too long): the file is written in place, as a plain
+        // redirection would write it.
+        if (!destination.exists) {
+            const int created = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (created < 0) {
+                error = reasonOf(errno);
+                return false;
+            }
+            fd_ = created;
+            createdPath_ = target;
+            return true;
+        }
+    }
+    // Opened without truncation: a regular file is emptied only when the
+    // first bytes arrive, so a run that writes nothing leaves it as it was.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = reasonOf(errno);
+        return false;
+    }
+    fd_ = fd;
+    truncateOnWrite_ = S_ISREG(status.st_mode);
+    return true;
+}
+
+bool OutputFile::write(std::string_view bytes, std::string& error)
+{
+    if (fd_ < 0) {
+        error = reasonOf(EBADF);
+        return false;
+    }
+    if (truncateOnWrite_ && !bytes.empty()) {
+        if (::ftruncate(fd_, 0) != 0) {
+            error = reasonOf(errno);
+            return false;
+        }
+        truncateOnWrite_ = false;
+    }
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = reasonOf(n < 0 ? errno : EIO);
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool OutputFile::commit(std::string& error)
+{
+    if (fd_ < 0) {
+        error = reasonOf(EBADF);
+        return false;
+    }
+    if (truncateOnWrite_ && ::ftruncate(fd_, 0) != 0) {
+        // Nothing was written to a file written in place: it is emptied now,
+        // as the finished (empty) text.
+        error = reasonOf(errno);
+        discard();
+        return false;
+    }
+    truncateOnWrite_ = false;
+    if (!tempPath_.empty() && ::fsync(fd_) != 0) {
+        error = "cannot flush to disk: " + reasonOf(errno);
+        discard();
+        return false;
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 && errno != EINTR) {
+        error = reasonOf(errno);
+        discard();
+        return false;
+    }
+    createdPath_.clear();
+    if (tempPath_.empty())
+        return true;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+        error = "cannot rename the finished file into place: " + reasonOf(errno);
+        discard();
+        return false;
+    }
+    unregisterTemporaryFile(cleanupSlot_);
+    cleanupSlot_ = -1;
+    tempPath_.clear();
+    syncDirectory(directoryOf(finalPath_));
+    return true;
+}
+
+void OutputFile::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.empty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+    if (!createdPath_.empty()) {
+        ::unlink(createdPath_.c_str());
+        createdPath_.clear();
+    }
+    unregisterTemporaryFile(cleanupSlot_);
+    cleanupSlot_ = -1;
+    truncateOnWrite_ = false;
+}
+
+bool writeFileSafely(const std::string& path, std::string_view bytes, std::string& error)
+{
+    OutputFile file;
+    return file.open(path, error) && file.write(bytes, error) && file.commit(error);
 }
 
 }  // namespace morvel

@@ -28,6 +28,7 @@
 #include <QUrl>
 #include <QtTest>
 #include <deque>
+#include <sys/stat.h>
 #include <map>
 
 #include "app/command_line.h"
@@ -508,7 +509,8 @@ void GuiAppTest::unreadableFileKeepsPreviousPicture() {
     QCOMPARE(app.engine().workingImage(), working);
     QCOMPARE(app.imagePane()->image(), working);
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("bad.gif - Morvel"));
-    QCOMPARE(app.statusPartText(0), QStringLiteral("bad.gif (80 x 60)"));
+    // The status bar says why instead of naming the picture that remains.
+    QCOMPARE(app.statusPartText(0), QStringLiteral("damaged GIF data"));
     QCOMPARE(app.slider()->value(), 0);
 
     // Without a source the toggle back to correlation changes nothing, while
@@ -525,7 +527,7 @@ void GuiAppTest::unreadableFirstFileLeavesPaneEmpty() {
     const QString missing = dir_.filePath(QStringLiteral("no such file.jpg"));
     w.app.dropFiles({missing});
     QVERIFY(w.app.imagePane()->image() == nullptr);
-    QCOMPARE(w.app.statusPartText(0), QStringLiteral("no such file.jpg"));
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("No such file or directory"));
     QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("no such file.jpg - Morvel"));
 }
 
@@ -838,6 +840,13 @@ void GuiAppTest::keysSaveTextAndOpen() {
     QVERIFY(again.open(QIODevice::ReadOnly));
     QCOMPARE(again.readAll(), pictureBytes);
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 2);
+
+    // A named pipe nobody reads from is refused rather than waited on.
+    const QString pipe = dir_.filePath(QStringLiteral("pipe"));
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    w.dialogs->saves = {pipe};
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Cannot save pipe: nobody reads from this pipe"));
 
     QTest::keyClick(app.textBox()->viewport(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(w.dialogs->openCalls, 1);
