@@ -249,10 +249,15 @@ TEST(FastMatcher, EdgeSizedPicturesAndUnusableInputs)
     ASSERT_TRUE(built);
     const AtlasView view = viewOf(*built);
     const FastMatcher fast(view);
+    const std::optional<ToneSetup> tone = makeToneSetup(view, glyphCellSums(view), kToneRamp, 0, kDefaultToneGamma);
+    ASSERT_TRUE(tone);
     std::mt19937 rng(5);
     // At most h rows: no lines; 2h rows: one; no wider than m: empty lines.
     for (auto [w, h] : {std::pair{40, 12}, std::pair{40, 24}, std::pair{7, 40}, std::pair{8, 25}, std::pair{1, 1}}) {
         ImageHandle picture = randomPicture(rng, w, h);
+        EXPECT_EQ(generateToneTextFast(*picture, *tone, nullptr, {}, 3).text,
+                  generateToneText(*picture, *tone, nullptr).text)
+            << w << "x" << h;
         for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
             const GeneratedText plain = generateText(*picture, view, mode, nullptr);
             for (int jobs : {1, 3}) {
