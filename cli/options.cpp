@@ -171,7 +171,8 @@ ParseResult parseOptions(int argc, char** argv) {
                    "Match mode: tone (default) reproduces the picture's\n"
                    "light and dark; difference and correlation are the\n"
                    "window's modes (--match correlation --black-level 0\n"
-                   "--crlf gives the window's text exactly)")
+                   "--crlf at the natural size gives the window's text\n"
+                   "exactly)")
         ->type_name("MODE")
         ->check(CLI::IsMember({"tone", "difference", "correlation"}).description(""));
     app.add_option("--gamma", gamma, "Tone mode's curve exponent, 0.3..3.0 (default 0.9);\nhigher darkens the midtones")

@@ -84,6 +84,8 @@ public:
     void applyBlackLevel(int32_t level);
 
     // --- Generation ---
+    // The window's two modes. Tone mode needs its own setup (tone_match.h)
+    // and is walked by the converter directly; this walk gives no lines in it.
     void setMatchMode(MatchMode mode) { matchMode_ = mode; }
     MatchMode matchMode() const { return matchMode_; }
     // Walks the working image; `blackLevel` is the slider's position, shown in
