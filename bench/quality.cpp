@@ -176,6 +176,12 @@ Scores compare(const Plane& picture, const Plane& text, int32_t cell, double dar
     return Scores{meanSsim(p, t), psnr(p, t)};
 }
 
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "morvel-quality: %s\n", message.c_str());
+    return 1;
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: morvel-quality [--font FACE] [--points N] [--dpi N] [--save PGM] PICTURE TEXT\n");
@@ -210,16 +216,16 @@ int run(int argc, char** argv)
 
     morvel::TextEngine engine(nullptr, dpi);
     if (!engine.setDefaultFont(face, points, 400))
-        return std::fprintf(stderr, "morvel-quality: no font\n"), 1;
+        return fail("no font");
     engine.buildGlyphAtlas();  // unblurred: the glyphs as they are printed
     const morvel::AtlasView view = engine.atlasView();
     if (!view.atlas)
-        return std::fprintf(stderr, "morvel-quality: no atlas\n"), 1;
+        return fail("no atlas");
     const int32_t h = view.cellHeight;
 
     std::ifstream in(files[1], std::ios::binary);
     if (!in)
-        return std::fprintf(stderr, "morvel-quality: cannot read %s\n", files[1].c_str()), 1;
+        return fail("cannot read " + files[1]);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
@@ -242,7 +248,7 @@ int run(int argc, char** argv)
     const int32_t height = static_cast<int32_t>(lines.size()) * h;
     const int32_t cell = view.maxGlyphWidth;
     if (width < 11 * cell || height < 11 * cell)
-        return std::fprintf(stderr, "morvel-quality: text too small to score\n"), 1;
+        return fail("text too small to score");
 
     // The text as printed, and the densest glyph's cell mean.
     Plane text = planeOf(width, height, 255);
@@ -280,10 +286,10 @@ int run(int argc, char** argv)
 
     morvel::ImageHandle source = morvel::loadPicture(files[0]);
     if (!source)
-        return std::fprintf(stderr, "morvel-quality: cannot read picture %s\n", files[0].c_str()), 1;
+        return fail("cannot read picture " + files[0]);
     morvel::ImageHandle scaled = morvel::resizeGray(*source, width, height);
     if (!scaled)
-        return std::fprintf(stderr, "morvel-quality: cannot scale the picture\n"), 1;
+        return fail("cannot scale the picture");
     Plane picture = planeOf(width, height, 0);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
