@@ -91,6 +91,7 @@ modes=("tone" "difference" "correlation")
 modeArgs=("--match tone" "--match difference --black-level max" "--match correlation")
 header="| picture | tone | difference (max) | correlation | jp2a --invert | chafa |"
 rule="|---|---|---|---|---|---|"
+add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a + b }'; }
 ssimRows=()
 psnrRows=()
 declare -A sum
@@ -121,17 +122,17 @@ for picture in "$pics"/*; do
     read -r s p sl pl <<<"${scores[$k]}"
     ssim+=" $s / $sl |"
     psnr+=" $p / $pl |"
-    sum[$k,0]=$(echo "${sum[$k,0]:-0} + $s" | bc -l)
-    sum[$k,1]=$(echo "${sum[$k,1]:-0} + $sl" | bc -l)
-    sum[$k,2]=$(echo "${sum[$k,2]:-0} + $p" | bc -l)
-    sum[$k,3]=$(echo "${sum[$k,3]:-0} + $pl" | bc -l)
+    sum[$k,0]=$(add "${sum[$k,0]:-0}" "$s")
+    sum[$k,1]=$(add "${sum[$k,1]:-0}" "$sl")
+    sum[$k,2]=$(add "${sum[$k,2]:-0}" "$p")
+    sum[$k,3]=$(add "${sum[$k,3]:-0}" "$pl")
   done
   ssimRows+=("$ssim")
   psnrRows+=("$psnr")
   count=$((count + 1))
 done
 
-mean() { printf '%.*f' "$2" "$(echo "$1 / $count" | bc -l)"; }
+mean() { awk -v s="$1" -v n="$count" -v d="$2" 'BEGIN { printf "%.*f", d, s / n }'; }
 ssimMean="| **mean** |"
 psnrMean="| **mean** |"
 for k in 0 1 2 3 4; do
