@@ -16,6 +16,8 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/terminal.h"
+#include "cli/text_size.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -44,7 +46,9 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
         return false;
     }
     const morvel::Font& font = *engine.font();
-    if (font.isSubstitute()) {
+    // The default face stands in for itself unnoticed: on most systems it
+    // is not installed and the monospaced face is expected.
+    if (font.isSubstitute() && o.faceNamed) {
         complain("font \"" + o.face + "\" is not installed; using \"" + font.faceUsed() + "\"");
     }
     engine.buildGlyphAtlas();
@@ -61,6 +65,47 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
     return true;
 }
 
+// The bounds of `size` as a message names them.
+std::string describeSize(const morvel::cli::SizeRule& size)
+{
+    if (size.rows == 0) {
+        return std::to_string(size.columns) + " columns";
+    }
+    if (size.columns == 0) {
+        return std::to_string(size.rows) + " rows";
+    }
+    return std::to_string(size.columns) + " columns and " + std::to_string(size.rows) + " rows";
+}
+
+// The lines of the footer, as convert appends it.
+int32_t footerLines(const Options& o)
+{
+    if (!o.footer) {
+        return 0;
+    }
+    return o.invert ? 6 : 5;
+}
+
+// Settles --background auto: inverts for a dark terminal. Says what it
+// chose when asked to be verbose.
+void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+{
+    std::string how = "--background";
+    bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
+    if (o.background == morvel::cli::BackgroundChoice::Auto) {
+        if (terminal) {
+            // A terminal that does not answer within 100 ms is taken as light.
+            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
+        } else {
+            how = "not a terminal";
+        }
+    }
+    o.invert = o.invert || dark;
+    if (o.verbose) {
+        complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
+    }
+}
+
 // The picture named `path`, or the one on standard input for "-".
 morvel::ImageHandle loadNamedPicture(const std::string& path)
 {
@@ -75,12 +120,12 @@ morvel::ImageHandle loadNamedPicture(const std::string& path)
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `columns` (0: natural size) and inverted when asked. The
-// black level is not applied here: the walk reads the picture through its
-// table (see convert). Returns none when the picture cannot be converted
-// (already reported).
+// asked, fitted to `size` and inverted when asked. The black level is not
+// applied here: the walk reads the picture through its table (see convert).
+// Returns none when the picture cannot be converted (already reported).
 morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
-                                   const std::string& path, int index, int32_t columns, bool& saveFailed)
+                                   const std::string& path, int index, const morvel::cli::SizeRule& size,
+                                   bool& saveFailed)
 {
     if (!picture) {
         complain("cannot read picture: " + path);
@@ -94,21 +139,18 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
             saveFailed = true;
         }
     }
-    if (columns > 0) {
-        const int32_t width = picture->header.biWidth;
-        const int32_t height = picture->rowCount;
-        const auto fit =
-            morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
-        if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
-            picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
-        }
-        if (fit && picture) {
-            picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
-        }
-        if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + path);
-            return nullptr;
-        }
+    const int32_t width = picture->header.biWidth;
+    const int32_t height = picture->rowCount;
+    const auto fit = morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
+        picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
+    }
+    if (fit && picture && (fit->canvas.width != width || fit->canvas.height != height)) {
+        picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
+    }
+    if (!fit || !picture) {
+        complain("cannot scale picture to " + describeSize(size) + ": " + path);
+        return nullptr;
     }
     if (o.invert) {
         morvel::invertGray(*picture);
@@ -126,7 +168,7 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
                     const morvel::FastMatcher& matcher, const Options& o, int32_t blackLevel,
                     const std::string& displayName)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.faceName(), engine.blurCount(),
+    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
                                     blackLevel};
     const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
     morvel::GeneratedText generated;
@@ -160,7 +202,13 @@ static int convertAll(int argc, char** argv)
     if (!parsed.options) {
         return parsed.exitStatus;
     }
-    const Options& o = *parsed.options;
+    Options& o = *parsed.options;
+    // The terminal the text goes to, if it goes to one. Its background is
+    // asked for before the second thread starts, so that the signals held
+    // back meanwhile are held for the whole process.
+    const std::optional<morvel::cli::TerminalSize> terminal =
+        o.output.empty() ? morvel::cli::terminalSize() : std::nullopt;
+    settleBackground(o, terminal);
 
     // The font, atlas and blurs are made on a second thread while this one
     // loads the first picture: the two take similar time and share nothing
@@ -179,11 +227,7 @@ static int convertAll(int argc, char** argv)
     }
     const morvel::FastMatcher matcher(engine.atlasView());
     const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
-    // auto fits the terminal only when the text goes to it.
-    int32_t columns = o.columns;
-    if (o.columnsAuto) {
-        columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
-    }
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
 
     std::unique_ptr<morvel::cli::AtomicFile> file;
     std::FILE* out = stdout;
@@ -205,7 +249,7 @@ static int convertAll(int argc, char** argv)
         bool saveFailed = false;
         morvel::ImageHandle picture =
             preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
-                           static_cast<int>(i) + 1, columns, saveFailed);
+                           static_cast<int>(i) + 1, size, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;

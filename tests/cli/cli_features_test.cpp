@@ -35,8 +35,11 @@ std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
+    }
     return lines;
 }
 
@@ -80,7 +83,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ConverterFeatures, ColumnsGiveThatManyCharactersAndKeepTheAspect)
+TEST_F(ConverterFeatures, SizesGiveThoseCharactersAndLinesAndKeepTheAspect)
 {
     morvel::TextEngine engine;
     prepareEngine(engine);
@@ -94,22 +97,52 @@ TEST_F(ConverterFeatures, ColumnsGiveThatManyCharactersAndKeepTheAspect)
             tall->rows[y][x] = static_cast<uint8_t>((x * 3 + y / 4) % 256);
     writeGrayPng(*tall, dir_.path() / "tall.png");
 
+    // columns, rows (0: not given), stretch. --crlf keeps the blank ends of
+    // lines, so every line shows its full width.
+    struct Size {
+        int columns, rows;
+        bool stretch;
+    };
+    const Size sizes[] = {{40, 0, false}, {80, 0, false}, {200, 0, false}, {0, 12, false}, {0, 50, false},
+                          {60, 20, false}, {200, 30, false}, {30, 30, true}};
     const std::vector<std::pair<std::string, std::pair<int, int>>> pictures = {
         {kSamples + "sphere.jpg", {800, 560}}, {kSamples + "hills.gif", {800, 520}}, {(dir_.path() / "tall.png").string(), {240, 900}}};
     for (const auto& [path, size] : pictures) {
-        for (int columns : {40, 80, 200}) {
+        for (const Size& s : sizes) {
+            std::string args = "--crlf --no-footer";
+            if (s.columns > 0)
+                args += " --columns " + std::to_string(s.columns);
+            if (s.rows > 0)
+                args += " --rows " + std::to_string(s.rows);
+            if (s.stretch)
+                args += " --stretch";
+            const std::string what = path + " " + args;
             int status = -1;
-            const auto lines = linesOf(runConverter("--no-footer --columns " + std::to_string(columns) + " '" + path + "'", &status));
-            EXPECT_EQ(status, 0) << path;
-            ASSERT_FALSE(lines.empty()) << path << " " << columns;
+            const auto lines = linesOf(runConverter(args + " '" + path + "'", &status));
+            EXPECT_EQ(status, 0) << what;
+            ASSERT_FALSE(lines.empty()) << what;
+            const auto width = static_cast<int>(lines.front().size());
             for (const std::string& line : lines)
-                ASSERT_EQ(line.size(), static_cast<size_t>(columns)) << path << " at " << columns << " columns";
-            // The text block, columns x m by lines x h pixels of the font,
-            // has the picture's aspect within one line: a tall picture too,
-            // whose height would grow by several lines if the extra glyph
-            // width were picture instead of extended edge.
-            const double expectedLines = columns * m * size.second / size.first / h;
-            EXPECT_NEAR(static_cast<double>(lines.size()), expectedLines, 1.0) << path << " at " << columns;
+                ASSERT_EQ(line.size(), lines.front().size()) << what;
+            const auto count = static_cast<int>(lines.size());
+            if (s.stretch) {
+                EXPECT_EQ(width, s.columns) << what;
+                EXPECT_EQ(count, s.rows) << what;
+                continue;
+            }
+            // Inside the bounds given, one of them met exactly.
+            EXPECT_LE(width, s.columns > 0 ? s.columns : width) << what;
+            EXPECT_LE(count, s.rows > 0 ? s.rows : count) << what;
+            EXPECT_TRUE(width == s.columns || count == s.rows) << what << ": " << width << " x " << count;
+            // The text block, width x m by lines x h pixels of the font, has
+            // the picture's aspect within one line or one column: a tall
+            // picture too, whose height would grow by several lines if the
+            // extra glyph width were picture instead of extended edge.
+            if (width == s.columns) {
+                EXPECT_NEAR(count, width * m * size.second / size.first / h, 1.0) << what;
+            } else {
+                EXPECT_NEAR(width, count * h * size.first / size.second / m, 1.0) << what;
+            }
         }
     }
 }
