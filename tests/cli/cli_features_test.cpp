@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 #include <spng.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -173,6 +180,116 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     engine.setDisplayName("sphere.jpg");
     engine.generateTextImage(engine.blackLevelRange());
     EXPECT_EQ(text, engine.outputText() + "Inverted\r\n");
+}
+
+namespace {
+
+// What the converter did on a terminal of its own (a pseudo-terminal whose
+// other side is this test).
+struct TerminalRun {
+    std::string screen;      // everything it wrote to the terminal
+    std::string errors;      // its standard error
+    bool asked = false;      // it sent the background query
+    bool settingsKept = false;  // the terminal's modes were as before afterwards
+};
+
+// Runs the converter with `args` on a new terminal as its standard input and
+// output, with COLORFGBG set to `colours` (unset when null), and answers its
+// background query with `reply` (no answer when null).
+TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colours, const char* reply)
+{
+    TerminalRun run;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return run;
+    const std::string slaveName = ::ptsname(master);
+    termios before{};
+    ::tcgetattr(master, &before);
+    int errors[2];
+    if (::pipe(errors) != 0)
+        return run;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A session of its own, so the terminal becomes its controlling one
+        // with the converter in the foreground.
+        ::setsid();
+        const int slave = ::open(slaveName.c_str(), O_RDWR);
+        ::dup2(slave, 0);
+        ::dup2(slave, 1);
+        ::dup2(errors[1], 2);
+        if (colours != nullptr)
+            ::setenv("COLORFGBG", colours, 1);
+        else
+            ::unsetenv("COLORFGBG");
+        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVEL_TEXT_BIN, argv.data());
+        ::_exit(127);
+    }
+    ::close(errors[1]);
+    bool answered = false;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 5000) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;  // the converter is gone
+        run.screen.append(buffer, static_cast<size_t>(got));
+        if (!answered && run.screen.find("\033]11;?\033\\") != std::string::npos) {
+            run.asked = answered = true;
+            if (reply != nullptr)
+                (void)!::write(master, reply, std::strlen(reply));
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(errors[0], buffer, sizeof buffer)) > 0;)
+        run.errors.append(buffer, static_cast<size_t>(got));
+    ::close(errors[0]);
+    termios after{};
+    run.settingsKept = ::tcgetattr(master, &after) == 0 && after.c_lflag == before.c_lflag &&
+                       std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc) == 0;
+    ::close(master);
+    return run;
+}
+
+}  // namespace
+
+TEST_F(ConverterFeatures, BackgroundFromTheTerminal)
+{
+    struct Case {
+        const char* colours;
+        const char* reply;
+        bool asks;
+        const char* verdict;  // what --verbose says
+    };
+    const Case cases[] = {
+        {"15;0", nullptr, false, "background dark (COLORFGBG)"},
+        {"0;default;15", nullptr, false, "background light (COLORFGBG)"},
+        {nullptr, "\033]11;rgb:0000/0000/0000\033\\", true, "background dark (the terminal's answer)"},
+        {nullptr, "\033]11;rgb:ff/fa/f0\a", true, "background light (the terminal's answer)"},
+        {"default", "\033]11;rgb:1e1e/1e1e/2e2e\a", true, "background dark (the terminal's answer)"},
+        {nullptr, nullptr, true, "background light (no answer from the terminal)"},
+    };
+    const std::vector<std::string> args = {"--verbose", "--columns", "10", kSamples + "hills.gif"};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.colours ? c.colours : "-") + " " + (c.reply ? c.reply + 1 : "-");
+        const TerminalRun run = runOnTerminal(args, c.colours, c.reply);
+        EXPECT_EQ(run.asked, c.asks) << what;
+        EXPECT_EQ(run.errors, "morvel-text: " + std::string(c.verdict) + "\n") << what;
+        EXPECT_TRUE(run.settingsKept) << what;
+        // A dark background inverts, as --invert does.
+        const bool dark = std::string(c.verdict).find("dark") != std::string::npos;
+        EXPECT_EQ(run.screen.find("Inverted\r\n") != std::string::npos, dark) << what;
+    }
+    // Not a terminal: light, without asking.
+    EXPECT_EQ(runConverter("--background auto --columns 10 '" + kSamples + "hills.gif'").find("Inverted"),
+              std::string::npos);
 }
 
 TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
