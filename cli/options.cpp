@@ -127,6 +127,7 @@ ParseResult parseOptions(int argc, char** argv) {
     app.set_version_flag("-V,--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
     app.footer(kFooterHelp);
     app.get_formatter()->column_width(30);
+    app.get_formatter()->label("REQUIRED", "");
 
     Options o;
     std::string points = std::to_string(o.points);
@@ -142,10 +143,9 @@ ParseResult parseOptions(int argc, char** argv) {
     bool noFooter = false;
 
     app.add_option("--font", o.face,
-                   "Font face (default \"Lucida Console\", or the installed\n"
-                   "monospaced face when it is not installed); a face named\n"
-                   "here that is not installed is replaced by that face, with\n"
-                   "a notice")
+                   "Font face (default \"Lucida Console\"); a face that is\n"
+                   "not installed is replaced by the installed monospaced\n"
+                   "face, with a notice when it was named here")
         ->type_name("FACE");
     app.add_option("--points", points, "Font size in points, 1..1000 (default 9)")
         ->type_name("N")
@@ -190,7 +190,7 @@ ParseResult parseOptions(int argc, char** argv) {
                    "light, dark (the same as --invert) or auto: the\n"
                    "terminal's background when the text goes to a terminal,\n"
                    "else light (default auto)")
-        ->type_name("light|dark|auto")
+        ->type_name("WHICH")
         ->check(CLI::IsMember({"light", "dark", "auto"}).description(""));
     app.add_flag("--verbose", o.verbose, "Say on standard error which background was chosen");
     app.add_option("--jobs", jobs, "Threads that generate the text, 0..256; 0: one per\nprocessor core (default 0)")

@@ -389,7 +389,7 @@ std::map<std::string, std::string> helpEntries(const std::string& help)
 {
     std::map<std::string, std::string> entries;
     std::string current;
-    const std::regex entry(R"(^  (-{1,2}[a-z-]+|PICTURE)\b.*?  +(\S.*)$)");
+    const std::regex entry(R"(^  (-{1,2}[a-zA-Z-]+|PICTURE)\b.*?  +(\S.*)$)");
     const std::regex continuation(R"(^ {20,}(\S.*)$)");
     std::smatch match;
     for (const std::string& line : linesOf(help)) {

@@ -41,17 +41,22 @@ case "$case_name" in
 help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --black-level \
-             --columns --invert --jobs --no-footer --crlf --save-gray -o --help --version PICTURE; do
+             --columns --rows --stretch --invert --background --verbose --jobs --no-footer --crlf \
+             --save-gray -o -h --help -V --version 'PICTURE\.\.\.'; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
   grep -q "Exit status" "$tmp/out" || fail "--help does not explain the exit status"
+  expect_status 0 -h
+  grep -q "Exit status" "$tmp/out" || fail "-h is not --help"
   [ -s "$tmp/err" ] && fail "--help wrote to stderr"
   ;;
 
 version)
-  expect_status 0 --version
-  [ "$(cat "$tmp/out")" = "morvel-text ${MORVEL_VERSION:-?}" ] ||
-    fail "--version printed '$(cat "$tmp/out")', expected 'morvel-text ${MORVEL_VERSION:-?}'"
+  for opt in --version -V; do
+    expect_status 0 $opt
+    [ "$(cat "$tmp/out")" = "morvel-text ${MORVEL_VERSION:-?}" ] ||
+      fail "$opt printed '$(cat "$tmp/out")', expected 'morvel-text ${MORVEL_VERSION:-?}'"
+  done
   ;;
 
 exit-codes)
@@ -82,6 +87,8 @@ exit-codes)
     "--save-gray $tmp/g.pgm $jpg $gif"
     "--columns 0 $jpg"       "--columns -4 $jpg"     "--columns 10001 $jpg"
     "--columns wide $jpg"    "--columns 8.5 $jpg"    "--columns $jpg"
+    "--rows 0 $jpg"          "--rows 10001 $jpg"     "--rows tall $jpg"
+    "--background grey $jpg"
     "--jobs 257 $jpg"        "--jobs -1 $jpg"        "--jobs x $jpg"
     "- -"                    "- $jpg -"
   )
