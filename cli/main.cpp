@@ -21,6 +21,7 @@
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
+#include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
 #include "image/file_bytes.h"
@@ -163,10 +164,11 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
 // `blackLevel`, here read through the stretch's table by the walk instead of
 // copied, so the picture is held once. The footer (when `footer`) names
 // `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// None when memory runs out.
+// `view` is the engine's atlas with the glyphs matched against, `matcher`
+// prepared from it. None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::FastMatcher& matcher, const Options& o, int32_t blackLevel,
-                    const std::string& displayName)
+                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher, const Options& o,
+                    int32_t blackLevel, const std::string& displayName)
 {
     const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
                                     blackLevel};
@@ -184,7 +186,7 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
         if (!working) {
             return std::nullopt;
         }
-        generated = morvel::generateText(*working, engine.atlasView(), o.match, withFooter);
+        generated = morvel::generateText(*working, view, o.match, withFooter);
     }
     // The footer's last line says when the picture was matched inverted.
     if (o.footer && o.invert) {
@@ -225,7 +227,11 @@ static int convertAll(int argc, char** argv)
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
-    const morvel::FastMatcher matcher(engine.atlasView());
+    // The glyphs matched against: all, or those of --chars.
+    const std::vector<morvel::GlyphEntry> candidates =
+        o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
+    const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
+    const morvel::FastMatcher matcher(view);
     const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
     const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
 
@@ -255,14 +261,14 @@ static int convertAll(int argc, char** argv)
             continue;
         }
         // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
+        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
             complain("text image too large: " + path);
             anyFailed = true;
             continue;
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
-        std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
+        std::optional<std::string> text = convert(*picture, engine, view, matcher, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {

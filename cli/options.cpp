@@ -163,6 +163,10 @@ ParseResult parseOptions(int argc, char** argv) {
     app.add_option("--match", match, "Match mode: correlation (default) or difference")
         ->type_name("MODE")
         ->check(CLI::IsMember({"correlation", "difference"}).description(""));
+    app.add_option("--chars", o.chars,
+                   "Match only against these characters (printable ASCII;\n"
+                   "the space is always one of them)")
+        ->type_name("SET");
     app.add_option("--black-level", blackLevel,
                    "Black level 0..255 (default 0), or max: the mean\nlevel of the darkest blurred glyph cell")
         ->type_name("N|max")
@@ -262,6 +266,20 @@ ParseResult parseOptions(int argc, char** argv) {
         return usageError("--points " + std::to_string(o.points) + " at --dpi " + std::to_string(o.dpi) +
                           " makes characters " + std::to_string(charPixels) + " pixels high; allowed are " +
                           std::to_string(kMinCharPixels) + ".." + std::to_string(kMaxCharPixels));
+    }
+    if (app.count("--chars") > 0) {
+        if (o.chars.empty()) {
+            return usageError("--chars: the set is empty");
+        }
+        for (const char c : o.chars) {
+            if (c < ' ' || c > '~') {
+                return usageError("--chars: only printable ASCII characters (space to ~) can be matched");
+            }
+        }
+        // Each character once, in code order, the space among them.
+        o.chars += ' ';
+        std::sort(o.chars.begin(), o.chars.end());
+        o.chars.erase(std::unique(o.chars.begin(), o.chars.end()), o.chars.end());
     }
     if (o.face.empty()) {
         return usageError("--font: the face name is empty");

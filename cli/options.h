@@ -37,6 +37,7 @@ struct Options {
     int32_t dpi = 96;
     int32_t blur = 3;
     MatchMode match = MatchMode::Correlation;
+    std::string chars;  // the characters matched against (with the space); empty: all
     int32_t blackLevel = 0;
     bool blackLevelMax = false;  // use the range computed from the blurred atlas
     int32_t columns = 0;         // 0: the picture at its natural size

@@ -99,6 +99,11 @@ exit-codes)
     grep -q "^morvel-text: " "$tmp/err" || fail "no error message for: $args"
     [ -s "$tmp/out" ] && fail "text printed despite the usage error: $args"
   done
+  # An empty or unprintable --chars set.
+  for set in "" $'\t' $'a\xe9'; do
+    expect_status 2 --chars "$set" "$jpg"
+    grep -q "^morvel-text: --chars" "$tmp/err" || fail "no --chars message for '$set'"
+  done
   # Bounds themselves are accepted.
   expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
   expect_status 0 --weight 0 --black-level 255 "$gif"
@@ -143,6 +148,14 @@ text-format)
   [ "$widths" -ge 80 ] && [ "$widths" -le 160 ] || fail "picture lines are $widths characters wide"
   [ "$(wc -l <"$tmp/lines")" -ge 20 ] || fail "only $(wc -l <"$tmp/lines") picture lines"
   [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
+  # --chars: only those characters and the space in every mode; no footer line.
+  for mode in correlation difference; do
+    expect_status 0 --match $mode --chars '.:-=+*#%@' --columns 60 "$jpg"
+    head -n -5 "$tmp/out" >"$tmp/lines"
+    LC_ALL=C grep -q '[^ .:=+*#%@-]' "$tmp/lines" && fail "--chars in $mode mode: $(LC_ALL=C grep -o '[^ .:=+*#%@-]' "$tmp/lines" | sort -u | tr -d '\n')"
+    [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 100 ] || fail "--chars in $mode mode gave almost nothing"
+    expect_line "$tmp/out" "(Blur 3, Black Level 0)"
+  done
   # Options reach the engine and the footer.
   expect_status 0 --blur 0 --black-level 17 --points 11 "$jpg"
   expect_line "$tmp/out" "(Blur 0, Black Level 17)"
