@@ -441,7 +441,7 @@ TEST(FastMatcher, EngineGeneratesThePlainTextOnTheDefaultFont)
         ASSERT_NE(engine.workingImage(), nullptr);
         for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
             engine.setMatchMode(mode);
-            const TextFooter footer{engine.displayName(), engine.pointSize(), engine.faceName(), blur, blur * 20};
+            const TextFooter footer{engine.displayName(), engine.pointSize(), engine.drawnFaceName(), blur, blur * 20};
             const GeneratedText plain = generateText(*engine.workingImage(), engine.atlasView(), mode, &footer);
             for (int jobs : {1, 2}) {
                 engine.setJobs(jobs);
