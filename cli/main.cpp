@@ -146,7 +146,7 @@ morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::Te
     if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
         picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
     }
-    if (fit && picture && (fit->canvas.width != width || fit->canvas.height != height)) {
+    if (fit && picture && (fit->canvas.width != fit->scaled.width || fit->canvas.height != fit->scaled.height)) {
         picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
     }
     if (!fit || !picture) {
