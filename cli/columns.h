@@ -33,4 +33,10 @@ struct ColumnFit {
 std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
                                       int32_t cellHeight);
 
+// The fit for the most columns, at most `columns`, that fitToColumns allows:
+// for --columns auto, where the terminal may be wider than the largest text
+// a picture can give. None when not even one column fits.
+std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
+                                            int32_t cellHeight);
+
 }  // namespace morvel::cli

@@ -23,9 +23,11 @@ SizeRule sizeRuleFor(const Options& o, std::optional<TerminalSize> terminal, int
         rule.columns = screen.columns;
         rule.rows = screenRows;
         rule.enlarge = false;
+        rule.narrowToLimit = true;
         return rule;
     }
     rule.columns = o.columnsAuto ? screen.columns : o.columns;
+    rule.narrowToLimit = o.columnsAuto;
     rule.rows = o.rowsAuto ? screenRows : o.rows;
     return rule;
 }
@@ -59,6 +61,15 @@ std::optional<ColumnFit> fitToRows(int32_t width, int32_t height, int32_t rows, 
     return withCanvas(std::max<int64_t>(1, std::llround(exactWidth)), scaledHeight, maxGlyphWidth, cellHeight);
 }
 
+// Exactly `columns` characters, or with `narrowToLimit` as many as the
+// picture limit allows up to that.
+std::optional<ColumnFit> fitToWidth(int32_t width, int32_t height, const SizeRule& rule, int32_t maxGlyphWidth,
+                                    int32_t cellHeight)
+{
+    return rule.narrowToLimit ? fitToColumnsAtMost(width, height, rule.columns, maxGlyphWidth, cellHeight)
+                              : fitToColumns(width, height, rule.columns, maxGlyphWidth, cellHeight);
+}
+
 }  // namespace
 
 std::optional<ColumnFit> fitText(int32_t width, int32_t height, const SizeRule& rule, int32_t maxGlyphWidth,
@@ -76,7 +87,7 @@ std::optional<ColumnFit> fitText(int32_t width, int32_t height, const SizeRule& 
         return ColumnFit{natural, natural};
     }
     if (rule.rows == 0) {
-        return fitToColumns(width, height, rule.columns, maxGlyphWidth, cellHeight);
+        return fitToWidth(width, height, rule, maxGlyphWidth, cellHeight);
     }
     if (rule.columns == 0) {
         return fitToRows(width, height, rule.rows, maxGlyphWidth, cellHeight);
@@ -87,7 +98,7 @@ std::optional<ColumnFit> fitText(int32_t width, int32_t height, const SizeRule& 
     // The width binds when the picture scaled to the box's width is no
     // taller than the box: boxWidth / width <= boxHeight / height.
     if (boxWidth * height <= boxHeight * width) {
-        return fitToColumns(width, height, rule.columns, maxGlyphWidth, cellHeight);
+        return fitToWidth(width, height, rule, maxGlyphWidth, cellHeight);
     }
     return fitToRows(width, height, rule.rows, maxGlyphWidth, cellHeight);
 }

@@ -17,6 +17,9 @@ struct SizeRule {
     int32_t rows = 0;      // 0: no bound on the number of lines
     bool stretch = false;  // with both bounds: fill them exactly, aspect aside
     bool enlarge = true;   // false: a picture that fits keeps its natural size
+    // The width is the terminal's: narrowed to what the picture limit
+    // allows rather than refused (a width the user typed is kept or refused).
+    bool narrowToLimit = false;
 };
 
 // A terminal's size in characters; 0 where it is not known.
@@ -36,7 +39,8 @@ SizeRule sizeRuleFor(const Options& o, std::optional<TerminalSize> terminal, int
 
 // The fit of a picture of `width` x `height` to `rule`, for glyphs at most
 // `maxGlyphWidth` wide and `cellHeight` high:
-// - columns alone: as fitToColumns, exactly that many characters;
+// - columns alone: as fitToColumns, exactly that many characters (with
+//   `narrowToLimit`, as fitToColumnsAtMost);
 // - rows alone: the picture scaled to rows x h pixels high, so the text has
 //   exactly that many lines, and in proportion wide;
 // - both: the larger of the two fits that stays inside both bounds (one is
