@@ -1,16 +1,11 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
-
-#include <unistd.h>
 
 #include "cli/columns.h"
 #include "cli/input.h"
@@ -25,12 +20,11 @@
 #include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
-#include "image/file_bytes.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
-#include "platform/printable_name.h"
 #include "platform/output_file.h"
+#include "platform/printable_name.h"
 
 namespace {
 
