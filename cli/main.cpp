@@ -20,6 +20,7 @@
 #include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
@@ -167,7 +168,8 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
 // `view` is the engine's atlas with the glyphs matched against, `matcher`
 // prepared from it. None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher, const Options& o,
+                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
+                    const morvel::ToneSetup* tone, const Options& o,
                     int32_t blackLevel, const std::string& displayName)
 {
     const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
@@ -175,8 +177,10 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
     const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
     morvel::GeneratedText generated;
     uint8_t table[256];
-    const bool stretched = morvel::blackLevelTable(picture, blackLevel, table);
-    if (matcher.usable()) {
+    if (tone) {
+        // Tone mode reads the picture itself through its tone curve.
+        generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
+    } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
         generated = morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs,
                                              stretched ? table : nullptr);
     } else {
@@ -241,7 +245,21 @@ static int convertAll(int argc, char** argv)
         o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
     const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
     const morvel::FastMatcher matcher(view);
-    const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    // Tone mode: the candidates' tones from the unblurred atlas; its level
+    // never lies below the densest candidate's tone (max: exactly that).
+    // --chars takes the place of the ramp.
+    std::optional<morvel::ToneSetup> tone;
+    if (o.match == morvel::MatchMode::Tone) {
+        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(),
+                                     o.chars.empty() ? std::string(morvel::kToneRamp) : o.chars,
+                                     o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
+        if (!tone) {
+            complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
+            return 1;
+        }
+        blackLevel = tone->blackLevel;
+    }
     const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
 
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
@@ -273,7 +291,8 @@ static int convertAll(int argc, char** argv)
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-        std::optional<std::string> text = convert(*picture, engine, view, matcher, o, blackLevel, displayName);
+        std::optional<std::string> text =
+            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {

@@ -40,7 +40,7 @@ case "$case_name" in
 
 help)
   expect_status 0 --help
-  for opt in --font --points --weight --italic --dpi --blur --match --black-level \
+  for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
              --columns --rows --stretch --invert --background --verbose --jobs --no-footer --crlf \
              --save-gray -o -h --help -V --version 'PICTURE\.\.\.'; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
@@ -81,6 +81,8 @@ exit-codes)
     "--dpi 0 $jpg"           "--dpi 10001 $jpg"      "--dpi abc $jpg"
     "--blur -1 $jpg"         "--blur 1001 $jpg"      "--blur 99999999999 $jpg"
     "--match best $jpg"
+    "--gamma 0.2 $jpg"       "--gamma 3.1 $jpg"      "--gamma 1e0 $jpg"
+    "--gamma -1 $jpg"        "--match difference --gamma 1 $jpg"
     "--black-level 256 $jpg" "--black-level -1 $jpg" "--black-level maximum $jpg"
     "--points 1000 --dpi 10000 $jpg"
     "--points 1 --dpi 10 $jpg"
@@ -108,6 +110,8 @@ exit-codes)
   expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
   expect_status 0 --weight 0 --black-level 255 "$gif"
   expect_status 0 --weight 1000 --blur 1 --black-level max "$gif"
+  expect_status 0 --gamma 0.3 "$gif"
+  expect_status 0 --gamma 3 --match tone "$gif"
   expect_status 0 --columns 1 --jobs 0 "$gif"
   expect_status 0 --columns 1000 --jobs 256 --no-footer "$gif"
   # A width whose picture would pass the 1 GiB limit is refused per picture.
@@ -139,7 +143,9 @@ text-format)
   drawn=$(fc-match -f '%{family[0]}' 'monospace:spacing=mono:scalable=true:weight=80:slant=0')
   fc-list : family | grep -qx 'Lucida Console' && drawn="Lucida Console"
   expect_line "$tmp/footer" "9 Point $drawn"
-  expect_line "$tmp/footer" "(Blur 3, Black Level 0)"
+  # Tone mode by default: its level is the densest ramp character's tone
+  # (185 for the default face, DejaVu Sans Mono at 12 pixels).
+  expect_line "$tmp/footer" "(Blur 3, Black Level 185)"
   # Picture lines: all as long as each other (monospaced default font), a
   # comfortable terminal width, and not all blank.
   tr -d '\r' <"$tmp/crlf" | head -n -5 >"$tmp/lines"
@@ -149,15 +155,15 @@ text-format)
   [ "$(wc -l <"$tmp/lines")" -ge 20 ] || fail "only $(wc -l <"$tmp/lines") picture lines"
   [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
   # --chars: only those characters and the space in every mode; no footer line.
-  for mode in correlation difference; do
+  for mode in tone correlation difference; do
     expect_status 0 --match $mode --chars '.:-=+*#%@' --columns 60 "$jpg"
     head -n -5 "$tmp/out" >"$tmp/lines"
     LC_ALL=C grep -q '[^ .:=+*#%@-]' "$tmp/lines" && fail "--chars in $mode mode: $(LC_ALL=C grep -o '[^ .:=+*#%@-]' "$tmp/lines" | sort -u | tr -d '\n')"
     [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 100 ] || fail "--chars in $mode mode gave almost nothing"
-    expect_line "$tmp/out" "(Blur 3, Black Level 0)"
+    [ "$(tail -n 3 "$tmp/out" | head -n 1)" = sphere.jpg ] || fail "--chars changed the footer: $(tail -n 5 "$tmp/out")"
   done
   # Options reach the engine and the footer.
-  expect_status 0 --blur 0 --black-level 17 --points 11 "$jpg"
+  expect_status 0 --match correlation --blur 0 --black-level 17 --points 11 "$jpg"
   expect_line "$tmp/out" "(Blur 0, Black Level 17)"
   expect_line "$tmp/out" "11 Point $drawn"
   expect_status 0 --black-level max "$jpg"
