@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -317,7 +318,7 @@ TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
     EXPECT_EQ(status, 1);
 }
 
-TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
+TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyph)
 {
     morvel::ImageHandle white = morvel::makeGrayImage(300, 120);
     for (int32_t y = 0; y < 120; ++y)
@@ -354,6 +355,24 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     // Uninverted, white is the lightest glyph: the space.
     for (const std::string& line : linesOf(runConverter("--match difference --no-footer '" + path + "'")))
         ASSERT_EQ(line, std::string(line.size(), ' '));
+    // Tone mode, the default: a flat white area with a JPEG's faint noise,
+    // inverted, and a flat black one as it is, are the densest character
+    // throughout, with no other letters scattered over them.
+    morvel::ImageHandle faint = morvel::makeGrayImage(300, 120);
+    std::mt19937 rng(5);
+    for (int32_t y = 0; y < 120; ++y)
+        for (int32_t x = 0; x < 300; ++x)
+            faint->rows[y][x] = static_cast<uint8_t>(rng() % 4);
+    writeGrayPng(*faint, dir_.path() / "black.png");
+    morvel::invertGray(*faint);
+    writeGrayPng(*faint, dir_.path() / "noisy-white.png");
+    const std::string folder = dir_.path().string();
+    for (const std::string& args : {"--invert '" + folder + "/noisy-white.png'", "'" + folder + "/black.png'"}) {
+        const auto toneLines = linesOf(runConverter("--no-footer " + args));
+        ASSERT_FALSE(toneLines.empty()) << args;
+        for (const std::string& line : toneLines)
+            ASSERT_EQ(line, std::string(toneLines.front().size(), toneLines.front().front())) << args;
+    }
     // The footer's last line says so.
     const auto footer = linesOf(runConverter("--match correlation --invert '" + path + "'"));
     ASSERT_GE(footer.size(), 2u);
