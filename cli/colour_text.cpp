@@ -197,9 +197,17 @@ std::string sgrText(const std::string& text, int32_t lineCount, const std::vecto
         const size_t end = std::min(text.find("\r\n", at), text.size());
         if (next + (end - at) > colours.size())
             return text;
+        // The reset goes right after the last visible character, so that the
+        // spaces after it stay at the line's end (where the writer may drop
+        // them).
+        size_t visibleEnd = end;
+        while (visibleEnd > at && text[visibleEnd - 1] == ' ')
+            --visibleEnd;
         bool coloured = false;
         uint32_t current = 0;
         for (; at < end; ++at, ++next) {
+            if (at == visibleEnd)
+                out += kSgrReset;
             if (text[at] != ' ') {
                 const uint32_t key = colourKey(colours[next], mode);
                 if (!coloured || key != current)
@@ -209,7 +217,8 @@ std::string sgrText(const std::string& text, int32_t lineCount, const std::vecto
             }
             out += text[at];
         }
-        out += kSgrReset;
+        if (visibleEnd == end)
+            out += kSgrReset;
         out += "\r\n";
         at = end + 2;
     }

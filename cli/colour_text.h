@@ -54,7 +54,8 @@ inline constexpr const char* kSgrReset = "\x1b[0m";
 // `text` with its first `lineCount` lines coloured, character by character
 // from `colours` (in text order, as cellColours gives them): a foreground
 // sequence only where the shown colour changes (a space shows no colour and
-// changes nothing), and a reset at the end of every line. The rest of
+// changes nothing), and a reset at the end of every line (before the
+// spaces that end it, if any). The rest of
 // the text (the footer) is copied as it is. `text` is returned unchanged
 // for ColourMode::None or when `colours` does not cover the lines.
 std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode);

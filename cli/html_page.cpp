@@ -96,10 +96,15 @@ std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lin
     for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
         const size_t end = std::min(text.find("\r\n", at), text.size());
         const bool colourLine = coloured && next + (end - at) <= colours.size();
+        size_t shownEnd = end;
+        while (!style.keepLineEnds && shownEnd > at && text[shownEnd - 1] == ' ')
+            --shownEnd;
         bool open = false;
         uint32_t current = 0;
         for (; at < end; ++at, ++next) {
             const char c = text[at];
+            if (at >= shownEnd)
+                continue;
             if (colourLine && c != ' ') {
                 const uint32_t key = colourKey(colours[next], mode);
                 if (!open || key != current) {
@@ -113,7 +118,7 @@ std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lin
             if (boxed && c == ' ') {
                 // A run of spaces shows nothing inside it: one box for all.
                 size_t last = at;
-                while (last + 1 < end && text[last + 1] == ' ')
+                while (last + 1 < shownEnd && text[last + 1] == ' ')
                     ++last;
                 const int64_t width = int64_t{style.advances[' ']} * static_cast<int64_t>(last - at + 1);
                 out += last == at ? "<i class=w" : "<i style=width:";
@@ -136,9 +141,16 @@ std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lin
         at = end + 2;
     }
     // The footer, as text.
-    for (; at < text.size(); ++at) {
-        if (text.compare(at, 2, "\r\n") != 0)
+    while (at < text.size()) {
+        const size_t end = std::min(text.find("\r\n", at), text.size());
+        size_t shownEnd = end;
+        while (!style.keepLineEnds && shownEnd > at && text[shownEnd - 1] == ' ')
+            --shownEnd;
+        for (; at < shownEnd; ++at)
             appendEscaped(out, text[at]);
+        if (end < text.size())
+            out += '\n';
+        at = end + 2;
     }
     out += "</pre>\n";
     return out;

@@ -22,6 +22,7 @@ struct HtmlStyle {
     int32_t lineHeight = 0;  // the cell height in pixels
     bool dark = false;       // light text on black instead of black on white
     GlyphAdvances advances{};  // the walk's advance for each character code
+    bool keepLineEnds = false;   // keep the spaces that end lines (else dropped)
 };
 
 // True when every printable character advances the same.
@@ -34,7 +35,9 @@ std::string escapeHtml(const std::string& text);
 std::string htmlPageStart(const HtmlStyle& style, const std::string& title);
 
 // One picture's text (lines ended by CR LF, the first `lineCount` of them
-// picture lines) as a <pre> whose text content is `text` with LF line ends.
+// picture lines) as a <pre> whose text content is `text` with LF line ends,
+// and without the spaces that end lines unless the style keeps them (the
+// text as the converter writes it).
 // The picture lines are coloured from `colours` (in text order) as `mode`
 // shows them, one <span> per run of a colour (spaces join any run); with
 // ColourMode::None, or colours that do not cover the lines, not at all.
