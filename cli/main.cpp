@@ -14,6 +14,7 @@
 
 #include "cli/columns.h"
 #include "cli/input.h"
+#include "cli/load_ahead.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "engine/fast_black_level.h"
@@ -35,9 +36,17 @@ void complain(const std::string& message)
     std::fprintf(stderr, "morvel-text: %s\n", message.c_str());
 }
 
+// The glyph size that fitting a picture to columns needs: known once the
+// atlas is built, zero when there is none.
+struct GlyphCell {
+    int32_t maxWidth = 0;
+    int32_t height = 0;
+};
+
 // Font, atlas, blurs and black-level range, once for every picture:
-// generation reads the atlas and never changes it.
-bool prepareEngine(morvel::TextEngine& engine, const Options& o)
+// generation reads the atlas and never changes it. `cell` is given the
+// atlas's glyph size as soon as it is known.
+bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
 {
     if (!engine.setDefaultFont(o.face, o.points, o.weight, o.italic) || engine.font() == nullptr) {
         complain("no usable font for \"" + o.face + "\" at " + std::to_string(o.points) + " points");
@@ -53,6 +62,7 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
                  " points");
         return false;
     }
+    cell.set_value({engine.maxGlyphWidth(), engine.cellHeight()});
     for (int32_t i = 0; i < o.blur; ++i) {
         engine.blurFont();
     }
@@ -61,17 +71,54 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
     return true;
 }
 
+// Font, atlas and the rest as prepareEngine makes them; `cell` is given a
+// value on every path (zero when the engine cannot be prepared).
+bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
+{
+    const bool ready = prepareEngine(engine, o, cell);
+    if (!ready) {
+        try {
+            cell.set_value({});
+        } catch (const std::future_error&) {
+            // Already given: the atlas was built.
+        }
+    }
+    return ready;
+}
+
 // The picture named `path`, or the one on standard input for "-".
-morvel::ImageHandle loadNamedPicture(const std::string& path)
+morvel::LoadResult loadNamedPicture(const std::string& path, const morvel::LoadOptions& options)
 {
     if (path != morvel::cli::kStdinName) {
-        return morvel::loadPicture(path);
+        return morvel::readPicture(path, options);
     }
     const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
     if (!bytes) {
-        return nullptr;
+        return {};
     }
-    return morvel::loadPictureFromBytes(bytes->data(), bytes->size());
+    return morvel::readPictureFromBytes(bytes->data(), bytes->size(), options);
+}
+
+// What the loader is asked for picture `path`: the size fitToColumns gives
+// for `columns` (0: the natural size), so that a loader can decode at a
+// reduced scale and shrink while it reads, with the same result as the
+// whole picture shrunk afterwards. The glyph size comes from `cell`, waited
+// for when the picture's size is known. A picture saved as gray keeps its
+// natural size.
+morvel::LoadOptions loadOptionsFor(const Options& o, int32_t columns, const std::shared_future<GlyphCell>& cell)
+{
+    morvel::LoadOptions options;
+    if (columns > 0 && o.saveGray.empty()) {
+        options.fit = [columns, cell](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+            const GlyphCell glyphs = cell.get();
+            const auto fit = morvel::cli::fitToColumns(width, height, columns, glyphs.maxWidth, glyphs.height);
+            if (!fit) {
+                return std::nullopt;
+            }
+            return fit->scaled;
+        };
+    }
+    return options;
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
@@ -166,24 +213,31 @@ static int convertAll(int argc, char** argv)
     // loads the first picture: the two take similar time and share nothing
     // (the engine and its font are touched only by that thread until it is
     // done).
-    morvel::TextEngine engine(nullptr, o.dpi);
-    std::future<bool> prepared;
-    try {
-        prepared = std::async(std::launch::async, [&engine, &o] { return prepareEngine(engine, o); });
-    } catch (const std::system_error&) {
-        // No thread to be had: one after the other.
-    }
-    morvel::ImageHandle firstPicture = loadNamedPicture(o.pictures.front());
-    if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
-        return 1;
-    }
-    const morvel::FastMatcher matcher(engine.atlasView());
-    const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
     // auto fits the terminal only when the text goes to it.
     int32_t columns = o.columns;
     if (o.columnsAuto) {
         columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
     }
+    morvel::TextEngine engine(nullptr, o.dpi);
+    std::promise<GlyphCell> cellPromise;
+    const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
+    std::future<bool> prepared;
+    try {
+        prepared = std::async(std::launch::async,
+                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
+    } catch (const std::system_error&) {
+        // No thread to be had: one after the other.
+    }
+    // The pictures are loaded one ahead on their own thread: the first while
+    // the engine is prepared, each next one while the one before is matched.
+    const morvel::LoadOptions loadOptions = loadOptionsFor(o, columns, cell);
+    morvel::cli::LoadAhead loads(o.pictures.size(),
+                                 [&o, &loadOptions](size_t i) { return loadNamedPicture(o.pictures[i], loadOptions); });
+    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
+        return 1;
+    }
+    const morvel::FastMatcher matcher(engine.atlasView());
+    const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
 
     std::unique_ptr<morvel::cli::AtomicFile> file;
     std::FILE* out = stdout;
@@ -204,8 +258,7 @@ static int convertAll(int argc, char** argv)
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::ImageHandle picture =
-            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
-                           static_cast<int>(i) + 1, columns, saveFailed);
+            preparePicture(loads.take(i).gray, engine, o, path, static_cast<int>(i) + 1, columns, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;

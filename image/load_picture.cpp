@@ -4,11 +4,31 @@
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
 #include "image/jpeg_reader.h"
+#include "image/picture_transform.h"
 #include "image/png_reader.h"
 
 namespace morvel {
 
 namespace {
+
+// A picture decoded whole, brought to the size the options' fit asks for.
+ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
+{
+    if (!picture || !options.fit)
+        return picture;
+    const std::optional<PictureSize> wanted = options.fit(picture->header.biWidth, picture->rowCount);
+    if (!wanted || wanted->width < 1 || wanted->height < 1 ||
+        (wanted->width == picture->header.biWidth && wanted->height == picture->rowCount))
+        return picture;
+    return resizeGray(*picture, wanted->width, wanted->height);
+}
+
+// A GIF picture in gray, at the size asked for.
+ImageHandle grayGif(ImageHandle gif, const LoadOptions& options)
+{
+    grayFromPalette(gif.get());
+    return fitWhole(std::move(gif), options);
+}
 
 // Fills in what the plain loaders do not do yet: the reason for a failure.
 LoadResult finish(ImageHandle gray)
@@ -22,24 +42,12 @@ LoadResult finish(ImageHandle gray)
 
 }  // namespace
 
-LoadResult readPicture(const std::string& path, const LoadOptions&)
-{
-    return finish(loadPicture(path));
-}
-
-LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions&)
-{
-    return finish(loadPictureFromBytes(data, size));
-}
-
-ImageHandle loadPicture(const std::string& path)
+LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
     // GIF first: its decoder checks the signature and fails quietly, while
     // the JPEG library reports every file it does not take on stderr.
-    if (ImageHandle gif = readGifFile(path)) {
-        grayFromPalette(gif.get());
-        return gif;
-    }
+    if (ImageHandle gif = readGifFile(path))
+        return finish(grayGif(std::move(gif), options));
     // JPEG and PNG pictures arrive gray already and are not converted again.
     // A file that begins with the PNG signature is not given to the JPEG
     // library, which would refuse it anyway (a JPEG stream starts with FF D8)
@@ -47,19 +55,27 @@ ImageHandle loadPicture(const std::string& path)
     // PNG picture and is not read a second time for one.
     const auto head = readFileHead(path, 8);
     if (head && hasPngSignature(head->data(), head->size()))
-        return readPngFile(path);
-    return readJpegFile(path);
+        return finish(readPngFile(path, kMaxPixelBytes, options));
+    return finish(readJpegFile(path, kMaxPixelBytes, options));
+}
+
+LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
+{
+    if (ImageHandle gif = decodeGif(data, size))
+        return finish(grayGif(std::move(gif), options));
+    if (hasPngSignature(data, size))
+        return finish(decodePng(data, size, kMaxPixelBytes, options));
+    return finish(decodeJpeg(data, size, kMaxPixelBytes, options));
+}
+
+ImageHandle loadPicture(const std::string& path)
+{
+    return readPicture(path).gray;
 }
 
 ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size)
 {
-    if (ImageHandle gif = decodeGif(data, size)) {
-        grayFromPalette(gif.get());
-        return gif;
-    }
-    if (hasPngSignature(data, size))
-        return decodePng(data, size);
-    return decodeJpeg(data, size);
+    return readPictureFromBytes(data, size).gray;
 }
 
 std::string displayNameOf(const std::string& path)

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/row_shrinker.h"
+
 namespace morvel {
 
 ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
@@ -21,6 +23,18 @@ ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
     ImageHandle scaled = makeGrayImage(width, height);
     if (!scaled)
         return nullptr;
+    // Smaller (or equal) both ways: the area averaging that the loaders also
+    // apply while they decode, so a picture shrunk whole and one shrunk row
+    // by row come out byte for byte the same.
+    if (width <= sourceWidth && height <= sourceHeight) {
+        RowShrinker shrinker(sourceWidth, sourceHeight, width, height, 1, scaled->rows);
+        if (!shrinker.ready())
+            return nullptr;
+        for (int32_t y = 0; y < sourceHeight; ++y)
+            shrinker.addRow(source.rows[y]);
+        clearRowFill(*scaled);
+        return scaled;
+    }
     // Both blocks are below kMaxPixelBytes (1 GiB), so their pitches and the
     // offsets the resampler forms from them fit its int arguments.
     const int64_t sourcePitch = recordPitch(source);

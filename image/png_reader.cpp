@@ -3,11 +3,15 @@
 #include <spng.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "image/file_bytes.h"
+#include "image/picture_transform.h"
+#include "image/row_shrinker.h"
 
 namespace morvel {
 namespace {
@@ -31,6 +35,11 @@ struct SpngContextDeleter {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
 };
 using SpngContext = std::unique_ptr<spng_ctx, SpngContextDeleter>;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
 // A sample of `maxValue` full scale composed over white with `alpha` of the
 // same scale: c a + max (max - a), divided by max, rounded.
@@ -66,6 +75,12 @@ void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns c
                 rgb[c] = to8Bits(overWhite(px[c], px[3], 65535));
         } else {
             const uint8_t* px = rgba + size_t{x} * 4;
+            if (px[3] == 255) {
+                // Opaque (every pixel of a picture without transparency):
+                // composing over white keeps the samples.
+                gray[x] = grayOfRgb(px[0], px[1], px[2]);
+                continue;
+            }
             for (int c = 0; c < 3; ++c)
                 rgb[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
         }
@@ -86,52 +101,79 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue)
     return static_cast<uint8_t>((kRedWeight * red + kGreenWeight * green + kBlueWeight * blue + 32768) >> 16);
 }
 
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
-{
-    if (!hasPngSignature(data, size))
-        return nullptr;
-    SpngContext ctx(spng_ctx_new(0));
-    if (!ctx)
-        return nullptr;
-    if (spng_set_image_limits(ctx.get(), kMaxPngSide, kMaxPngSide) != 0 ||
-        spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCache) != 0 ||
-        spng_set_png_buffer(ctx.get(), data, size) != 0)
-        return nullptr;
+namespace {
 
-    spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 ||
-        ihdr.width > kMaxPngSide || ihdr.height > kMaxPngSide)
+// A context with the reader's limits, or none.
+SpngContext newContext()
+{
+    SpngContext ctx(spng_ctx_new(0));
+    if (!ctx || spng_set_image_limits(ctx.get(), kMaxPngSide, kMaxPngSide) != 0 ||
+        spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCache) != 0)
         return nullptr;
+    return ctx;
+}
+
+// Decodes the picture whose bytes `ctx` has been given, as decodePng says.
+ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options)
+{
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx, &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide ||
+        ihdr.height > kMaxPngSide)
+        return nullptr;
+    const auto naturalWidth = static_cast<int32_t>(ihdr.width);
+    const auto naturalHeight = static_cast<int32_t>(ihdr.height);
+
+    // The size wanted; rows are averaged as they come when that is a shrink
+    // and they come in order.
+    std::optional<PictureSize> target;
+    if (options.fit) {
+        target = options.fit(naturalWidth, naturalHeight);
+        if (target && (target->width < 1 || target->height < 1))
+            target.reset();
+    }
+    const bool shrink = target && ihdr.interlace_method == 0 && target->width <= naturalWidth &&
+                        target->height <= naturalHeight &&
+                        (target->width < naturalWidth || target->height < naturalHeight);
+    const int32_t width = shrink ? target->width : naturalWidth;
+    const int32_t height = shrink ? target->height : naturalHeight;
+
     // The size check comes before any pixel memory is taken.
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
-    if (imageRowPitch(ihdr.width, 8) * static_cast<int64_t>(ihdr.height) > limit)
+    if (imageRowPitch(width, 8) * static_cast<int64_t>(height) > limit)
         return nullptr;
 
     const bool sixteenBit = ihdr.bit_depth == 16;
     const int format = sixteenBit ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
-    if (spng_decode_image(ctx.get(), nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
+    if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
         return nullptr;
 
-    const auto width = static_cast<int32_t>(ihdr.width);
-    const auto height = static_cast<int32_t>(ihdr.height);
     ImageHandle picture = makeGrayImage(width, height);
     if (!picture)
         return nullptr;
     clearRowFill(*picture);
+    std::optional<RowShrinker> shrinker;
+    std::vector<uint8_t> grayLine;
+    if (shrink) {
+        shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
+        if (!shrinker->ready())
+            return nullptr;
+        grayLine.resize(ihdr.width);
+    }
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.
     std::vector<uint8_t> row(size_t{ihdr.width} * (sixteenBit ? 8 : 4));
+    uint32_t expectedRow = 0;
     for (;;) {
         // The end shows either on the last row's decoding or, after some
         // interlaced pictures, only when the next row is asked for.
         spng_row_info info{};
-        const int infoStatus = spng_get_row_info(ctx.get(), &info);
+        const int infoStatus = spng_get_row_info(ctx, &info);
         if (infoStatus == SPNG_EOI)
             break;
         if (infoStatus != 0)
             return nullptr;
-        const int status = spng_decode_row(ctx.get(), row.data(), row.size());
+        const int status = spng_decode_row(ctx, row.data(), row.size());
         if (status != 0 && status != SPNG_EOI)
             return nullptr;
         if (info.row_num >= ihdr.height)
@@ -139,23 +181,56 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
         if (pass < 0 || pass > 6)
             return nullptr;
-        grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+        if (shrink) {
+            // Rows of a non-interlaced picture come once each, in order.
+            if (info.row_num != expectedRow++)
+                return nullptr;
+            grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], grayLine.data());
+            shrinker->addRow(grayLine.data());
+        } else {
+            grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+        }
         if (status == SPNG_EOI)
             break;
     }
+    if (shrink && !shrinker->done())
+        return nullptr;
     // The chunks after the image data up to the end marker: a file cut off
     // or damaged there is damaged all the same.
-    if (spng_decode_chunks(ctx.get()) != 0)
+    if (spng_decode_chunks(ctx) != 0)
         return nullptr;
+    if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height))
+        return resizeGray(*picture, target->width, target->height);
     return picture;
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes)
+}  // namespace
+
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, const LoadOptions& options)
 {
-    const auto bytes = readFileBytes(path);
-    if (!bytes)
+    if (!hasPngSignature(data, size))
         return nullptr;
-    return decodePng(bytes->data(), bytes->size(), maxPixelBytes);
+    SpngContext ctx = newContext();
+    if (!ctx || spng_set_png_buffer(ctx.get(), data, size) != 0)
+        return nullptr;
+    return decodeContext(ctx.get(), maxPixelBytes, options);
+}
+
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options)
+{
+    // Checked on the open descriptor: a pipe or device in the file's place
+    // is not read.
+    FileStream file(openRegularFileStream(path));
+    if (!file)
+        return nullptr;
+    uint8_t head[8];
+    if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasPngSignature(head, sizeof head) ||
+        std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return nullptr;
+    SpngContext ctx = newContext();
+    if (!ctx || spng_set_png_file(ctx.get(), file.get()) != 0)
+        return nullptr;
+    return decodeContext(ctx.get(), maxPixelBytes, options);
 }
 
 }  // namespace morvel
