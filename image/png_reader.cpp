@@ -62,10 +62,27 @@ struct PassColumns {
 };
 constexpr PassColumns kAdam7Columns[7] = {{0, 8}, {4, 8}, {0, 4}, {2, 4}, {0, 2}, {1, 2}, {0, 1}};
 
-// Gray pixels of the decoded RGBA row `rgba` (8 or 16 bits a sample, host
-// order) at the columns of `columns`, written into `gray`.
-void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns columns, uint8_t* gray)
+// How the library is asked to deliver rows: 8-bit gray pictures without
+// transparency as they are stored, everything else as RGBA of 8 or 16 bits.
+enum class RowFormat { Gray8, Rgba8, Rgba16 };
+
+// Gray pixels of the decoded row `decoded` (16-bit samples in host order) at
+// the columns of `columns`, written into `gray`.
+void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, uint8_t* gray)
 {
+    if (format == RowFormat::Gray8) {
+        // The samples are the gray levels (an RGBA row of them would give
+        // the same: grayOfRgb keeps a gray colour's level).
+        if (columns.step == 1) {
+            std::memcpy(gray, decoded, width);
+            return;
+        }
+        for (uint32_t x = columns.first; x < width; x += columns.step)
+            gray[x] = decoded[x];
+        return;
+    }
+    const bool sixteenBit = format == RowFormat::Rgba16;
+    const uint8_t* rgba = decoded;
     for (uint32_t x = columns.first; x < width; x += columns.step) {
         uint8_t rgb[3];
         if (sixteenBit) {
@@ -142,8 +159,15 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     if (imageRowPitch(width, 8) * static_cast<int64_t>(height) > limit)
         return nullptr;
 
-    const bool sixteenBit = ihdr.bit_depth == 16;
-    const int format = sixteenBit ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+    spng_trns trns{};
+    const bool plainGray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
+                           spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
+    const RowFormat rowFormat = plainGray ? RowFormat::Gray8
+                                : ihdr.bit_depth == 16 ? RowFormat::Rgba16
+                                                       : RowFormat::Rgba8;
+    const int format = rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
+                       : rowFormat == RowFormat::Rgba16 ? SPNG_FMT_RGBA16
+                                                        : SPNG_FMT_RGBA8;
     if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
         return nullptr;
 
@@ -162,7 +186,8 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.
-    std::vector<uint8_t> row(size_t{ihdr.width} * (sixteenBit ? 8 : 4));
+    const size_t bytesPerPixel = rowFormat == RowFormat::Gray8 ? 1 : rowFormat == RowFormat::Rgba16 ? 8 : 4;
+    std::vector<uint8_t> row(size_t{ihdr.width} * bytesPerPixel);
     uint32_t expectedRow = 0;
     for (;;) {
         // The end shows either on the last row's decoding or, after some
@@ -185,10 +210,10 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
                 return nullptr;
-            grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], grayLine.data());
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data());
             shrinker->addRow(grayLine.data());
         } else {
-            grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
         }
         if (status == SPNG_EOI)
             break;

@@ -1,0 +1,211 @@
+// Loading a picture at the size a caller asks for: the JPEG scale chosen,
+// and rows shrunk while they are decoded giving exactly the picture decoded
+// whole and shrunk afterwards.
+
+#include <gtest/gtest.h>
+
+#include <spng.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#define STB_IMAGE_RESIZE_IMPLEMENTATION
+#define STB_IMAGE_RESIZE_STATIC
+#include <stb_image_resize.h>
+
+#include "image/jpeg_reader.h"
+#include "image/load_picture.h"
+#include "image/picture_transform.h"
+#include "jpeg_writer.h"
+#include "test_files.h"
+
+using namespace morvel;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A detailed sample: every level, in no smooth order, so any pixel landing
+// in the wrong place or with the wrong weight shows.
+uint8_t detail(int x, int y, int c)
+{
+    return static_cast<uint8_t>((x * 37 + y * 101 + c * 59 + (x * y) % 13 * 7) & 0xFF);
+}
+
+Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool interlaced)
+{
+    const int channels = colorType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : colorType == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2 : 1;
+    const int bytes = bitDepth / 8;
+    Bytes samples;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c)
+                for (int b = 0; b < bytes; ++b)
+                    samples.push_back(detail(x + b, y, c));
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = static_cast<uint32_t>(width);
+    ihdr.height = static_cast<uint32_t>(height);
+    ihdr.bit_depth = bitDepth;
+    ihdr.color_type = colorType;
+    ihdr.interlace_method = interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
+    spng_set_ihdr(ctx, &ihdr);
+    EXPECT_EQ(spng_encode_image(ctx, samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
+    size_t length = 0;
+    int error = 0;
+    auto* buffer = static_cast<uint8_t*>(spng_get_png_buffer(ctx, &length, &error));
+    Bytes out(buffer, buffer + length);
+    std::free(buffer);
+    spng_ctx_free(ctx);
+    return out;
+}
+
+// A GIF of four gray levels; a clear code before every pixel keeps every
+// code 3 bits wide.
+Bytes gif(int width, int height)
+{
+    Bytes out = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
+                 static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8), 0x81, 0, 0,
+                 0, 0, 0, 90, 90, 90, 170, 170, 170, 255, 255, 255,
+                 0x2C, 0, 0, 0, 0, static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
+                 static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8), 0, 2};
+    Bytes data;
+    uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](int code) {
+        acc |= static_cast<uint32_t>(code) << bits;
+        for (bits += 3; bits >= 8; bits -= 8, acc >>= 8)
+            data.push_back(static_cast<uint8_t>(acc));
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            put(4);
+            put(detail(x, y, 0) & 3);
+        }
+    put(5);
+    if (bits > 0)
+        data.push_back(static_cast<uint8_t>(acc));
+    for (size_t at = 0; at < data.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, data.size() - at);
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+    }
+    out.push_back(0);
+    out.push_back(0x3B);
+    return out;
+}
+
+Bytes jpeg(int width, int height, int components, bool progressive)
+{
+    morvel::testing::JpegParams params;
+    params.width = width;
+    params.height = height;
+    params.components = components;
+    params.input = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    params.quality = 90;
+    params.progressive = progressive;
+    params.sample = detail;
+    return morvel::testing::makeJpeg(params);
+}
+
+LoadOptions fitTo(PictureSize target)
+{
+    LoadOptions options;
+    options.fit = [target](int32_t, int32_t) { return std::optional<PictureSize>(target); };
+    return options;
+}
+
+std::vector<uint8_t> pixelsOf(const ImageRecord& image)
+{
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < image.rowCount; ++y)
+        out.insert(out.end(), image.rows[y], image.rows[y] + image.header.biWidth);
+    return out;
+}
+
+}  // namespace
+
+TEST(FittedLoad, EqualsTheWholePictureShrunk)
+{
+    // Each picture loaded at the target size, from memory and from a file,
+    // against the whole picture (for JPEG at the scale the fitted load
+    // chose) resized afterwards; that in turn within one level of a
+    // floating-point box filter, the area averaging's plain reference.
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        PictureSize natural, target;
+    };
+    const Case cases[] = {
+        {"gray jpeg, scale 3/8", jpeg(333, 251, 1, false), {333, 251}, {100, 75}},
+        {"colour jpeg, scale 1/8 exactly", jpeg(640, 480, 3, false), {640, 480}, {80, 60}},
+        {"colour jpeg, scale 1/8 and shrunk", jpeg(640, 480, 3, false), {640, 480}, {79, 59}},
+        {"colour jpeg, natural size shrunk", jpeg(160, 120, 3, false), {160, 120}, {150, 113}},
+        {"progressive jpeg", jpeg(500, 300, 3, true), {500, 300}, {123, 74}},
+        {"jpeg enlarged", jpeg(50, 40, 1, false), {50, 40}, {200, 160}},
+        {"gray png", png(301, 199, SPNG_COLOR_TYPE_GRAYSCALE, 8, false), {301, 199}, {97, 64}},
+        {"16-bit colour png", png(120, 90, SPNG_COLOR_TYPE_TRUECOLOR, 16, false), {120, 90}, {37, 28}},
+        {"gray png, one direction", png(200, 50, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8, false), {200, 50}, {61, 50}},
+        {"interlaced png", png(64, 64, SPNG_COLOR_TYPE_GRAYSCALE, 8, true), {64, 64}, {20, 21}},
+        {"gif", gif(90, 70), {90, 70}, {31, 24}},
+    };
+    morvel::testing::TempDir dir("morvel-fitted");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageHandle whole;
+        if (std::string(c.name).find("jpeg") != std::string::npos) {
+            whole = decodeJpegAtScale(c.bytes.data(), c.bytes.size(), jpegScaleEighths(c.natural, c.target));
+        } else {
+            whole = loadPictureFromBytes(c.bytes.data(), c.bytes.size());
+        }
+        ASSERT_TRUE(whole);
+        ImageHandle expected = resizeGray(*whole, c.target.width, c.target.height);
+        ASSERT_TRUE(expected);
+
+        const LoadOptions options = fitTo(c.target);
+        const ImageHandle fromBytes = readPictureFromBytes(c.bytes.data(), c.bytes.size(), options).gray;
+        const ImageHandle fromFile = readPicture(dir.write("picture", c.bytes), options).gray;
+        for (const ImageHandle* fitted : {&fromBytes, &fromFile}) {
+            ASSERT_TRUE(*fitted);
+            EXPECT_EQ((*fitted)->header.biWidth, c.target.width);
+            EXPECT_EQ((*fitted)->rowCount, c.target.height);
+            EXPECT_EQ(pixelsOf(**fitted), pixelsOf(*expected));
+        }
+
+        if (c.target.width > whole->header.biWidth)
+            continue;  // enlarged: interpolated, not averaged
+        std::vector<uint8_t> reference(static_cast<size_t>(c.target.width) * static_cast<size_t>(c.target.height));
+        ASSERT_TRUE(stbir_resize_uint8_generic(whole->rows[0], whole->header.biWidth, whole->rowCount,
+                                               static_cast<int>(recordPitch(*whole)), reference.data(),
+                                               c.target.width, c.target.height, c.target.width, 1,
+                                               STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_BOX,
+                                               STBIR_COLORSPACE_LINEAR, nullptr));
+        const std::vector<uint8_t> got = pixelsOf(*expected);
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_LE(std::abs(got[i] - reference[i]), 1) << "pixel " << i;
+    }
+}
+
+TEST(JpegScale, SmallestEighthCoveringTheTarget)
+{
+    struct Case {
+        PictureSize natural, target;
+        int eighths;
+    };
+    const Case cases[] = {
+        {{4000, 3000}, {640, 480}, 2},     // 1/8 gives 500 x 375: too small
+        {{12000, 9000}, {800, 600}, 1},
+        {{800, 560}, {630, 441}, 7},
+        {{800, 560}, {800, 560}, 8},       // the natural size
+        {{100, 100}, {200, 200}, 8},       // enlarged: decoded whole
+        {{801, 3}, {101, 1}, 1},           // 801 / 8 rounds up to 101
+        {{800, 3}, {101, 1}, 2},
+        {{3000, 4000}, {480, 640}, 2},     // a tall picture the same
+        {{4000, 1000}, {600, 300}, 3},     // the height decides
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(jpegScaleEighths(c.natural, c.target), c.eighths)
+            << c.natural.width << " x " << c.natural.height << " to " << c.target.width << " x " << c.target.height;
+}
