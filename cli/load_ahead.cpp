@@ -5,38 +5,42 @@
 
 namespace morvel::cli {
 
-LoadAhead::LoadAhead(size_t count, Loader loader) : count_(count), loader_(std::move(loader))
+LoadAhead::LoadAhead(size_t count, size_t depth, Loader loader) : count_(count), loader_(std::move(loader))
 {
-    start(0);
+    for (size_t i = 0; i < depth || i == 0; ++i)
+        startNext();
 }
 
 LoadAhead::~LoadAhead()
 {
-    if (pending_.valid())
-        pending_.wait();
+    for (std::future<LoadResult>& load : inFlight_)
+        if (load.valid())
+            load.wait();
 }
 
-void LoadAhead::start(size_t index)
+void LoadAhead::startNext()
 {
-    pendingIndex_ = index;
-    if (index >= count_)
+    if (started_ >= count_)
         return;
+    const size_t index = started_++;
+    std::future<LoadResult> load;
     try {
-        pending_ = std::async(std::launch::async, [this, index] { return loader_(index); });
+        load = std::async(std::launch::async, [this, index] { return loader_(index); });
     } catch (const std::system_error&) {
-        // No thread to be had: take() loads it then.
+        // No thread to be had: take() loads it then (an invalid future).
     }
+    inFlight_.push_back(std::move(load));
 }
 
 LoadResult LoadAhead::take(size_t index)
 {
-    LoadResult picture;
-    if (index == pendingIndex_ && pending_.valid())
-        picture = pending_.get();
-    else
-        picture = loader_(index);
-    start(index + 1);
-    return picture;
+    const size_t first = started_ - inFlight_.size();
+    if (index != first || inFlight_.empty())
+        return loader_(index);  // out of order: not how it is used
+    std::future<LoadResult> load = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    startNext();
+    return load.valid() ? load.get() : loader_(index);
 }
 
 }  // namespace morvel::cli

@@ -1,9 +1,10 @@
-// Loading the pictures of a run one ahead of their use: while one picture is
-// matched, the next is decoded on a second thread, and the pictures are
-// still handed out in the order they were named.
+// Loading the pictures of a run ahead of their use: while one picture is
+// matched, the next ones are decoded on threads of their own, and the
+// pictures are still handed out in the order they were named.
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <future>
 
@@ -13,12 +14,14 @@ namespace morvel::cli {
 
 class LoadAhead {
 public:
-    // Loads picture `index` (0 .. count - 1); called on the loading thread,
-    // one call at a time.
+    // Loads picture `index` (0 .. count - 1); called on loading threads,
+    // for different pictures at the same time when `depth` is above 1.
     using Loader = std::function<LoadResult(size_t index)>;
 
-    // Starts loading the first of `count` pictures at once.
-    LoadAhead(size_t count, Loader loader);
+    // Starts loading the first `depth` (at least 1) of `count` pictures at
+    // once; every take() starts one more, so that `depth` loads are in
+    // flight while there are pictures left.
+    LoadAhead(size_t count, size_t depth, Loader loader);
 
     // Waits for the loads in flight, whose results are dropped.
     ~LoadAhead();
@@ -26,17 +29,17 @@ public:
     LoadAhead(const LoadAhead&) = delete;
     LoadAhead& operator=(const LoadAhead&) = delete;
 
-    // Picture `index`, waiting for it, and starts loading the one after it.
-    // Pictures are taken in order, each once.
+    // Picture `index`, waiting for it. Pictures are taken in order, each
+    // once, starting at 0.
     LoadResult take(size_t index);
 
 private:
-    void start(size_t index);
+    void startNext();
 
     size_t count_;
     Loader loader_;
-    size_t pendingIndex_ = 0;
-    std::future<LoadResult> pending_;  // picture pendingIndex_; invalid when none is in flight
+    size_t started_ = 0;                         // pictures whose load has begun
+    std::deque<std::future<LoadResult>> inFlight_;  // pictures started_ - size() .. started_ - 1
 };
 
 }  // namespace morvel::cli

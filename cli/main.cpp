@@ -1,6 +1,7 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include <unistd.h>
 
@@ -228,10 +230,14 @@ static int convertAll(int argc, char** argv)
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    // The pictures are loaded one ahead on their own thread: the first while
-    // the engine is prepared, each next one while the one before is matched.
+    // The pictures are loaded ahead on threads of their own: the first while
+    // the engine is prepared, the next ones while the one before is matched.
+    // Decoding takes most of a shrunk picture's time, so as many are decoded
+    // at once as there are cores; pictures kept at their natural size may be
+    // large, and only one is loaded ahead.
     const morvel::LoadOptions loadOptions = loadOptionsFor(o, columns, cell);
-    morvel::cli::LoadAhead loads(o.pictures.size(),
+    const size_t depth = loadOptions.fit ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth,
                                  [&o, &loadOptions](size_t i) { return loadNamedPicture(o.pictures[i], loadOptions); });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
