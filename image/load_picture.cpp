@@ -1,34 +1,13 @@
 #include "image/load_picture.h"
 
 #include "image/file_bytes.h"
-#include "image/gif_decoder.h"
-#include "image/gray_conversion.h"
+#include "image/fitted_gif.h"
 #include "image/jpeg_reader.h"
-#include "image/picture_transform.h"
 #include "image/png_reader.h"
 
 namespace morvel {
 
 namespace {
-
-// A picture decoded whole, brought to the size the options' fit asks for.
-ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
-{
-    if (!picture || !options.fit)
-        return picture;
-    const std::optional<PictureSize> wanted = options.fit(picture->header.biWidth, picture->rowCount);
-    if (!wanted || wanted->width < 1 || wanted->height < 1 ||
-        (wanted->width == picture->header.biWidth && wanted->height == picture->rowCount))
-        return picture;
-    return resizeGray(*picture, wanted->width, wanted->height);
-}
-
-// A GIF picture in gray, at the size asked for.
-ImageHandle grayGif(ImageHandle gif, const LoadOptions& options)
-{
-    grayFromPalette(gif.get());
-    return fitWhole(std::move(gif), options);
-}
 
 // Fills in what the plain loaders do not do yet: the reason for a failure.
 LoadResult finish(ImageHandle gray)
@@ -46,8 +25,8 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
     // GIF first: its decoder checks the signature and fails quietly, while
     // the JPEG library reports every file it does not take on stderr.
-    if (ImageHandle gif = readGifFile(path))
-        return finish(grayGif(std::move(gif), options));
+    if (std::optional<ImageHandle> gif = readGifGray(path, options))
+        return finish(std::move(*gif));
     // JPEG and PNG pictures arrive gray already and are not converted again.
     // A file that begins with the PNG signature is not given to the JPEG
     // library, which would refuse it anyway (a JPEG stream starts with FF D8)
@@ -61,8 +40,8 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
 
 LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
 {
-    if (ImageHandle gif = decodeGif(data, size))
-        return finish(grayGif(std::move(gif), options));
+    if (std::optional<ImageHandle> gif = decodeGifGray(data, size, options))
+        return finish(std::move(*gif));
     if (hasPngSignature(data, size))
         return finish(decodePng(data, size, kMaxPixelBytes, options));
     return finish(decodeJpeg(data, size, kMaxPixelBytes, options));
