@@ -1,5 +1,6 @@
 // JPEG reader on libjpeg: every accepted file arrives as 8-bit gray with the
-// gray colour table. Library errors give no picture; warnings go to stderr.
+// gray colour table (CMYK and YCCK files through RGB). Library errors give no
+// picture; nothing is printed, the reason is handed back instead.
 #pragma once
 
 #include <cstddef>
@@ -20,20 +21,24 @@ int jpegScaleEighths(PictureSize natural, PictureSize target);
 // The picture in the JPEG file at `path`, or none. A picture whose pixel block
 // would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
 // decoding starts; the fuzz targets pass a smaller limit to keep their runs
-// short.
+// short. `why`, when given, receives the reason for no picture in a few words
+// ("damaged JPEG data (<the library's message>)", kTooLargeReason, or the
+// system's word for a file that cannot be opened); with a picture, the
+// library's first warning about damage it decoded past, or nothing.
 //
-// With a `fit` in `options`, the picture comes at the size it asks for: the
-// library decodes at jpegScaleEighths of it and each decoded row goes
-// straight into the area averaging (RowShrinker), so memory never holds the
-// picture at the decoded size; a picture to be enlarged is decoded whole and
-// resized (resizeGray). The size limit then applies to the size asked for.
+// With a `fit` in `options`, the picture comes at the size it asks for
+// (given the stored size): the library decodes at jpegScaleEighths of it and
+// each decoded row goes straight into the area averaging (RowShrinker), so
+// memory never holds the picture at the decoded size; a picture to be
+// enlarged is decoded whole and resized (resizeGray). The size limit then
+// applies to the size asked for.
 ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                         const LoadOptions& options = {});
+                         std::string* why = nullptr, const LoadOptions& options = {});
 
 // The same reader on `size` bytes at `data` (only read), for pictures that
 // arrive in memory, such as on standard input. At most kMaxFileBytes.
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       const LoadOptions& options = {});
+                       std::string* why = nullptr, const LoadOptions& options = {});
 
 // The whole picture decoded at `scaleEighths` / 8 of its size (1 to 8), as
 // the library delivers it: what a fitted read shrinks while it decodes.

@@ -1,50 +1,178 @@
 #include "image/load_picture.h"
 
+#include <cstring>
+
 #include "image/file_bytes.h"
 #include "image/fitted_gif.h"
 #include "image/jpeg_reader.h"
+#include "image/orientation.h"
 #include "image/png_reader.h"
 
 namespace morvel {
 
 namespace {
 
-// Fills in what the plain loaders do not do yet: the reason for a failure.
-LoadResult finish(ImageHandle gray)
+// How much of a file's beginning is looked at for its kind and its EXIF
+// orientation (a JPEG's Exif segment is at most 64 KiB and comes before the
+// image data; a PNG's eXIf chunk usually does too).
+constexpr size_t kHeadBytes = 256 * 1024;
+
+constexpr const char* kNotAPicture = "not a GIF, JPEG or PNG file";
+
+enum class PictureKind { Gif, Png, Jpeg, Other };
+
+// The kind of picture the bytes begin with, by signature.
+PictureKind kindOf(const uint8_t* data, size_t size)
 {
-    LoadResult result;
-    result.gray = std::move(gray);
-    if (!result.gray)
-        result.error = "not a GIF, JPEG or PNG file";
-    return result;
+    if (size >= 4 && std::memcmp(data, "GIF8", 4) == 0)
+        return PictureKind::Gif;
+    if (hasPngSignature(data, size))
+        return PictureKind::Png;
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
+        return PictureKind::Jpeg;
+    return PictureKind::Other;
+}
+
+// True when a PNG header declares a picture whose gray block would pass
+// the limit (the reader then gives none for that reason).
+bool pngTooLarge(const uint8_t* data, size_t size)
+{
+    if (size < 24)
+        return false;
+    const auto field = [data](size_t at) {
+        return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 | data[at + 3];
+    };
+    return imageRowPitch(field(16), 8) * static_cast<int64_t>(field(20)) > kMaxPixelBytes;
+}
+
+// Turns the loaded pictures upright by `orientation` when asked.
+void orient(LoadResult& result, int orientation, const LoadOptions& options)
+{
+    if (!options.orient || orientation < 2 || orientation > 8)
+        return;
+    for (ImageHandle* picture : {&result.gray, &result.colour}) {
+        // Without memory for the turned copy, the picture stays as stored.
+        if (*picture) {
+            if (ImageHandle turned = turnUpright(**picture, orientation))
+                *picture = std::move(turned);
+        }
+    }
+}
+
+// The reason for a picture of `kind` that its decoder gave up.
+std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
+{
+    switch (kind) {
+    case PictureKind::Gif:
+        return "damaged GIF data";
+    case PictureKind::Png:
+        return pngTooLarge(head, headSize) ? kTooLargeReason : "damaged PNG data";
+    default:
+        return "damaged JPEG data";
+    }
+}
+
+// The options as the decoders see them: a decoder asks the fit with the
+// stored picture's size and shrinks the stored picture, which is turned
+// upright afterwards, while the fit is given the upright size. For the
+// orientations that exchange the sides, the sizes are exchanged both ways.
+LoadOptions storedOptions(const LoadOptions& options, int orientation)
+{
+    if (!options.fit || !options.orient || !swapsSides(orientation))
+        return options;
+    LoadOptions stored = options;
+    stored.fit = [fit = options.fit](int32_t width, int32_t height) -> std::optional<PictureSize> {
+        const std::optional<PictureSize> upright = fit(height, width);
+        if (!upright)
+            return std::nullopt;
+        return PictureSize{upright->height, upright->width};
+    };
+    return stored;
 }
 
 }  // namespace
 
 LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
-    // GIF first: its decoder checks the signature and fails quietly, while
-    // the JPEG library reports every file it does not take on stderr.
-    if (std::optional<ImageHandle> gif = readGifGray(path, options))
-        return finish(std::move(*gif));
-    // JPEG and PNG pictures arrive gray already and are not converted again.
-    // A file that begins with the PNG signature is not given to the JPEG
-    // library, which would refuse it anyway (a JPEG stream starts with FF D8)
-    // but print a complaint on standard error first; any other file is no
-    // PNG picture and is not read a second time for one.
-    const auto head = readFileHead(path, 8);
-    if (head && hasPngSignature(head->data(), head->size()))
-        return finish(readPngFile(path, kMaxPixelBytes, options));
-    return finish(readJpegFile(path, kMaxPixelBytes, options));
+    LoadResult result;
+    const auto head = readFileHead(path, kHeadBytes, &result.error);
+    if (!head)
+        return result;
+    const PictureKind kind = kindOf(head->data(), head->size());
+    if (kind == PictureKind::Other) {
+        result.error = kNotAPicture;
+        return result;
+    }
+    // GIF files are read whole; JPEG and PNG files stream through their
+    // libraries, whatever their size.
+    const auto fileSize = regularFileSize(path);
+    if (kind == PictureKind::Gif && fileSize && *fileSize > kMaxFileBytes) {
+        result.error = kTooLargeReason;
+        return result;
+    }
+    const int orientation = readOrientation(head->data(), head->size());
+    const LoadOptions stored = storedOptions(options, orientation);
+    switch (kind) {
+    case PictureKind::Gif:
+        if (std::optional<ImageHandle> gif = readGifGray(path, stored))
+            result.gray = std::move(*gif);
+        break;
+    case PictureKind::Png:
+        result.gray = readPngFile(path, kMaxPixelBytes, stored);
+        break;
+    default: {
+        std::string why;
+        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored);
+        if (!result.gray)
+            result.error = why;
+        break;
+    }
+    }
+    if (!result.gray) {
+        if (result.error.empty())
+            result.error = damaged(kind, head->data(), head->size());
+        return result;
+    }
+    orient(result, orientation, options);
+    return result;
 }
 
 LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
 {
-    if (std::optional<ImageHandle> gif = decodeGifGray(data, size, options))
-        return finish(std::move(*gif));
-    if (hasPngSignature(data, size))
-        return finish(decodePng(data, size, kMaxPixelBytes, options));
-    return finish(decodeJpeg(data, size, kMaxPixelBytes, options));
+    LoadResult result;
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes)) {
+        result.error = data == nullptr ? kNotAPicture : kTooLargeReason;
+        return result;
+    }
+    const PictureKind kind = kindOf(data, size);
+    const int orientation = readOrientation(data, size);
+    const LoadOptions stored = storedOptions(options, orientation);
+    switch (kind) {
+    case PictureKind::Gif:
+        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored))
+            result.gray = std::move(*gif);
+        break;
+    case PictureKind::Png:
+        result.gray = decodePng(data, size, kMaxPixelBytes, stored);
+        break;
+    case PictureKind::Jpeg: {
+        std::string why;
+        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored);
+        if (!result.gray)
+            result.error = why;
+        break;
+    }
+    case PictureKind::Other:
+        result.error = kNotAPicture;
+        return result;
+    }
+    if (!result.gray) {
+        if (result.error.empty())
+            result.error = damaged(kind, data, size);
+        return result;
+    }
+    orient(result, orientation, options);
+    return result;
 }
 
 ImageHandle loadPicture(const std::string& path)

@@ -105,6 +105,117 @@ void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColum
     }
 }
 
+// The PNG bytes as the library sees them: only the chunks that carry the
+// picture (header, palette, transparency, image data, end, and any critical
+// chunk it must refuse). Text, EXIF, colour profiles and every other
+// ancillary chunk are stepped over unread, so damage in them (a bad
+// checksum, a huge compressed text, hundreds of thousands of chunks) never
+// costs the picture, as in other viewers. The bytes come from memory or
+// from a file, read as the library asks for them.
+class ImageChunkStream {
+public:
+    ImageChunkStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    // `size` is the file's size; reading starts at its beginning.
+    ImageChunkStream(std::FILE* file, uint64_t size) : file_(file), size_(size) {}
+
+    // The library's read function: exactly `length` bytes, or end of input.
+    static int read(spng_ctx*, void* user, void* destination, size_t length)
+    {
+        return static_cast<ImageChunkStream*>(user)->copy(static_cast<uint8_t*>(destination), length);
+    }
+
+private:
+    static bool isKept(const uint8_t* type)
+    {
+        const bool critical = (type[0] & 0x20) == 0;
+        return critical || std::memcmp(type, "tRNS", 4) == 0;
+    }
+
+    // The `count` bytes at the current position, which moves past them;
+    // false when a file gives fewer.
+    bool fetch(uint8_t* destination, size_t count)
+    {
+        if (file_ != nullptr) {
+            if (std::fread(destination, 1, count, file_) != count)
+                return false;
+        } else {
+            std::memcpy(destination, data_ + at_, count);
+        }
+        at_ += count;
+        return true;
+    }
+
+    bool moveTo(uint64_t position)
+    {
+        if (file_ != nullptr && std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0)
+            return false;
+        at_ = position;
+        return true;
+    }
+
+    // At a chunk boundary: steps over ancillary chunks and makes the next
+    // kept chunk (length, type, data, checksum) the one being read. A chunk
+    // that runs past the end is handed on as it is, for the library to find
+    // it cut short.
+    void nextChunk()
+    {
+        while (at_ + 8 <= size_) {
+            const uint64_t start = at_;
+            if (!fetch(head_, 8))
+                return;
+            const uint64_t length = uint64_t{head_[0]} << 24 | uint64_t{head_[1]} << 16 |
+                                    uint64_t{head_[2]} << 8 | head_[3];
+            const uint64_t whole = length + 12;
+            if (isKept(head_ + 4) || whole > size_ - start) {
+                headLeft_ = 8;
+                left_ = std::min<uint64_t>(whole, size_ - start) - 8;
+                return;
+            }
+            if (!moveTo(start + whole))
+                return;
+        }
+        left_ = size_ - at_;
+    }
+
+    int copy(uint8_t* destination, size_t length)
+    {
+        while (length > 0) {
+            if (headLeft_ == 0 && left_ == 0) {
+                if (at_ < kSignatureSize) {
+                    left_ = std::min<uint64_t>(kSignatureSize, size_) - at_;
+                } else {
+                    nextChunk();
+                }
+                if (headLeft_ == 0 && left_ == 0)
+                    return SPNG_IO_EOF;
+            }
+            size_t part;
+            if (headLeft_ > 0) {
+                part = std::min<size_t>(headLeft_, length);
+                std::memcpy(destination, head_ + (8 - headLeft_), part);
+                headLeft_ -= part;
+            } else {
+                part = static_cast<size_t>(std::min<uint64_t>(left_, length));
+                if (!fetch(destination, part))
+                    return SPNG_IO_EOF;
+                left_ -= part;
+            }
+            destination += part;
+            length -= part;
+        }
+        return 0;
+    }
+
+    static constexpr uint64_t kSignatureSize = 8;
+    const uint8_t* data_ = nullptr;
+    std::FILE* file_ = nullptr;
+    uint64_t size_;
+    uint64_t at_ = 0;
+    uint8_t head_[8] = {};
+    size_t headLeft_ = 0;   // bytes of head_ still to hand on
+    uint64_t left_ = 0;     // bytes of the kept chunk (after its head) still to hand on
+};
+
 }  // namespace
 
 bool hasPngSignature(const uint8_t* data, size_t size)
@@ -236,7 +347,8 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, c
     if (!hasPngSignature(data, size))
         return nullptr;
     SpngContext ctx = newContext();
-    if (!ctx || spng_set_png_buffer(ctx.get(), data, size) != 0)
+    ImageChunkStream stream(data, size);
+    if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
         return nullptr;
     return decodeContext(ctx.get(), maxPixelBytes, options);
 }
@@ -250,10 +362,14 @@ ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const Lo
         return nullptr;
     uint8_t head[8];
     if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasPngSignature(head, sizeof head) ||
-        std::fseek(file.get(), 0, SEEK_SET) != 0)
+        std::fseek(file.get(), 0, SEEK_END) != 0)
+        return nullptr;
+    const long size = std::ftell(file.get());
+    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;
     SpngContext ctx = newContext();
-    if (!ctx || spng_set_png_file(ctx.get(), file.get()) != 0)
+    ImageChunkStream stream(file.get(), static_cast<uint64_t>(size));
+    if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
         return nullptr;
     return decodeContext(ctx.get(), maxPixelBytes, options);
 }

@@ -7,6 +7,7 @@
 #include <spng.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 
 #include "image/jpeg_reader.h"
 #include "image/load_picture.h"
+#include "image/orientation.h"
 #include "image/picture_transform.h"
 #include "jpeg_writer.h"
 #include "test_files.h"
@@ -33,7 +35,15 @@ uint8_t detail(int x, int y, int c)
     return static_cast<uint8_t>((x * 37 + y * 101 + c * 59 + (x * y) % 13 * 7) & 0xFF);
 }
 
-Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool interlaced)
+// A TIFF structure (little-endian) whose one image directory holds the
+// Orientation tag, as an EXIF block carries it.
+Bytes exifOrientation(int orientation)
+{
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
+            static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
+}
+
+Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool interlaced, int orientation = 1)
 {
     const int channels = colorType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : colorType == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2 : 1;
     const int bytes = bitDepth / 8;
@@ -52,6 +62,13 @@ Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool inter
     ihdr.color_type = colorType;
     ihdr.interlace_method = interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     spng_set_ihdr(ctx, &ihdr);
+    Bytes tiff = exifOrientation(orientation);
+    if (orientation != 1) {
+        spng_exif exif{};
+        exif.length = tiff.size();
+        exif.data = reinterpret_cast<char*>(tiff.data());
+        EXPECT_EQ(spng_set_exif(ctx, &exif), 0);
+    }
     EXPECT_EQ(spng_encode_image(ctx, samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
     size_t length = 0;
     int error = 0;
@@ -102,7 +119,7 @@ Bytes gif(int width, int height)
     return out;
 }
 
-Bytes jpeg(int width, int height, int components, bool progressive)
+Bytes jpeg(int width, int height, int components, bool progressive, int orientation = 1)
 {
     morvel::testing::JpegParams params;
     params.width = width;
@@ -112,13 +129,27 @@ Bytes jpeg(int width, int height, int components, bool progressive)
     params.quality = 90;
     params.progressive = progressive;
     params.sample = detail;
-    return morvel::testing::makeJpeg(params);
+    const Bytes plain = morvel::testing::makeJpeg(params);
+    if (orientation == 1)
+        return plain;
+    // An APP1 Exif segment right after the start of image.
+    const Bytes tiff = exifOrientation(orientation);
+    const size_t length = 2 + 6 + tiff.size();
+    Bytes out = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+                 'E', 'x', 'i', 'f', 0, 0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    out.insert(out.end(), plain.begin() + 2, plain.end());
+    return out;
 }
 
-LoadOptions fitTo(PictureSize target)
+// Options whose fit asks for `target`, noting the size it is given.
+LoadOptions fitTo(PictureSize target, PictureSize* given)
 {
     LoadOptions options;
-    options.fit = [target](int32_t, int32_t) { return std::optional<PictureSize>(target); };
+    options.fit = [target, given](int32_t width, int32_t height) {
+        *given = {width, height};
+        return std::optional<PictureSize>(target);
+    };
     return options;
 }
 
@@ -137,11 +168,14 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
     // Each picture loaded at the target size, from memory and from a file,
     // against the whole picture (for JPEG at the scale the fitted load
     // chose) resized afterwards; that in turn within one level of a
-    // floating-point box filter, the area averaging's plain reference.
+    // floating-point box filter, the area averaging's plain reference. The
+    // fit is given the upright size; a picture stored on its side is shrunk
+    // and then turned, which gives the same bytes as turning it first.
     struct Case {
         const char* name;
         Bytes bytes;
-        PictureSize natural, target;
+        PictureSize natural, target;  // upright
+        int orientation = 1;
     };
     const Case cases[] = {
         {"gray jpeg, scale 3/8", jpeg(333, 251, 1, false), {333, 251}, {100, 75}},
@@ -155,6 +189,8 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         {"gray png, one direction", png(200, 50, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8, false), {200, 50}, {61, 50}},
         {"interlaced png", png(64, 64, SPNG_COLOR_TYPE_GRAYSCALE, 8, true), {64, 64}, {20, 21}},
         {"gif", gif(91, 70), {91, 70}, {31, 24}},
+        {"jpeg on its side", jpeg(320, 200, 3, false, 6), {200, 320}, {53, 85}, 6},
+        {"png on its side", png(90, 61, SPNG_COLOR_TYPE_TRUECOLOR, 8, false, 8), {61, 90}, {20, 29}, 8},
     };
     morvel::testing::TempDir dir("morvel-fitted");
     for (const Case& c : cases) {
@@ -162,6 +198,8 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         ImageHandle whole;
         if (std::string(c.name).find("jpeg") != std::string::npos) {
             whole = decodeJpegAtScale(c.bytes.data(), c.bytes.size(), jpegScaleEighths(c.natural, c.target));
+            if (c.orientation != 1)
+                whole = turnUpright(*whole, c.orientation);
         } else {
             whole = loadPictureFromBytes(c.bytes.data(), c.bytes.size());
         }
@@ -169,8 +207,11 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         ImageHandle expected = resizeGray(*whole, c.target.width, c.target.height);
         ASSERT_TRUE(expected);
 
-        const LoadOptions options = fitTo(c.target);
+        PictureSize given;
+        const LoadOptions options = fitTo(c.target, &given);
         const ImageHandle fromBytes = readPictureFromBytes(c.bytes.data(), c.bytes.size(), options).gray;
+        EXPECT_EQ(given.width, c.natural.width);
+        EXPECT_EQ(given.height, c.natural.height);
         const ImageHandle fromFile = readPicture(dir.write("picture", c.bytes), options).gray;
         for (const ImageHandle* fitted : {&fromBytes, &fromFile}) {
             ASSERT_TRUE(*fitted);
