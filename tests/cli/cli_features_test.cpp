@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -120,16 +121,18 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     // one cell height, which the walk leaves out), then inversion, then the
     // black level (here the highest): the engine's text on that picture.
     int status = -1;
-    const std::string text = runConverter("--crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
+    const std::string text = runConverter("--match correlation --crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
     EXPECT_EQ(status, 0);
 
     morvel::TextEngine engine;
     prepareEngine(engine);
-    morvel::ImageHandle picture = morvel::loadPicture(kSamples + "sphere.jpg");
-    ASSERT_TRUE(picture);
     const int32_t width = 70 * engine.maxGlyphWidth();
     const auto height = static_cast<int32_t>(std::llround(560.0 * width / 800));
-    morvel::ImageHandle resized = morvel::resizeGray(*picture, width, height);
+    // Loaded at that size, as the converter loads it (a JPEG decoded at a
+    // reduced scale and shrunk while it is read).
+    morvel::LoadOptions atSize;
+    atSize.fit = [width, height](int32_t, int32_t) { return std::optional<morvel::PictureSize>({width, height}); };
+    morvel::ImageHandle resized = morvel::readPicture(kSamples + "sphere.jpg", atSize).gray;
     ASSERT_TRUE(resized);
     morvel::ImageHandle scaled =
         morvel::extendGray(*resized, width + engine.maxGlyphWidth(), height + engine.cellHeight());
@@ -205,7 +208,7 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     for (const std::string& line : linesOf(runConverter("--match difference --no-footer '" + path + "'")))
         ASSERT_EQ(line, std::string(line.size(), ' '));
     // The footer's last line says so.
-    const auto footer = linesOf(runConverter("--invert '" + path + "'"));
+    const auto footer = linesOf(runConverter("--match correlation --invert '" + path + "'"));
     ASSERT_GE(footer.size(), 2u);
     EXPECT_EQ(footer[footer.size() - 2], "(Blur 3, Black Level 0)");
     EXPECT_EQ(footer.back(), "Inverted");
