@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "cli/columns.h"
 #include "cli/input.h"
@@ -15,9 +16,12 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
+#include "cli/terminal.h"
+#include "cli/text_size.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
+#include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
 #include "engine/tone_match.h"
@@ -36,8 +40,8 @@ void complain(const std::string& message)
     std::fprintf(stderr, "morvel-text: %s\n", message.c_str());
 }
 
-// The glyph size that fitting a picture to columns needs: known once the
-// atlas is built, zero when there is none.
+// The glyph size that fitting a picture to the text's size needs: known
+// once the atlas is built, zero when there is none.
 struct GlyphCell {
     int32_t maxWidth = 0;
     int32_t height = 0;
@@ -53,7 +57,9 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
         return false;
     }
     const morvel::Font& font = *engine.font();
-    if (font.isSubstitute()) {
+    // The default face stands in for itself unnoticed: on most systems it
+    // is not installed and the monospaced face is expected.
+    if (font.isSubstitute() && o.faceNamed) {
         complain("font \"" + o.face + "\" is not installed; using \"" + font.faceUsed() + "\"");
     }
     engine.buildGlyphAtlas();
@@ -71,6 +77,47 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
     return true;
 }
 
+// The bounds of `size` as a message names them.
+std::string describeSize(const morvel::cli::SizeRule& size)
+{
+    if (size.rows == 0) {
+        return std::to_string(size.columns) + " columns";
+    }
+    if (size.columns == 0) {
+        return std::to_string(size.rows) + " rows";
+    }
+    return std::to_string(size.columns) + " columns and " + std::to_string(size.rows) + " rows";
+}
+
+// The lines of the footer, as convert appends it.
+int32_t footerLines(const Options& o)
+{
+    if (!o.footer) {
+        return 0;
+    }
+    return o.invert ? 6 : 5;
+}
+
+// Settles --background auto: inverts for a dark terminal. Says what it
+// chose when asked to be verbose.
+void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+{
+    std::string how = "--background";
+    bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
+    if (o.background == morvel::cli::BackgroundChoice::Auto) {
+        if (terminal) {
+            // A terminal that does not answer within 100 ms is taken as light.
+            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
+        } else {
+            how = "not a terminal";
+        }
+    }
+    o.invert = o.invert || dark;
+    if (o.verbose) {
+        complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
+    }
+}
+
 // Font, atlas and the rest as prepareEngine makes them; `cell` is given a
 // value on every path (zero when the engine cannot be prepared).
 bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
@@ -86,33 +133,27 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
     return ready;
 }
 
-// The picture named `path`, or the one on standard input for "-".
-morvel::LoadResult loadNamedPicture(const std::string& path, const morvel::LoadOptions& options)
-{
-    return morvel::cli::readNamedPicture(path, options);
-}
-
 // What the loader is asked for: the picture upright when asked, and the size
-// the columns give (0: the natural size; the same rule preparePicture
-// applies), so that a loader can decode at a reduced scale and shrink while
-// it reads, with the same result as the whole picture shrunk afterwards. The
-// glyph size comes from `cell`, waited for once the picture's size is known.
-// A picture saved as gray keeps its natural size.
-morvel::LoadOptions loadOptionsFor(const Options& o, int32_t columns, const std::shared_future<GlyphCell>& cell)
+// `size` gives it (the same rule preparePicture applies), so that a loader
+// can decode at a reduced scale and shrink while it reads, with the same
+// result as the whole picture shrunk afterwards. The glyph size comes from
+// `cell`, waited for once the picture's size is known; the whole fit (with
+// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
+// gray, the natural size.
+morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
+                                   const std::shared_future<GlyphCell>& cell,
+                                   std::optional<morvel::cli::ColumnFit>* chosen)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
-    if (columns > 0 && o.saveGray.empty()) {
-        const bool atMost = o.columnsAuto;
-        options.fit = [columns, atMost, cell](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
+        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
             const GlyphCell glyphs = cell.get();
-            const auto fit =
-                atMost ? morvel::cli::fitToColumnsAtMost(width, height, columns, glyphs.maxWidth, glyphs.height)
-                       : morvel::cli::fitToColumns(width, height, columns, glyphs.maxWidth, glyphs.height);
-            if (!fit) {
+            *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
+            if (!*chosen) {
                 return std::nullopt;
             }
-            return fit->scaled;
+            return (*chosen)->scaled;
         };
     }
     return options;
@@ -125,12 +166,13 @@ std::string shown(const std::string& path)
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `columns` (0: natural size) and inverted when asked. The
-// black level is not applied here: the walk reads the picture through its
-// table (see convert). Returns none when the picture cannot be converted
-// (already reported).
-morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::TextEngine& engine, const Options& o,
-                                   const std::string& path, int index, int32_t columns, bool& saveFailed)
+// asked, fitted to `size` and inverted when asked. The black level is not
+// applied here: the walk reads the picture through its table (see convert).
+// Returns none when the picture cannot be converted (already reported).
+morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                                   const morvel::TextEngine& engine, const Options& o,
+                                   const std::string& path, int index, const morvel::cli::SizeRule& size,
+                                   bool& saveFailed)
 {
     morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
@@ -145,25 +187,24 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
             saveFailed = true;
         }
     }
-    if (columns > 0) {
-        const int32_t width = picture->header.biWidth;
-        const int32_t height = picture->rowCount;
-        // A width the user typed is kept or refused; a terminal's width is
-        // narrowed to what the picture limit allows.
-        const auto fit =
-            o.columnsAuto
-                ? morvel::cli::fitToColumnsAtMost(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight())
-                : morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
-        // Scaled straight into the canvas; the loaded picture goes as soon
-        // as the canvas holds it.
-        if (fit) {
-            picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
-                                      fit->canvas.height);
-        }
-        if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
-            return nullptr;
-        }
+    const int32_t width = picture->header.biWidth;
+    const int32_t height = picture->rowCount;
+    // The loader's fit when it scaled the picture already (the fit of the
+    // picture's own size, which is not always that of the scaled one).
+    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
+    const auto fit = scaledByLoader
+                         ? loaderFit
+                         : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    // Scaled straight into the canvas; the loaded picture goes as soon as the
+    // canvas holds it. The natural size needs neither.
+    if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
+                fit->scaled.height != height)) {
+        picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                  fit->canvas.height);
+    }
+    if (!fit || !picture) {
+        complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
+        return nullptr;
     }
     if (o.invert) {
         morvel::invertGray(*picture);
@@ -176,12 +217,14 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
 // `blackLevel`, here read through the stretch's table by the walk instead of
 // copied, so the picture is held once. The footer (when `footer`) names
 // `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// None when memory runs out.
+// `view` is the engine's atlas with the glyphs matched against, `matcher`
+// prepared from it. None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::FastMatcher& matcher, const morvel::ToneSetup* tone, const Options& o,
+                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
+                    const morvel::ToneSetup* tone, const Options& o,
                     int32_t blackLevel, const std::string& displayName)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.faceName(), engine.blurCount(),
+    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
                                     blackLevel};
     const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
     morvel::GeneratedText generated;
@@ -199,7 +242,7 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
         if (!working) {
             return std::nullopt;
         }
-        generated = morvel::generateText(*working, engine.atlasView(), o.match, withFooter);
+        generated = morvel::generateText(*working, view, o.match, withFooter);
     }
     // The footer's last line says when the picture was matched inverted.
     if (o.footer && o.invert) {
@@ -217,19 +260,25 @@ static int convertAll(int argc, char** argv)
     if (!parsed.options) {
         return parsed.exitStatus;
     }
-    const Options& o = *parsed.options;
+    Options& o = *parsed.options;
     // Before anything is read or written: no output may destroy an input
     // or another output.
     if (const auto conflict = morvel::cli::outputConflict(o)) {
         complain(*conflict);
         return 2;
     }
+    // The text goes to standard output unless -o names a file ("-" is
+    // standard output too).
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    // The terminal the text goes to, if it goes to one. Its background is
+    // asked for before the second thread starts, so that the signals held
+    // back meanwhile are held for the whole process.
+    const std::optional<morvel::cli::TerminalSize> terminal =
+        toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
+    settleBackground(o, terminal);
 
-    // auto fits the terminal only when the text goes to it.
-    int32_t columns = o.columns;
-    if (o.columnsAuto) {
-        columns = o.output.empty() || o.output == morvel::cli::kStdinName ? morvel::cli::terminalColumns() : 0;
-    }
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
     // and its font are touched only by that thread until it is done; the
@@ -249,20 +298,29 @@ static int convertAll(int argc, char** argv)
     // Decoding takes most of a shrunk picture's time, so as many are decoded
     // at once as there are cores; pictures kept at their natural size may be
     // large, and only one is loaded ahead.
-    const morvel::LoadOptions loadOptions = loadOptionsFor(o, columns, cell);
-    const size_t depth = loadOptions.fit ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth,
-                                 [&o, &loadOptions](size_t i) { return loadNamedPicture(o.pictures[i], loadOptions); });
+    // The fit each picture's loader chose, read once the picture is taken.
+    std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
+    const bool fitted = loadOptionsFor(o, size, cell, nullptr).fit != nullptr;
+    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits](size_t i) {
+        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i]));
+    });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
     }
-    const morvel::FastMatcher matcher(engine.atlasView());
+    // The glyphs matched against: all, or those of --chars.
+    const std::vector<morvel::GlyphEntry> candidates =
+        o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
+    const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
+    const morvel::FastMatcher matcher(view);
     int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
     // Tone mode: the candidates' tones from the unblurred atlas; its level
     // never lies below the densest candidate's tone (max: exactly that).
+    // --chars takes the place of the ramp.
     std::optional<morvel::ToneSetup> tone;
     if (o.match == morvel::MatchMode::Tone) {
-        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(), morvel::kToneRamp,
+        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(),
+                                     o.chars.empty() ? std::string(morvel::kToneRamp) : o.chars,
                                      o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
         if (!tone) {
             complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
@@ -270,10 +328,6 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
-
-    // The text goes to standard output unless -o names a file ("-" is
-    // standard output too).
-    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -289,13 +343,13 @@ static int convertAll(int argc, char** argv)
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::ImageHandle picture =
-            preparePicture(loads.take(i), engine, o, path, static_cast<int>(i) + 1, columns, saveFailed);
+            preparePicture(loads.take(i), loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;
         }
         // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
+        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
@@ -303,7 +357,7 @@ static int convertAll(int argc, char** argv)
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text =
-            convert(*picture, engine, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
+            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {
