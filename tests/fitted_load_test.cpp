@@ -6,9 +6,11 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <optional>
 #include <vector>
 
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
