@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
