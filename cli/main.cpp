@@ -1,12 +1,14 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cli/cell_colours.h"
@@ -14,6 +16,7 @@
 #include "cli/columns.h"
 #include "cli/html_page.h"
 #include "cli/input.h"
+#include "cli/load_ahead.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
@@ -41,9 +44,17 @@ void complain(const std::string& message)
     std::fprintf(stderr, "morvel-text: %s\n", message.c_str());
 }
 
+// The glyph size that fitting a picture to the text's size needs: known
+// once the atlas is built, zero when there is none.
+struct GlyphCell {
+    int32_t maxWidth = 0;
+    int32_t height = 0;
+};
+
 // Font, atlas, blurs and black-level range, once for every picture:
-// generation reads the atlas and never changes it.
-bool prepareEngine(morvel::TextEngine& engine, const Options& o)
+// generation reads the atlas and never changes it. `cell` is given the
+// atlas's glyph size as soon as it is known.
+bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
 {
     if (!engine.setDefaultFont(o.face, o.points, o.weight, o.italic) || engine.font() == nullptr) {
         complain("no usable font for \"" + o.face + "\" at " + std::to_string(o.points) + " points");
@@ -61,6 +72,7 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
                  " points");
         return false;
     }
+    cell.set_value({engine.maxGlyphWidth(), engine.cellHeight()});
     for (int32_t i = 0; i < o.blur; ++i) {
         engine.blurFont();
     }
@@ -110,14 +122,46 @@ void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>
     }
 }
 
-// The picture named `path`, or the one on standard input for "-"; in colour
-// too when `colour`.
-morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o, bool colour)
+// Font, atlas and the rest as prepareEngine makes them; `cell` is given a
+// value on every path (zero when the engine cannot be prepared).
+bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
+{
+    const bool ready = prepareEngine(engine, o, cell);
+    if (!ready) {
+        try {
+            cell.set_value({});
+        } catch (const std::future_error&) {
+            // Already given: the atlas was built.
+        }
+    }
+    return ready;
+}
+
+// What the loader is asked for: the picture upright when asked, and the size
+// `size` gives it (the same rule preparePicture applies), so that a loader
+// can decode at a reduced scale and shrink while it reads, with the same
+// result as the whole picture shrunk afterwards. The glyph size comes from
+// `cell`, waited for once the picture's size is known; the whole fit (with
+// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
+// gray, the natural size.
+morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
+                                   const std::shared_future<GlyphCell>& cell,
+                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
-    return morvel::cli::readNamedPicture(path, options);
+    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
+        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+            const GlyphCell glyphs = cell.get();
+            *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
+            if (!*chosen) {
+                return std::nullopt;
+            }
+            return (*chosen)->scaled;
+        };
+    }
+    return options;
 }
 
 // The colour mode of the run: as asked, or what auto means for the output
@@ -161,7 +205,8 @@ std::string shown(const std::string& path)
 // The gray picture is taken from `loaded`, its colour left there; `content`
 // receives the size of the picture itself inside the one made (which may be
 // extended at its edges).
-morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const morvel::TextEngine& engine, const Options& o,
+morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                                   const morvel::TextEngine& engine, const Options& o,
                                    const std::string& path, int index, const morvel::cli::SizeRule& size,
                                    bool& saveFailed, morvel::PictureSize& content)
 {
@@ -180,7 +225,12 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const morvel::Tex
     }
     const int32_t width = picture->header.biWidth;
     const int32_t height = picture->rowCount;
-    const auto fit = morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    // The loader's fit when it scaled the picture already (the fit of the
+    // picture's own size, which is not always that of the scaled one).
+    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
+    const auto fit = scaledByLoader
+                         ? loaderFit
+                         : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
     // Scaled straight into the canvas; the loaded picture goes as soon as the
     // canvas holds it. The natural size needs neither.
     if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
@@ -264,21 +314,38 @@ static int convertAll(int argc, char** argv)
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
     settleBackground(o, terminal);
 
-    // The font, atlas and blurs are made on a second thread while this one
-    // loads the first picture: the two take similar time and share nothing
-    // (the engine and its font are touched only by that thread until it is
-    // done).
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+
+    // The font, atlas and blurs are made on a second thread while the first
+    // picture loads: the two take similar time and share nothing (the engine
+    // and its font are touched only by that thread until it is done; the
+    // loader only waits for the glyph size).
     morvel::TextEngine engine(nullptr, o.dpi);
+    std::promise<GlyphCell> cellPromise;
+    const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
     std::future<bool> prepared;
     try {
-        prepared = std::async(std::launch::async, [&engine, &o] { return prepareEngine(engine, o); });
+        prepared = std::async(std::launch::async,
+                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
+    // The pictures are loaded ahead on threads of their own: the first while
+    // the engine is prepared, the next ones while the one before is matched.
+    // Decoding takes most of a shrunk picture's time, so as many are decoded
+    // at once as there are cores; pictures kept at their natural size may be
+    // large, and only one is loaded ahead.
+    // The fit each picture's loader chose, read once the picture is taken.
+    // Pictures in colour carry it at their stored size: one loaded ahead.
     const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
     const bool colour = colourMode != morvel::cli::ColourMode::None;
-    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), o, colour);
-    if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
+    std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
+    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour).fit != nullptr;
+    const size_t depth = fitted && !colour ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour](size_t i) {
+        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour));
+    });
+    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
     }
     // The glyphs matched against: all, or those of --chars.
@@ -301,8 +368,6 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
-    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
-
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -318,10 +383,10 @@ static int convertAll(int argc, char** argv)
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
-        morvel::LoadResult loaded = i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o, colour);
+        morvel::LoadResult loaded = loads.take(i);
         morvel::PictureSize content;
-        morvel::ImageHandle picture =
-            preparePicture(loaded, engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
+        morvel::ImageHandle picture = preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1,
+                                                     size, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;

@@ -1,25 +1,10 @@
 #include "image/colour_picture.h"
 
-#include <algorithm>
 #include <cstring>
 
-#include "image/png_reader.h"
 
 namespace morvel {
 namespace {
-
-// The JFIF YCbCr to RGB factors in 16-bit fixed point.
-constexpr int32_t kScaleBits = 16;
-constexpr int32_t kHalf = 1 << (kScaleBits - 1);
-constexpr int32_t kCrToRed = 91881;     // 1.402    x 65536
-constexpr int32_t kCbToGreen = 22554;   // 0.344136 x 65536
-constexpr int32_t kCrToGreen = 46802;   // 0.714136 x 65536
-constexpr int32_t kCbToBlue = 116130;   // 1.772    x 65536
-
-uint8_t clampByte(int32_t value)
-{
-    return static_cast<uint8_t>(std::clamp(value, 0, 255));
-}
 
 bool isEightBit(const ImageRecord& picture)
 {
@@ -73,27 +58,6 @@ ImageHandle colourFromGray(const ImageRecord& gray)
             std::memset(to, from[x], 3);
     }
     return colour;
-}
-
-void splitYccRow(const uint8_t* ycc, int32_t width, uint8_t* gray, uint8_t* rgb)
-{
-    for (int32_t x = 0; x < width; ++x, ycc += 3, rgb += 3) {
-        const int32_t luma = ycc[0];
-        const int32_t cb = ycc[1] - 128;
-        const int32_t cr = ycc[2] - 128;
-        gray[x] = ycc[0];
-        rgb[0] = clampByte(luma + ((kCrToRed * cr + kHalf) >> kScaleBits));
-        rgb[1] = clampByte(luma + ((-kCbToGreen * cb - kCrToGreen * cr + kHalf) >> kScaleBits));
-        rgb[2] = clampByte(luma + ((kCbToBlue * cb + kHalf) >> kScaleBits));
-    }
-}
-
-void splitRgbRow(const uint8_t* rgb, int32_t width, uint8_t* gray, uint8_t* rgbOut)
-{
-    for (int32_t x = 0; x < width; ++x)
-        gray[x] = grayOfRgb(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
-    if (rgbOut)
-        std::memcpy(rgbOut, rgb, size_t{3} * static_cast<size_t>(width));
 }
 
 }  // namespace morvel

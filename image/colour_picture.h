@@ -23,15 +23,4 @@ ImageHandle colourFromGray(const ImageRecord& gray);
 // (pixels not), or none.
 ImageHandle makeColourImage(int32_t width, int32_t rowCount);
 
-// One row of `width` JFIF YCbCr pixels (three bytes each) split into its
-// luminance, which is the gray picture's row unchanged, and its red, green,
-// blue by the JFIF equations (R = Y + 1.402 (Cr - 128), G = Y - 0.344136
-// (Cb - 128) - 0.714136 (Cr - 128), B = Y + 1.772 (Cb - 128)), rounded to
-// the nearest and clamped to 0..255.
-void splitYccRow(const uint8_t* ycc, int32_t width, uint8_t* gray, uint8_t* rgb);
-
-// One row of `width` RGB pixels into their gray (grayOfRgb, the JPEG
-// library's own luminance) and, when `rgbOut` is given, a copy of them.
-void splitRgbRow(const uint8_t* rgb, int32_t width, uint8_t* gray, uint8_t* rgbOut);
-
 }  // namespace morvel

@@ -4,14 +4,15 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "image/colour_picture.h"
 #include "image/file_bytes.h"
+#include "image/picture_transform.h"
 #include "image/png_reader.h"
+#include "image/row_shrinker.h"
 
 namespace morvel {
 namespace {
@@ -104,35 +105,47 @@ struct JpegOutcome {
     char message[JMSG_LENGTH_MAX] = {};
 };
 
-// The RGB colour of four ink samples as the library delivers CMYK: Adobe's
-// files store them inverted (255 is no ink), others as they are.
-void rgbOfInks(const uint8_t* inks, bool inverted, uint8_t* rgb)
+// An 8-bit gray level from four ink samples as the library delivers CMYK:
+// Adobe's files store them inverted (255 is no ink), others as they are.
+uint8_t grayOfInks(const uint8_t* inks, bool inverted)
 {
+    uint32_t rgb[3];
     const uint32_t black = inverted ? inks[3] : 255u - inks[3];
     for (int c = 0; c < 3; ++c) {
         const uint32_t ink = inverted ? inks[c] : 255u - inks[c];
-        rgb[c] = static_cast<uint8_t>((ink * black + 127) / 255);
+        rgb[c] = (ink * black + 127) / 255;
     }
+    return grayOfRgb(static_cast<uint8_t>(rgb[0]), static_cast<uint8_t>(rgb[1]), static_cast<uint8_t>(rgb[2]));
 }
 
+// Rows asked of the library at a time when they go to the shrinker.
+constexpr int kRowsPerRead = 16;
+
+// What a read asks for beyond the picture at its natural size, and what the
+// decode settled on.
+struct JpegRequest {
+    const LoadOptions* options = nullptr;  // its fit, when it has one
+    int scaleEighths = 0;                  // a fixed scale; 0: chosen for the fit
+    // Filled in by the decode:
+    bool fitted = false;                   // the fit asked for a size
+    PictureSize target;                    // that size
+};
+
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
-// to an 8-bit gray record; with `colourOut`, also to a 24-bit colour record
-// put there, from the same decode: a YCbCr stream is decoded as YCbCr, its
-// luminance the gray record (the very bytes a grayscale decode gives); an
-// RGB stream as RGB and a CMYK or YCCK one as CMYK, their gray the
-// luminance of their RGB. A gray stream leaves *colourOut none. Kept free of
-// C++ objects with destructors: a library error jumps back into this frame
-// with longjmp, which would skip them. Everything that must survive the
-// jump is either outside this frame (the file or bytes, owned by the
-// caller) or volatile.
+// to an 8-bit gray record: at the natural size, at the request's scale, or
+// at the size its fit asks for when that is a shrink of the decoded size,
+// each row going through `shrinker` as it is decoded. Kept free of C++
+// objects with destructors: a library error jumps back into this frame with
+// longjmp, which would skip them. Everything that must survive the jump is
+// either outside this frame (the file or bytes, the request and the
+// shrinker, owned by the caller) or volatile.
 ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
-                              JpegOutcome* outcome, ImageRecord** colourOut)
+                              JpegOutcome* outcome, JpegRequest& request, std::optional<RowShrinker>& shrinker)
 {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
     ScanLimitMonitor monitor;
     ImageRecord* volatile record = nullptr;
-    ImageRecord* volatile colour = nullptr;
 
     cinfo.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpegErrorExit;
@@ -153,7 +166,6 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
             outcome->reason = "JPEG picture too large to decode in 256 MiB";
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(record);
-        freeImageRecord(colour);
         std::snprintf(outcome->message, sizeof outcome->message, "%s",
                       errors.warning[0] != '\0' ? errors.warning : errors.error);
         return nullptr;
@@ -172,19 +184,36 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // files (CMYK, or YCCK, which it turns into CMYK) are taken as CMYK and
     // made gray here, through RGB with the luminance weights PNG uses.
     const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    // With colour asked for, YCbCr and RGB files are decoded in their own
-    // space and split here.
-    const bool split =
-        colourOut != nullptr && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB);
-    const bool storedRgb = cinfo.jpeg_color_space == JCS_RGB;
-    cinfo.out_color_space = inks ? JCS_CMYK : split ? cinfo.jpeg_color_space : JCS_GRAYSCALE;
-    const int components = inks ? 4 : split ? 3 : 1;
+    cinfo.out_color_space = inks ? JCS_CMYK : JCS_GRAYSCALE;
+
+    // The size wanted, asked once the header tells the picture's size; the
+    // library then decodes at the smallest scale that still covers it.
+    int scale = request.scaleEighths;
+    if (request.options != nullptr && request.options->fit) {
+        const auto natural = PictureSize{static_cast<int32_t>(cinfo.image_width),
+                                         static_cast<int32_t>(cinfo.image_height)};
+        const std::optional<PictureSize> wanted = request.options->fit(natural.width, natural.height);
+        if (wanted && wanted->width > 0 && wanted->height > 0) {
+            request.fitted = true;
+            request.target = *wanted;
+            if (scale == 0)
+                scale = jpegScaleEighths(natural, *wanted);
+        }
+    }
+    cinfo.scale_num = static_cast<unsigned>(scale >= 1 && scale <= 8 ? scale : 8);
+    cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&cinfo);
+    const bool shrink = request.fitted && request.target.width <= static_cast<int64_t>(cinfo.output_width) &&
+                        request.target.height <= static_cast<int64_t>(cinfo.output_height) &&
+                        (request.target.width < static_cast<int64_t>(cinfo.output_width) ||
+                         request.target.height < static_cast<int64_t>(cinfo.output_height));
+    const int64_t width = shrink ? request.target.width : cinfo.output_width;
+    const int64_t height = shrink ? request.target.height : cinfo.output_height;
 
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
-    jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_components != components || cinfo.output_width == 0 || cinfo.output_height == 0 ||
-        imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
+    if (cinfo.output_components != (inks ? 4 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
+        imageRowPitch(width, 8) * height > maxPixelBytes) {
         outcome->reason = cinfo.output_components != (inks ? 4 : 1) ? "unsupported JPEG colour format"
                           : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
                                                                               : kTooLargeReason;
@@ -194,58 +223,68 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     jpeg_start_decompress(&cinfo);
 
-    const auto width = static_cast<int32_t>(cinfo.output_width);
-    const auto height = static_cast<int32_t>(cinfo.output_height);
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, width, height, 8)) {
+    if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8)) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
         outcome->reason = "out of memory";
         return nullptr;
     }
-    // The colour record; without room for it the gray picture still comes.
-    if (colourOut != nullptr && components > 1)
-        colour = makeColourImage(width, height).release();
-    ImageRecord* const colourMade = colour;
-    // Rows of several components arrive in a row of the library's own (freed
-    // with the decompressor, whichever way the read ends).
-    const JSAMPARRAY wideRow =
-        components > 1 ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                    cinfo.output_width * static_cast<JDIMENSION>(components), 1)
-                       : nullptr;
+    // Ink rows arrive in a row of the library's own (freed with the
+    // decompressor, whichever way the read ends).
+    const JSAMPARRAY inkRow =
+        inks ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                          cinfo.output_width * 4, 1)
+             : nullptr;
     const bool inverted = cinfo.saw_Adobe_marker;
+
+    if (shrink) {
+        // A few decoded rows at a time (in the library's own memory, released
+        // with it), each averaged into the record at once; ink rows one at a
+        // time, made gray first.
+        shrinker.emplace(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height),
+                         made->header.biWidth, made->rowCount, 1, made->rows);
+        if (!shrinker->ready()) {
+            jpeg_destroy_decompress(&cinfo);
+            freeImageRecord(made);
+            outcome->reason = "out of memory";
+            return nullptr;
+        }
+        const JDIMENSION perRead = inks ? 1 : kRowsPerRead;
+        JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                      cinfo.output_width, perRead);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION got = jpeg_read_scanlines(&cinfo, inks ? inkRow : rows, perRead);
+            if (got == 0) {
+                jpeg_destroy_decompress(&cinfo);
+                freeImageRecord(made);
+                return nullptr;
+            }
+            if (inks) {
+                for (JDIMENSION x = 0; x < cinfo.output_width; ++x)
+                    rows[0][x] = grayOfInks(inkRow[0] + size_t{4} * x, inverted);
+            }
+            for (JDIMENSION r = 0; r < got; ++r)
+                shrinker->addRow(rows[r]);
+        }
+    }
 
     // The row being decoded is the library's own scanline counter, so a row
     // index can never run past the table.
     while (cinfo.output_scanline < cinfo.output_height) {
-        const JDIMENSION y = cinfo.output_scanline;
-        uint8_t* const gray = made->rows[y];
-        uint8_t* const rgb = colourMade ? colourMade->rows[y] : nullptr;
-        JSAMPROW row = wideRow ? wideRow[0] : gray;
+        uint8_t* const gray = made->rows[cinfo.output_scanline];
+        JSAMPROW row = inks ? inkRow[0] : gray;
         const JDIMENSION read = jpeg_read_scanlines(&cinfo, &row, 1);
         if (read == 1 && inks) {
-            for (int32_t x = 0; x < width; ++x) {
-                uint8_t pixel[3];
-                rgbOfInks(row + size_t{4} * static_cast<size_t>(x), inverted, pixel);
-                gray[x] = grayOfRgb(pixel[0], pixel[1], pixel[2]);
-                if (rgb)
-                    std::memcpy(rgb + size_t{3} * static_cast<size_t>(x), pixel, 3);
-            }
-        } else if (read == 1 && storedRgb && split) {
-            splitRgbRow(row, width, gray, rgb);
-        } else if (read == 1 && split && rgb) {
-            splitYccRow(row, width, gray, rgb);
-        } else if (read == 1 && split) {
-            for (int32_t x = 0; x < width; ++x)
-                gray[x] = row[size_t{3} * static_cast<size_t>(x)];
+            for (int64_t x = 0; x < width; ++x)
+                gray[x] = grayOfInks(row + size_t{4} * static_cast<size_t>(x), inverted);
         }
         if (read != 1) {
             // Neither source ever suspends; no progress means a broken
             // stream, not a picture.
             jpeg_destroy_decompress(&cinfo);
             freeImageRecord(made);
-            freeImageRecord(colourMade);
             return nullptr;
         }
     }
@@ -261,9 +300,8 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_destroy_decompress(&cinfo);
     std::snprintf(outcome->message, sizeof outcome->message, "%s", errors.warning);
 
-    setGrayColorTable(made);
-    if (colourOut != nullptr)
-        *colourOut = colourMade;
+    if (made->header.biBitCount == 8)
+        setGrayColorTable(made);
     return made;
 }
 
@@ -284,9 +322,37 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
         *why = gavePicture ? "" : "damaged JPEG data";
 }
 
+// The decode of `request` on the attached stream, brought to the fit's size
+// when the decode itself did not get there (a picture to be enlarged).
+ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
+                         JpegRequest& request, std::string* why)
+{
+    JpegOutcome outcome;
+    std::optional<RowShrinker> shrinker;
+    ImageHandle image(decodeJpegStream(setupSource, input, size, std::min(maxPixelBytes, kMaxPixelBytes), &outcome,
+                                       request, shrinker));
+    if (image && request.fitted &&
+        (image->header.biWidth != request.target.width || image->rowCount != request.target.height))
+        image = resizeGray(*image, request.target.width, request.target.height);
+    describe(outcome, image != nullptr, why);
+    return image;
+}
+
 }  // namespace
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why, ImageHandle* colour)
+int jpegScaleEighths(PictureSize natural, PictureSize target)
+{
+    for (int64_t m = 1; m < 8; ++m) {
+        const int64_t width = (natural.width * m + 7) / 8;
+        const int64_t height = (natural.height * m + 7) / 8;
+        if (width >= target.width && height >= target.height)
+            return static_cast<int>(m);
+    }
+    return 8;
+}
+
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why,
+                         const LoadOptions& options)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
@@ -297,19 +363,15 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
             *why = problem;
         return nullptr;
     }
-    JpegOutcome outcome;
-    ImageRecord* madeColour = nullptr;
-    ImageHandle image(decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes), &outcome,
-                                       colour ? &madeColour : nullptr));
+    JpegRequest request;
+    request.options = &options;
+    ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why);
     std::fclose(file);
-    describe(outcome, image != nullptr, why);
-    if (colour)
-        colour->reset(madeColour);
     return image;
 }
 
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
-                       ImageHandle* colour)
+                       const LoadOptions& options)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
@@ -318,14 +380,18 @@ ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
             *why = kTooLargeReason;
         return nullptr;
     }
-    JpegOutcome outcome;
-    ImageRecord* madeColour = nullptr;
-    ImageHandle image(decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes),
-                                       &outcome, colour ? &madeColour : nullptr));
-    describe(outcome, image != nullptr, why);
-    if (colour)
-        colour->reset(madeColour);
-    return image;
+    JpegRequest request;
+    request.options = &options;
+    return decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why);
+}
+
+ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths)
+{
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes) || scaleEighths < 1 || scaleEighths > 8)
+        return nullptr;
+    JpegRequest request;
+    request.scaleEighths = scaleEighths;
+    return decodeFitted(useMemorySource, data, size, kMaxPixelBytes, request, nullptr);
 }
 
 }  // namespace morvel

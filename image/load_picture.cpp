@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "image/colour_load.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
-#include "image/gif_decoder.h"
-#include "image/gray_conversion.h"
+#include "image/fitted_gif.h"
 #include "image/jpeg_reader.h"
 #include "image/orientation.h"
 #include "image/png_reader.h"
@@ -90,25 +90,6 @@ void orient(LoadResult& result, int orientation, const LoadOptions& options)
     }
 }
 
-// A GIF picture in gray, its palette colours first kept in `colour` when
-// that is given.
-void grayFromGif(ImageHandle& gif, ImageHandle* colour)
-{
-    if (!gif)
-        return;
-    if (colour)
-        *colour = colourFromPalette(*gif);
-    grayFromPalette(gif.get());
-}
-
-// A picture asked for in colour whose reader gave none (a gray JPEG, or no
-// memory for the colour) gets its gray as colour.
-void fillColour(LoadResult& result, const LoadOptions& options)
-{
-    if (options.colour && result.gray && !result.colour)
-        result.colour = colourFromGray(*result.gray);
-}
-
 // The reason for a picture of `kind` that its decoder gave up.
 std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
 {
@@ -120,6 +101,31 @@ std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
     default:
         return "damaged JPEG data";
     }
+}
+
+// The picture's colour, or, when it gave none (no memory for it), its gray
+// as colour.
+ImageHandle withGrayFallback(ImageHandle colour, const ImageRecord& gray)
+{
+    return colour ? std::move(colour) : colourFromGray(gray);
+}
+
+// The options as the decoders see them: a decoder asks the fit with the
+// stored picture's size and shrinks the stored picture, which is turned
+// upright afterwards, while the fit is given the upright size. For the
+// orientations that exchange the sides, the sizes are exchanged both ways.
+LoadOptions storedOptions(const LoadOptions& options, int orientation)
+{
+    if (!options.fit || !options.orient || !swapsSides(orientation))
+        return options;
+    LoadOptions stored = options;
+    stored.fit = [fit = options.fit](int32_t width, int32_t height) -> std::optional<PictureSize> {
+        const std::optional<PictureSize> upright = fit(height, width);
+        if (!upright)
+            return std::nullopt;
+        return PictureSize{upright->height, upright->width};
+    };
+    return stored;
 }
 
 }  // namespace
@@ -135,26 +141,26 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         result.error = kNotAPicture;
         return result;
     }
-    // GIF and PNG files are read whole; JPEG files stream through the
-    // library, whatever their size.
+    // GIF files are read whole; JPEG and PNG files stream through their
+    // libraries, whatever their size.
     const auto fileSize = regularFileSize(path);
-    if (kind != PictureKind::Jpeg && fileSize && *fileSize > kMaxFileBytes) {
+    if (kind == PictureKind::Gif && fileSize && *fileSize > kMaxFileBytes) {
         result.error = kTooLargeReason;
         return result;
     }
     const int orientation = readOrientation(head->data(), head->size());
-    ImageHandle* const colour = options.colour ? &result.colour : nullptr;
+    const LoadOptions stored = storedOptions(options, orientation);
     switch (kind) {
     case PictureKind::Gif:
-        result.gray = readGifFile(path);
-        grayFromGif(result.gray, colour);
+        if (std::optional<ImageHandle> gif = readGifGray(path, stored))
+            result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = readPngFile(path, kMaxPixelBytes, colour);
+        result.gray = readPngFile(path, kMaxPixelBytes, stored);
         break;
     default: {
         std::string why;
-        result.gray = readJpegFile(path, kMaxPixelBytes, &why, colour);
+        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored);
         if (!result.gray)
             result.error = why;
         break;
@@ -165,7 +171,8 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
             result.error = damaged(kind, head->data(), head->size());
         return result;
     }
-    fillColour(result, options);
+    if (options.colour)
+        result.colour = withGrayFallback(readColour(path), *result.gray);
     orient(result, orientation, options);
     return result;
 }
@@ -178,18 +185,19 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
         return result;
     }
     const PictureKind kind = kindOf(data, size);
-    ImageHandle* const colour = options.colour ? &result.colour : nullptr;
+    const int orientation = readOrientation(data, size);
+    const LoadOptions stored = storedOptions(options, orientation);
     switch (kind) {
     case PictureKind::Gif:
-        result.gray = decodeGif(data, size);
-        grayFromGif(result.gray, colour);
+        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored))
+            result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = decodePng(data, size, kMaxPixelBytes, colour);
+        result.gray = decodePng(data, size, kMaxPixelBytes, stored);
         break;
     case PictureKind::Jpeg: {
         std::string why;
-        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, colour);
+        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored);
         if (!result.gray)
             result.error = why;
         break;
@@ -203,8 +211,9 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
             result.error = damaged(kind, data, size);
         return result;
     }
-    fillColour(result, options);
-    orient(result, readOrientation(data, size), options);
+    if (options.colour)
+        result.colour = withGrayFallback(decodeColour(data, size), *result.gray);
+    orient(result, orientation, options);
     return result;
 }
 

@@ -1,11 +1,12 @@
 // Fuzz target: the JPEG reader, through a file as the programs use it, and
-// on the same bytes in memory (pictures read from standard input), there
-// asked for the colour too: both ways must give the same gray picture or
-// both none, and colour only at the gray picture's size.
+// on the same bytes in memory (pictures read from standard input): both ways
+// must give the same picture or both none; the colour loader on the same
+// bytes gives a picture of that size or none.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "image/colour_load.h"
 #include "image/jpeg_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -18,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string& path = morvel::fuzz::ScratchFile::instance().hold(data, size);
     morvel::ImageHandle image = morvel::readJpegFile(path, kFuzzPixelBytes);
-    morvel::ImageHandle colour;
-    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes, nullptr, &colour);
+    morvel::ImageHandle fromMemory = morvel::decodeJpeg(data, size, kFuzzPixelBytes);
     if (!image != !fromMemory)
         morvel::fuzz::fail("file and memory readers disagree on whether there is a picture");
     if (!image)
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     static_cast<size_t>(morvel::imageRowPitch(image->header.biWidth, 8) * image->rowCount)) != 0)
         morvel::fuzz::fail("file and memory readers give different pictures");
     sink = morvel::fuzz::checkPicture(*image);
-    if (colour) {
+    if (const morvel::ImageHandle colour = morvel::decodeColour(data, size)) {
         if (colour->header.biBitCount != 24 || colour->header.biWidth != image->header.biWidth ||
             colour->rowCount != image->rowCount)
             morvel::fuzz::fail("colour picture of another size than the gray one");

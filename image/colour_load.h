@@ -1,0 +1,24 @@
+// The colour of a picture, beside its gray: decoded on its own at the
+// picture's stored size, so that the gray picture comes from the very path
+// it takes without colour (fitted while decoding, byte for byte the same).
+// A JPEG comes as the library's RGB output (what djpeg writes for it), CMYK
+// and YCCK through the RGB of their inks; a PNG as its samples laid over
+// white; a GIF as its palette colours.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "image/image_record.h"
+
+namespace morvel {
+
+// The 24-bit colour picture of the GIF, PNG or JPEG picture in `size` bytes
+// at `data` (only read), or none (damaged, too large, no memory).
+ImageHandle decodeColour(const uint8_t* data, size_t size);
+
+// The same for the regular file at `path` (read whole, kMaxFileBytes at most).
+ImageHandle readColour(const std::string& path);
+
+}  // namespace morvel
