@@ -66,14 +66,17 @@ appstreamcli validate-tree --no-net "$tmp/root"
 desktop-file-validate "$tmp"/root/usr/share/applications/*.desktop
 # The newest release named by the AppStream file and the changelog is the
 # package's version, and the screenshot is the repository's file at that
-# release's tag.
+# release's tag, of the size the entry gives.
 release=$(grep -m1 -o '<release version="[^"]*"' "$metainfo" | cut -d'"' -f2)
 [ "$release" = "$version" ] || fail "AppStream release $release, project $version"
 changelog=$(zcat "$tmp/root/usr/share/doc/morvel/changelog.gz" | sed -n '1s/^morvel (\([^)]*\)).*/\1/p')
 [ "$changelog" = "$version" ] || fail "changelog version $changelog, project $version"
-for url in $(grep -o '<image[^>]*>[^<]*' "$metainfo" | sed 's/.*>//'); do
+grep -o '<image[^>]*>[^<]*' "$metainfo" | while IFS= read -r image; do
+  url=${image##*>}
   file=${url#*/v"$version"/}
   [ "$file" != "$url" ] && [ -f "$file" ] || fail "screenshot $url is not a repository file at v$version"
+  size=$(sed -n 's/.*width="\([0-9]*\)" height="\([0-9]*\)".*/\1 x \2/p' <<<"$image")
+  file "$file" | grep -q "PNG image data, $size," || fail "$file is not a $size PNG"
 done
 
 echo "== apt-get install"
