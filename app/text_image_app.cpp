@@ -23,6 +23,7 @@
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
+#include "platform/printable_name.h"
 #include "view/image_view.h"
 #include "view/splitter.h"
 
@@ -367,13 +368,17 @@ void TextImageApp::loadImage() {
     const std::string path = QFile::encodeName(imagePath_).toStdString();
     // The loaders refuse anything but a regular file without waiting on it,
     // so a directory, device or named pipe simply gives no picture.
-    engine_.setSourceImage(loadPicture(path));
-    engine_.setDisplayName(displayNameOf(path));
+    LoadResult loaded = readPicture(path);
+    const bool failed = !loaded.gray;
+    engine_.setSourceImage(std::move(loaded.gray));
+    engine_.setDisplayName(printableName(displayNameOf(path)));
     if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
     if (slider_ != nullptr) slider_->setValue(0);
     engine_.applyBlackLevel(0);
     if (imagePane_ != nullptr) imagePane_->setImage(engine_.workingImage());
-    setStatus(0, pictureStatus(engine_.displayName(), engine_.workingImage()));
+    // A failed load says why, in the converter's words; the title names the
+    // file, so the narrow status part holds the reason alone.
+    setStatus(0, failed ? fromBytes(loaded.error) : pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
 void TextImageApp::chooseFont() {

@@ -37,6 +37,30 @@ std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t col
                      {static_cast<int32_t>(canvasWidth), static_cast<int32_t>(canvasHeight)}};
 }
 
+std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
+                                            int32_t cellHeight)
+{
+    if (const auto fit = fitToColumns(width, height, columns, maxGlyphWidth, cellHeight)) {
+        return fit;
+    }
+    // The canvas only grows with the columns: the largest count that fits
+    // lies between one that fits and `columns`, which does not.
+    if (!fitToColumns(width, height, 1, maxGlyphWidth, cellHeight)) {
+        return std::nullopt;
+    }
+    int32_t fits = 1;
+    int32_t tooMany = columns;
+    while (tooMany - fits > 1) {
+        const int32_t middle = fits + (tooMany - fits) / 2;
+        if (fitToColumns(width, height, middle, maxGlyphWidth, cellHeight)) {
+            fits = middle;
+        } else {
+            tooMany = middle;
+        }
+    }
+    return fitToColumns(width, height, fits, maxGlyphWidth, cellHeight);
+}
+
 int32_t terminalColumns()
 {
     if (::isatty(STDOUT_FILENO) != 1) {

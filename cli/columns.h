@@ -34,6 +34,12 @@ struct ColumnFit {
 std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
                                       int32_t cellHeight);
 
+// The fit for the most columns, at most `columns`, that fitToColumns allows:
+// for --columns auto, where the terminal may be wider than the largest text
+// a picture can give. None when not even one column fits.
+std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
+                                            int32_t cellHeight);
+
 // The width in characters of the terminal on standard output: the terminal's
 // own size, else $COLUMNS (a whole number 1..10000). 0 when standard output
 // is not a terminal or neither tells a width.

@@ -16,6 +16,7 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/output_names.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
@@ -25,6 +26,8 @@
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
+#include "platform/printable_name.h"
+#include "platform/output_file.h"
 
 namespace {
 
@@ -62,16 +65,17 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
 }
 
 // The picture named `path`, or the one on standard input for "-".
-morvel::ImageHandle loadNamedPicture(const std::string& path)
+morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o)
 {
-    if (path != morvel::cli::kStdinName) {
-        return morvel::loadPicture(path);
-    }
-    const auto bytes = morvel::cli::readAllBytes(STDIN_FILENO, morvel::kMaxFileBytes);
-    if (!bytes) {
-        return nullptr;
-    }
-    return morvel::loadPictureFromBytes(bytes->data(), bytes->size());
+    morvel::LoadOptions options;
+    options.orient = o.orient;
+    return morvel::cli::readNamedPicture(path, options);
+}
+
+// `path` as messages show it.
+std::string shown(const std::string& path)
+{
+    return morvel::printableName(path);
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
@@ -79,34 +83,39 @@ morvel::ImageHandle loadNamedPicture(const std::string& path)
 // black level is not applied here: the walk reads the picture through its
 // table (see convert). Returns none when the picture cannot be converted
 // (already reported).
-morvel::ImageHandle preparePicture(morvel::ImageHandle picture, const morvel::TextEngine& engine, const Options& o,
+morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::TextEngine& engine, const Options& o,
                                    const std::string& path, int index, int32_t columns, bool& saveFailed)
 {
+    morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
-        complain("cannot read picture: " + path);
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return nullptr;
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
         std::string error;
         if (!morvel::cli::writePgm(grayPath, *picture, error)) {
-            complain("cannot write " + grayPath + ": " + error);
+            complain("cannot write " + shown(grayPath) + ": " + error);
             saveFailed = true;
         }
     }
     if (columns > 0) {
         const int32_t width = picture->header.biWidth;
         const int32_t height = picture->rowCount;
+        // A width the user typed is kept or refused; a terminal's width is
+        // narrowed to what the picture limit allows.
         const auto fit =
-            morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
-        if (fit && (fit->scaled.width != width || fit->scaled.height != height)) {
-            picture = morvel::resizeGray(*picture, fit->scaled.width, fit->scaled.height);
-        }
-        if (fit && picture) {
-            picture = morvel::extendGray(*picture, fit->canvas.width, fit->canvas.height);
+            o.columnsAuto
+                ? morvel::cli::fitToColumnsAtMost(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight())
+                : morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
+        // Scaled straight into the canvas; the loaded picture goes as soon
+        // as the canvas holds it.
+        if (fit) {
+            picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                      fit->canvas.height);
         }
         if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + path);
+            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
             return nullptr;
         }
     }
@@ -161,6 +170,12 @@ static int convertAll(int argc, char** argv)
         return parsed.exitStatus;
     }
     const Options& o = *parsed.options;
+    // Before anything is read or written: no output may destroy an input
+    // or another output.
+    if (const auto conflict = morvel::cli::outputConflict(o)) {
+        complain(*conflict);
+        return 2;
+    }
 
     // The font, atlas and blurs are made on a second thread while this one
     // loads the first picture: the two take similar time and share nothing
@@ -173,7 +188,7 @@ static int convertAll(int argc, char** argv)
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    morvel::ImageHandle firstPicture = loadNamedPicture(o.pictures.front());
+    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), o);
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
@@ -182,29 +197,28 @@ static int convertAll(int argc, char** argv)
     // auto fits the terminal only when the text goes to it.
     int32_t columns = o.columns;
     if (o.columnsAuto) {
-        columns = o.output.empty() ? morvel::cli::terminalColumns() : 0;
+        columns = o.output.empty() || o.output == morvel::cli::kStdinName ? morvel::cli::terminalColumns() : 0;
     }
 
-    std::unique_ptr<morvel::cli::AtomicFile> file;
-    std::FILE* out = stdout;
-    if (!o.output.empty()) {
-        file = std::make_unique<morvel::cli::AtomicFile>(o.output);
-        if (!file->isOpen()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-        out = file->stream();
+    // The text goes to standard output unless -o names a file ("-" is
+    // standard output too).
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
+    morvel::OutputFile out;
+    std::string writeError;
+    if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
+        complain("cannot write " + outputName + ": " + writeError);
+        return 1;
     }
 
     bool anyFailed = false;
     bool writeFailed = false;
-    int writeError = 0;
     int converted = 0;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::ImageHandle picture =
-            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path), engine, o, path,
+            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o), engine, o, path,
                            static_cast<int>(i) + 1, columns, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
@@ -212,57 +226,44 @@ static int convertAll(int argc, char** argv)
         }
         // The engine's bound on the text, judged before the walk.
         if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
-            complain("text image too large: " + path);
+            complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
         }
         const std::string displayName =
-            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : morvel::displayNameOf(path);
+            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {
-            complain("out of memory converting picture: " + path);
+            complain("out of memory converting picture: " + shown(path));
             anyFailed = true;
             continue;
         }
         // An empty line between the texts of consecutive pictures.
-        if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf)) {
-            writeError = errno;
+        if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
             writeFailed = true;
             break;
         }
         ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf)) {
-            writeError = errno;
+        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
             writeFailed = true;
         }
     }
 
-    if (file) {
-        if (writeFailed) {
-            complain("cannot write " + o.output + ": " + std::strerror(writeError));
-            file->discard();
-            return 1;
-        }
-        if (converted == 0) {
-            // Nothing to put in it: the file is left as it was.
-            file->discard();
-            return 1;
-        }
-        if (!file->commit()) {
-            complain("cannot write " + o.output + ": " + file->error());
-            return 1;
-        }
-    } else {
-        if (!writeFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-            writeError = errno;
-            writeFailed = true;
-        }
-        if (writeFailed) {
-            complain(std::string("cannot write to standard output: ") + std::strerror(writeError));
-            return 1;
-        }
+    if (writeFailed) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        out.discard();
+        return 1;
+    }
+    if (converted == 0 && !toStandardOutput) {
+        // Nothing to put in it: the file is left as it was.
+        out.discard();
+        return 1;
+    }
+    if (!out.commit(writeError)) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        return 1;
     }
     return anyFailed ? 1 : 0;
 }

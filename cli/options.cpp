@@ -165,11 +165,18 @@ ParseResult parseOptions(int argc, char** argv) {
         ->check(decimalIn(kMinJobs, kMaxJobs));
     app.add_flag("--no-footer", noFooter, "Leave out the footer");
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
+    bool noOrientation = false;
+    app.add_flag("--no-orientation", noOrientation,
+                 "Keep a photo's stored orientation instead of turning it\n"
+                 "upright by its EXIF orientation");
     app.add_option("--save-gray", o.saveGray,
                    "Also write each loaded gray picture (before scaling,\n"
                    "inversion and black level) as a binary PGM")
         ->type_name("FILE");
-    app.add_option("-o", o.output, "Write the text to FILE (whole or not at all) instead of standard output")
+    app.add_option("-o", o.output,
+                   "Write the text to FILE instead of standard output (-:\n"
+                   "standard output); a regular file is replaced whole or\n"
+                   "not at all, a device or pipe is written in place")
         ->type_name("FILE");
     app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one\nfrom standard input")
         ->type_name("");
@@ -207,6 +214,7 @@ ParseResult parseOptions(int argc, char** argv) {
         o.blackLevel = *parseDecimal(blackLevel, kMinBlackLevel, kMaxBlackLevel);
     }
     o.footer = !noFooter;
+    o.orient = !noOrientation;
     if (columns == "auto") {
         o.columnsAuto = true;
     } else if (!columns.empty()) {

@@ -39,6 +39,7 @@ struct Options {
     int32_t jobs = 0;            // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;
+    bool orient = true;    // turn pictures upright by their EXIF orientation
     std::string saveGray;  // empty: no PGM written
     std::string output;    // empty: standard output
     std::vector<std::string> pictures;  // "-" (at most once): standard input

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -15,6 +16,14 @@ bool isRegularFile(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<int64_t> regularFileSize(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
 }
 
 namespace {
@@ -32,14 +41,29 @@ struct FileDescriptor {
 // Opens `path` for reading without waiting on a named pipe, and checks on
 // the open descriptor, not the path, that it is a regular file of at most
 // `maxBytes` bytes (so a file swapped after a check cannot slip through).
-// Returns the descriptor and the file's size.
-std::optional<std::pair<int, int64_t>> openRegularFile(const std::string& path, int64_t maxBytes)
+// Returns the descriptor and the file's size; none, with the reason in `why`
+// when given, for anything else.
+std::optional<std::pair<int, int64_t>> openRegularFile(const std::string& path, int64_t maxBytes, std::string* why)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maxBytes) {
+    const char* problem = nullptr;
+    if (::fstat(fd, &st) != 0)
+        problem = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        problem = std::strerror(EISDIR);
+    else if (!S_ISREG(st.st_mode) || st.st_size < 0)
+        problem = "not a regular file";
+    else if (st.st_size > maxBytes)
+        problem = kTooLargeReason;
+    if (problem != nullptr) {
+        if (why != nullptr)
+            *why = problem;
         ::close(fd);
         return std::nullopt;
     }
@@ -70,33 +94,39 @@ constexpr int64_t kAnySize = std::numeric_limits<int64_t>::max();
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count)
+std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count, std::string* why)
 {
-    const auto opened = openRegularFile(path, kAnySize);
+    const auto opened = openRegularFile(path, kAnySize, why);
     if (!opened)
         return std::nullopt;
     FileDescriptor file{opened->first};
     std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, static_cast<uint64_t>(opened->second))));
-    if (!readUpTo(file.fd, bytes))
+    if (!readUpTo(file.fd, bytes)) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         return std::nullopt;
+    }
     return bytes;
 }
 
-std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes)
+std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64_t maxBytes, std::string* why)
 {
-    const auto opened = openRegularFile(path, maxBytes);
+    const auto opened = openRegularFile(path, maxBytes, why);
     if (!opened)
         return std::nullopt;
     FileDescriptor file{opened->first};
     std::vector<uint8_t> bytes(static_cast<size_t>(opened->second));
-    if (!readUpTo(file.fd, bytes))
+    if (!readUpTo(file.fd, bytes)) {
+        if (why != nullptr)
+            *why = std::strerror(errno);
         return std::nullopt;
+    }
     return bytes;
 }
 
-std::FILE* openRegularFileStream(const std::string& path)
+std::FILE* openRegularFileStream(const std::string& path, std::string* why)
 {
-    const auto opened = openRegularFile(path, kAnySize);
+    const auto opened = openRegularFile(path, kAnySize, why);
     if (!opened)
         return nullptr;
     std::FILE* file = ::fdopen(opened->first, "rb");

@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "image/file_bytes.h"
+#include "image/png_reader.h"
 
 namespace morvel {
 namespace {
@@ -24,21 +25,43 @@ constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
 // library's own TurboJPEG interface applies when asked to limit scans.
 constexpr int kMaxScans = 500;
 
-// The library's error manager followed by the reader's recovery point. The
-// library only knows the first member; jpegErrorExit finds the rest through it.
+// The library's error manager followed by the reader's recovery point and
+// the texts of the first warning and of the error that ended the read. The
+// library only knows the first member; the replaced methods find the rest
+// through it. Nothing goes to standard error: the caller words the failure.
 struct JpegErrorManager {
     jpeg_error_mgr manager;
     std::jmp_buf jumpTarget;
+    char warning[JMSG_LENGTH_MAX];
+    char error[JMSG_LENGTH_MAX];
 };
 
-// Replaces the library's error_exit: report the message the library's default
-// way (standard error), then return to the reader's recovery point. Never
-// returns into the library.
+JpegErrorManager* errorManagerOf(j_common_ptr cinfo) { return reinterpret_cast<JpegErrorManager*>(cinfo->err); }
+
+// Replaces the library's output_message: keeps the text of the error.
+void keepErrorMessage(j_common_ptr cinfo)
+{
+    (*cinfo->err->format_message)(cinfo, errorManagerOf(cinfo)->error);
+}
+
+// Replaces the library's emit_message: keeps the text of the first warning
+// (level -1) and counts warnings as the library's own does; trace messages
+// (level 0 and up) are dropped.
+void keepFirstWarning(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;
+    if (cinfo->err->num_warnings == 0)
+        (*cinfo->err->format_message)(cinfo, errorManagerOf(cinfo)->warning);
+    cinfo->err->num_warnings++;
+}
+
+// Replaces the library's error_exit: keep the message, then return to the
+// reader's recovery point. Never returns into the library.
 [[noreturn]] void jpegErrorExit(j_common_ptr cinfo)
 {
     (*cinfo->err->output_message)(cinfo);
-    auto* errors = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-    std::longjmp(errors->jumpTarget, 1);
+    std::longjmp(errorManagerOf(cinfo)->jumpTarget, 1);
 }
 
 struct ScanLimitMonitor {
@@ -52,8 +75,8 @@ void limitScans(j_common_ptr cinfo)
         return;
     auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
     if (dinfo->input_scan_number > kMaxScans) {
-        std::fprintf(stderr, "JPEG file has more than %d scans\n", kMaxScans);
         auto* monitor = reinterpret_cast<ScanLimitMonitor*>(cinfo->progress);
+        std::snprintf(monitor->errors->error, sizeof monitor->errors->error, "more than %d scans", kMaxScans);
         std::longjmp(monitor->errors->jumpTarget, 1);
     }
 }
@@ -72,12 +95,32 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
     jpeg_mem_src(cinfo, static_cast<const unsigned char*>(input), static_cast<unsigned long>(size));
 }
 
+// Why a decode gave no picture (or, with a picture, the first warning).
+struct JpegOutcome {
+    bool tooLarge = false;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+// An 8-bit gray level from four ink samples as the library delivers CMYK:
+// Adobe's files store them inverted (255 is no ink), others as they are.
+uint8_t grayOfInks(const uint8_t* inks, bool inverted)
+{
+    uint32_t rgb[3];
+    const uint32_t black = inverted ? inks[3] : 255u - inks[3];
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t ink = inverted ? inks[c] : 255u - inks[c];
+        rgb[c] = (ink * black + 127) / 255;
+    }
+    return grayOfRgb(static_cast<uint8_t>(rgb[0]), static_cast<uint8_t>(rgb[1]), static_cast<uint8_t>(rgb[2]));
+}
+
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
 // to an 8-bit gray record. Kept free of C++ objects with destructors: a
 // library error jumps back into this frame with longjmp, which would skip
 // them. Everything that must survive the jump is either outside this frame
 // (the file or bytes, owned by the caller) or volatile.
-ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes)
+ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
+                              JpegOutcome* outcome)
 {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
@@ -86,12 +129,20 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     cinfo.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpegErrorExit;
+    errors.manager.output_message = keepErrorMessage;
+    errors.manager.emit_message = keepFirstWarning;
+    errors.warning[0] = '\0';
+    errors.error[0] = '\0';
 
     if (setjmp(errors.jumpTarget)) {
         // A library error: the library is not entered again except to be
-        // destroyed, which is what its error recovery expects.
+        // destroyed, which is what its error recovery expects. The first
+        // warning, when there was one, usually names the cause (a file cut
+        // off before its image is first "Premature end of JPEG file").
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(record);
+        std::snprintf(outcome->message, sizeof outcome->message, "%s",
+                      errors.warning[0] != '\0' ? errors.warning : errors.error);
         return nullptr;
     }
 
@@ -104,15 +155,20 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     setupSource(&cinfo, input, size);
     jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_GRAYSCALE;
+    // The library turns only gray and YCbCr files into gray. Print-shop
+    // files (CMYK, or YCCK, which it turns into CMYK) are taken as CMYK and
+    // made gray here, through RGB with the luminance weights PNG uses.
+    const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = inks ? JCS_CMYK : JCS_GRAYSCALE;
 
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
     jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_components != 1 || cinfo.output_width == 0 || cinfo.output_height == 0 ||
+    if (cinfo.output_components != (inks ? 4 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
-        std::fprintf(stderr, "JPEG picture of %u x %u pixels is too large\n", cinfo.output_width,
-                     cinfo.output_height);
+        outcome->tooLarge = cinfo.output_width != 0 && cinfo.output_height != 0;
+        std::snprintf(outcome->message, sizeof outcome->message, "picture of %u x %u pixels", cinfo.output_width,
+                      cinfo.output_height);
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
@@ -123,17 +179,31 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     const auto height = static_cast<int32_t>(cinfo.output_height);
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, width, height, 8 * cinfo.output_components)) {
+    if (!made || !shapeImageRecord(made, width, height, 8)) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
+        std::snprintf(outcome->message, sizeof outcome->message, "out of memory");
         return nullptr;
     }
+    // Ink rows arrive in a row of the library's own (freed with the
+    // decompressor, whichever way the read ends).
+    const JSAMPARRAY inkRow =
+        inks ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                          cinfo.output_width * 4, 1)
+             : nullptr;
+    const bool inverted = cinfo.saw_Adobe_marker;
 
     // The row being decoded is the library's own scanline counter, so a row
     // index can never run past the table.
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = made->rows[cinfo.output_scanline];
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+        uint8_t* const gray = made->rows[cinfo.output_scanline];
+        JSAMPROW row = inks ? inkRow[0] : gray;
+        const JDIMENSION read = jpeg_read_scanlines(&cinfo, &row, 1);
+        if (read == 1 && inks) {
+            for (int32_t x = 0; x < width; ++x)
+                gray[x] = grayOfInks(row + size_t{4} * static_cast<size_t>(x), inverted);
+        }
+        if (read != 1) {
             // Neither source ever suspends; no progress means a broken
             // stream, not a picture.
             jpeg_destroy_decompress(&cinfo);
@@ -151,6 +221,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // point and gives no picture.
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    std::snprintf(outcome->message, sizeof outcome->message, "%s", errors.warning);
 
     if (made->header.biBitCount == 8)
         setGrayColorTable(made);
@@ -159,27 +230,56 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
 }  // namespace
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes)
+namespace {
+
+// The words for a decode's outcome (see readJpegFile).
+void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
+{
+    if (why == nullptr)
+        return;
+    if (outcome.tooLarge)
+        *why = kTooLargeReason;
+    else if (outcome.message[0] != '\0')
+        *why = std::string("damaged JPEG data (") + outcome.message + ")";
+    else
+        *why = gavePicture ? "" : "damaged JPEG data";
+}
+
+}  // namespace
+
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
-    std::FILE* file = openRegularFileStream(path);
+    std::string problem;
+    std::FILE* file = openRegularFileStream(path, &problem);
     if (!file) {
-        std::fprintf(stderr, "can't open %s\n", path.c_str());
+        if (why != nullptr)
+            *why = problem;
         return nullptr;
     }
-    ImageHandle image(decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes)));
+    JpegOutcome outcome;
+    ImageHandle image(
+        decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes), &outcome));
     std::fclose(file);
+    describe(outcome, image != nullptr, why);
     return image;
 }
 
-ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes)
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
-    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes))
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes)) {
+        if (why != nullptr)
+            *why = kTooLargeReason;
         return nullptr;
-    return ImageHandle(decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes)));
+    }
+    JpegOutcome outcome;
+    ImageHandle image(
+        decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes), &outcome));
+    describe(outcome, image != nullptr, why);
+    return image;
 }
 
 }  // namespace morvel

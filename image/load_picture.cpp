@@ -1,65 +1,170 @@
 #include "image/load_picture.h"
 
+#include <cstring>
+
 #include "image/file_bytes.h"
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
 #include "image/jpeg_reader.h"
+#include "image/orientation.h"
 #include "image/png_reader.h"
 
 namespace morvel {
 
 namespace {
 
-// Fills in what the plain loaders do not do yet: the reason for a failure.
-LoadResult finish(ImageHandle gray)
+// How much of a file's beginning is looked at for its kind and its EXIF
+// orientation (a JPEG's Exif segment is at most 64 KiB and comes before the
+// image data; a PNG's eXIf chunk usually does too).
+constexpr size_t kHeadBytes = 256 * 1024;
+
+constexpr const char* kNotAPicture = "not a GIF, JPEG or PNG file";
+
+enum class PictureKind { Gif, Png, Jpeg, Other };
+
+// The kind of picture the bytes begin with, by signature.
+PictureKind kindOf(const uint8_t* data, size_t size)
 {
-    LoadResult result;
-    result.gray = std::move(gray);
-    if (!result.gray)
-        result.error = "not a GIF, JPEG or PNG file";
-    return result;
+    if (size >= 4 && std::memcmp(data, "GIF8", 4) == 0)
+        return PictureKind::Gif;
+    if (hasPngSignature(data, size))
+        return PictureKind::Png;
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
+        return PictureKind::Jpeg;
+    return PictureKind::Other;
+}
+
+// True when a PNG header declares a picture whose gray block would pass
+// the limit (the reader then gives none for that reason).
+bool pngTooLarge(const uint8_t* data, size_t size)
+{
+    if (size < 24)
+        return false;
+    const auto field = [data](size_t at) {
+        return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 | data[at + 3];
+    };
+    return imageRowPitch(field(16), 8) * static_cast<int64_t>(field(20)) > kMaxPixelBytes;
+}
+
+// Turns the loaded pictures upright by `orientation` when asked.
+void orient(LoadResult& result, int orientation, const LoadOptions& options)
+{
+    if (!options.orient || orientation < 2 || orientation > 8)
+        return;
+    for (ImageHandle* picture : {&result.gray, &result.colour}) {
+        // Without memory for the turned copy, the picture stays as stored.
+        if (*picture) {
+            if (ImageHandle turned = turnUpright(**picture, orientation))
+                *picture = std::move(turned);
+        }
+    }
+}
+
+// The reason for a picture of `kind` that its decoder gave up.
+std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
+{
+    switch (kind) {
+    case PictureKind::Gif:
+        return "damaged GIF data";
+    case PictureKind::Png:
+        return pngTooLarge(head, headSize) ? kTooLargeReason : "damaged PNG data";
+    default:
+        return "damaged JPEG data";
+    }
 }
 
 }  // namespace
 
-LoadResult readPicture(const std::string& path, const LoadOptions&)
+LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
-    return finish(loadPicture(path));
+    LoadResult result;
+    const auto head = readFileHead(path, kHeadBytes, &result.error);
+    if (!head)
+        return result;
+    const PictureKind kind = kindOf(head->data(), head->size());
+    if (kind == PictureKind::Other) {
+        result.error = kNotAPicture;
+        return result;
+    }
+    // GIF and PNG files are read whole; JPEG files stream through the
+    // library, whatever their size.
+    const auto fileSize = regularFileSize(path);
+    if (kind != PictureKind::Jpeg && fileSize && *fileSize > kMaxFileBytes) {
+        result.error = kTooLargeReason;
+        return result;
+    }
+    const int orientation = readOrientation(head->data(), head->size());
+    switch (kind) {
+    case PictureKind::Gif:
+        result.gray = readGifFile(path);
+        if (result.gray)
+            grayFromPalette(result.gray.get());
+        break;
+    case PictureKind::Png:
+        result.gray = readPngFile(path);
+        break;
+    default: {
+        std::string why;
+        result.gray = readJpegFile(path, kMaxPixelBytes, &why);
+        if (!result.gray)
+            result.error = why;
+        break;
+    }
+    }
+    if (!result.gray) {
+        if (result.error.empty())
+            result.error = damaged(kind, head->data(), head->size());
+        return result;
+    }
+    orient(result, orientation, options);
+    return result;
 }
 
-LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions&)
+LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
 {
-    return finish(loadPictureFromBytes(data, size));
+    LoadResult result;
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes)) {
+        result.error = data == nullptr ? kNotAPicture : kTooLargeReason;
+        return result;
+    }
+    const PictureKind kind = kindOf(data, size);
+    switch (kind) {
+    case PictureKind::Gif:
+        result.gray = decodeGif(data, size);
+        if (result.gray)
+            grayFromPalette(result.gray.get());
+        break;
+    case PictureKind::Png:
+        result.gray = decodePng(data, size);
+        break;
+    case PictureKind::Jpeg: {
+        std::string why;
+        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why);
+        if (!result.gray)
+            result.error = why;
+        break;
+    }
+    case PictureKind::Other:
+        result.error = kNotAPicture;
+        return result;
+    }
+    if (!result.gray) {
+        if (result.error.empty())
+            result.error = damaged(kind, data, size);
+        return result;
+    }
+    orient(result, readOrientation(data, size), options);
+    return result;
 }
 
 ImageHandle loadPicture(const std::string& path)
 {
-    // GIF first: its decoder checks the signature and fails quietly, while
-    // the JPEG library reports every file it does not take on stderr.
-    if (ImageHandle gif = readGifFile(path)) {
-        grayFromPalette(gif.get());
-        return gif;
-    }
-    // JPEG and PNG pictures arrive gray already and are not converted again.
-    // A file that begins with the PNG signature is not given to the JPEG
-    // library, which would refuse it anyway (a JPEG stream starts with FF D8)
-    // but print a complaint on standard error first; any other file is no
-    // PNG picture and is not read a second time for one.
-    const auto head = readFileHead(path, 8);
-    if (head && hasPngSignature(head->data(), head->size()))
-        return readPngFile(path);
-    return readJpegFile(path);
+    return readPicture(path).gray;
 }
 
 ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size)
 {
-    if (ImageHandle gif = decodeGif(data, size)) {
-        grayFromPalette(gif.get());
-        return gif;
-    }
-    if (hasPngSignature(data, size))
-        return decodePng(data, size);
-    return decodeJpeg(data, size);
+    return readPictureFromBytes(data, size).gray;
 }
 
 std::string displayNameOf(const std::string& path)

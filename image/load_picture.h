@@ -1,6 +1,6 @@
-// The load sequence for a picture: GIF first (then converted to gray), then
-// PNG for data that begins with the PNG signature and JPEG for any other
-// (both gray already).
+// The load sequence for a picture: the file's signature picks the decoder
+// (GIF, then converted to gray; PNG or JPEG, gray already), and the picture
+// is turned upright by its EXIF orientation.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +43,8 @@ struct LoadResult {
 LoadResult readPicture(const std::string& path, const LoadOptions& options = {});
 LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options = {});
 
-// An 8-bit gray picture at its natural size, or none when no decoder reads
-// the file.
+// The gray picture of readPicture with the default options (upright, at
+// its natural size), or none when no decoder reads the file.
 ImageHandle loadPicture(const std::string& path);
 ImageHandle loadPictureFromBytes(const uint8_t* data, size_t size);
 

@@ -23,6 +23,13 @@ ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
 // a block above kMaxPixelBytes, a source that is not 8-bit, or no memory.
 ImageHandle extendGray(const ImageRecord& source, int32_t width, int32_t height);
 
+// extendGray(resizeGray(source, width, height), canvasWidth, canvasHeight),
+// byte for byte, made in one block: the scaled picture is never held apart
+// from the canvas. With width x height the source's own size, nothing is
+// resampled. None for what either would refuse.
+ImageHandle fitGray(const ImageRecord& source, int32_t width, int32_t height, int32_t canvasWidth,
+                    int32_t canvasHeight);
+
 // Every pixel p of an 8-bit picture becomes 255 - p (fill bytes are left).
 void invertGray(ImageRecord& picture);
 

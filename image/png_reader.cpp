@@ -73,6 +73,77 @@ void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns c
     }
 }
 
+// The PNG bytes as the library sees them: only the chunks that carry the
+// picture (header, palette, transparency, image data, end, and any critical
+// chunk it must refuse). Text, EXIF, colour profiles and every other
+// ancillary chunk are stepped over unread, so damage in them (a bad
+// checksum, a huge compressed text, hundreds of thousands of chunks) never
+// costs the picture, as in other viewers.
+class ImageChunkStream {
+public:
+    ImageChunkStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    // The library's read function: exactly `length` bytes, or end of input.
+    static int read(spng_ctx*, void* user, void* destination, size_t length)
+    {
+        return static_cast<ImageChunkStream*>(user)->copy(static_cast<uint8_t*>(destination), length);
+    }
+
+private:
+    static bool isKept(const uint8_t* type)
+    {
+        const bool critical = (type[0] & 0x20) == 0;
+        return critical || std::memcmp(type, "tRNS", 4) == 0;
+    }
+
+    // At a chunk boundary: steps over ancillary chunks and makes the next
+    // kept chunk (length, type, data, checksum) the one being read. A chunk
+    // that runs past the end is handed on as it is, for the library to find
+    // it cut short.
+    void nextChunk()
+    {
+        while (at_ + 8 <= size_) {
+            const uint64_t length = uint64_t{data_[at_]} << 24 | uint64_t{data_[at_ + 1]} << 16 |
+                                    uint64_t{data_[at_ + 2]} << 8 | data_[at_ + 3];
+            const uint64_t whole = length + 12;
+            if (isKept(data_ + at_ + 4) || whole > size_ - at_) {
+                left_ = static_cast<size_t>(std::min<uint64_t>(whole, size_ - at_));
+                return;
+            }
+            at_ += static_cast<size_t>(whole);
+        }
+        left_ = size_ - at_;
+    }
+
+    int copy(uint8_t* destination, size_t length)
+    {
+        while (length > 0) {
+            if (left_ == 0) {
+                if (at_ < kSignatureSize) {
+                    left_ = std::min(kSignatureSize, size_) - at_;
+                } else {
+                    nextChunk();
+                }
+                if (left_ == 0)
+                    return SPNG_IO_EOF;
+            }
+            const size_t part = std::min(left_, length);
+            std::memcpy(destination, data_ + at_, part);
+            destination += part;
+            length -= part;
+            at_ += part;
+            left_ -= part;
+        }
+        return 0;
+    }
+
+    static constexpr size_t kSignatureSize = 8;
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+    size_t left_ = 0;
+};
+
 }  // namespace
 
 bool hasPngSignature(const uint8_t* data, size_t size)
@@ -93,9 +164,10 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
     SpngContext ctx(spng_ctx_new(0));
     if (!ctx)
         return nullptr;
+    ImageChunkStream stream(data, size);
     if (spng_set_image_limits(ctx.get(), kMaxPngSide, kMaxPngSide) != 0 ||
         spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCache) != 0 ||
-        spng_set_png_buffer(ctx.get(), data, size) != 0)
+        spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
         return nullptr;
 
     spng_ihdr ihdr{};

@@ -204,10 +204,14 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne() {
 
     checkUnchanged(app, before);
     QVERIFY(app.engine().sourceImage() == nullptr);
-    // The title and status name the file that was tried, with the size of
-    // the picture that remains; the slider goes back to 0 as on any load.
+    // The title names the file that was tried and the status says why it
+    // gave no picture; the slider goes back to 0 as on any load.
     QCOMPARE(app.mainWindow()->windowTitle(), name + QStringLiteral(" - Morvel"));
-    QCOMPARE(app.statusPartText(0), name + QStringLiteral(" (120 x 90)"));
+    const QString status = app.statusPartText(0);
+    const QStringList reasons = {QStringLiteral("damaged JPEG data (Premature end of JPEG file)"),
+                                 QStringLiteral("damaged PNG data"), QStringLiteral("damaged GIF data"),
+                                 QStringLiteral("not a GIF, JPEG or PNG file"), QStringLiteral("Is a directory")};
+    QVERIFY2(reasons.contains(status), qPrintable(status));
     QCOMPARE(app.slider()->value(), 0);
 
     // Slider moves change nothing now; Generate works on what remains.
@@ -240,7 +244,7 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
     QCOMPARE(app.imagePath(), doomed);
     checkUnchanged(app, before);
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("doomed.jpg - Morvel"));
-    QCOMPARE(app.statusPartText(0), QStringLiteral("doomed.jpg (100 x 80)"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 
     // The same through the two steps the command is made of.
     const QString second = writeJpeg(QStringLiteral("second.jpg"), 30, 30);
@@ -250,7 +254,7 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
     QVERIFY(QFile::remove(second));
     app.loadImage();
     checkUnchanged(app, before);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("second.jpg (100 x 80)"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 }
 
 void GuiRobustnessTest::namedPipeDoesNotHang() {
@@ -281,7 +285,7 @@ void GuiRobustnessTest::namedPipeDoesNotHang() {
     rescuer.join();
     QVERIFY2(elapsed < 2000, "loading a named pipe waited for a writer");
     checkUnchanged(app, before);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("pipe.gif (40 x 40)"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("not a regular file"));
 }
 
 void GuiRobustnessTest::generateWithNothingToGenerateFrom() {

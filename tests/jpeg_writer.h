@@ -17,6 +17,7 @@ struct JpegParams {
     J_COLOR_SPACE input = JCS_GRAYSCALE;  // what the samples are
     int components = 1;
     J_COLOR_SPACE stored = JCS_UNKNOWN;   // colour space written to the file; library default when unknown
+    bool adobeMarker = true;              // the APP14 marker the library writes for CMYK and YCCK
     int quality = 100;
     bool progressive = false;
     // Sample c of pixel (x, y).
@@ -43,6 +44,8 @@ inline std::vector<uint8_t> makeJpeg(const JpegParams& params, jpeg_scan_info* s
     jpeg_set_defaults(&cinfo);
     if (params.stored != JCS_UNKNOWN)
         jpeg_set_colorspace(&cinfo, params.stored);
+    if (!params.adobeMarker)
+        cinfo.write_Adobe_marker = FALSE;
     jpeg_set_quality(&cinfo, params.quality, TRUE);
     if (params.progressive)
         jpeg_simple_progression(&cinfo);

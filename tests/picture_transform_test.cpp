@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "image/image_record.h"
 #include "image/picture_transform.h"
@@ -101,6 +102,28 @@ TEST(ExtendGray, EdgesRepeatedRightAndBelow)
         EXPECT_EQ(scaled->rows[y][3], 0);
     EXPECT_FALSE(extendGray(*image, 1, 4));
     EXPECT_FALSE(extendGray(*image, 40000, 40000));
+}
+
+TEST(FitGray, IsExtendOfResizeInOneBlock)
+{
+    const ImageHandle board = checkerboard(37, 23);
+    struct Case {
+        int32_t width, height, canvasWidth, canvasHeight;
+    };
+    for (const Case& c : {Case{37, 23, 45, 40}, Case{111, 69, 118, 80}, Case{9, 5, 9, 5}, Case{5, 3, 13, 21},
+                          Case{1, 1, 2, 2}}) {
+        ImageHandle fitted = fitGray(*board, c.width, c.height, c.canvasWidth, c.canvasHeight);
+        ImageHandle scaled = resizeGray(*board, c.width, c.height);
+        ImageHandle plain = scaled ? extendGray(*scaled, c.canvasWidth, c.canvasHeight) : nullptr;
+        ASSERT_TRUE(fitted && plain) << c.width << " x " << c.height;
+        ASSERT_EQ(recordPitch(*fitted), recordPitch(*plain));
+        ASSERT_EQ(fitted->rowCount, plain->rowCount);
+        for (int32_t y = 0; y < fitted->rowCount; ++y)
+            ASSERT_EQ(std::memcmp(fitted->rows[y], plain->rows[y], static_cast<size_t>(recordPitch(*plain))), 0)
+                << c.width << " x " << c.height << ", row " << y;
+    }
+    EXPECT_FALSE(fitGray(*board, 10, 10, 9, 10));
+    EXPECT_FALSE(fitGray(*board, 40000, 40000, 40001, 40001));
 }
 
 TEST(InvertGray, EveryPixelMirroredFillBytesKept)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@ struct PngParams {
     bool interlaced = false;
     std::vector<spng_plte_entry> palette;
     const spng_trns* trns = nullptr;
+    Bytes exif;  // an eXIf chunk's content, when not empty
 };
 
 PngParams pngSpec(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colorType)
@@ -70,6 +72,12 @@ Bytes encodePng(const PngParams& params, const void* samples, size_t size)
         spng_trns trns = *params.trns;
         EXPECT_EQ(spng_set_trns(ctx, &trns), 0);
     }
+    if (!params.exif.empty()) {
+        spng_exif exif{};
+        exif.length = params.exif.size();
+        exif.data = reinterpret_cast<char*>(const_cast<uint8_t*>(params.exif.data()));
+        EXPECT_EQ(spng_set_exif(ctx, &exif), 0);
+    }
     const int status = spng_encode_image(ctx, samples, size, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
     EXPECT_EQ(status, 0) << spng_strerror(status);
     size_t length = 0;
@@ -97,6 +105,16 @@ std::vector<uint8_t> decodeToGray(const Bytes& png)
         return {};
     EXPECT_EQ(image->header.biBitCount, 8);
     return pixelsOf(*image);
+}
+
+// A TIFF structure whose one image directory holds the Orientation tag.
+Bytes exifWithOrientation(int orientation, bool bigEndian)
+{
+    if (bigEndian)
+        return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
+                0, static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0};
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
+            static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
 }
 
 // Level of black with alpha `a` (of 255) laid over white.
@@ -238,6 +256,61 @@ TEST(PngReader, DamagedOrOversizedGivesNoPicture)
     EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
 }
 
+TEST(PngReader, DamagedOrHugeAncillaryChunksDoNotCostThePicture)
+{
+    std::vector<uint8_t> samples(40 * 30);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint8_t>(i * 7);
+    const Bytes png = encodePng(pngSpec(40, 30, 8, SPNG_COLOR_TYPE_GRAYSCALE), samples.data(), samples.size());
+    const auto chunk = [](const char* type, const Bytes& data, bool goodChecksum) {
+        Bytes bytes(8 + data.size());
+        for (int i = 0; i < 4; ++i) {
+            bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(data.size() >> (24 - 8 * i));
+            bytes[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(type[i]);
+        }
+        std::copy(data.begin(), data.end(), bytes.begin() + 8);
+        uLong crc = crc32(crc32(0, nullptr, 0), bytes.data() + 4, static_cast<uInt>(bytes.size() - 4));
+        if (!goodChecksum)
+            crc ^= 1;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<uint8_t>(crc >> shift));
+        return bytes;
+    };
+    const Bytes text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'};
+    // A compressed text of 32 MiB of one letter, some 32 kilobytes.
+    Bytes bomb(text.begin(), text.begin() + 8);
+    bomb.push_back(0);
+    {
+        const std::vector<uint8_t> letters(size_t{32} << 20, 'a');
+        uLongf packedSize = compressBound(static_cast<uLong>(letters.size()));
+        Bytes packed(packedSize);
+        ASSERT_EQ(compress2(packed.data(), &packedSize, letters.data(), static_cast<uLong>(letters.size()), 9), Z_OK);
+        bomb.insert(bomb.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packedSize));
+    }
+    Bytes manyTexts;
+    for (int i = 0; i < 300000; ++i) {
+        const Bytes one = chunk("tEXt", text, true);
+        manyTexts.insert(manyTexts.end(), one.begin(), one.end());
+    }
+    struct Case {
+        const char* name;
+        Bytes chunks;
+    } cases[] = {
+        {"text with a bad checksum", chunk("tEXt", text, false)},
+        {"huge compressed text", chunk("zTXt", bomb, true)},
+        {"300000 text chunks", manyTexts},
+    };
+    // After the header (8 + 25 bytes), and again before the end marker.
+    for (const Case& c : cases) {
+        for (size_t at : {size_t{33}, png.size() - 12}) {
+            Bytes damaged(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(at));
+            damaged.insert(damaged.end(), c.chunks.begin(), c.chunks.end());
+            damaged.insert(damaged.end(), png.begin() + static_cast<std::ptrdiff_t>(at), png.end());
+            EXPECT_EQ(decodeToGray(damaged), samples) << c.name << " at " << at;
+        }
+    }
+}
+
 TEST(PngReader, ColourPngComparesWithTheSameColourJpeg)
 {
     // Flat colour blocks: JPEG at quality 100 keeps them within a level, and
@@ -289,4 +362,73 @@ TEST(LoadFromBytes, EachFormatAsFromItsFile)
     const uint8_t junk[] = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'};
     EXPECT_FALSE(loadPictureFromBytes(junk, sizeof junk));
     EXPECT_FALSE(loadPictureFromBytes(nullptr, 0));
+}
+
+TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
+{
+    // Six flat 8 x 8 blocks stored three wide and two high, A B C / D E F;
+    // for each orientation, the blocks of the upright picture row by row.
+    const uint8_t levels[6] = {0, 50, 100, 150, 200, 250};
+    const auto stored = [&levels](int x, int y) { return levels[y / 8 * 3 + x / 8]; };
+    const char* const upright[9] = {"",         "ABC/DEF",  "CBA/FED",  "FED/CBA", "DEF/ABC",
+                                    "AD/BE/CF", "DA/EB/FC", "FC/EB/DA", "CF/BE/AD"};
+    std::vector<uint8_t> samples(24 * 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x)
+            samples[static_cast<size_t>(y * 24 + x)] = stored(x, y);
+    struct Case {
+        int orientation;
+        bool png;
+        bool orient;  // what LoadOptions asks
+    };
+    std::vector<Case> cases;
+    for (int o = 1; o <= 8; ++o)
+        for (bool png : {false, true})
+            cases.push_back({o, png, true});
+    cases.push_back({6, false, false});
+    cases.push_back({8, true, false});
+    const morvel::testing::TempDir dir("morvel-orientation");
+    for (const Case& c : cases) {
+        Bytes file;
+        if (c.png) {
+            PngParams params = pngSpec(24, 16, 8, SPNG_COLOR_TYPE_GRAYSCALE);
+            params.exif = exifWithOrientation(c.orientation, true);
+            file = encodePng(params, samples.data(), samples.size());
+        } else {
+            morvel::testing::JpegParams params;
+            params.width = 24;
+            params.height = 16;
+            params.sample = [&stored](int x, int y, int) { return stored(x, y); };
+            file = morvel::testing::makeJpeg(params);
+            // An APP1 Exif segment right after the start of image.
+            const Bytes tiff = exifWithOrientation(c.orientation, false);
+            const size_t length = 2 + 6 + tiff.size();
+            const std::string header = std::string("\xFF\xE1") + static_cast<char>(length >> 8) +
+                                       static_cast<char>(length & 0xFF) + std::string("Exif\0\0", 6);
+            Bytes withExif(file.size() + header.size() + tiff.size());
+            std::memcpy(withExif.data(), file.data(), 2);
+            std::memcpy(withExif.data() + 2, header.data(), header.size());
+            std::memcpy(withExif.data() + 2 + header.size(), tiff.data(), tiff.size());
+            std::memcpy(withExif.data() + 2 + header.size() + tiff.size(), file.data() + 2, file.size() - 2);
+            file = withExif;
+        }
+        LoadOptions options;
+        options.orient = c.orient;
+        // From a file for the converter and the window alike.
+        const LoadResult loaded = readPicture(dir.write(c.png ? "photo.png" : "photo.jpg", file), options);
+        const std::string label = std::to_string(c.orientation) + (c.png ? " png" : " jpeg") +
+                                  (c.orient ? "" : " as stored");
+        ASSERT_TRUE(loaded.gray) << label << ": " << loaded.error;
+        const std::string layout = upright[c.orient ? c.orientation : 1];
+        const int columns = static_cast<int>(layout.find('/'));
+        const int rows = static_cast<int>(layout.size() + 1) / (columns + 1);
+        ASSERT_EQ(loaded.gray->header.biWidth, columns * 8) << label;
+        ASSERT_EQ(loaded.gray->rowCount, rows * 8) << label;
+        for (int by = 0; by < rows; ++by)
+            for (int bx = 0; bx < columns; ++bx) {
+                const char block = layout[static_cast<size_t>(by * (columns + 1) + bx)];
+                EXPECT_NEAR(loaded.gray->rows[by * 8 + 4][bx * 8 + 4], levels[block - 'A'], 4)
+                    << label << ": block " << block;
+            }
+    }
 }

@@ -59,12 +59,12 @@ exit-codes)
   expect_status 0 "$jpg" "$gif"
   # One good and one missing picture: the good one is still converted.
   expect_status 1 "$tmp/missing.gif" "$jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif: No such file or directory"
   grep -qxF "sphere.jpg" "$tmp/out" || fail "the good picture after a missing one was not converted"
   # A file neither decoder reads.
   printf 'not a picture at all\n' >"$tmp/text.jpg"
   expect_status 1 "$tmp/text.jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG or PNG file"
   [ -s "$tmp/out" ] && fail "a failed picture produced text"
   # Usage errors: each gives 2, a message and the usage hint, and no text.
   usage_errors=(
@@ -223,6 +223,98 @@ output-file)
   expect_status 1 -o "$tmp/dir/sub" "$jpg"
   [ "$(listing "$tmp/dir")" = "art.txt keep.txt sub " ] || fail "directory after a failed -o: $(listing "$tmp/dir")"
   [ -z "$(listing "$tmp/dir/sub")" ] || fail "files left in the directory in the way"
+  # What the path names is written as a redirection would write it. A named
+  # pipe: the reader at the other end gets the text, the pipe stays.
+  mkfifo "$tmp/fifo"
+  cat "$tmp/fifo" >"$tmp/from-fifo" &
+  reader=$!
+  expect_status 0 -o "$tmp/fifo" "$jpg" "$gif"
+  wait "$reader"
+  cmp -s "$tmp/from-fifo" "$tmp/expected" || fail "-o onto a named pipe: the reader got other text"
+  [ -p "$tmp/fifo" ] || fail "-o replaced the named pipe"
+  # -o - is standard output; /dev/stdout is the caller's own descriptor, so
+  # an appending redirection appends.
+  expect_status 0 -o - "$jpg" "$gif"
+  cmp -s "$tmp/out" "$tmp/expected" || fail "-o - is not standard output"
+  echo first >"$tmp/appended"
+  "$bin" -o /dev/stdout "$jpg" "$gif" >>"$tmp/appended" 2>/dev/null
+  cat <(echo first) "$tmp/expected" | cmp -s - "$tmp/appended" || fail "-o /dev/stdout did not append to the caller's file"
+  # A symlink: the file it points to is replaced, the link stays a link.
+  echo old >"$tmp/target.txt"
+  ln -s target.txt "$tmp/link.txt"
+  expect_status 0 -o "$tmp/link.txt" "$jpg" "$gif"
+  [ -L "$tmp/link.txt" ] || fail "-o replaced the symlink"
+  cmp -s "$tmp/target.txt" "$tmp/expected" || fail "-o through a symlink did not write its target"
+  # A private file stays private; a file with two names keeps both, each
+  # with the new text; a 250-byte name works.
+  echo old >"$tmp/private.txt"
+  chmod 600 "$tmp/private.txt"
+  ln "$tmp/private.txt" "$tmp/second-name.txt"
+  expect_status 0 -o "$tmp/second-name.txt" "$jpg" "$gif"
+  [ "$(stat -c %a "$tmp/private.txt")" = 600 ] || fail "-o changed a 0600 file to $(stat -c %a "$tmp/private.txt")"
+  [ "$(stat -c %h "$tmp/private.txt")" = 2 ] || fail "-o broke the hard link"
+  cmp -s "$tmp/private.txt" "$tmp/expected" || fail "-o did not write the hard-linked file"
+  expect_status 0 -o "$tmp/private.txt" "$gif"
+  [ "$(stat -c %a "$tmp/private.txt")" = 600 ] || fail "-o rewrote a 0600 file with mode $(stat -c %a "$tmp/private.txt")"
+  long=$(printf 'n%.0s' $(seq 250))
+  expect_status 0 -o "$tmp/dir/$long" "$jpg" "$gif"
+  cmp -s "$tmp/dir/$long" "$tmp/expected" || fail "-o with a 250-byte name"
+  # A device node (made here, as root only) is written in place.
+  if mknod "$tmp/null" c 1 3 2>/dev/null; then
+    expect_status 0 -o "$tmp/null" "$gif"
+    [ -c "$tmp/null" ] || fail "-o replaced a device node"
+  fi
+  # A writable file in a directory that takes no new file is written in
+  # place; root writes anywhere, so the check runs as nobody.
+  mkdir "$tmp/ro"
+  echo old >"$tmp/ro/art.txt"
+  chmod 666 "$tmp/ro/art.txt"
+  chmod 555 "$tmp/ro"
+  as_user=()
+  [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if [ "$(id -u)" -ne 0 ] || command -v setpriv >/dev/null; then
+    chmod 755 "$tmp"
+    "${as_user[@]}" "$bin" -o "$tmp/ro/art.txt" "$jpg" "$gif" >/dev/null 2>"$tmp/err" ||
+      fail "-o into a read-only directory: $(cat "$tmp/err")"
+    cmp -s "$tmp/ro/art.txt" "$tmp/expected" || fail "-o did not write the file in the read-only directory"
+    chmod 700 "$tmp"
+  else
+    echo "skipped: -o into a read-only directory (root without setpriv)"
+  fi
+  chmod 755 "$tmp/ro"
+  # SIGTERM while the run waits for its second picture: the temporary file
+  # goes and the run ends by the signal.
+  mkdir "$tmp/sig"
+  mkfifo "$tmp/slow"
+  exec 3<>"$tmp/slow"
+  "$bin" -o "$tmp/sig/art.txt" "$jpg" - <"$tmp/slow" 2>/dev/null &
+  pid=$!
+  for _ in $(seq 100); do [ -n "$(listing "$tmp/sig")" ] && break; sleep 0.1; done
+  [ -n "$(listing "$tmp/sig")" ] || fail "no temporary file appeared while writing"
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  [ "$status" -eq 143 ] || fail "SIGTERM: status $status, expected 143"
+  [ -z "$(listing "$tmp/sig")" ] || fail "SIGTERM left files: $(listing "$tmp/sig")"
+  # An output naming an input picture, by any name, or a file named twice
+  # as an output: refused before anything is read or written.
+  cp "$gif" "$tmp/in1.gif"
+  ln -s in1.gif "$tmp/in-link.gif"
+  refusals=(
+    "-o $tmp/in1.gif $jpg $tmp/in1.gif|output $tmp/in1.gif is also an input picture"
+    "-o $tmp/in-link.gif $tmp/in1.gif|output $tmp/in-link.gif is also an input picture"
+    "--save-gray $tmp/in1.gif $tmp/in1.gif|output $tmp/in1.gif is also an input picture"
+    "--save-gray $tmp/in%d.gif $jpg $tmp/in1.gif|output $tmp/in1.gif is also an input picture"
+    "-o $tmp/new.txt --save-gray $tmp/new.txt $gif|$tmp/new.txt is named twice as an output"
+  )
+  for row in "${refusals[@]}"; do
+    # shellcheck disable=SC2086  # word splitting of the prepared arguments is wanted
+    expect_status 2 ${row%%|*}
+    expect_line "$tmp/err" "morvel-text: ${row#*|}"
+  done
+  cmp -s "$tmp/in1.gif" "$gif" || fail "a refused run changed the input picture"
+  [ -e "$tmp/new.txt" ] && fail "a refused run wrote a file"
   # A full device: the write fails at the end and leaves no file behind.
   if [ -w /dev/full ]; then
     "$bin" "$jpg" >/dev/full 2>"$tmp/err"
@@ -262,9 +354,48 @@ bad-input)
     status=$?
     [ "$status" -le 1 ] || fail "$f: status $status; $(head -c 400 "$tmp/err")"
     if [ "$status" -eq 1 ]; then
-      expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/$f"
+      grep -q "^morvel-text: cannot read picture: $tmp/$f: ." "$tmp/err" || fail "$f: $(cat "$tmp/err")"
     fi
   done
+  # One line per failed picture, with the reason in Morvel's words; the JPEG
+  # library prints nothing of its own, and a GIF is never called a JPEG.
+  head -c 150 "$jpg" >"$tmp/header.jpg"
+  reasons=(
+    "empty.gif|not a GIF, JPEG or PNG file"
+    "random.bin|not a GIF, JPEG or PNG file"
+    "header.gif|damaged GIF data"
+    "header.jpg|damaged JPEG data (Premature end of JPEG file)"
+    "adir|Is a directory"
+    "missing.png|No such file or directory"
+  )
+  for row in "${reasons[@]}"; do
+    expect_status 1 "$tmp/${row%%|*}"
+    grep -v 'not installed' "$tmp/err" >"$tmp/lines"
+    [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
+      fail "${row%%|*}: $(cat "$tmp/lines")"
+  done
+  # Names with control characters are shown escaped, on one line.
+  cp "$gif" "$tmp/new"$'\n'"line.gif"
+  expect_status 1 "$tmp/new"$'\n'"line.gif" "$tmp/no"$'\t'"pe.gif"
+  expect_line "$tmp/out" 'new\nline.gif'
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/no\\tpe.gif: No such file or directory"
+  # Inputs that are not regular files: a named pipe, /dev/stdin, a process
+  # substitution, each read to its end.
+  expect_status 0 "$gif"
+  cp "$tmp/out" "$tmp/gif-text"
+  mkfifo "$tmp/pipe.gif"
+  cat "$gif" >"$tmp/pipe.gif" &
+  expect_status 0 "$tmp/pipe.gif"
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "a named pipe did not read as the file"
+  expect_status 0 /dev/stdin <"$gif"
+  cat "$gif" | "$bin" /dev/stdin >"$tmp/out" 2>/dev/null || fail "/dev/stdin on a pipe"
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "/dev/stdin on a pipe did not read the picture"
+  expect_status 0 <(cat "$gif")
+  head -n -3 "$tmp/out" | cmp -s - <(head -n -3 "$tmp/gif-text") || fail "a process substitution did not read the picture"
+  # Reading stops at the first bytes that begin no picture.
+  timeout 5 "$bin" - </dev/zero >/dev/null 2>"$tmp/err"
+  [ $? -eq 1 ] || fail "- </dev/zero did not fail at once"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG or PNG file"
   # A file name starting with '-' after "--", and one with spaces.
   cp "$gif" "$tmp/-odd name.gif"
   expect_status 0 -- "$tmp/-odd name.gif"
