@@ -21,6 +21,13 @@ public:
         if (!ok) return std::nullopt;
         return font;
     }
+
+    std::optional<QString> saveText(QWidget* parent, const QString& startPath) override {
+        const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save text"), startPath,
+                                                          QString::fromLatin1(kTextFileFilter));
+        if (path.isEmpty()) return std::nullopt;
+        return path;
+    }
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The two modal dialogs the window uses, behind an interface so that tests
+// The modal dialogs the window uses, behind an interface so that tests
 // can answer them without a person at the screen.
 #pragma once
 
@@ -20,10 +20,16 @@ public:
     // A font dialog starting from `start`; the chosen font, or none when it
     // was cancelled.
     virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) = 0;
+    // A save-file dialog starting at `startPath`; the chosen file, or none
+    // when it was cancelled.
+    virtual std::optional<QString> saveText(QWidget* parent, const QString& startPath) = 0;
 };
 
 // The file filter of the open dialog: pictures first, then everything.
 inline constexpr const char* kImageFileFilter = "Images (*.gif *.jpg *.jpeg *.png);;All (*)";
+
+// The file filter of the save dialog.
+inline constexpr const char* kTextFileFilter = "Text (*.txt);;All (*)";
 
 // The toolkit's own dialogs.
 std::unique_ptr<Dialogs> makeStandardDialogs();

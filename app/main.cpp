@@ -1,19 +1,47 @@
-// The desktop window: one TextImageApp, its window, the event loop. The
-// program takes no command line; the exit code is 0 once the window closes.
+// The desktop window: reads the command line, then one TextImageApp, its
+// window and the event loop. --help and --version are answered before any
+// toolkit object exists, so they need no display. The exit code is 0 once the
+// window closes, 2 after a usage error.
 #include <QApplication>
+#include <QFile>
+#include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/text_image_app.h"
 
 int main(int argc, char** argv) {
-    // Only the program name is passed on, so no argument changes anything.
-    int qtArgc = argc > 0 ? 1 : 0;
-    QApplication application(qtArgc, argv);
+    const morvel::CommandLine line = morvel::parseCommandLine(argc, argv);
+    switch (line.action) {
+    case morvel::CommandLine::Action::Help:
+        std::fputs(morvel::helpText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case morvel::CommandLine::Action::Version:
+        std::fputs(morvel::versionText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case morvel::CommandLine::Action::UsageError:
+        std::fprintf(stderr, "morvel: %s\n%s\n", line.error.c_str(), morvel::kUsageHint);
+        return 2;
+    case morvel::CommandLine::Action::Run:
+        break;
+    }
+
+    // The toolkit sees its own options only; it keeps pointers into this
+    // list for its whole life.
+    std::vector<std::string> toolkitArguments = line.toolkitArguments;
+    std::vector<char*> toolkitArgv;
+    for (std::string& argument : toolkitArguments) toolkitArgv.push_back(argument.data());
+    toolkitArgv.push_back(nullptr);
+    int toolkitArgc = static_cast<int>(toolkitArguments.size());
+    QApplication application(toolkitArgc, toolkitArgv.data());
     QApplication::setApplicationName(QStringLiteral("Morvel"));
     QApplication::setApplicationVersion(QStringLiteral(MORVEL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("morvel"));
 
     morvel::TextImageApp app;
     app.createWindows();
+    if (!line.picture.empty()) app.openPicture(QFile::decodeName(QByteArray::fromStdString(line.picture)));
     application.exec();
     return 0;
 }

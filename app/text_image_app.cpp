@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
@@ -11,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRawFont>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -19,7 +21,10 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/advance_corrector.h"
+#include "app/file_drop_filter.h"
 #include "app/level_slider.h"
+#include "app/save_text.h"
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
@@ -124,6 +129,11 @@ void TextImageApp::createWindows() {
 
     createTextBox();
 
+    // Files dropped anywhere else in the window load as on the image pane.
+    auto* drops = new FileDropFilter([this](const QStringList& paths) { dropFiles(paths); }, this);
+    drops->watch(window_.get());
+    drops->watch(textBox_->viewport());
+
     splitter_ = new Splitter(window_.get());
     splitter_->leftPane = imagePane_;
     splitter_->rightPane = textBox_;
@@ -140,6 +150,7 @@ void TextImageApp::createWindows() {
     connect(slider_, &LevelSlider::interactionFinished, this, [this](int) { finishSliderInteraction(); });
 
     createStatusBar();
+    createKeys();
 
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect frame = windowRectForWorkArea(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
@@ -175,6 +186,7 @@ void TextImageApp::createTextBox() {
     textBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     textBox_->setGeometry(100, 100, 200, 200);
     textBox_->setPlainText(QString());
+    advanceCorrector_ = new AdvanceCorrector(textBox_->document());
     textBox_->show();
 }
 
@@ -202,6 +214,17 @@ void TextImageApp::createToolbar() {
     toolbar_->resize(toolbar_->sizeHint());
     toolbar_->move(5, 0);
     toolbar_->show();
+}
+
+void TextImageApp::createKeys() {
+    // The window's two keys; there is no menu.
+    auto* open = new QAction(QStringLiteral("Open image"), window_.get());
+    open->setShortcut(QKeySequence::Open);
+    connect(open, &QAction::triggered, this, [this] { handleCommand(ID_OPEN_IMAGE); });
+    auto* save = new QAction(QStringLiteral("Save text"), window_.get());
+    save->setShortcut(QKeySequence::Save);
+    connect(save, &QAction::triggered, this, [this] { saveText(); });
+    window_->addActions({open, save});
 }
 
 void TextImageApp::createStatusBar() {
@@ -352,6 +375,12 @@ void TextImageApp::dropFiles(const QStringList& paths) {
     loadImage();
 }
 
+void TextImageApp::openPicture(const QString& path) {
+    // A drop hands over absolute paths; so does the command line, which also
+    // lets the open dialog start in the picture's folder.
+    dropFiles({QFileInfo(path).absoluteFilePath()});
+}
+
 void TextImageApp::finishSliderInteraction() {
     if (slider_ == nullptr) return;
     engine_.applyBlackLevel(slider_->value());
@@ -390,6 +419,20 @@ void TextImageApp::chooseFont() {
     const std::optional<QFont> chosen = dialogs_->chooseFont(window_.get(), start);
     if (!chosen) return;
     engine_.applyFontDescription(logFontFromQFont(*chosen, current, engine_.dpi()));
+}
+
+void TextImageApp::saveText() {
+    if (textBox_ == nullptr) return;
+    const std::optional<QString> chosen =
+        dialogs_->saveText(window_.get(), saveStartPath(savedPath_, imagePath_));
+    if (!chosen) return;
+    QString error;
+    if (saveTextFile(*chosen, textBox_->toPlainText(), imagePath_, error)) {
+        savedPath_ = *chosen;
+        setStatus(0, QStringLiteral("Text saved to %1").arg(QFileInfo(*chosen).fileName()));
+    } else {
+        setStatus(0, QStringLiteral("Cannot save %1: %2").arg(QFileInfo(*chosen).fileName(), error));
+    }
 }
 
 void TextImageApp::loadHelpText() {
@@ -440,9 +483,12 @@ QFont TextImageApp::fontForTextBox() {
             qfont.setWeight(qtWeight(description));
             qfont.setItalic(description.lfItalic != 0);
         }
-        // Each character advances by its own width, as in the atlas.
+        // Each character advances by its own width, as in the atlas: the
+        // whole-pixel advances of fully hinted outlines (the font layer's
+        // measure), no kerning and no ligatures.
         qfont.setKerning(false);
-        qfont.setStyleHint(QFont::TypeWriter, QFont::PreferMatch);
+        qfont.setHintingPreference(QFont::PreferFullHinting);
+        qfont.setStyleHint(QFont::TypeWriter, QFont::StyleStrategy(QFont::PreferMatch | QFont::PreferNoShaping));
         return qfont;
     }
     QFont qfont(fromBytes(engine_.faceName()));
@@ -465,12 +511,29 @@ void TextImageApp::showText(const std::string& text) {
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(boxText(added));
         shownText_.append(added);
+        shownRevision_ = document->revision();
+        // Once the view is full, what is added lands below it and cannot be
+        // seen: no repaint then (the event loop paints the box once the run
+        // is over, when the scroll bar shows the final length).
+        if (!endIsVisible()) return;
     } else {
         textBox_->setPlainText(boxText(text));
         shownText_ = text;
+        shownRevision_ = document->revision();
     }
-    shownRevision_ = document->revision();
     textBox_->viewport()->repaint();
+}
+
+bool TextImageApp::endIsVisible() const {
+    // Lines never wrap, so each block is one line and the vertical scroll
+    // position is the number of the first line shown.
+    const int lineHeight = std::max(textBox_->fontMetrics().lineSpacing(), 1);
+    const int firstShown = textBox_->verticalScrollBar()->value();
+    const int linesShown = textBox_->viewport()->height() / lineHeight + 1;
+    const int lastLine = textBox_->document()->blockCount() - 1;
+    // The line before the last one counts too: the last line of a run is
+    // often still empty (the text ends with a line break).
+    return lastLine - 1 < firstShown + linesShown;
 }
 
 // --- Engine notifications ---
@@ -483,6 +546,7 @@ void TextImageApp::fontChanged() {
 
 void TextImageApp::atlasRebuilt() {
     if (atlasPane_ != nullptr) atlasPane_->setImage(engine_.glyphAtlas());
+    if (advanceCorrector_ != nullptr) advanceCorrector_->update(textBox_->font(), engine_.glyphTable());
     layout();
 }
 

@@ -25,6 +25,7 @@ class QToolBar;
 
 namespace morvel {
 
+class AdvanceCorrector;
 class ImageView;
 class LevelSlider;
 class Splitter;
@@ -84,6 +85,8 @@ public:
     bool showToolHint(int id);
     // A drop on the image pane: the first path is loaded, the rest ignored.
     void dropFiles(const QStringList& paths);
+    // A picture named on the command line: loaded as a drop of that one file.
+    void openPicture(const QString& path);
     // The end of a slider interaction: applies the slider's position.
     void finishSliderInteraction();
 
@@ -93,6 +96,9 @@ public:
     void loadImage();
     // The font dialog; on OK the engine takes the new description.
     void chooseFont();
+    // Ctrl+S: the save dialog, then the text box's text into the chosen file;
+    // the status bar says where it went, or why it did not.
+    void saveText();
     // Reads the help text from the program's resources (empty when missing).
     void loadHelpText();
 
@@ -135,10 +141,13 @@ private:
     void createToolbar();
     void createTextBox();
     void createStatusBar();
+    void createKeys();
     void dockStatusBar();
     void placeStatusParts();
     void setStatus(int part, const QString& text);
     void showText(const std::string& text);
+    // Whether the end of the text box's text falls inside its view.
+    bool endIsVisible() const;
     QFont fontForTextBox();
 
     // The engine is declared first so that it outlives the window, whose
@@ -150,6 +159,7 @@ private:
     ImageView* imagePane_ = nullptr;
     Splitter* splitter_ = nullptr;
     QPlainTextEdit* textBox_ = nullptr;
+    AdvanceCorrector* advanceCorrector_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::array<QAction*, 5> actions_{};
     LevelSlider* slider_ = nullptr;
@@ -157,6 +167,7 @@ private:
     std::array<QLabel*, 3> statusParts_{};
 
     QString imagePath_;
+    QString savedPath_;
     std::string helpText_;
 
     // What the text box shows as last written by the program, and the

@@ -1,5 +1,6 @@
 // The engine's hot paths: one chooser call per match mode (plain against
-// fast), whole generation (plain against fast, one and two threads), the
+// fast), whole generation (plain against fast, one and two threads, tone
+// mode too), the
 // atlas blur and the black-level stretch. The glyphs are the start-up atlas
 // of the real default font: Lucida Console (or its stand-in) 9 points,
 // weight 400, blurred three times.
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "bench/synthetic_picture.h"
 #include "engine/black_level.h"
@@ -16,6 +18,7 @@
 #include "engine/generator.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 
 using namespace morvel;
 
@@ -152,6 +155,28 @@ BENCHMARK(BM_GenerateFast)
     ->Args({4000, 3000, 2, 0})
     ->Args({4000, 3000, 1, 1})
     ->Args({4000, 3000, 2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Tone mode, plain and on the running sums; args: plain (0) or fast (1), jobs.
+void BM_GenerateTone(benchmark::State& state)
+{
+    const TextEngine& engine = defaultEngine();
+    const std::optional<ToneSetup> setup =
+        makeToneSetup(engine.atlasView(), engine.glyphCellSums(), kToneRamp, 0, kDefaultToneGamma);
+    const ImageRecord& p = picture(4000, 3000);
+    const int jobs = static_cast<int>(state.range(1));
+    for (auto _ : state) {
+        GeneratedText text = state.range(0) == 0 ? generateToneText(p, *setup, nullptr)
+                                                 : generateToneTextFast(p, *setup, nullptr, {}, jobs);
+        benchmark::DoNotOptimize(text.text.data());
+    }
+}
+BENCHMARK(BM_GenerateTone)
+    ->ArgNames({"fast", "jobs"})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

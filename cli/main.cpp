@@ -1,16 +1,11 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
-
-#include <unistd.h>
 
 #include "cli/columns.h"
 #include "cli/input.h"
@@ -22,12 +17,12 @@
 #include "engine/generator.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
-#include "image/file_bytes.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
-#include "platform/printable_name.h"
 #include "platform/output_file.h"
+#include "platform/printable_name.h"
 
 namespace {
 
@@ -132,16 +127,18 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
 // `displayName`; with `invert` its last line says so. Lines end in CR LF.
 // None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::FastMatcher& matcher, const Options& o, int32_t blackLevel,
-                    const std::string& displayName)
+                    const morvel::FastMatcher& matcher, const morvel::ToneSetup* tone, const Options& o,
+                    int32_t blackLevel, const std::string& displayName)
 {
     const morvel::TextFooter footer{displayName, engine.pointSize(), engine.faceName(), engine.blurCount(),
                                     blackLevel};
     const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
     morvel::GeneratedText generated;
     uint8_t table[256];
-    const bool stretched = morvel::blackLevelTable(picture, blackLevel, table);
-    if (matcher.usable()) {
+    if (tone) {
+        // Tone mode reads the picture itself through its tone curve.
+        generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
+    } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
         generated = morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs,
                                              stretched ? table : nullptr);
     } else {
@@ -193,7 +190,19 @@ static int convertAll(int argc, char** argv)
         return 1;
     }
     const morvel::FastMatcher matcher(engine.atlasView());
-    const int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    // Tone mode: the candidates' tones from the unblurred atlas; its level
+    // never lies below the densest candidate's tone (max: exactly that).
+    std::optional<morvel::ToneSetup> tone;
+    if (o.match == morvel::MatchMode::Tone) {
+        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(), morvel::kToneRamp,
+                                     o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
+        if (!tone) {
+            complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
+            return 1;
+        }
+        blackLevel = tone->blackLevel;
+    }
     // auto fits the terminal only when the text goes to it.
     int32_t columns = o.columns;
     if (o.columnsAuto) {
@@ -232,7 +241,8 @@ static int convertAll(int argc, char** argv)
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-        std::optional<std::string> text = convert(*picture, engine, matcher, o, blackLevel, displayName);
+        std::optional<std::string> text =
+            convert(*picture, engine, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {

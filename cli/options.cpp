@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "platform/log_font.h"
@@ -37,6 +38,28 @@ std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t
         return std::nullopt;
     }
     return static_cast<int32_t>(value);
+}
+
+std::optional<double> parseFraction(const std::string& text, double lo, double hi) {
+    size_t digits = 0;
+    size_t points = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if (c == '.') {
+            ++points;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || points > 1 || text.size() > 20) {
+        return std::nullopt;
+    }
+    const double value = std::strtod(text.c_str(), nullptr);
+    if (!(value >= lo && value <= hi)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string expandIndex(const std::string& pattern, int index) {
@@ -122,7 +145,8 @@ ParseResult parseOptions(int argc, char** argv) {
     std::string weight = std::to_string(o.weight);
     std::string dpi = std::to_string(o.dpi);
     std::string blur = std::to_string(o.blur);
-    std::string match = "correlation";
+    std::string match = "tone";
+    std::string gamma;
     std::string blackLevel = std::to_string(o.blackLevel);
     std::string columns;
     std::string jobs = std::to_string(o.jobs);
@@ -143,11 +167,21 @@ ParseResult parseOptions(int argc, char** argv) {
     app.add_option("--blur", blur, "Blur passes over the glyph atlas, 0..1000 (default 3)")
         ->type_name("N")
         ->check(decimalIn(kMinBlur, kMaxBlur));
-    app.add_option("--match", match, "Match mode: correlation (default) or difference")
+    app.add_option("--match", match,
+                   "Match mode: tone (default) reproduces the picture's\n"
+                   "light and dark; difference and correlation are the\n"
+                   "window's modes (--match correlation --black-level 0\n"
+                   "--crlf at the natural size gives the window's text\n"
+                   "exactly)")
         ->type_name("MODE")
-        ->check(CLI::IsMember({"correlation", "difference"}).description(""));
+        ->check(CLI::IsMember({"tone", "difference", "correlation"}).description(""));
+    app.add_option("--gamma", gamma, "Tone mode's curve exponent, 0.3..3.0 (default 0.9);\nhigher darkens the midtones")
+        ->type_name("G");
     app.add_option("--black-level", blackLevel,
-                   "Black level 0..255 (default 0), or max: the mean\nlevel of the darkest blurred glyph cell")
+                   "Black level 0..255 (default 0), or max: the mean\n"
+                   "level of the darkest blurred glyph cell; in tone mode\n"
+                   "the text's darkest tone, never below the densest\n"
+                   "character's own (max: that character's)")
         ->type_name("N|max")
         ->check(wordOrDecimalIn("max", kMinBlackLevel, kMaxBlackLevel, "black level"));
     app.add_option("--columns", columns,
@@ -207,7 +241,9 @@ ParseResult parseOptions(int argc, char** argv) {
     o.weight = *parseDecimal(weight, kMinWeight, kMaxWeight);
     o.dpi = *parseDecimal(dpi, kMinDpi, kMaxDpi);
     o.blur = *parseDecimal(blur, kMinBlur, kMaxBlur);
-    o.match = match == "difference" ? MatchMode::Difference : MatchMode::Correlation;
+    o.match = match == "tone"         ? MatchMode::Tone
+              : match == "difference" ? MatchMode::Difference
+                                      : MatchMode::Correlation;
     if (blackLevel == "max") {
         o.blackLevelMax = true;
     } else {
@@ -227,6 +263,16 @@ ParseResult parseOptions(int argc, char** argv) {
         return usageError("--points " + std::to_string(o.points) + " at --dpi " + std::to_string(o.dpi) +
                           " makes characters " + std::to_string(charPixels) + " pixels high; allowed are " +
                           std::to_string(kMinCharPixels) + ".." + std::to_string(kMaxCharPixels));
+    }
+    if (!gamma.empty() || app.count("--gamma") > 0) {
+        const std::optional<double> g = parseFraction(gamma, kMinToneGamma, kMaxToneGamma);
+        if (!g) {
+            return usageError("--gamma: \"" + gamma + "\" is not a number in 0.3..3.0");
+        }
+        if (o.match != MatchMode::Tone) {
+            return usageError("--gamma applies to --match tone only");
+        }
+        o.gamma = *g;
     }
     if (o.face.empty()) {
         return usageError("--font: the face name is empty");

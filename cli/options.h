@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/generator.h"
+#include "engine/tone_match.h"
 
 namespace morvel::cli {
 
@@ -30,7 +31,8 @@ struct Options {
     bool italic = false;
     int32_t dpi = 96;
     int32_t blur = 3;
-    MatchMode match = MatchMode::Correlation;
+    MatchMode match = MatchMode::Tone;
+    double gamma = kDefaultToneGamma;  // tone mode's curve
     int32_t blackLevel = 0;
     bool blackLevelMax = false;  // use the range computed from the blurred atlas
     int32_t columns = 0;         // 0: the picture at its natural size
@@ -63,6 +65,10 @@ extern const char* const kUsageHint;
 
 // A whole decimal number (optional leading '-', digits only) inside lo..hi.
 std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t hi);
+
+// A plain decimal number (digits with at most one point, no sign or
+// exponent) inside lo..hi.
+std::optional<double> parseFraction(const std::string& text, double lo, double hi);
 
 // The --save-gray path for the picture with the 1-based `index`: every "%d"
 // in `pattern` replaced by the index; nothing else in the pattern is special.

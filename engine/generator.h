@@ -14,6 +14,7 @@ namespace morvel {
 enum class MatchMode : int32_t {
     Correlation = 0,  // "maximize correlation"
     Difference = 1,   // "minimize difference"
+    Tone = 2,         // reproduce the picture's tone (tone_match.h)
 };
 
 // Index into the glyph table of the glyph whose cell best matches the picture
@@ -56,7 +57,9 @@ int64_t lineCharactersUpperBound(int32_t width, const GlyphEntry* glyphs, int32_
 // Called after each finished line with the whole text so far.
 using LineCallback = std::function<void(const std::string& textSoFar)>;
 
-// The reference walk. `footer` may be null (no footer appended).
+// The reference walk. `footer` may be null (no footer appended). Tone mode,
+// which needs its setup, is walked by generateToneText; here it gives no
+// lines.
 GeneratedText generateText(const ImageRecord& working, const AtlasView& glyphs, MatchMode mode,
                            const TextFooter* footer, const LineCallback& onLine = {});
 

@@ -7,6 +7,7 @@
 
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
+#include "engine/tone_match.h"
 
 namespace morvel {
 
@@ -14,7 +15,8 @@ namespace morvel {
 // number of processor cores (at least 1).
 int resolveJobs(int jobs);
 
-// generateText with `matcher` as the chooser, on up to `jobs` threads (0: one
+// generateText with `matcher` as the chooser (tone mode, which needs its
+// setup, gives no lines here), on up to `jobs` threads (0: one
 // per core). `onLine` runs on the calling thread, once per line in order, as
 // soon as that line and every line above it are done; it sees the same text so
 // far as in generateText. No lines when `matcher` is unusable or `working` is
@@ -25,5 +27,11 @@ int resolveJobs(int jobs);
 GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& matcher, MatchMode mode,
                                const TextFooter* footer, const LineCallback& onLine = {}, int jobs = 1,
                                const uint8_t* levels = nullptr);
+
+// generateToneText on up to `jobs` threads (0: one per core), the cell sums
+// taken from running column sums: the same text byte for byte, `onLine` as
+// in generateTextFast.
+GeneratedText generateToneTextFast(const ImageRecord& picture, const ToneSetup& setup, const TextFooter* footer,
+                                   const LineCallback& onLine = {}, int jobs = 1);
 
 }  // namespace morvel

@@ -10,6 +10,7 @@
 #include "engine/blur.h"
 #include "engine/fast_black_level.h"
 #include "engine/parallel_walk.h"
+#include "engine/tone_match.h"
 #include "platform/font.h"
 #include "platform/glyph_renderer.h"
 
@@ -102,6 +103,7 @@ void TextEngine::buildGlyphAtlas()
     cellHeight_ = built->cellHeight;
     maxGlyphWidth_ = built->maxGlyphWidth;
     blurCount_ = 0;
+    cellSums_ = morvel::glyphCellSums(atlasView());
 
     events().atlasRebuilt();
     events().statusText(1, "0");

@@ -84,6 +84,8 @@ public:
     void applyBlackLevel(int32_t level);
 
     // --- Generation ---
+    // The window's two modes. Tone mode needs its own setup (tone_match.h)
+    // and is walked by the converter directly; this walk gives no lines in it.
     void setMatchMode(MatchMode mode) { matchMode_ = mode; }
     MatchMode matchMode() const { return matchMode_; }
     // Walks the working image; `blackLevel` is the slider's position, shown in
@@ -118,6 +120,9 @@ public:
     int32_t glyphCount() const { return static_cast<int32_t>(glyphs_.size()); }
     int32_t atlasMargin() const { return atlasMargin_; }
     int32_t blurCount() const { return blurCount_; }
+    // Each glyph cell's pixel sum in the atlas as built, before any blur: the
+    // glyphs' own tones (glyphCellSums), kept per build for tone matching.
+    const std::vector<int64_t>& glyphCellSums() const { return cellSums_; }
     int32_t pointSize() const { return pointSize_; }
     int32_t blackLevelRange() const { return blackLevelRange_; }
     const LogFont& fontDescription() const { return fontDescription_; }
@@ -160,6 +165,7 @@ private:
     int32_t cellHeight_ = -1;
     int32_t maxGlyphWidth_ = -1;
     int32_t blurCount_ = 0;
+    std::vector<int64_t> cellSums_;
     int32_t blackLevelRange_ = 0;
     mutable std::unique_ptr<FastMatcher> matcher_;  // dropped whenever the atlas changes
     int jobs_ = 0;

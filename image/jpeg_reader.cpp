@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "image/file_bytes.h"
 #include "image/png_reader.h"
@@ -97,7 +98,7 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
 
 // Why a decode gave no picture (or, with a picture, the first warning).
 struct JpegOutcome {
-    bool tooLarge = false;
+    const char* reason = nullptr;  // the whole reason, when it is not the library's
     char message[JMSG_LENGTH_MAX] = {};
 };
 
@@ -139,6 +140,11 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
         // destroyed, which is what its error recovery expects. The first
         // warning, when there was one, usually names the cause (a file cut
         // off before its image is first "Premature end of JPEG file").
+        // Running out of the memory the library may use is not damage: a
+        // progressive picture that large needs more than it is given.
+        const int code = errors.manager.msg_code;
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
+            outcome->reason = "JPEG picture too large to decode in 256 MiB";
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(record);
         std::snprintf(outcome->message, sizeof outcome->message, "%s",
@@ -166,9 +172,9 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_calc_output_dimensions(&cinfo);
     if (cinfo.output_components != (inks ? 4 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
-        outcome->tooLarge = cinfo.output_width != 0 && cinfo.output_height != 0;
-        std::snprintf(outcome->message, sizeof outcome->message, "picture of %u x %u pixels", cinfo.output_width,
-                      cinfo.output_height);
+        outcome->reason = cinfo.output_components != (inks ? 4 : 1) ? "unsupported JPEG colour format"
+                          : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
+                                                                              : kTooLargeReason;
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
@@ -182,7 +188,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     if (!made || !shapeImageRecord(made, width, height, 8)) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
-        std::snprintf(outcome->message, sizeof outcome->message, "out of memory");
+        outcome->reason = "out of memory";
         return nullptr;
     }
     // Ink rows arrive in a row of the library's own (freed with the
@@ -237,8 +243,8 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
 {
     if (why == nullptr)
         return;
-    if (outcome.tooLarge)
-        *why = kTooLargeReason;
+    if (outcome.reason != nullptr)
+        *why = outcome.reason;
     else if (outcome.message[0] != '\0')
         *why = std::string("damaged JPEG data (") + outcome.message + ")";
     else

@@ -46,6 +46,35 @@ bool pngTooLarge(const uint8_t* data, size_t size)
     return imageRowPitch(field(16), 8) * static_cast<int64_t>(field(20)) > kMaxPixelBytes;
 }
 
+// True when the first image of a GIF declares a pixel block past the limit
+// (the decoder then gives none for that reason). Reads only the bytes given:
+// the header, the colour table and the extensions before the first image.
+bool gifTooLarge(const uint8_t* data, size_t size)
+{
+    if (size < 13)
+        return false;
+    size_t at = 13;
+    if ((data[10] & 0x80) != 0)
+        at += size_t{3} << ((data[10] & 7) + 1);
+    while (at < size) {
+        if (data[at] == 0x2C) {
+            if (size - at < 9)
+                return false;
+            const int64_t width = data[at + 5] | data[at + 6] << 8;
+            const int64_t height = data[at + 7] | data[at + 8] << 8;
+            return imageRowPitch(width, 8) * height > kMaxPixelBytes;
+        }
+        if (data[at] != 0x21 || size - at < 2)
+            return false;
+        // An extension: its label, then sub-blocks up to an empty one.
+        at += 2;
+        while (at < size && data[at] != 0)
+            at += size_t{data[at]} + 1;
+        ++at;
+    }
+    return false;
+}
+
 // Turns the loaded pictures upright by `orientation` when asked.
 void orient(LoadResult& result, int orientation, const LoadOptions& options)
 {
@@ -65,7 +94,7 @@ std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
 {
     switch (kind) {
     case PictureKind::Gif:
-        return "damaged GIF data";
+        return gifTooLarge(head, headSize) ? kTooLargeReason : "damaged GIF data";
     case PictureKind::Png:
         return pngTooLarge(head, headSize) ? kTooLargeReason : "damaged PNG data";
     default:

@@ -392,14 +392,15 @@ void Font::drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const
     if ((!gray && !mono) || !bitmap.buffer)
         return;
 
-    // The characters fit their cells from top to bottom (the cell metrics
-    // are measured that way), and ink never leaves the cell's rows, so no
-    // neighbouring cell stacked above or below is marked. Sideways a glyph
-    // may overhang its advance (italics, anti-aliased edges) as text does
-    // when it is displayed; there only the record's edges clip it.
+    // Ink is kept inside the cell: its rows (the cell metrics are measured
+    // to hold the characters from top to bottom) and its columns. Sideways a
+    // glyph may overhang its advance (italics, serifs, anti-aliased edges);
+    // that ink is left out, so the cell holds its own glyph's ink only and
+    // its tone is that of the glyph, not of its neighbours' overhangs.
     const int64_t originX = cellLeft + face->glyph->bitmap_left;
     const int64_t originY = cellTop + impl_->ascent - face->glyph->bitmap_top;
-    const int64_t inkRight = raster.header.biWidth;
+    const int64_t inkLeft = left;
+    const int64_t inkRight = right;
     const int64_t rows = bitmap.rows;
     const int64_t width = bitmap.width;
     const int64_t pitch = bitmap.pitch;
@@ -407,7 +408,7 @@ void Font::drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const
         // A negative pitch stores the rows bottom-up.
         const unsigned char* source = bitmap.buffer + (pitch >= 0 ? r * pitch : (rows - 1 - r) * -pitch);
         uint8_t* target = raster.rows[originY + r];
-        for (int64_t col = std::max<int64_t>(0, -originX); col < width && originX + col < inkRight; ++col) {
+        for (int64_t col = std::max<int64_t>(0, inkLeft - originX); col < width && originX + col < inkRight; ++col) {
             int coverage;
             if (gray)
                 coverage = bitmap.num_grays > 1 ? source[col] * 255 / (bitmap.num_grays - 1) : 0;

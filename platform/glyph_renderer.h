@@ -27,7 +27,9 @@ public:
     // Draws `c` black on white with its cell's top-left corner at (x, y) into
     // an 8-bit gray record (paper 255, ink 0, edge shades as their gray
     // levels). The cell is filled with paper first, as an opaque text
-    // background would; nothing outside the record is touched.
+    // background would; ink that would overhang the cell (its advance wide,
+    // the cell height high) is left out, and nothing outside the cell or the
+    // record is touched.
     virtual void drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const = 0;
 };
 

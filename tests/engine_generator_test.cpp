@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/generator.h"
+#include "engine/tone_match.h"
 #include "fake_font.h"
 
 using namespace morvel;
@@ -185,4 +187,31 @@ TEST(Generator, UnusableInputsGiveNoLines)
     ImageHandle colour(createImageRecord());
     ASSERT_TRUE(shapeImageRecord(colour.get(), 40, 40, 24));
     EXPECT_EQ(generateText(*colour, viewOf(*built), MatchMode::Difference, nullptr).text, "");
+}
+
+TEST(Generator, ToneWalkMixesGlyphsToTheGrayAndLeavesWhiteBlank)
+{
+    // Bars 1 .. 12 rows high over 6 of 7 columns: tones 255 x (84 - 6b) / 84,
+    // 18.2 apart, from the space (255) down to ',' (36.4).
+    const auto built = renderGlyphAtlas(FakeFont::monospaced());
+    const AtlasView view = viewOf(*built);
+    const std::vector<int64_t> sums = glyphCellSums(view);
+    const std::optional<ToneSetup> setup = makeToneSetup(view, sums, " !\"#$%&'()*+,", 0, 1.0);
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(setup->blackLevel, 37);  // the densest glyph's 36.4, rounded up
+    const double step = 255.0 * 6 / 84;
+
+    for (int level : {40, 128, 200}) {
+        const double gray = setup->curve[level];
+        const auto lines = linesOf(generateToneText(*filledGrayImage(7 * 40 + 8, 25, level), *setup, nullptr).text);
+        ASSERT_EQ(lines.size(), 2u);
+        double total = 0;
+        for (char c : lines[0])
+            total += static_cast<double>(sums[static_cast<size_t>(c - 32)]) / 84.0;
+        EXPECT_NEAR(total / static_cast<double>(lines[0].size()), gray, step) << level;
+        EXPECT_NE(lines[0].find_first_not_of(lines[0][0]), std::string::npos) << "one glyph only: " << lines[0];
+        EXPECT_EQ(lines[1], lines[0]);  // the error starts afresh in every band
+    }
+    for (const std::string& line : linesOf(generateToneText(*filledGrayImage(60, 40, 255), *setup, nullptr).text))
+        EXPECT_EQ(line, std::string(line.size(), ' '));
 }

@@ -1,6 +1,6 @@
 // The fast choosers and the parallel walk against the plain reference: the
 // same glyph for every cell and the same text byte for byte, on random
-// pictures, in both match modes, with monospaced, proportional and tie-heavy
+// pictures, in every match mode, with monospaced, proportional and tie-heavy
 // glyph tables, several blur counts and black levels, on every instruction
 // set this processor has and for several thread counts.
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@
 #include "engine/match_kernels.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 #include "fake_font.h"
 
 using namespace morvel;
@@ -200,16 +201,63 @@ TEST(FastMatcher, WalkGivesThePlainTextForAnyThreadCount)
     }
 }
 
+TEST(FastMatcher, ToneWalkGivesThePlainTextForAnyThreadCount)
+{
+    // Tones from the atlas at several blurs (any sums must do), the default
+    // ramp, every printable character, and a ramp with repeats and
+    // characters the table lacks; levels up to all-white curves.
+    std::mt19937 rng(41);
+    const std::string ramps[] = {kToneRamp, std::string(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRS"
+                                                       "TUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~"),
+                                 std::string("MM@ \x7f\x01.;~M")};
+    for (const FontCase& fc : fontCases()) {
+        std::optional<BuiltAtlas> built = renderGlyphAtlas(*fc.font);
+        ASSERT_TRUE(built);
+        for (int blur = 0; blur <= 5; blur += 5) {
+            for (int i = 0; i < blur; ++i)
+                blurImage(built->atlas.get());
+            const AtlasView view = viewOf(*built);
+            const std::vector<int64_t> sums = glyphCellSums(view);
+            ImageHandle picture = randomPicture(rng, 101 + blur, 79 + blur);
+            for (const std::string& ramp : ramps) {
+                for (auto [level, gamma] : {std::pair{0, 0.9}, std::pair{77, 2.5}, std::pair{255, 0.3}}) {
+                    SCOPED_TRACE(fc.name + " blur " + std::to_string(blur) + " level " + std::to_string(level) +
+                                 " ramp " + ramp);
+                    const std::optional<ToneSetup> setup = makeToneSetup(view, sums, ramp, level, gamma);
+                    ASSERT_TRUE(setup);
+                    const TextFooter footer{"pic.gif", 9, "Face", blur, setup->blackLevel};
+                    std::vector<std::string> plainLines;
+                    const GeneratedText plain = generateToneText(
+                        *picture, *setup, &footer, [&](const std::string& s) { plainLines.push_back(s); });
+                    for (int jobs : {1, 2, 3}) {
+                        std::vector<std::string> lines;
+                        const GeneratedText text = generateToneTextFast(
+                            *picture, *setup, &footer, [&](const std::string& s) { lines.push_back(s); }, jobs);
+                        EXPECT_EQ(text.text, plain.text) << jobs << " jobs";
+                        EXPECT_EQ(text.widest, plain.widest);
+                        EXPECT_EQ(lines, plainLines) << jobs << " jobs";
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(FastMatcher, EdgeSizedPicturesAndUnusableInputs)
 {
     std::optional<BuiltAtlas> built = renderGlyphAtlas(FakeFont::proportional());
     ASSERT_TRUE(built);
     const AtlasView view = viewOf(*built);
     const FastMatcher fast(view);
+    const std::optional<ToneSetup> tone = makeToneSetup(view, glyphCellSums(view), kToneRamp, 0, kDefaultToneGamma);
+    ASSERT_TRUE(tone);
     std::mt19937 rng(5);
     // At most h rows: no lines; 2h rows: one; no wider than m: empty lines.
     for (auto [w, h] : {std::pair{40, 12}, std::pair{40, 24}, std::pair{7, 40}, std::pair{8, 25}, std::pair{1, 1}}) {
         ImageHandle picture = randomPicture(rng, w, h);
+        EXPECT_EQ(generateToneTextFast(*picture, *tone, nullptr, {}, 3).text,
+                  generateToneText(*picture, *tone, nullptr).text)
+            << w << "x" << h;
         for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
             const GeneratedText plain = generateText(*picture, view, mode, nullptr);
             for (int jobs : {1, 3}) {
@@ -445,6 +493,12 @@ TEST(FastMatcher, EngineGeneratesThePlainTextOnTheDefaultFont)
                 EXPECT_EQ(engine.generateLines(&footer).text, plain.text);
             }
         }
+        // Tone mode on the real glyphs' tones, which the build keeps unblurred.
+        const std::optional<ToneSetup> setup =
+            makeToneSetup(engine.atlasView(), engine.glyphCellSums(), kToneRamp, blur * 20, kDefaultToneGamma);
+        ASSERT_TRUE(setup);
+        EXPECT_EQ(generateToneTextFast(*engine.sourceImage(), *setup, nullptr, {}, 2).text,
+                  generateToneText(*engine.sourceImage(), *setup, nullptr).text);
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <fontconfig/fontconfig.h>
 
+#include "engine/glyph_atlas.h"
 #include "image/image_record.h"
 #include "platform/font.h"
 #include "platform/log_font.h"
@@ -285,4 +287,40 @@ TEST(Font, IgnoresRecordsItCannotDrawInto)
     ImageHandle empty(createImageRecord());
     ASSERT_TRUE(empty);
     font->drawChar(*empty, 0, 0, 'M');  // no rows: nothing to do
+}
+
+TEST(Font, OverhangingInkStaysInsideTheGlyphsOwnCell)
+{
+    // Serif and italic faces draw ink past their advances (f, j, W, italic
+    // slants); in the atlas every pixel outside the cells must stay paper, so
+    // that a cell holds its own glyph's ink and nothing of its neighbours.
+    for (const char* face : {"DejaVu Serif", "DejaVu Sans Mono"}) {
+        if (!installed(face))
+            continue;
+        for (uint8_t italic : {uint8_t{0}, uint8_t{1}}) {
+            LogFont description = describe(face, -12);
+            description.lfItalic = italic;
+            auto font = Font::create(description);
+            ASSERT_TRUE(font);
+            const std::optional<BuiltAtlas> built = renderGlyphAtlas(*font);
+            ASSERT_TRUE(built);
+            const ImageRecord& atlas = *built->atlas;
+            const int32_t h = built->cellHeight;
+            int outside = 0;
+            int inked = 0;
+            for (int32_t y = 0; y < atlas.rowCount; ++y) {
+                for (int32_t x = 0; x < atlas.header.biWidth; ++x) {
+                    const int32_t k = (y - kAtlasMargin) / (h + 1);
+                    const bool inCell = y >= kAtlasMargin && k < kGlyphCount && (y - kAtlasMargin) % (h + 1) < h &&
+                                        x >= kAtlasMargin && x < kAtlasMargin + built->glyphs[k].width;
+                    if (!inCell)
+                        outside += atlas.rows[y][x] != 255;
+                    else
+                        inked += atlas.rows[y][x] < 128;
+                }
+            }
+            EXPECT_EQ(outside, 0) << face << (italic ? " italic" : "");
+            EXPECT_GT(inked, 500) << face;
+        }
+    }
 }

@@ -5,6 +5,9 @@
 #include <QDropEvent>
 #include <QEnterEvent>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
@@ -25,7 +28,10 @@
 #include <QUrl>
 #include <QtTest>
 #include <deque>
+#include <sys/stat.h>
+#include <map>
 
+#include "app/command_line.h"
 #include "app/level_slider.h"
 #include "app/text_image_app.h"
 #include "app/toolbar_images.h"
@@ -67,6 +73,14 @@ int lowestLevel(const ImageRecord& image) {
 
 }  // namespace
 
+struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++count;
+        return false;
+    }
+};
+
 class GuiAppTest : public QObject {
     Q_OBJECT
 
@@ -82,11 +96,15 @@ private slots:
     void hintsOnHover();
     void openCommandLoadsChosenFile();
     void dropOfThreeFilesLoadsFirst();
+    void fileDropAnywhereLoads_data();
+    void fileDropAnywhereLoads();
     void pngPictureLoadsLikeTheOthers();
     void openDialogOffersPng();
     void unreadableFileKeepsPreviousPicture();
     void unreadableFirstFileLeavesPaneEmpty();
     void fontCommand();
+    void textBoxAdvancesAreTheAtlasWidths_data();
+    void textBoxAdvancesAreTheAtlasWidths();
     void cancelledFontDialogStillRebuildsAtlas();
     void blurCommand();
     void toggleBackToCorrelationResetsSlider();
@@ -96,6 +114,11 @@ private slots:
     void generateWithoutPictureEmptiesTextBox();
     void resizeGivesExtraWidthToSplitterArea();
     void closingTheWindowEndsTheLoop();
+    void keysSaveTextAndOpen();
+    void commandLine_data();
+    void commandLine();
+    void helpAndVersionNeedNoDisplay();
+    void pictureNamedOnCommandLineLoads();
 
 private:
     QString writeGrayJpeg(const QString& name, int width, int height);
@@ -351,6 +374,59 @@ void GuiAppTest::dropOfThreeFilesLoadsFirst() {
     QCOMPARE(app.imagePane()->image()->header.biWidth, 64);
 }
 
+void GuiAppTest::fileDropAnywhereLoads_data() {
+    QTest::addColumn<QString>("where");
+    for (const char* where : {"text box", "text box scroll bar", "image pane scroll bar", "atlas pane",
+                              "toolbar button", "splitter bar", "slider", "status bar", "window"})
+        QTest::newRow(where) << QString::fromLatin1(where);
+}
+
+// A file dragged over any part of the window goes to the widget Qt picks for
+// it (the one under the pointer, or its nearest parent taking drops), and is
+// loaded as on the image pane; the text box's text stays as it was.
+void GuiAppTest::fileDropAnywhereLoads() {
+    QFETCH(QString, where);
+    Window w;
+    TextImageApp& app = w.app;
+    const QString path = writeGrayJpeg(QStringLiteral("dropped.jpg"), 48, 36);
+    const std::map<QString, QWidget*> widgets = {
+        {"text box", app.textBox()->viewport()},
+        {"text box scroll bar", app.textBox()->verticalScrollBar()},
+        {"image pane scroll bar", app.imagePane()->verticalScrollBar()},
+        {"atlas pane", app.atlasPane()->viewport()},
+        {"toolbar button", app.toolbar()->widgetForAction(app.action(ID_GENERATE))},
+        {"splitter bar", app.splitter()},
+        {"slider", app.slider()},
+        {"status bar", app.statusPartLabel(2)},
+        {"window", app.mainWindow()},
+    };
+    QWidget* target = widgets.at(where);
+    while (target != nullptr && !target->acceptDrops() && !target->isWindow()) target = target->parentWidget();
+    QVERIFY(target != nullptr && target->acceptDrops());
+    const QString textBefore = app.textBox()->toPlainText();
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    mime.setText(QUrl::fromLocalFile(path).toString());  // file managers offer the name as text too
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(app.statusPartText(0), QStringLiteral("dropped.jpg (48 x 36)"));
+    QCOMPARE(app.textBox()->toPlainText(), textBefore);
+
+    // Plain text dragged onto the text box is still the box's own business.
+    if (where == QLatin1String("text box")) {
+        QMimeData words;
+        words.setText(QStringLiteral("moved words"));
+        QDragEnterEvent textEnter(QPoint(2, 2), Qt::MoveAction, &words, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &textEnter);
+        QVERIFY(textEnter.isAccepted());
+    }
+}
+
 void GuiAppTest::pngPictureLoadsLikeTheOthers() {
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
     if (convert.isEmpty()) QSKIP("ImageMagick's convert is not installed");
@@ -488,6 +564,53 @@ void GuiAppTest::fontCommand() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("Font: DejaVu Sans 14"));
 }
 
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths_data() {
+    QTest::addColumn<QString>("family");  // empty: the start-up font
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QList<int>>("points");
+    QTest::newRow("start-up font") << QString() << 400 << QList<int>{9};
+    // Every size the font dialog offers, for a proportional bold face.
+    QTest::newRow("proportional bold") << QStringLiteral("DejaVu Sans") << 700 << QFontDatabase::standardSizes();
+    QTest::newRow("proportional serif") << QStringLiteral("DejaVu Serif") << 400 << QList<int>{7, 9, 11, 16, 24};
+    QTest::newRow("monospaced") << QStringLiteral("DejaVu Sans Mono") << 400 << QList<int>{6, 8, 10, 13, 20};
+}
+
+// Each character of a line in the text box starts where the widths of the
+// glyph table put it: the text is shown with the advances it was matched with.
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths() {
+    QFETCH(QString, family);
+    QFETCH(int, weight);
+    QFETCH(QList<int>, points);
+    Window w;
+    TextImageApp& app = w.app;
+    QString line;
+    for (int c = 32; c <= 126; ++c) line += QChar(c);
+    line += QStringLiteral("ffi fl ||| iiii WWWW AV To");  // ligature and kerning pairs
+    for (int point : points) {
+        if (!family.isEmpty()) {
+            QFont chosen(family, point, weight);
+            w.dialogs->fonts.push_back(chosen);
+            app.action(ID_CHOOSE_FONT)->trigger();
+        }
+        std::array<int, 128> widths{};
+        for (const GlyphEntry& entry : app.engine().glyphTable()) widths[static_cast<size_t>(entry.code)] = entry.width;
+        app.textBox()->setPlainText(line);
+        QTextLayout* layout = app.textBox()->document()->firstBlock().layout();
+        QVERIFY(layout != nullptr && layout->lineCount() == 1);
+        const QTextLine laidOut = layout->lineAt(0);
+        const qreal origin = laidOut.cursorToX(0);  // the document margin
+        int x = 0;
+        for (int i = 0; i <= line.size(); ++i) {
+            if (laidOut.cursorToX(i) - origin != x)
+                QFAIL(qPrintable(QStringLiteral("%1 %2 pt: character %3 ('%4') at %5, glyph table says %6")
+                                     .arg(family).arg(point).arg(i).arg(line.mid(i, 1))
+                                     .arg(laidOut.cursorToX(i) - origin).arg(x)));
+            if (i < line.size()) x += widths[static_cast<size_t>(line.at(i).unicode())];
+        }
+        QCOMPARE(laidOut.naturalTextWidth(), qreal(x));
+    }
+}
+
 void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
     Window w;
     TextImageApp& app = w.app;
@@ -609,10 +732,14 @@ void GuiAppTest::sliderKeyApplies() {
 void GuiAppTest::generateFillsTextBox() {
     Window w;
     TextImageApp& app = w.app;
-    const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 600);
+    const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 1500);
     app.dropFiles({path});
     QSignalSpy lines(app.textBox()->document(), &QTextDocument::contentsChanged);
+    QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
+    PaintCounter paints;
+    app.textBox()->viewport()->installEventFilter(&paints);
     app.action(ID_GENERATE)->trigger();
+    app.textBox()->viewport()->removeEventFilter(&paints);
 
     const std::string& output = app.engine().outputText();
     QVERIFY(!output.empty());
@@ -621,8 +748,13 @@ void GuiAppTest::generateFillsTextBox() {
     QCOMPARE(app.statusPartText(2), QStringLiteral("%1 characters wide").arg(app.engine().widestLine()));
     QVERIFY(app.engine().widestLine() > 0);
     // The text grew line by line: one change per picture line at least.
-    const int pictureLines = (600 - 1) / app.engine().cellHeight();
+    const int pictureLines = (1500 - 1) / app.engine().cellHeight();
     QVERIFY(lines.count() >= pictureLines);
+    // Lines are painted as they come while they can be seen; the ones added
+    // below the full view are not.
+    const int linesShown = app.textBox()->viewport()->height() / app.textBox()->fontMetrics().lineSpacing() + 1;
+    QVERIFY2(pictureLines > linesShown + 5, qPrintable(QStringLiteral("%1 %2").arg(pictureLines).arg(linesShown)));
+    QVERIFY2(paints.count >= linesShown / 2 && paints.count <= linesShown + 2, qPrintable(QString::number(paints.count)));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     // The box shows the start of the text, as a freshly set text would.
     QCOMPARE(app.textBox()->verticalScrollBar()->value(), 0);
@@ -673,6 +805,145 @@ void GuiAppTest::closingTheWindowEndsTheLoop() {
     connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
     guard.start(5000);
     QCOMPARE(QApplication::exec(), 0);
+}
+
+// Ctrl+S writes what the text box shows, LF line ends, whole; never over the
+// picture. Ctrl+O is the open command.
+void GuiAppTest::keysSaveTextAndOpen() {
+    Window w;
+    TextImageApp& app = w.app;
+    QApplication::setActiveWindow(app.mainWindow());
+    QVERIFY(QTest::qWaitForWindowActive(app.mainWindow()));
+    const QString picture = writeGrayJpeg(QStringLiteral("keys.jpg"), 300, 200);
+    app.dropFiles({picture});
+    app.action(ID_GENERATE)->trigger();
+    QTextCursor(app.textBox()->document()).insertText(QStringLiteral("edited\n"));
+    const QString shown = app.textBox()->toPlainText();
+
+    const QString saved = dir_.filePath(QStringLiteral("keys.txt"));
+    w.dialogs->saves = {saved, picture};
+    QTest::keyClick(app.textBox()->viewport(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(w.dialogs->saves.size() == 1);
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(QString::fromUtf8(bytes), shown.endsWith(QLatin1Char('\n')) ? shown : shown + QLatin1Char('\n'));
+    QVERIFY(!bytes.contains('\r') && bytes.startsWith("edited\n"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys.txt"));
+
+    // The picture itself is refused and stays as it was.
+    const QByteArray pictureBytes = [&] { QFile f(picture); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(w.dialogs->saves.empty());
+    QVERIFY(app.statusPartText(0).startsWith(QStringLiteral("Cannot save keys.jpg")));
+    QFile again(picture);
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), pictureBytes);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 2);
+
+    // A named pipe nobody reads from is refused rather than waited on.
+    const QString pipe = dir_.filePath(QStringLiteral("pipe"));
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    w.dialogs->saves = {pipe};
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Cannot save pipe: nobody reads from this pipe"));
+
+    QTest::keyClick(app.textBox()->viewport(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(w.dialogs->openCalls, 1);
+    QCOMPARE(w.dialogs->lastStartPath, picture);
+}
+
+void GuiAppTest::commandLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QStringList>("toolkit");  // after the program name
+    using A = CommandLine::Action;
+    const int run = static_cast<int>(A::Run), help = static_cast<int>(A::Help);
+    const int version = static_cast<int>(A::Version), usage = static_cast<int>(A::UsageError);
+    QTest::newRow("nothing") << QStringList{} << run << QString() << QStringList{};
+    QTest::newRow("picture") << QStringList{"a.jpg"} << run << "a.jpg" << QStringList{};
+    QTest::newRow("toolkit options with values")
+        << QStringList{"-platform", "offscreen", "a.jpg", "--style=fusion", "-reverse", "-geometry", "10x10"} << run
+        << "a.jpg" << QStringList{"-platform", "offscreen", "--style=fusion", "-reverse", "-geometry", "10x10"};
+    QTest::newRow("dash is a picture") << QStringList{"-"} << run << "-" << QStringList{};
+    QTest::newRow("after double dash") << QStringList{"--", "-reverse"} << run << "-reverse" << QStringList{};
+    QTest::newRow("help wins") << QStringList{"a.jpg", "--help"} << help << "a.jpg" << QStringList{};
+    QTest::newRow("version") << QStringList{"--version", "--bogus"} << version << QString() << QStringList{};
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << usage << QString() << QStringList{};
+    QTest::newRow("flag with value") << QStringList{"-reverse=1"} << usage << QString() << QStringList{};
+    QTest::newRow("missing value") << QStringList{"a.jpg", "-style"} << usage << "a.jpg" << QStringList{};
+    QTest::newRow("two pictures") << QStringList{"a.jpg", "b.jpg"} << usage << "a.jpg" << QStringList{};
+}
+
+void GuiAppTest::commandLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, picture);
+    QFETCH(QStringList, toolkit);
+    std::vector<std::string> storage{"morvel"};
+    for (const QString& a : arguments) storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& a : storage) argv.push_back(a.c_str());
+    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    QCOMPARE(static_cast<int>(line.action), action);
+    if (line.action == CommandLine::Action::UsageError) {
+        QVERIFY(!line.error.empty());
+        return;
+    }
+    QCOMPARE(QString::fromStdString(line.picture), picture);
+    QStringList passed;
+    for (const std::string& a : line.toolkitArguments) passed << QString::fromStdString(a);
+    QCOMPARE(passed, QStringList{"morvel"} + toolkit);
+}
+
+// The real program, without any display to connect to: --help and --version
+// answer before the toolkit starts; a bad option is a usage error.
+void GuiAppTest::helpAndVersionNeedNoDisplay() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    struct Result {
+        int code = -1;
+        QString out, err;
+    };
+    const auto run = [&](const QStringList& arguments) {
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(MORVEL_PROGRAM), arguments);
+        if (!program.waitForFinished(20000)) program.kill();
+        return Result{program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+                      QString::fromUtf8(program.readAllStandardOutput()),
+                      QString::fromUtf8(program.readAllStandardError())};
+    };
+    const Result version = run({"--version"});
+    QCOMPARE(version.code, 0);
+    QCOMPARE(version.out, QStringLiteral("morvel " MORVEL_VERSION "\n"));
+    const Result help = run({"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: morvel")));
+    QVERIFY(help.out.contains(QStringLiteral("Ctrl+S")) && help.out.contains(QStringLiteral("Ctrl+O")));
+    const Result bad = run({"--no-such-option"});
+    QCOMPARE(bad.code, 2);
+    QVERIFY(bad.out.isEmpty());
+    QVERIFY(bad.err.contains(QStringLiteral("--no-such-option")) && bad.err.contains(QStringLiteral("--help")));
+}
+
+void GuiAppTest::pictureNamedOnCommandLineLoads() {
+    const QString path = writeGrayJpeg(QStringLiteral("named.jpg"), 70, 50);
+    // Relative to the working folder, as a shell would pass it.
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+    const QByteArray relative = QByteArrayLiteral("named.jpg");
+    const char* argv[] = {"morvel", "-platform", "offscreen", relative.constData()};
+    const CommandLine line = parseCommandLine(4, argv);
+    Window w;
+    w.app.openPicture(QString::fromStdString(line.picture));
+    QDir::setCurrent(saved);
+    QCOMPARE(w.app.imagePath(), path);
+    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("named.jpg - Morvel"));
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("named.jpg (70 x 50)"));
 }
 
 QTEST_MAIN(GuiAppTest)

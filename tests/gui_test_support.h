@@ -21,6 +21,7 @@ public:
     std::deque<QFont> fonts;
     QString lastStartPath;
     QFont lastStartFont;
+    std::deque<QString> saves;
     int openCalls = 0;
     int fontCalls = 0;
     // Runs with the chosen path just before the open dialog answers, as if
@@ -43,6 +44,12 @@ public:
         if (fonts.empty()) return std::nullopt;
         const QFont answer = fonts.front();
         fonts.pop_front();
+        return answer;
+    }
+    std::optional<QString> saveText(QWidget*, const QString&) override {
+        if (saves.empty() || saves.front().isEmpty()) return std::nullopt;
+        const QString answer = saves.front();
+        saves.pop_front();
         return answer;
     }
 };

@@ -109,6 +109,8 @@ if [ "$endToEnd" = 1 ]; then
     "djpeg -grayscale $picture" \
     "$converter $picture" \
     "$converter --jobs 1 $picture" \
+    "$converter --match difference $picture" \
+    "$converter --match correlation $picture" \
     "jp2a --size=${columns}x${rows} $picture" \
     "chafa --format symbols --colors none --symbols ascii --stretch --size ${columns}x${rows} $picture" \
     >/dev/null 2>&1

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
+#include "image/picture_transform.h"
 #include "tests/cli/run_converter.h"
 
 namespace {
@@ -41,11 +43,13 @@ std::string engineText(const std::string& picture, const Settings& s)
     return engine.outputText();
 }
 
-TEST(ConverterMatchesEngine, DefaultsOnBothSamples)
+TEST(ConverterMatchesEngine, WindowDefaultsOnBothSamples)
 {
+    // Correlation at black level 0 with CR LF line ends: the window's text.
     for (const char* picture : {"sphere.jpg", "hills.gif"}) {
         int status = -1;
-        const std::string text = runConverter("--crlf '" + kSamples + picture + "'", &status);
+        const std::string text =
+            runConverter("--match correlation --black-level 0 --crlf '" + kSamples + picture + "'", &status);
         EXPECT_EQ(status, 0) << picture;
         EXPECT_EQ(text, engineText(picture, Settings{})) << picture;
     }
@@ -62,6 +66,28 @@ TEST(ConverterMatchesEngine, DifferenceModeOneBlurMaxBlackLevel)
     s.mode = morvel::MatchMode::Difference;
     s.maxBlackLevel = true;
     EXPECT_EQ(text, engineText("sphere.jpg", s));
+}
+
+TEST(ConverterMatchesEngine, ToneModeInvertedWithGamma)
+{
+    // The picture inverted before the tone curve; the footer gives the level
+    // in force, the densest ramp character's tone.
+    int status = -1;
+    const std::string text = runConverter("--crlf --invert --gamma 1.5 '" + kSamples + "hills.gif'", &status);
+    EXPECT_EQ(status, 0);
+    morvel::TextEngine engine;
+    ASSERT_TRUE(engine.setDefaultFont("Lucida Console", 9, 400));
+    engine.buildGlyphAtlas();
+    for (int32_t i = 0; i < 3; ++i)
+        engine.blurFont();
+    const auto setup = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(), morvel::kToneRamp, 0, 1.5);
+    ASSERT_TRUE(setup);
+    morvel::ImageHandle picture = morvel::loadPicture(kSamples + "hills.gif");
+    ASSERT_TRUE(picture);
+    morvel::invertGray(*picture);
+    const morvel::TextFooter footer{"hills.gif", 9, engine.faceName(), 3, setup->blackLevel};
+    EXPECT_EQ(text, morvel::generateToneText(*picture, *setup, &footer).text + "Inverted\r\n");
+    EXPECT_GT(setup->blackLevel, 100);
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     // one cell height, which the walk leaves out), then inversion, then the
     // black level (here the highest): the engine's text on that picture.
     int status = -1;
-    const std::string text = runConverter("--crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
+    const std::string text = runConverter("--match correlation --crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
     EXPECT_EQ(status, 0);
 
     morvel::TextEngine engine;
@@ -205,7 +205,7 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     for (const std::string& line : linesOf(runConverter("--match difference --no-footer '" + path + "'")))
         ASSERT_EQ(line, std::string(line.size(), ' '));
     // The footer's last line says so.
-    const auto footer = linesOf(runConverter("--invert '" + path + "'"));
+    const auto footer = linesOf(runConverter("--match correlation --invert '" + path + "'"));
     ASSERT_GE(footer.size(), 2u);
     EXPECT_EQ(footer[footer.size() - 2], "(Blur 3, Black Level 0)");
     EXPECT_EQ(footer.back(), "Inverted");

@@ -40,7 +40,7 @@ case "$case_name" in
 
 help)
   expect_status 0 --help
-  for opt in --font --points --weight --italic --dpi --blur --match --black-level \
+  for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
              --columns --invert --jobs --no-footer --crlf --save-gray -o --help --version PICTURE; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
@@ -76,6 +76,8 @@ exit-codes)
     "--dpi 0 $jpg"           "--dpi 10001 $jpg"      "--dpi abc $jpg"
     "--blur -1 $jpg"         "--blur 1001 $jpg"      "--blur 99999999999 $jpg"
     "--match best $jpg"
+    "--gamma 0.2 $jpg"       "--gamma 3.1 $jpg"      "--gamma 1e0 $jpg"
+    "--gamma -1 $jpg"        "--match difference --gamma 1 $jpg"
     "--black-level 256 $jpg" "--black-level -1 $jpg" "--black-level maximum $jpg"
     "--points 1000 --dpi 10000 $jpg"
     "--points 1 --dpi 10 $jpg"
@@ -96,6 +98,8 @@ exit-codes)
   expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
   expect_status 0 --weight 0 --black-level 255 "$gif"
   expect_status 0 --weight 1000 --blur 1 --black-level max "$gif"
+  expect_status 0 --gamma 0.3 "$gif"
+  expect_status 0 --gamma 3 --match tone "$gif"
   expect_status 0 --columns 1 --jobs 0 "$gif"
   expect_status 0 --columns 1000 --jobs 256 --no-footer "$gif"
   # A width whose picture would pass the 1 GiB limit is refused per picture.
@@ -120,7 +124,9 @@ text-format)
   tail -n 5 "$tmp/lf" >"$tmp/footer"
   printf '\n\nsphere.jpg\n' | cmp -s - <(head -n 3 "$tmp/footer") || fail "footer start: $(head -n 3 "$tmp/footer")"
   expect_line "$tmp/footer" "9 Point Lucida Console"
-  expect_line "$tmp/footer" "(Blur 3, Black Level 0)"
+  # Tone mode by default: its level is the densest ramp character's tone
+  # (185 for the default face, DejaVu Sans Mono at 12 pixels).
+  expect_line "$tmp/footer" "(Blur 3, Black Level 185)"
   # Picture lines: all as long as each other (monospaced default font), a
   # comfortable terminal width, and not all blank.
   head -n -5 "$tmp/lf" >"$tmp/lines"
@@ -130,7 +136,7 @@ text-format)
   [ "$(wc -l <"$tmp/lines")" -ge 20 ] || fail "only $(wc -l <"$tmp/lines") picture lines"
   [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
   # Options reach the engine and the footer.
-  expect_status 0 --blur 0 --black-level 17 --points 11 "$jpg"
+  expect_status 0 --match correlation --blur 0 --black-level 17 --points 11 "$jpg"
   expect_line "$tmp/out" "(Blur 0, Black Level 17)"
   expect_line "$tmp/out" "11 Point Lucida Console"
   expect_status 0 --black-level max "$jpg"
@@ -263,6 +269,8 @@ output-file)
   if mknod "$tmp/null" c 1 3 2>/dev/null; then
     expect_status 0 -o "$tmp/null" "$gif"
     [ -c "$tmp/null" ] || fail "-o replaced a device node"
+  else
+    echo "skipped: -o onto a device node (mknod needs root)"
   fi
   # A writable file in a directory that takes no new file is written in
   # place; root writes anywhere, so the check runs as nobody.
@@ -360,11 +368,13 @@ bad-input)
   # One line per failed picture, with the reason in Morvel's words; the JPEG
   # library prints nothing of its own, and a GIF is never called a JPEG.
   head -c 150 "$jpg" >"$tmp/header.jpg"
+  printf 'GIF89a\1\0\1\0\0\0\0\54\0\0\0\0\377\377\377\377\0\2\2\114\1\0\73' >"$tmp/huge.gif"
   reasons=(
     "empty.gif|not a GIF, JPEG or PNG file"
     "random.bin|not a GIF, JPEG or PNG file"
     "header.gif|damaged GIF data"
     "header.jpg|damaged JPEG data (Premature end of JPEG file)"
+    "huge.gif|picture larger than the 1 GiB limit"
     "adir|Is a directory"
     "missing.png|No such file or directory"
   )

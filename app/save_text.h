@@ -1,0 +1,18 @@
+// Saving the text box's text (Ctrl+S): the text with every line ended by LF,
+// in UTF-8, through the one safe file writer; never over the picture itself.
+#pragma once
+
+#include <QString>
+
+namespace morvel {
+
+// Writes `text` (lines separated by '\n', as the text box gives them) to
+// `path`, ending its last line too. Refuses when `path` is the file at
+// `picturePath`. False on failure, with `error` saying why.
+bool saveTextFile(const QString& path, const QString& text, const QString& picturePath, QString& error);
+
+// Where the save dialog starts: the last file saved, else a file beside the
+// picture named after it (photo.jpg: photo.txt), else nothing.
+QString saveStartPath(const QString& lastSaved, const QString& picturePath);
+
+}  // namespace morvel
