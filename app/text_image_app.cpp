@@ -350,7 +350,7 @@ bool TextImageApp::showToolHint(int id) {
         hint = pictureStatus(engine_.displayName(), engine_.workingImage());
         break;
     case ID_CHOOSE_FONT:
-        hint = QStringLiteral("Font: %1 %2").arg(fromBytes(engine_.faceName())).arg(engine_.pointSize());
+        hint = QStringLiteral("Font: %1 %2").arg(fromBytes(engine_.drawnFaceName())).arg(engine_.pointSize());
         break;
     case ID_BLUR_FONT:
         hint = QStringLiteral("Font blurred %1 times").arg(engine_.blurCount());

@@ -1,16 +1,10 @@
 #include "cli/columns.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <string>
 
-#include "cli/options.h"
 #include "image/image_record.h"
 
 namespace morvel::cli {
@@ -59,24 +53,6 @@ std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32
         }
     }
     return fitToColumns(width, height, fits, maxGlyphWidth, cellHeight);
-}
-
-int32_t terminalColumns()
-{
-    if (::isatty(STDOUT_FILENO) != 1) {
-        return 0;
-    }
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return std::min<int32_t>(size.ws_col, kMaxColumns);
-    }
-    const char* fromEnvironment = std::getenv("COLUMNS");
-    if (fromEnvironment != nullptr) {
-        if (const auto value = parseDecimal(fromEnvironment, kMinColumns, kMaxColumns)) {
-            return *value;
-        }
-    }
-    return 0;
 }
 
 }  // namespace morvel::cli

@@ -1,5 +1,4 @@
-// Fitting the text to a number of columns: the picture size that gives it,
-// and the width of the terminal the text goes to.
+// Fitting the text to a number of columns: the picture size that gives it.
 #pragma once
 
 #include <cstdint>
@@ -39,10 +38,5 @@ std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t col
 // a picture can give. None when not even one column fits.
 std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
                                             int32_t cellHeight);
-
-// The width in characters of the terminal on standard output: the terminal's
-// own size, else $COLUMNS (a whole number 1..10000). 0 when standard output
-// is not a terminal or neither tells a width.
-int32_t terminalColumns();
 
 }  // namespace morvel::cli

@@ -12,9 +12,12 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
+#include "cli/terminal.h"
+#include "cli/text_size.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
+#include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
 #include "engine/tone_match.h"
@@ -42,7 +45,9 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
         return false;
     }
     const morvel::Font& font = *engine.font();
-    if (font.isSubstitute()) {
+    // The default face stands in for itself unnoticed: on most systems it
+    // is not installed and the monospaced face is expected.
+    if (font.isSubstitute() && o.faceNamed) {
         complain("font \"" + o.face + "\" is not installed; using \"" + font.faceUsed() + "\"");
     }
     engine.buildGlyphAtlas();
@@ -57,6 +62,47 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
     engine.updateBlackLevelRange();
     engine.setMatchMode(o.match);
     return true;
+}
+
+// The bounds of `size` as a message names them.
+std::string describeSize(const morvel::cli::SizeRule& size)
+{
+    if (size.rows == 0) {
+        return std::to_string(size.columns) + " columns";
+    }
+    if (size.columns == 0) {
+        return std::to_string(size.rows) + " rows";
+    }
+    return std::to_string(size.columns) + " columns and " + std::to_string(size.rows) + " rows";
+}
+
+// The lines of the footer, as convert appends it.
+int32_t footerLines(const Options& o)
+{
+    if (!o.footer) {
+        return 0;
+    }
+    return o.invert ? 6 : 5;
+}
+
+// Settles --background auto: inverts for a dark terminal. Says what it
+// chose when asked to be verbose.
+void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+{
+    std::string how = "--background";
+    bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
+    if (o.background == morvel::cli::BackgroundChoice::Auto) {
+        if (terminal) {
+            // A terminal that does not answer within 100 ms is taken as light.
+            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
+        } else {
+            how = "not a terminal";
+        }
+    }
+    o.invert = o.invert || dark;
+    if (o.verbose) {
+        complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
+    }
 }
 
 // The picture named `path`, or the one on standard input for "-".
@@ -74,12 +120,12 @@ std::string shown(const std::string& path)
 }
 
 // The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `columns` (0: natural size) and inverted when asked. The
-// black level is not applied here: the walk reads the picture through its
-// table (see convert). Returns none when the picture cannot be converted
-// (already reported).
+// asked, fitted to `size` and inverted when asked. The black level is not
+// applied here: the walk reads the picture through its table (see convert).
+// Returns none when the picture cannot be converted (already reported).
 morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::TextEngine& engine, const Options& o,
-                                   const std::string& path, int index, int32_t columns, bool& saveFailed)
+                                   const std::string& path, int index, const morvel::cli::SizeRule& size,
+                                   bool& saveFailed)
 {
     morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
@@ -94,25 +140,19 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
             saveFailed = true;
         }
     }
-    if (columns > 0) {
-        const int32_t width = picture->header.biWidth;
-        const int32_t height = picture->rowCount;
-        // A width the user typed is kept or refused; a terminal's width is
-        // narrowed to what the picture limit allows.
-        const auto fit =
-            o.columnsAuto
-                ? morvel::cli::fitToColumnsAtMost(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight())
-                : morvel::cli::fitToColumns(width, height, columns, engine.maxGlyphWidth(), engine.cellHeight());
-        // Scaled straight into the canvas; the loaded picture goes as soon
-        // as the canvas holds it.
-        if (fit) {
-            picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
-                                      fit->canvas.height);
-        }
-        if (!fit || !picture) {
-            complain("cannot scale picture to " + std::to_string(columns) + " columns: " + shown(path));
-            return nullptr;
-        }
+    const int32_t width = picture->header.biWidth;
+    const int32_t height = picture->rowCount;
+    const auto fit = morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    // Scaled straight into the canvas; the loaded picture goes as soon as the
+    // canvas holds it. The natural size needs neither.
+    if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
+                fit->scaled.height != height)) {
+        picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                  fit->canvas.height);
+    }
+    if (!fit || !picture) {
+        complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
+        return nullptr;
     }
     if (o.invert) {
         morvel::invertGray(*picture);
@@ -125,12 +165,14 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
 // `blackLevel`, here read through the stretch's table by the walk instead of
 // copied, so the picture is held once. The footer (when `footer`) names
 // `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// None when memory runs out.
+// `view` is the engine's atlas with the glyphs matched against, `matcher`
+// prepared from it. None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::FastMatcher& matcher, const morvel::ToneSetup* tone, const Options& o,
+                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
+                    const morvel::ToneSetup* tone, const Options& o,
                     int32_t blackLevel, const std::string& displayName)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.faceName(), engine.blurCount(),
+    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
                                     blackLevel};
     const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
     morvel::GeneratedText generated;
@@ -148,7 +190,7 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
         if (!working) {
             return std::nullopt;
         }
-        generated = morvel::generateText(*working, engine.atlasView(), o.match, withFooter);
+        generated = morvel::generateText(*working, view, o.match, withFooter);
     }
     // The footer's last line says when the picture was matched inverted.
     if (o.footer && o.invert) {
@@ -166,13 +208,22 @@ static int convertAll(int argc, char** argv)
     if (!parsed.options) {
         return parsed.exitStatus;
     }
-    const Options& o = *parsed.options;
+    Options& o = *parsed.options;
     // Before anything is read or written: no output may destroy an input
     // or another output.
     if (const auto conflict = morvel::cli::outputConflict(o)) {
         complain(*conflict);
         return 2;
     }
+    // The text goes to standard output unless -o names a file ("-" is
+    // standard output too).
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    // The terminal the text goes to, if it goes to one. Its background is
+    // asked for before the second thread starts, so that the signals held
+    // back meanwhile are held for the whole process.
+    const std::optional<morvel::cli::TerminalSize> terminal =
+        toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
+    settleBackground(o, terminal);
 
     // The font, atlas and blurs are made on a second thread while this one
     // loads the first picture: the two take similar time and share nothing
@@ -189,13 +240,19 @@ static int convertAll(int argc, char** argv)
     if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
         return 1;
     }
-    const morvel::FastMatcher matcher(engine.atlasView());
+    // The glyphs matched against: all, or those of --chars.
+    const std::vector<morvel::GlyphEntry> candidates =
+        o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
+    const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
+    const morvel::FastMatcher matcher(view);
     int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
     // Tone mode: the candidates' tones from the unblurred atlas; its level
     // never lies below the densest candidate's tone (max: exactly that).
+    // --chars takes the place of the ramp.
     std::optional<morvel::ToneSetup> tone;
     if (o.match == morvel::MatchMode::Tone) {
-        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(), morvel::kToneRamp,
+        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(),
+                                     o.chars.empty() ? std::string(morvel::kToneRamp) : o.chars,
                                      o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
         if (!tone) {
             complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
@@ -203,15 +260,8 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
-    // auto fits the terminal only when the text goes to it.
-    int32_t columns = o.columns;
-    if (o.columnsAuto) {
-        columns = o.output.empty() || o.output == morvel::cli::kStdinName ? morvel::cli::terminalColumns() : 0;
-    }
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
 
-    // The text goes to standard output unless -o names a file ("-" is
-    // standard output too).
-    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -228,13 +278,13 @@ static int convertAll(int argc, char** argv)
         bool saveFailed = false;
         morvel::ImageHandle picture =
             preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o), engine, o, path,
-                           static_cast<int>(i) + 1, columns, saveFailed);
+                           static_cast<int>(i) + 1, size, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;
         }
         // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, engine.atlasView()) > engine.textLimit()) {
+        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
@@ -242,7 +292,7 @@ static int convertAll(int argc, char** argv)
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text =
-            convert(*picture, engine, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
+            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
         // The picture is done with before the text goes out.
         picture.reset();
         if (!text) {

@@ -111,13 +111,24 @@ constexpr const char* kFooterHelp =
     "The picture name - reads one picture from standard input; its footer names\n"
     "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
     "%d, which is replaced by the picture's position on the command line (1 for\n"
-    "the first).\n"
+    "the first). Lines carry no trailing spaces, except with --crlf.\n"
+    "\n"
+    "Size: --columns and --rows as given. Without either, text going to a\n"
+    "terminal fits it: at most its width, and its height less one line with the\n"
+    "footer counted, keeping the aspect; a picture that fits already is not\n"
+    "enlarged (--columns auto --rows auto asks for the same). Text going to a\n"
+    "file or a pipe keeps the natural size: one picture pixel to one pixel of\n"
+    "the font.\n"
     "\n"
     "Examples:\n"
-    "  morvel-text photo.jpg                  natural size: one character a cell\n"
+    "  morvel-text photo.jpg                  fit the terminal\n"
+    "  morvel-text photo.jpg > photo.txt      natural size: one character a cell\n"
     "  morvel-text --columns 100 photo.png    100 characters wide\n"
-    "  morvel-text --columns auto --invert photo.png\n"
-    "                                         fit the terminal, light on dark\n"
+    "  morvel-text --rows 40 photo.png        40 lines\n"
+    "  morvel-text --columns 100 --rows 40 photo.png\n"
+    "                                         inside 100 x 40, keeping the aspect\n"
+    "  morvel-text --background dark photo.png\n"
+    "                                         light characters on a dark ground\n"
     "  for f in *.jpg; do morvel-text --columns 80 -o \"${f%.jpg}.txt\" \"$f\"; done\n"
     "                                         one text file per picture\n"
     "  morvel-text --columns 80 -o all.txt *.gif *.png\n"
@@ -135,10 +146,11 @@ constexpr const char* kFooterHelp =
 
 ParseResult parseOptions(int argc, char** argv) {
     CLI::App app{"morvel-text: turns GIF, JPEG and PNG pictures into text art.", "morvel-text"};
-    app.set_help_flag("--help", "Print this help and exit");
-    app.set_version_flag("--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.set_version_flag("-V,--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
     app.footer(kFooterHelp);
     app.get_formatter()->column_width(30);
+    app.get_formatter()->label("REQUIRED", "");
 
     Options o;
     std::string points = std::to_string(o.points);
@@ -149,10 +161,15 @@ ParseResult parseOptions(int argc, char** argv) {
     std::string gamma;
     std::string blackLevel = std::to_string(o.blackLevel);
     std::string columns;
+    std::string rows;
+    std::string background = "auto";
     std::string jobs = std::to_string(o.jobs);
     bool noFooter = false;
 
-    app.add_option("--font", o.face, "Font face (default \"Lucida Console\"; when it is not\ninstalled another face stands in, with a notice)")
+    app.add_option("--font", o.face,
+                   "Font face (default \"Lucida Console\"); a face that is\n"
+                   "not installed is replaced by the installed monospaced\n"
+                   "face, with a notice when it was named here")
         ->type_name("FACE");
     app.add_option("--points", points, "Font size in points, 1..1000 (default 9)")
         ->type_name("N")
@@ -177,6 +194,11 @@ ParseResult parseOptions(int argc, char** argv) {
         ->check(CLI::IsMember({"tone", "difference", "correlation"}).description(""));
     app.add_option("--gamma", gamma, "Tone mode's curve exponent, 0.3..3.0 (default 0.9);\nhigher darkens the midtones")
         ->type_name("G");
+    app.add_option("--chars", o.chars,
+                   "Match only against these characters (printable ASCII;\n"
+                   "the space is always one of them), in every mode; in\n"
+                   "tone mode they replace the ramp")
+        ->type_name("SET");
     app.add_option("--black-level", blackLevel,
                    "Black level 0..255 (default 0), or max: the mean\n"
                    "level of the darkest blurred glyph cell; in tone mode\n"
@@ -187,13 +209,29 @@ ParseResult parseOptions(int argc, char** argv) {
     app.add_option("--columns", columns,
                    "Scale the picture so that the text is about N characters\n"
                    "wide (exactly N with a monospaced font), 1..10000; auto:\n"
-                   "the terminal's width when the text goes to a terminal,\n"
-                   "else the natural size (default: the natural size)")
+                   "the terminal's width when the text goes to a terminal")
         ->type_name("N|auto")
         ->check(wordOrDecimalIn("auto", kMinColumns, kMaxColumns, "columns"));
+    app.add_option("--rows", rows,
+                   "Scale the picture so that the text has N lines (footer\n"
+                   "not counted), 1..10000; auto: the terminal's rows less\n"
+                   "one, footer included. With --columns: the largest size\n"
+                   "inside both, keeping the aspect")
+        ->type_name("N|auto")
+        ->check(wordOrDecimalIn("auto", kMinRows, kMaxRows, "rows"));
+    app.add_flag("--stretch", o.stretch,
+                 "With both a width and a height (given, or the\n"
+                 "terminal's): fill both exactly, ignoring the aspect");
     app.add_flag("--invert", o.invert,
                  "Match the inverted picture, for light characters on a\n"
                  "dark background; the footer ends with a line Inverted");
+    app.add_option("--background", background,
+                   "light, dark (the same as --invert) or auto: the\n"
+                   "terminal's background when the text goes to a terminal,\n"
+                   "else light (default auto)")
+        ->type_name("WHICH")
+        ->check(CLI::IsMember({"light", "dark", "auto"}).description(""));
+    app.add_flag("--verbose", o.verbose, "Say on standard error which background was chosen");
     app.add_option("--jobs", jobs, "Threads that generate the text, 0..256; 0: one per\nprocessor core (default 0)")
         ->type_name("N")
         ->check(decimalIn(kMinJobs, kMaxJobs));
@@ -213,7 +251,8 @@ ParseResult parseOptions(int argc, char** argv) {
                    "not at all, a device or pipe is written in place")
         ->type_name("FILE");
     app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one\nfrom standard input")
-        ->type_name("");
+        ->type_name("")
+        ->required();
 
     ParseResult result;
     try {
@@ -250,12 +289,21 @@ ParseResult parseOptions(int argc, char** argv) {
         o.blackLevel = *parseDecimal(blackLevel, kMinBlackLevel, kMaxBlackLevel);
     }
     o.footer = !noFooter;
+    o.faceNamed = app.count("--font") > 0;
     o.orient = !noOrientation;
     if (columns == "auto") {
         o.columnsAuto = true;
     } else if (!columns.empty()) {
         o.columns = *parseDecimal(columns, kMinColumns, kMaxColumns);
     }
+    if (rows == "auto") {
+        o.rowsAuto = true;
+    } else if (!rows.empty()) {
+        o.rows = *parseDecimal(rows, kMinRows, kMaxRows);
+    }
+    o.background = background == "light" ? BackgroundChoice::Light
+                   : background == "dark" ? BackgroundChoice::Dark
+                                          : BackgroundChoice::Auto;
     o.jobs = *parseDecimal(jobs, kMinJobs, kMaxJobs);
 
     const int32_t charPixels = mulDiv(o.points, o.dpi, 72);
@@ -263,6 +311,20 @@ ParseResult parseOptions(int argc, char** argv) {
         return usageError("--points " + std::to_string(o.points) + " at --dpi " + std::to_string(o.dpi) +
                           " makes characters " + std::to_string(charPixels) + " pixels high; allowed are " +
                           std::to_string(kMinCharPixels) + ".." + std::to_string(kMaxCharPixels));
+    }
+    if (app.count("--chars") > 0) {
+        if (o.chars.empty()) {
+            return usageError("--chars: the set is empty");
+        }
+        for (const char c : o.chars) {
+            if (c < ' ' || c > '~') {
+                return usageError("--chars: only printable ASCII characters (space to ~) can be matched");
+            }
+        }
+        // Each character once, in code order, the space among them.
+        o.chars += ' ';
+        std::sort(o.chars.begin(), o.chars.end());
+        o.chars.erase(std::unique(o.chars.begin(), o.chars.end()), o.chars.end());
     }
     if (!gamma.empty() || app.count("--gamma") > 0) {
         const std::optional<double> g = parseFraction(gamma, kMinToneGamma, kMaxToneGamma);

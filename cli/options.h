@@ -18,14 +18,20 @@ inline constexpr int32_t kMinDpi = 1, kMaxDpi = 10000;
 inline constexpr int32_t kMinBlur = 0, kMaxBlur = 1000;
 inline constexpr int32_t kMinBlackLevel = 0, kMaxBlackLevel = 255;
 inline constexpr int32_t kMinColumns = 1, kMaxColumns = 10000;
+inline constexpr int32_t kMinRows = 1, kMaxRows = 10000;
 inline constexpr int32_t kMinJobs = 0, kMaxJobs = 256;
 // The character height points x dpi / 72 must land in this range of pixels:
 // below it there is nothing to draw, above it the atlas (96 cells stacked)
 // grows past a hundred megabytes for no useful text.
 inline constexpr int32_t kMinCharPixels = 1, kMaxCharPixels = 500;
 
+// --background: light ground (the picture as it is), dark ground (inverted,
+// as --invert), or the terminal's.
+enum class BackgroundChoice { Light, Dark, Auto };
+
 struct Options {
     std::string face = "Lucida Console";
+    bool faceNamed = false;  // --font given: a stand-in for it is worth a notice
     int32_t points = 9;
     int32_t weight = 400;
     bool italic = false;
@@ -33,11 +39,17 @@ struct Options {
     int32_t blur = 3;
     MatchMode match = MatchMode::Tone;
     double gamma = kDefaultToneGamma;  // tone mode's curve
+    std::string chars;  // the characters matched against (with the space); empty: all
     int32_t blackLevel = 0;
     bool blackLevelMax = false;  // use the range computed from the blurred atlas
     int32_t columns = 0;         // 0: the picture at its natural size
     bool columnsAuto = false;    // columns from the terminal the text goes to
+    int32_t rows = 0;            // 0: no bound on the lines
+    bool rowsAuto = false;       // lines from the terminal the text goes to
+    bool stretch = false;        // fill columns x rows exactly
     bool invert = false;
+    BackgroundChoice background = BackgroundChoice::Auto;
+    bool verbose = false;
     int32_t jobs = 0;            // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;

@@ -6,12 +6,20 @@ namespace morvel::cli {
 
 bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error) {
     if (!crlf) {
-        // Moves every byte but the CR of each CR LF down over the dropped ones.
+        // Moves every byte but the CR of each CR LF, and the spaces that end
+        // a line, down over the dropped ones.
         size_t kept = 0;
+        size_t lineStart = 0;
         const size_t size = text.size();
         for (size_t i = 0; i < size; ++i) {
             if (text[i] == '\r' && i + 1 < size && text[i + 1] == '\n') {
                 continue;
+            }
+            if (text[i] == '\n') {
+                while (kept > lineStart && text[kept - 1] == ' ') {
+                    --kept;
+                }
+                lineStart = kept + 1;
             }
             text[kept++] = text[i];
         }

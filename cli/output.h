@@ -9,8 +9,10 @@
 
 namespace morvel::cli {
 
-// Writes `text`, whose lines end in CR LF, to `out`: as it is when `crlf`,
-// otherwise with every CR LF turned into LF. The caller gives the text up:
+// Writes `text`, whose lines end in CR LF, to `out`: as it is when `crlf`
+// (the window's very text), otherwise with every CR LF turned into LF and
+// the spaces at the end of each line dropped, so the text pastes cleanly.
+// The caller gives the text up:
 // the line ends are turned in place and the whole text goes out in one
 // write. False, with the reason in `error`, on a write error.
 bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error);

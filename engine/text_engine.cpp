@@ -86,6 +86,11 @@ void TextEngine::useRenderer(std::unique_ptr<GlyphRenderer> renderer, const std:
     pointSize_ = pointSize;
 }
 
+std::string TextEngine::drawnFaceName() const
+{
+    return font_ != nullptr ? font_->faceUsed() : faceName();
+}
+
 void TextEngine::buildGlyphAtlas()
 {
     // Without a font, or when the atlas cannot be made (unusable metrics, no
@@ -109,7 +114,7 @@ void TextEngine::buildGlyphAtlas()
     events().statusText(1, "0");
     char status[64];
     std::snprintf(status, sizeof status, " %d", static_cast<int>(pointSize_));
-    events().statusText(0, faceName() + status);
+    events().statusText(0, drawnFaceName() + status);
 }
 
 void TextEngine::blurFont()
@@ -160,7 +165,7 @@ void TextEngine::generateTextImage(int32_t blackLevel)
     widest_ = 0;
     outputText_.clear();
 
-    const TextFooter footer{displayName_, pointSize_, faceName(), blurCount_, blackLevel};
+    const TextFooter footer{displayName_, pointSize_, drawnFaceName(), blurCount_, blackLevel};
     GeneratedText generated = walk(&footer, [this](const std::string& soFar) { events().textChanged(soFar); });
     if (generated.tooLarge) {
         // Nothing is made; the text box shows the (cleared) output text and

@@ -128,6 +128,10 @@ public:
     const LogFont& fontDescription() const { return fontDescription_; }
     const Font* font() const;  // none before the first font, or with useRenderer
     std::string faceName() const { return fontDescription_.lfFaceName; }
+    // The face the glyphs are drawn in: the installed face that stands in
+    // for the description's face when that one is not installed. This is
+    // the face the footer and status bar name.
+    std::string drawnFaceName() const;
     const ImageRecord* sourceImage() const { return source_.get(); }
     const ImageRecord* workingImage() const { return working_.get(); }
     const std::string& outputText() const { return outputText_; }

@@ -64,9 +64,17 @@ std::optional<ToneSetup> makeToneSetup(const AtlasView& glyphs, const std::vecto
         if (found == setup.groupWidths.end())
             setup.groupWidths.push_back(c.width);
     }
-    setup.darkest = darkest->tone;
     const int64_t darkestSum = cellSums[static_cast<size_t>(darkest->glyph)];
     const int64_t darkestLevel = std::clamp<int64_t>((darkestSum + darkest->area - 1) / darkest->area, 0, 255);
+    // The darkest level the curve gives is that rounded-up mean, so the
+    // darkest candidates count as that level: a flat black area (or a flat
+    // white one inverted) then asks exactly for the densest character and
+    // carries no error, instead of adding the fraction up, cell by cell,
+    // until the next denser-looking character wins and scatters over it.
+    const int64_t floorTone = darkestLevel << kToneFractionBits;
+    for (ToneCandidate& c : setup.candidates)
+        c.tone = std::max(c.tone, floorTone);
+    setup.darkest = std::max(darkest->tone, floorTone);
     const int32_t low = std::max<int32_t>(std::clamp(blackLevel, 0, 255), static_cast<int32_t>(darkestLevel));
     setup.blackLevel = low;
 

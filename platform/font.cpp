@@ -9,6 +9,8 @@
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "image/image_record.h"
 
@@ -74,9 +76,29 @@ struct PatternDeleter {
 };
 using PatternHandle = std::unique_ptr<FcPattern, PatternDeleter>;
 
+// The families the configuration binds to the requested one, the request
+// first: the strongly bound families at the head of a substituted pattern
+// (aliases such as Courier -> Nimbus Mono PS), before the weakly bound
+// generic fallbacks that every name gets.
+std::vector<std::string> aliasesOf(FcPattern* substituted)
+{
+    std::vector<std::string> aliases;
+    FcValue value;
+    FcValueBinding binding = FcValueBindingWeak;
+    for (int i = 0; FcPatternGetWithBinding(substituted, FC_FAMILY, i, &value, &binding) == FcResultMatch; ++i) {
+        if (binding == FcValueBindingWeak)
+            break;
+        if (value.type == FcTypeString && value.u.s)
+            aliases.emplace_back(reinterpret_cast<const char*>(value.u.s));
+    }
+    return aliases;
+}
+
 // The best installed match for a family at a weight and slant, with the
 // configuration's substitutions applied as every fontconfig client does.
-PatternHandle matchFace(const char* family, int fcWeight, bool italic, bool monospaced)
+// `aliases`, when given, receives the request's aliases (see aliasesOf).
+PatternHandle matchFace(const char* family, int fcWeight, bool italic, bool monospaced,
+                        std::vector<std::string>* aliases = nullptr)
 {
     PatternHandle pattern(FcPatternCreate());
     if (!pattern)
@@ -91,6 +113,8 @@ PatternHandle matchFace(const char* family, int fcWeight, bool italic, bool mono
         return nullptr;
     if (!FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern))
         return nullptr;
+    if (aliases)
+        *aliases = aliasesOf(pattern.get());
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
     PatternHandle match(FcFontMatch(nullptr, pattern.get(), &result));
@@ -102,16 +126,29 @@ PatternHandle matchFace(const char* family, int fcWeight, bool italic, bool mono
     return match;
 }
 
-// The family of `match` that names `requested` (ignoring case), or none.
+// The family of `match` that one of `names` names (ignoring case), or none.
 // A face may carry several family names (e.g. "Roboto" and "Roboto Thin").
-const char* matchingFamily(FcPattern* match, const char* requested)
+const char* matchingFamily(FcPattern* match, const std::vector<std::string>& names)
 {
     FcChar8* family = nullptr;
     for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch; ++i) {
-        if (family && FcStrCmpIgnoreCase(family, reinterpret_cast<const FcChar8*>(requested)) == 0)
-            return reinterpret_cast<const char*>(family);
+        for (const std::string& name : names) {
+            if (family && FcStrCmpIgnoreCase(family, reinterpret_cast<const FcChar8*>(name.c_str())) == 0)
+                return reinterpret_cast<const char*>(family);
+        }
     }
     return nullptr;
+}
+
+// The generic family names, which any installed face of the kind answers.
+bool isGenericFamily(const std::string& name)
+{
+    for (const char* generic : {"monospace", "mono", "sans-serif", "sans", "serif"}) {
+        if (FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(name.c_str()),
+                               reinterpret_cast<const FcChar8*>(generic)) == 0)
+            return true;
+    }
+    return false;
 }
 
 std::string firstFamily(FcPattern* match)
@@ -291,12 +328,17 @@ std::unique_ptr<Font> Font::create(const LogFont& description, int dpi)
 
     PatternHandle match;
     if (!impl->requested.empty() && isValidUtf8(impl->requested)) {
-        match = matchFace(impl->requested.c_str(), fcWeight, italic, false);
-        // fontconfig always offers some face; only one of the requested
-        // family counts as the requested face being installed.
-        const char* family = match ? matchingFamily(match.get(), impl->requested.c_str()) : nullptr;
+        std::vector<std::string> aliases;
+        match = matchFace(impl->requested.c_str(), fcWeight, italic, false, &aliases);
+        // fontconfig always offers some face. It counts as the requested
+        // one when it is of the requested family or of one the configuration
+        // makes its alias, or when a generic family was asked for.
+        aliases.insert(aliases.begin(), impl->requested);
+        const char* family = match ? matchingFamily(match.get(), aliases) : nullptr;
         if (family)
             impl->used = family;
+        else if (match && isGenericFamily(impl->requested))
+            impl->used = firstFamily(match.get());
         else
             match.reset();
     }

@@ -1,7 +1,10 @@
 // The font layer: a font made from a description, resolved through
-// fontconfig and rendered with FreeType. A face that is not installed
-// resolves to an installed face of the same pitch (monospaced for the
-// default), and the font says which face it really used.
+// fontconfig and rendered with FreeType. A face counts as installed when
+// fontconfig's best match is of that family, of a family the configuration
+// makes its alias (Courier -> Nimbus Mono PS), or when it is a generic
+// family (monospace, mono, sans-serif, sans, serif). Any other face resolves
+// to an installed face of the same pitch (monospaced for the default), and
+// the font says which face it really used.
 #pragma once
 
 #include <memory>
@@ -27,7 +30,7 @@ public:
 
     const std::string& requestedFace() const;  // the description's face name
     const std::string& faceUsed() const;       // family name of the face really used
-    bool isSubstitute() const;                 // the requested face is not installed
+    bool isSubstitute() const;                 // the requested face is not installed (see above)
     const std::string& filePath() const;       // the font file, for a toolkit to load the same face
     int faceIndex() const;                     // face index inside that file
     int32_t pixelSize() const;                 // em height in pixels the glyphs are rendered at

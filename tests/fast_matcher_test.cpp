@@ -18,6 +18,7 @@
 #include "engine/blur.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
+#include "engine/glyph_set.h"
 #include "engine/match_kernels.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
@@ -138,18 +139,23 @@ TEST(FastMatcher, ChoosesTheSameGlyphAsThePlainChoosersEverywhere)
         for (int blur = 0; blur <= 4; ++blur) {
             if (blur > 0)
                 blurImage(built->atlas.get());
-            const AtlasView view = viewOf(*built);
+            const AtlasView whole = viewOf(*built);
             ImageHandle picture = randomPicture(rng, 31 + blur * 6, 29 + blur * 4);
-            std::vector<FastMatcher> fast;
-            for (SimdLevel level : levelsHere()) {
-                fast.emplace_back(view, level);
-                ASSERT_TRUE(fast.back().usable());
-                EXPECT_EQ(fast.back().simdLevel(), level);
-            }
-            for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
-                SCOPED_TRACE(fc.name + " blur " + std::to_string(blur) +
-                             (mode == MatchMode::Correlation ? " correlation" : " difference"));
-                EXPECT_GT(compareCells(*picture, view, fast, mode), 100);
+            // The whole table, and a few characters of it on the same atlas.
+            const std::vector<GlyphEntry> few = glyphsAmong(whole, " .:-=+*#%@/\\|_");
+            for (const AtlasView& view : {whole, restrictedView(whole, few)}) {
+                std::vector<FastMatcher> fast;
+                for (SimdLevel level : levelsHere()) {
+                    fast.emplace_back(view, level);
+                    ASSERT_TRUE(fast.back().usable());
+                    EXPECT_EQ(fast.back().simdLevel(), level);
+                }
+                for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
+                    SCOPED_TRACE(fc.name + " blur " + std::to_string(blur) + " glyphs " +
+                                 std::to_string(view.glyphCount) +
+                                 (mode == MatchMode::Correlation ? " correlation" : " difference"));
+                    EXPECT_GT(compareCells(*picture, view, fast, mode), 100);
+                }
             }
         }
     }
@@ -483,7 +489,7 @@ TEST(FastMatcher, EngineGeneratesThePlainTextOnTheDefaultFont)
         ASSERT_NE(engine.workingImage(), nullptr);
         for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
             engine.setMatchMode(mode);
-            const TextFooter footer{engine.displayName(), engine.pointSize(), engine.faceName(), blur, blur * 20};
+            const TextFooter footer{engine.displayName(), engine.pointSize(), engine.drawnFaceName(), blur, blur * 20};
             const GeneratedText plain = generateText(*engine.workingImage(), engine.atlasView(), mode, &footer);
             for (int jobs : {1, 2}) {
                 engine.setJobs(jobs);

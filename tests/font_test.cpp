@@ -137,6 +137,27 @@ TEST(Font, InstalledFaceIsUsedAsIs)
             expectMonospaced(*font);
         }
     }
+    // Generic families and the configuration's aliases count as installed
+    // and resolve to the installed face fontconfig picks for them (an alias
+    // only where its target is installed).
+    const std::pair<const char*, const char*> resolved[] = {
+        {"monospace", ""}, {"Mono", ""}, {"sans-serif", ""}, {"sans", ""}, {"serif", ""},
+        {"Courier", "Nimbus Mono PS"}};
+    for (const auto& [name, target] : resolved) {
+        if (*target != '\0' && !installed(target))
+            continue;
+        auto font = Font::create(describe(name, -12));
+        ASSERT_TRUE(font) << name;
+        EXPECT_FALSE(font->isSubstitute()) << name;
+        EXPECT_TRUE(installed(font->faceUsed())) << name << ": " << font->faceUsed();
+        if (*target != '\0') {
+            EXPECT_EQ(font->faceUsed(), target) << name;
+        }
+    }
+    // A name fontconfig only falls back from is not installed.
+    auto fallback = Font::create(describe("Consolas", -12));
+    ASSERT_TRUE(fallback);
+    EXPECT_TRUE(fallback->isSubstitute());
     auto proportional = Font::create(describe("DejaVu Sans", -12));
     ASSERT_TRUE(proportional);
     EXPECT_FALSE(proportional->isSubstitute());

@@ -53,6 +53,13 @@ void hover(TextImageApp& app, int id) {
     QApplication::sendEvent(button, &enter);
 }
 
+// The face the window's font is drawn in: the installed face standing in
+// for "Lucida Console" where that is not installed.
+QString drawnFace(TextImageApp& app) {
+    const Font* font = app.engine().font();
+    return font != nullptr ? QString::fromStdString(font->faceUsed()) : QString();
+}
+
 // Status parts end at 300, 335 and the window's right edge.
 void checkStatusParts(TextImageApp& app) {
     const QLabel* labels[3] = {app.statusPartLabel(0), app.statusPartLabel(1), app.statusPartLabel(2)};
@@ -206,7 +213,7 @@ void GuiAppTest::startUpState() {
     TextImageApp& app = w.app;
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("Morvel"));
     QVERIFY(app.mainWindow()->isVisible());
-    QCOMPARE(app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+    QCOMPARE(app.statusPartText(0), drawnFace(app) + QStringLiteral(" 9"));
     QCOMPARE(app.statusPartText(1), QStringLiteral("3"));
     QCOMPARE(app.statusPartText(2), QString());
     QCOMPARE(app.engine().blurCount(), 3);
@@ -292,7 +299,7 @@ void GuiAppTest::hintsOnHover() {
     hover(app, ID_OPEN_IMAGE);
     QCOMPARE(app.statusPartText(0), QStringLiteral("No Image Loaded"));
     hover(app, ID_CHOOSE_FONT);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("Font: Lucida Console 9"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Font: ") + drawnFace(app) + QStringLiteral(" 9"));
     hover(app, ID_BLUR_FONT);
     QCOMPARE(app.statusPartText(0), QStringLiteral("Font blurred 3 times"));
     hover(app, ID_TOGGLE_MATCH);
@@ -460,7 +467,7 @@ void GuiAppTest::pngPictureLoadsLikeTheOthers() {
     QCOMPARE(int(working->rows[15][70]), 0);
 
     app.action(ID_GENERATE)->trigger();
-    QVERIFY(app.engine().outputText().find("red and blue.png\r\n9 Point Lucida Console\r\n") != std::string::npos);
+    QVERIFY(app.engine().outputText().find("red and blue.png\r\n9 Point " + drawnFace(app).toStdString() + "\r\n") != std::string::npos);
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
@@ -538,10 +545,13 @@ void GuiAppTest::fontCommand() {
     chosen.setPointSize(14);
     w.dialogs->fonts.push_back(chosen);
     const int rangeBefore = app.slider()->maximum();
+    const QString faceBefore = drawnFace(app);
 
     app.action(ID_CHOOSE_FONT)->trigger();
     QCOMPARE(w.dialogs->fontCalls, 1);
     QCOMPARE(w.dialogs->lastStartFont.pointSize(), 9);
+    // The dialog opens on the face the text is drawn in.
+    QCOMPARE(w.dialogs->lastStartFont.family(), faceBefore);
     QCOMPARE(app.engine().faceName(), std::string("DejaVu Sans"));
     QCOMPARE(app.engine().fontDescription().lfHeight, -19);
     QCOMPARE(app.engine().pointSize(), 14);
@@ -623,7 +633,7 @@ void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
     QCOMPARE(w.dialogs->fontCalls, 1);
     QCOMPARE(app.engine().blurCount(), 0);
     QCOMPARE(app.statusPartText(1), QStringLiteral("0"));
-    QCOMPARE(app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+    QCOMPARE(app.statusPartText(0), drawnFace(app) + QStringLiteral(" 9"));
     QCOMPARE(std::memcmp(&before, &app.engine().fontDescription(), sizeof before), 0);
     QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
 }
@@ -744,7 +754,7 @@ void GuiAppTest::generateFillsTextBox() {
     const std::string& output = app.engine().outputText();
     QVERIFY(!output.empty());
     QCOMPARE(app.textBox()->toPlainText(), asShown(output));
-    QVERIFY(output.find("small.jpg\r\n9 Point Lucida Console\r\n(Blur 3, Black Level 0)\r\n") != std::string::npos);
+    QVERIFY(output.find("small.jpg\r\n9 Point " + drawnFace(app).toStdString() + "\r\n(Blur 3, Black Level 0)\r\n") != std::string::npos);
     QCOMPARE(app.statusPartText(2), QStringLiteral("%1 characters wide").arg(app.engine().widestLine()));
     QVERIFY(app.engine().widestLine() > 0);
     // The text grew line by line: one change per picture line at least.
@@ -778,7 +788,7 @@ void GuiAppTest::generateWithoutPictureEmptiesTextBox() {
     w.app.action(ID_GENERATE)->trigger();
     QCOMPARE(w.app.textBox()->toPlainText(), QString());
     QCOMPARE(w.app.statusPartText(2), QString());
-    QCOMPARE(w.app.statusPartText(0), QStringLiteral("Lucida Console 9"));
+    QCOMPARE(w.app.statusPartText(0), drawnFace(w.app) + QStringLiteral(" 9"));
 }
 
 void GuiAppTest::resizeGivesExtraWidthToSplitterArea() {

@@ -102,8 +102,10 @@ for picture in "$pics"/*; do
   mkdir -p "$out"
   scores=()
   for i in "${!modes[@]}"; do
+    # --crlf keeps the spaces that end lines, so every line spans the whole
+    # grid and the text keeps the picture's width.
     # shellcheck disable=SC2086  # the mode's arguments split on purpose
-    "$text" --no-footer --columns "$columns" ${modeArgs[$i]} "$picture" >"$out/${modes[$i]}.txt" 2>/dev/null
+    "$text" --no-footer --crlf --columns "$columns" ${modeArgs[$i]} "$picture" >"$out/${modes[$i]}.txt" 2>/dev/null
     scores+=("$("$quality" --font "$face" "$picture" "$out/${modes[$i]}.txt")")
   done
   lines=$(wc -l <"$out/tone.txt")

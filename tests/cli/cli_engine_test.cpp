@@ -85,7 +85,7 @@ TEST(ConverterMatchesEngine, ToneModeInvertedWithGamma)
     morvel::ImageHandle picture = morvel::loadPicture(kSamples + "hills.gif");
     ASSERT_TRUE(picture);
     morvel::invertGray(*picture);
-    const morvel::TextFooter footer{"hills.gif", 9, engine.faceName(), 3, setup->blackLevel};
+    const morvel::TextFooter footer{"hills.gif", 9, engine.drawnFaceName(), 3, setup->blackLevel};
     EXPECT_EQ(text, morvel::generateToneText(*picture, *setup, &footer).text + "Inverted\r\n");
     EXPECT_GT(setup->blackLevel, 100);
 }

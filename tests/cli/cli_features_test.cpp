@@ -4,13 +4,21 @@
 #include <gtest/gtest.h>
 #include <spng.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -35,8 +43,11 @@ std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
+    }
     return lines;
 }
 
@@ -80,7 +91,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ConverterFeatures, ColumnsGiveThatManyCharactersAndKeepTheAspect)
+TEST_F(ConverterFeatures, SizesGiveThoseCharactersAndLinesAndKeepTheAspect)
 {
     morvel::TextEngine engine;
     prepareEngine(engine);
@@ -94,22 +105,52 @@ TEST_F(ConverterFeatures, ColumnsGiveThatManyCharactersAndKeepTheAspect)
             tall->rows[y][x] = static_cast<uint8_t>((x * 3 + y / 4) % 256);
     writeGrayPng(*tall, dir_.path() / "tall.png");
 
+    // columns, rows (0: not given), stretch. --crlf keeps the blank ends of
+    // lines, so every line shows its full width.
+    struct Size {
+        int columns, rows;
+        bool stretch;
+    };
+    const Size sizes[] = {{40, 0, false}, {80, 0, false}, {200, 0, false}, {0, 12, false}, {0, 50, false},
+                          {60, 20, false}, {200, 30, false}, {30, 30, true}};
     const std::vector<std::pair<std::string, std::pair<int, int>>> pictures = {
         {kSamples + "sphere.jpg", {800, 560}}, {kSamples + "hills.gif", {800, 520}}, {(dir_.path() / "tall.png").string(), {240, 900}}};
     for (const auto& [path, size] : pictures) {
-        for (int columns : {40, 80, 200}) {
+        for (const Size& s : sizes) {
+            std::string args = "--crlf --no-footer";
+            if (s.columns > 0)
+                args += " --columns " + std::to_string(s.columns);
+            if (s.rows > 0)
+                args += " --rows " + std::to_string(s.rows);
+            if (s.stretch)
+                args += " --stretch";
+            const std::string what = path + " " + args;
             int status = -1;
-            const auto lines = linesOf(runConverter("--no-footer --columns " + std::to_string(columns) + " '" + path + "'", &status));
-            EXPECT_EQ(status, 0) << path;
-            ASSERT_FALSE(lines.empty()) << path << " " << columns;
+            const auto lines = linesOf(runConverter(args + " '" + path + "'", &status));
+            EXPECT_EQ(status, 0) << what;
+            ASSERT_FALSE(lines.empty()) << what;
+            const auto width = static_cast<int>(lines.front().size());
             for (const std::string& line : lines)
-                ASSERT_EQ(line.size(), static_cast<size_t>(columns)) << path << " at " << columns << " columns";
-            // The text block, columns x m by lines x h pixels of the font,
-            // has the picture's aspect within one line: a tall picture too,
-            // whose height would grow by several lines if the extra glyph
-            // width were picture instead of extended edge.
-            const double expectedLines = columns * m * size.second / size.first / h;
-            EXPECT_NEAR(static_cast<double>(lines.size()), expectedLines, 1.0) << path << " at " << columns;
+                ASSERT_EQ(line.size(), lines.front().size()) << what;
+            const auto count = static_cast<int>(lines.size());
+            if (s.stretch) {
+                EXPECT_EQ(width, s.columns) << what;
+                EXPECT_EQ(count, s.rows) << what;
+                continue;
+            }
+            // Inside the bounds given, one of them met exactly.
+            EXPECT_LE(width, s.columns > 0 ? s.columns : width) << what;
+            EXPECT_LE(count, s.rows > 0 ? s.rows : count) << what;
+            EXPECT_TRUE(width == s.columns || count == s.rows) << what << ": " << width << " x " << count;
+            // The text block, width x m by lines x h pixels of the font, has
+            // the picture's aspect within one line or one column: a tall
+            // picture too, whose height would grow by several lines if the
+            // extra glyph width were picture instead of extended edge.
+            if (width == s.columns) {
+                EXPECT_NEAR(count, width * m * size.second / size.first / h, 1.0) << what;
+            } else {
+                EXPECT_NEAR(width, count * h * size.first / size.second / m, 1.0) << what;
+            }
         }
     }
 }
@@ -142,6 +183,116 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     EXPECT_EQ(text, engine.outputText() + "Inverted\r\n");
 }
 
+namespace {
+
+// What the converter did on a terminal of its own (a pseudo-terminal whose
+// other side is this test).
+struct TerminalRun {
+    std::string screen;      // everything it wrote to the terminal
+    std::string errors;      // its standard error
+    bool asked = false;      // it sent the background query
+    bool settingsKept = false;  // the terminal's modes were as before afterwards
+};
+
+// Runs the converter with `args` on a new terminal as its standard input and
+// output, with COLORFGBG set to `colours` (unset when null), and answers its
+// background query with `reply` (no answer when null).
+TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colours, const char* reply)
+{
+    TerminalRun run;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return run;
+    const std::string slaveName = ::ptsname(master);
+    termios before{};
+    ::tcgetattr(master, &before);
+    int errors[2];
+    if (::pipe(errors) != 0)
+        return run;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A session of its own, so the terminal becomes its controlling one
+        // with the converter in the foreground.
+        ::setsid();
+        const int slave = ::open(slaveName.c_str(), O_RDWR);
+        ::dup2(slave, 0);
+        ::dup2(slave, 1);
+        ::dup2(errors[1], 2);
+        if (colours != nullptr)
+            ::setenv("COLORFGBG", colours, 1);
+        else
+            ::unsetenv("COLORFGBG");
+        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVEL_TEXT_BIN, argv.data());
+        ::_exit(127);
+    }
+    ::close(errors[1]);
+    bool answered = false;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 5000) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;  // the converter is gone
+        run.screen.append(buffer, static_cast<size_t>(got));
+        if (!answered && run.screen.find("\033]11;?\033\\") != std::string::npos) {
+            run.asked = answered = true;
+            if (reply != nullptr)
+                (void)!::write(master, reply, std::strlen(reply));
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(errors[0], buffer, sizeof buffer)) > 0;)
+        run.errors.append(buffer, static_cast<size_t>(got));
+    ::close(errors[0]);
+    termios after{};
+    run.settingsKept = ::tcgetattr(master, &after) == 0 && after.c_lflag == before.c_lflag &&
+                       std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc) == 0;
+    ::close(master);
+    return run;
+}
+
+}  // namespace
+
+TEST_F(ConverterFeatures, BackgroundFromTheTerminal)
+{
+    struct Case {
+        const char* colours;
+        const char* reply;
+        bool asks;
+        const char* verdict;  // what --verbose says
+    };
+    const Case cases[] = {
+        {"15;0", nullptr, false, "background dark (COLORFGBG)"},
+        {"0;default;15", nullptr, false, "background light (COLORFGBG)"},
+        {nullptr, "\033]11;rgb:0000/0000/0000\033\\", true, "background dark (the terminal's answer)"},
+        {nullptr, "\033]11;rgb:ff/fa/f0\a", true, "background light (the terminal's answer)"},
+        {"default", "\033]11;rgb:1e1e/1e1e/2e2e\a", true, "background dark (the terminal's answer)"},
+        {nullptr, nullptr, true, "background light (no answer from the terminal)"},
+    };
+    const std::vector<std::string> args = {"--verbose", "--columns", "10", kSamples + "hills.gif"};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.colours ? c.colours : "-") + " " + (c.reply ? c.reply + 1 : "-");
+        const TerminalRun run = runOnTerminal(args, c.colours, c.reply);
+        EXPECT_EQ(run.asked, c.asks) << what;
+        EXPECT_EQ(run.errors, "morvel-text: " + std::string(c.verdict) + "\n") << what;
+        EXPECT_TRUE(run.settingsKept) << what;
+        // A dark background inverts, as --invert does.
+        const bool dark = std::string(c.verdict).find("dark") != std::string::npos;
+        EXPECT_EQ(run.screen.find("Inverted\r\n") != std::string::npos, dark) << what;
+    }
+    // Not a terminal: light, without asking.
+    EXPECT_EQ(runConverter("--background auto --columns 10 '" + kSamples + "hills.gif'").find("Inverted"),
+              std::string::npos);
+}
+
 TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
 {
     morvel::ImageHandle sphere = morvel::loadPicture(kSamples + "sphere.jpg");
@@ -167,7 +318,7 @@ TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
     EXPECT_EQ(status, 1);
 }
 
-TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
+TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyph)
 {
     morvel::ImageHandle white = morvel::makeGrayImage(300, 120);
     for (int32_t y = 0; y < 120; ++y)
@@ -204,6 +355,24 @@ TEST_F(ConverterFeatures, InvertedWhiteIsTheDensestGlyphInDifferenceMode)
     // Uninverted, white is the lightest glyph: the space.
     for (const std::string& line : linesOf(runConverter("--match difference --no-footer '" + path + "'")))
         ASSERT_EQ(line, std::string(line.size(), ' '));
+    // Tone mode, the default: a flat white area with a JPEG's faint noise,
+    // inverted, and a flat black one as it is, are the densest character
+    // throughout, with no other letters scattered over them.
+    morvel::ImageHandle faint = morvel::makeGrayImage(300, 120);
+    std::mt19937 rng(5);
+    for (int32_t y = 0; y < 120; ++y)
+        for (int32_t x = 0; x < 300; ++x)
+            faint->rows[y][x] = static_cast<uint8_t>(rng() % 4);
+    writeGrayPng(*faint, dir_.path() / "black.png");
+    morvel::invertGray(*faint);
+    writeGrayPng(*faint, dir_.path() / "noisy-white.png");
+    const std::string folder = dir_.path().string();
+    for (const std::string& args : {"--invert '" + folder + "/noisy-white.png'", "'" + folder + "/black.png'"}) {
+        const auto toneLines = linesOf(runConverter("--no-footer " + args));
+        ASSERT_FALSE(toneLines.empty()) << args;
+        for (const std::string& line : toneLines)
+            ASSERT_EQ(line, std::string(toneLines.front().size(), toneLines.front().front())) << args;
+    }
     // The footer's last line says so.
     const auto footer = linesOf(runConverter("--match correlation --invert '" + path + "'"));
     ASSERT_GE(footer.size(), 2u);
@@ -239,7 +408,7 @@ std::map<std::string, std::string> helpEntries(const std::string& help)
 {
     std::map<std::string, std::string> entries;
     std::string current;
-    const std::regex entry(R"(^  (-{1,2}[a-z-]+|PICTURE)\b.*?  +(\S.*)$)");
+    const std::regex entry(R"(^  (-{1,2}[a-zA-Z-]+|PICTURE)\b.*?  +(\S.*)$)");
     const std::regex continuation(R"(^ {20,}(\S.*)$)");
     std::smatch match;
     for (const std::string& line : linesOf(help)) {

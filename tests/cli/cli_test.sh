@@ -41,17 +41,22 @@ case "$case_name" in
 help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
-             --columns --invert --jobs --no-footer --crlf --save-gray -o --help --version PICTURE; do
+             --columns --rows --stretch --invert --background --verbose --jobs --no-footer --crlf \
+             --save-gray -o -h --help -V --version 'PICTURE\.\.\.'; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
   grep -q "Exit status" "$tmp/out" || fail "--help does not explain the exit status"
+  expect_status 0 -h
+  grep -q "Exit status" "$tmp/out" || fail "-h is not --help"
   [ -s "$tmp/err" ] && fail "--help wrote to stderr"
   ;;
 
 version)
-  expect_status 0 --version
-  [ "$(cat "$tmp/out")" = "morvel-text ${MORVEL_VERSION:-?}" ] ||
-    fail "--version printed '$(cat "$tmp/out")', expected 'morvel-text ${MORVEL_VERSION:-?}'"
+  for opt in --version -V; do
+    expect_status 0 $opt
+    [ "$(cat "$tmp/out")" = "morvel-text ${MORVEL_VERSION:-?}" ] ||
+      fail "$opt printed '$(cat "$tmp/out")', expected 'morvel-text ${MORVEL_VERSION:-?}'"
+  done
   ;;
 
 exit-codes)
@@ -84,6 +89,8 @@ exit-codes)
     "--save-gray $tmp/g.pgm $jpg $gif"
     "--columns 0 $jpg"       "--columns -4 $jpg"     "--columns 10001 $jpg"
     "--columns wide $jpg"    "--columns 8.5 $jpg"    "--columns $jpg"
+    "--rows 0 $jpg"          "--rows 10001 $jpg"     "--rows tall $jpg"
+    "--background grey $jpg"
     "--jobs 257 $jpg"        "--jobs -1 $jpg"        "--jobs x $jpg"
     "- -"                    "- $jpg -"
   )
@@ -93,6 +100,11 @@ exit-codes)
     grep -q "^Usage: morvel-text" "$tmp/err" || fail "no usage hint for: $args"
     grep -q "^morvel-text: " "$tmp/err" || fail "no error message for: $args"
     [ -s "$tmp/out" ] && fail "text printed despite the usage error: $args"
+  done
+  # An empty or unprintable --chars set.
+  for set in "" $'\t' $'a\xe9'; do
+    expect_status 2 --chars "$set" "$jpg"
+    grep -q "^morvel-text: --chars" "$tmp/err" || fail "no --chars message for '$set'"
   done
   # Bounds themselves are accepted.
   expect_status 0 --points 1000 --dpi 36 --blur 0 "$gif"
@@ -116,29 +128,44 @@ text-format)
   cp "$tmp/out" "$tmp/crlf"
   grep -q $'\r' "$tmp/lf" && fail "the default output holds CR"
   [ "$(grep -c $'\r$' "$tmp/crlf")" -eq "$(wc -l <"$tmp/crlf")" ] || fail "--crlf: not every line ends in CR LF"
-  tr -d '\r' <"$tmp/crlf" | cmp -s - "$tmp/lf" || fail "--crlf output without its CRs differs from the LF output"
+  # ... apart from the spaces ending lines, which only --crlf keeps.
+  tr -d '\r' <"$tmp/crlf" | sed 's/ *$//' | cmp -s - "$tmp/lf" || fail "--crlf output without its CRs and trailing spaces differs from the LF output"
+  grep -q ' $' "$tmp/lf" && fail "the default output has lines ending in spaces"
+  grep -q ' '$'\r''$' "$tmp/crlf" || fail "--crlf dropped the spaces ending lines"
   # Only printable ASCII besides the line ends.
   LC_ALL=C grep -q '[^ -~]' "$tmp/lf" && fail "output holds characters outside printable ASCII"
   # The footer: two empty lines, the display name (last path component),
   # point size and face, blur count and black level.
   tail -n 5 "$tmp/lf" >"$tmp/footer"
   printf '\n\nsphere.jpg\n' | cmp -s - <(head -n 3 "$tmp/footer") || fail "footer start: $(head -n 3 "$tmp/footer")"
-  expect_line "$tmp/footer" "9 Point Lucida Console"
+  # The footer names the face the text was drawn in: the installed
+  # monospaced face standing in for the default.
+  drawn=$(fc-match -f '%{family[0]}' 'monospace:spacing=mono:scalable=true:weight=80:slant=0')
+  fc-list : family | grep -qx 'Lucida Console' && drawn="Lucida Console"
+  expect_line "$tmp/footer" "9 Point $drawn"
   # Tone mode by default: its level is the densest ramp character's tone
   # (185 for the default face, DejaVu Sans Mono at 12 pixels).
   expect_line "$tmp/footer" "(Blur 3, Black Level 185)"
   # Picture lines: all as long as each other (monospaced default font), a
   # comfortable terminal width, and not all blank.
-  head -n -5 "$tmp/lf" >"$tmp/lines"
+  tr -d '\r' <"$tmp/crlf" | head -n -5 >"$tmp/lines"
   widths=$(awk '{ print length($0) }' "$tmp/lines" | sort -u)
   [ "$(echo "$widths" | wc -l)" -eq 1 ] || fail "picture lines differ in length: $(echo $widths)"
   [ "$widths" -ge 80 ] && [ "$widths" -le 160 ] || fail "picture lines are $widths characters wide"
   [ "$(wc -l <"$tmp/lines")" -ge 20 ] || fail "only $(wc -l <"$tmp/lines") picture lines"
   [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
+  # --chars: only those characters and the space in every mode; no footer line.
+  for mode in tone correlation difference; do
+    expect_status 0 --match $mode --chars '.:-=+*#%@' --columns 60 "$jpg"
+    head -n -5 "$tmp/out" >"$tmp/lines"
+    LC_ALL=C grep -q '[^ .:=+*#%@-]' "$tmp/lines" && fail "--chars in $mode mode: $(LC_ALL=C grep -o '[^ .:=+*#%@-]' "$tmp/lines" | sort -u | tr -d '\n')"
+    [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 100 ] || fail "--chars in $mode mode gave almost nothing"
+    [ "$(tail -n 3 "$tmp/out" | head -n 1)" = sphere.jpg ] || fail "--chars changed the footer: $(tail -n 5 "$tmp/out")"
+  done
   # Options reach the engine and the footer.
   expect_status 0 --match correlation --blur 0 --black-level 17 --points 11 "$jpg"
   expect_line "$tmp/out" "(Blur 0, Black Level 17)"
-  expect_line "$tmp/out" "11 Point Lucida Console"
+  expect_line "$tmp/out" "11 Point $drawn"
   expect_status 0 --black-level max "$jpg"
   grep -qE '^\(Blur 3, Black Level ([1-9][0-9]*)\)$' "$tmp/out" || fail "--black-level max: $(tail -n 1 "$tmp/out")"
   expect_status 0 --match difference "$jpg"
@@ -332,19 +359,20 @@ output-file)
   ;;
 
 font-notice)
-  # A face that is not installed: one notice naming the stand-in, however
-  # many pictures, and the footer keeps the requested face name.
+  # A named face that is not installed: one notice naming the stand-in,
+  # however many pictures, and the footer names the stand-in.
   expect_status 0 --font "No Such Face Qx" "$gif" "$gif"
   [ "$(grep -c 'not installed' "$tmp/err")" -eq 1 ] || fail "notice count: $(cat "$tmp/err")"
   grep -qE '^morvel-text: font "No Such Face Qx" is not installed; using "[^"]+"$' "$tmp/err" ||
     fail "notice: $(cat "$tmp/err")"
-  expect_line "$tmp/out" "9 Point No Such Face Qx"
-  # An installed face gives no notice.
-  if fc-list 2>/dev/null | grep -q 'DejaVu Sans Mono'; then
-    expect_status 0 --font "DejaVu Sans Mono" --italic --weight 700 "$gif"
-    [ -s "$tmp/err" ] && fail "notice for an installed face: $(cat "$tmp/err")"
-    expect_line "$tmp/out" "9 Point DejaVu Sans Mono"
-  fi
+  used=$(sed -E 's/.*using "([^"]+)"$/\1/' "$tmp/err")
+  expect_line "$tmp/out" "9 Point $used"
+  # No notice for the default face, a generic family or an installed face.
+  for face in "" "--font=monospace" "--font=mono" "--font=sans-serif" "--font=DejaVu Sans Mono"; do
+    expect_status 0 ${face:+"$face"} --italic --weight 700 "$gif"
+    [ -s "$tmp/err" ] && fail "notice for ${face:-the default face}: $(cat "$tmp/err")"
+  done
+  expect_line "$tmp/out" "9 Point DejaVu Sans Mono"
   ;;
 
 bad-input)
@@ -420,17 +448,32 @@ columns-auto)
   cmp -s "$tmp/out" "$tmp/natural" || fail "--columns auto into a pipe changed the size"
   if command -v script >/dev/null; then
     # A terminal 50 columns wide: lines of 50 characters.
-    script -qec "stty cols 50 rows 30; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    script -qec "stty cols 50 rows 30; '$bin' --background light --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
     tr -d '\r' <"$tmp/tty" | grep -v 'not installed' >"$tmp/ttytext"
     widths=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -u)
     [ "$widths" = 50 ] || fail "--columns auto on a 50-column terminal gave widths: $(echo $widths)"
     # A terminal that tells no width: $COLUMNS.
-    COLUMNS=33 script -qec "stty cols 0; '$bin' --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    COLUMNS=33 script -qec "stty cols 0; '$bin' --background light --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
     widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
     [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
     # With -o the text goes to a file: the natural size.
     script -qec "stty cols 50; '$bin' --no-footer --columns auto -o '$tmp/file.txt' '$jpg'" /dev/null </dev/null >/dev/null 2>&1
     cmp -s "$tmp/file.txt" "$tmp/natural" || fail "--columns auto with -o did not keep the natural size"
+    # Without sizes a terminal bounds the whole text, footer included, less
+    # the prompt's line: on 80 x 24 the wide sphere takes all 23 lines, and
+    # --rows auto alone the same height.
+    for sizes in "" "--rows auto" "--columns auto --rows auto"; do
+      script -qec "stty cols 80 rows 24; '$bin' --background light --crlf $sizes '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+      tr -d '\r' <"$tmp/tty" >"$tmp/ttytext"
+      [ "$(wc -l <"$tmp/ttytext")" -eq 23 ] || fail "'$sizes' on 80 x 24 gave $(wc -l <"$tmp/ttytext") lines"
+      widest=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -n | tail -n 1)
+      [ "$widest" -le 80 ] || fail "'$sizes' on 80 x 24 gave lines of $widest characters"
+    done
+    # A picture that fits the screen keeps its natural size.
+    convert "$jpg" -resize 10% "$tmp/small.png"
+    expect_status 0 --crlf "$tmp/small.png"
+    script -qec "stty cols 80 rows 24; '$bin' --background light --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    tr -d '\r' <"$tmp/tty" | cmp -s - <(tr -d '\r' <"$tmp/out") || fail "a small picture was resized to fit the terminal"
   fi
   ;;
 

@@ -1,0 +1,106 @@
+#include "cli/text_size.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "cli/options.h"
+#include "image/image_record.h"
+
+namespace morvel::cli {
+
+SizeRule sizeRuleFor(const Options& o, std::optional<TerminalSize> terminal, int32_t footerLines)
+{
+    const TerminalSize screen = terminal.value_or(TerminalSize{});
+    // The terminal's height for the text: its rows less the footer and the
+    // prompt's line, at least one line.
+    const int32_t screenRows = screen.rows > 0 ? std::max(1, screen.rows - footerLines - 1) : 0;
+    SizeRule rule;
+    rule.stretch = o.stretch;
+    const bool noSize = o.columns == 0 && !o.columnsAuto && o.rows == 0 && !o.rowsAuto;
+    if (noSize || (o.columnsAuto && o.rowsAuto)) {
+        // The whole screen (nothing without a terminal: the natural size).
+        rule.columns = screen.columns;
+        rule.rows = screenRows;
+        rule.enlarge = false;
+        rule.narrowToLimit = true;
+        return rule;
+    }
+    rule.columns = o.columnsAuto ? screen.columns : o.columns;
+    rule.narrowToLimit = o.columnsAuto;
+    rule.rows = o.rowsAuto ? screenRows : o.rows;
+    return rule;
+}
+
+namespace {
+
+// The fit with the canvas that lets the walk cover the whole scaled
+// picture: one glyph width and one cell height more.
+std::optional<ColumnFit> withCanvas(int64_t scaledWidth, int64_t scaledHeight, int32_t maxGlyphWidth,
+                                    int32_t cellHeight)
+{
+    const int64_t canvasWidth = scaledWidth + maxGlyphWidth;
+    const int64_t canvasHeight = scaledHeight + cellHeight;
+    if (canvasWidth > INT32_MAX || canvasHeight > INT32_MAX ||
+        imageRowPitch(canvasWidth, 8) * canvasHeight > kMaxPixelBytes) {
+        return std::nullopt;
+    }
+    return ColumnFit{{static_cast<int32_t>(scaledWidth), static_cast<int32_t>(scaledHeight)},
+                     {static_cast<int32_t>(canvasWidth), static_cast<int32_t>(canvasHeight)}};
+}
+
+// Exactly `rows` lines: the picture rows x h pixels high, in proportion wide.
+std::optional<ColumnFit> fitToRows(int32_t width, int32_t height, int32_t rows, int32_t maxGlyphWidth,
+                                   int32_t cellHeight)
+{
+    const int64_t scaledHeight = static_cast<int64_t>(rows) * cellHeight;
+    const double exactWidth = static_cast<double>(width) * static_cast<double>(scaledHeight) / height;
+    if (!(exactWidth < static_cast<double>(INT32_MAX / 2))) {
+        return std::nullopt;
+    }
+    return withCanvas(std::max<int64_t>(1, std::llround(exactWidth)), scaledHeight, maxGlyphWidth, cellHeight);
+}
+
+// Exactly `columns` characters, or with `narrowToLimit` as many as the
+// picture limit allows up to that.
+std::optional<ColumnFit> fitToWidth(int32_t width, int32_t height, const SizeRule& rule, int32_t maxGlyphWidth,
+                                    int32_t cellHeight)
+{
+    return rule.narrowToLimit ? fitToColumnsAtMost(width, height, rule.columns, maxGlyphWidth, cellHeight)
+                              : fitToColumns(width, height, rule.columns, maxGlyphWidth, cellHeight);
+}
+
+}  // namespace
+
+std::optional<ColumnFit> fitText(int32_t width, int32_t height, const SizeRule& rule, int32_t maxGlyphWidth,
+                                 int32_t cellHeight)
+{
+    if (width < 1 || height < 1 || maxGlyphWidth < 1 || cellHeight < 1 || rule.columns < 0 || rule.rows < 0) {
+        return std::nullopt;
+    }
+    // The box in pixels of the font: columns x m by rows x h.
+    const int64_t boxWidth = static_cast<int64_t>(rule.columns) * maxGlyphWidth;
+    const int64_t boxHeight = static_cast<int64_t>(rule.rows) * cellHeight;
+    const bool fits = (rule.columns == 0 || width <= boxWidth) && (rule.rows == 0 || height <= boxHeight);
+    if ((rule.columns == 0 && rule.rows == 0) || (fits && !rule.enlarge)) {
+        const PictureSize natural{width, height};
+        return ColumnFit{natural, natural};
+    }
+    if (rule.rows == 0) {
+        return fitToWidth(width, height, rule, maxGlyphWidth, cellHeight);
+    }
+    if (rule.columns == 0) {
+        return fitToRows(width, height, rule.rows, maxGlyphWidth, cellHeight);
+    }
+    if (rule.stretch) {
+        return withCanvas(boxWidth, boxHeight, maxGlyphWidth, cellHeight);
+    }
+    // The width binds when the picture scaled to the box's width is no
+    // taller than the box: boxWidth / width <= boxHeight / height.
+    if (boxWidth * height <= boxHeight * width) {
+        return fitToWidth(width, height, rule, maxGlyphWidth, cellHeight);
+    }
+    return fitToRows(width, height, rule.rows, maxGlyphWidth, cellHeight);
+}
+
+}  // namespace morvel::cli
