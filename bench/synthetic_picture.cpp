@@ -13,6 +13,13 @@ struct Blob {
     double x, y, radius, level;
 };
 
+uint8_t clampByte(double v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+}  // namespace
+
 // The scene's light at (x, y) per channel, 0..255 before grain.
 struct Scene {
     int32_t width, height;
@@ -37,12 +44,24 @@ struct Scene {
         return state;
     }
 
-    double light(int32_t x, int32_t y) const
+    double light(int32_t x, int32_t y) const { return lightAmong(blobs, x, y); }
+
+    // The blobs that reach row y, in order: the others add nothing there.
+    std::vector<Blob> blobsOnRow(int32_t y) const
+    {
+        std::vector<Blob> on;
+        for (const Blob& b : blobs)
+            if ((y - b.y) * (y - b.y) < b.radius * b.radius)
+                on.push_back(b);
+        return on;
+    }
+
+    double lightAmong(const std::vector<Blob>& near, int32_t x, int32_t y) const
     {
         const double u = static_cast<double>(x) / width;
         const double v = static_cast<double>(y) / height;
         double value = 70.0 + 120.0 * u * (1.0 - 0.5 * v) + 30.0 * std::sin(9.0 * u + 4.0 * v);
-        for (const Blob& b : blobs) {
+        for (const Blob& b : near) {
             const double dx = x - b.x;
             const double dy = y - b.y;
             const double d2 = (dx * dx + dy * dy) / (b.radius * b.radius);
@@ -56,12 +75,35 @@ struct Scene {
     }
 };
 
-uint8_t clampByte(double v)
+PhotoLikeRows::PhotoLikeRows(int32_t width, int32_t height, uint32_t seed, bool grain)
+    : scene_(std::make_unique<Scene>(width, height, seed)), grain_(grain)
 {
-    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-}  // namespace
+PhotoLikeRows::~PhotoLikeRows() = default;
+
+void PhotoLikeRows::nextGray(uint8_t* gray)
+{
+    const std::vector<Blob> near = scene_->blobsOnRow(y_);
+    for (int32_t x = 0; x < scene_->width; ++x) {
+        const int grain = grain_ ? static_cast<int>(scene_->next() % 17) - 8 : 0;
+        gray[x] = clampByte(scene_->lightAmong(near, x, y_) + grain);
+    }
+    ++y_;
+}
+
+void PhotoLikeRows::nextRgb(uint8_t* rgb)
+{
+    const std::vector<Blob> near = scene_->blobsOnRow(y_);
+    for (int32_t x = 0; x < scene_->width; ++x) {
+        const int grain = grain_ ? static_cast<int>(scene_->next() % 17) - 8 : 0;
+        const double l = scene_->lightAmong(near, x, y_) + grain;
+        *rgb++ = clampByte(l * 1.05 + 10.0);
+        *rgb++ = clampByte(l);
+        *rgb++ = clampByte(l * 0.85 + 20.0 * std::sin(x * 0.002));
+    }
+    ++y_;
+}
 
 ImageHandle photoLikeGray(int32_t width, int32_t height, uint32_t seed)
 {

@@ -1,14 +1,18 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
+#include <algorithm>
 #include <cstdio>
 #include <future>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "cli/columns.h"
 #include "cli/input.h"
+#include "cli/load_ahead.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/output_names.h"
@@ -36,9 +40,17 @@ void complain(const std::string& message)
     std::fprintf(stderr, "morvel-text: %s\n", message.c_str());
 }
 
+// The glyph size that fitting a picture to the text's size needs: known
+// once the atlas is built, zero when there is none.
+struct GlyphCell {
+    int32_t maxWidth = 0;
+    int32_t height = 0;
+};
+
 // Font, atlas, blurs and black-level range, once for every picture:
-// generation reads the atlas and never changes it.
-bool prepareEngine(morvel::TextEngine& engine, const Options& o)
+// generation reads the atlas and never changes it. `cell` is given the
+// atlas's glyph size as soon as it is known.
+bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
 {
     if (!engine.setDefaultFont(o.face, o.points, o.weight, o.italic) || engine.font() == nullptr) {
         complain("no usable font for \"" + o.face + "\" at " + std::to_string(o.points) + " points");
@@ -56,6 +68,7 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o)
                  " points");
         return false;
     }
+    cell.set_value({engine.maxGlyphWidth(), engine.cellHeight()});
     for (int32_t i = 0; i < o.blur; ++i) {
         engine.blurFont();
     }
@@ -105,12 +118,45 @@ void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>
     }
 }
 
-// The picture named `path`, or the one on standard input for "-".
-morvel::LoadResult loadNamedPicture(const std::string& path, const Options& o)
+// Font, atlas and the rest as prepareEngine makes them; `cell` is given a
+// value on every path (zero when the engine cannot be prepared).
+bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
+{
+    const bool ready = prepareEngine(engine, o, cell);
+    if (!ready) {
+        try {
+            cell.set_value({});
+        } catch (const std::future_error&) {
+            // Already given: the atlas was built.
+        }
+    }
+    return ready;
+}
+
+// What the loader is asked for: the picture upright when asked, and the size
+// `size` gives it (the same rule preparePicture applies), so that a loader
+// can decode at a reduced scale and shrink while it reads, with the same
+// result as the whole picture shrunk afterwards. The glyph size comes from
+// `cell`, waited for once the picture's size is known; the whole fit (with
+// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
+// gray, the natural size.
+morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
+                                   const std::shared_future<GlyphCell>& cell,
+                                   std::optional<morvel::cli::ColumnFit>* chosen)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
-    return morvel::cli::readNamedPicture(path, options);
+    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
+        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+            const GlyphCell glyphs = cell.get();
+            *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
+            if (!*chosen) {
+                return std::nullopt;
+            }
+            return (*chosen)->scaled;
+        };
+    }
+    return options;
 }
 
 // `path` as messages show it.
@@ -123,7 +169,8 @@ std::string shown(const std::string& path)
 // asked, fitted to `size` and inverted when asked. The black level is not
 // applied here: the walk reads the picture through its table (see convert).
 // Returns none when the picture cannot be converted (already reported).
-morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::TextEngine& engine, const Options& o,
+morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                                   const morvel::TextEngine& engine, const Options& o,
                                    const std::string& path, int index, const morvel::cli::SizeRule& size,
                                    bool& saveFailed)
 {
@@ -142,7 +189,12 @@ morvel::ImageHandle preparePicture(morvel::LoadResult loaded, const morvel::Text
     }
     const int32_t width = picture->header.biWidth;
     const int32_t height = picture->rowCount;
-    const auto fit = morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    // The loader's fit when it scaled the picture already (the fit of the
+    // picture's own size, which is not always that of the scaled one).
+    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
+    const auto fit = scaledByLoader
+                         ? loaderFit
+                         : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
     // Scaled straight into the canvas; the loaded picture goes as soon as the
     // canvas holds it. The natural size needs neither.
     if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
@@ -225,19 +277,35 @@ static int convertAll(int argc, char** argv)
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
     settleBackground(o, terminal);
 
-    // The font, atlas and blurs are made on a second thread while this one
-    // loads the first picture: the two take similar time and share nothing
-    // (the engine and its font are touched only by that thread until it is
-    // done).
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+
+    // The font, atlas and blurs are made on a second thread while the first
+    // picture loads: the two take similar time and share nothing (the engine
+    // and its font are touched only by that thread until it is done; the
+    // loader only waits for the glyph size).
     morvel::TextEngine engine(nullptr, o.dpi);
+    std::promise<GlyphCell> cellPromise;
+    const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
     std::future<bool> prepared;
     try {
-        prepared = std::async(std::launch::async, [&engine, &o] { return prepareEngine(engine, o); });
+        prepared = std::async(std::launch::async,
+                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
-    morvel::LoadResult firstPicture = loadNamedPicture(o.pictures.front(), o);
-    if (!(prepared.valid() ? prepared.get() : prepareEngine(engine, o))) {
+    // The pictures are loaded ahead on threads of their own: the first while
+    // the engine is prepared, the next ones while the one before is matched.
+    // Decoding takes most of a shrunk picture's time, so as many are decoded
+    // at once as there are cores; pictures kept at their natural size may be
+    // large, and only one is loaded ahead.
+    // The fit each picture's loader chose, read once the picture is taken.
+    std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
+    const bool fitted = loadOptionsFor(o, size, cell, nullptr).fit != nullptr;
+    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits](size_t i) {
+        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i]));
+    });
+    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
     }
     // The glyphs matched against: all, or those of --chars.
@@ -260,8 +328,6 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
-    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
-
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -277,8 +343,7 @@ static int convertAll(int argc, char** argv)
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::ImageHandle picture =
-            preparePicture(i == 0 ? std::move(firstPicture) : loadNamedPicture(path, o), engine, o, path,
-                           static_cast<int>(i) + 1, size, saveFailed);
+            preparePicture(loads.take(i), loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;

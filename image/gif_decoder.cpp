@@ -98,6 +98,12 @@ struct GifDecoderState {
 
     std::string comment;
     bool gotImage = false;
+
+    // Rows handed to a sink instead of stored: `pixels` then holds the
+    // pixels from `handedOver` on (part of a row and the latest string).
+    GifRowSink* sink = nullptr;
+    bool streamed = false;
+    size_t handedOver = 0;
 };
 
 // Diagnostic texts are formatted for a reader of the code; nothing shows them.
@@ -272,14 +278,31 @@ void advanceInterlacedPixel(GifDecoderState& s, const uint8_t* chars, size_t cou
     }
 }
 
+// Hands the finished rows among the pixels written so far to the sink and
+// moves the rest of a row to the front of the window.
+void handOverRows(GifDecoderState& s, size_t written)
+{
+    const size_t width = static_cast<size_t>(s.imageWidth);
+    const size_t pending = written - s.handedOver;
+    if (pending < width)
+        return;
+    uint8_t* const window = s.pixels.get();
+    const size_t rows = pending / width;
+    for (size_t r = 0; r < rows; ++r)
+        s.sink->row(window + r * width);
+    s.handedOver += rows * width;
+    std::memmove(window, window + rows * width, pending - rows * width);
+}
+
 // Decodes the code bytes into the pixel block and returns the pixels written.
+// Streamed: into the window of a sink instead (see handOverRows).
 //
 // Roots are the codes below the clear code; a clear code resets the table
 // wherever it comes; the first code after the start or a clear code is
 // written as its root and adds no entry; a code at or beyond the next free
 // code is the previous string plus its own first character (it decodes as
 // the next free code); a full table stays in use without adding entries.
-template <bool Interlaced>
+template <bool Interlaced, bool Streamed = false>
 size_t runLzw(GifDecoderState& s, int minCodeSize)
 {
     const int clearCode = 1 << minCodeSize;
@@ -385,6 +408,8 @@ size_t runLzw(GifDecoderState& s, int minCodeSize)
         uint8_t* target;
         if constexpr (Interlaced)
             target = count < rowRoom ? rowCursor : s.stack;  // a string ending a row goes by the stack
+        else if constexpr (Streamed)
+            target = out + (written - s.handedOver);
         else
             target = out + written;
         uint8_t* p = target + count;
@@ -403,6 +428,8 @@ size_t runLzw(GifDecoderState& s, int minCodeSize)
             }
         }
         written += count;
+        if constexpr (Streamed)
+            handOverRows(s, written);
     }
     return written;
 }
@@ -442,6 +469,46 @@ void stepOverImage(GifDecoderState& s)
     if (!skipBytes(s, 1))
         return;
     stepOverSubBlocks(s);
+}
+
+// Decodes a non-interlaced image (code bytes collected) row by row into the
+// sink, when the sink takes it; else into the record as usual. Returns what
+// decodeGifImage returns.
+int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize);
+
+int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
+{
+    const size_t width = static_cast<size_t>(s.imageWidth);
+    const size_t height = static_cast<size_t>(s.imageHeight);
+    // Part of a row, then the longest string the table can hold.
+    s.pixels.reset(static_cast<uint8_t*>(std::malloc(width + kMaxCodes)));
+    if (!s.pixels)
+        return gifAbandonImage(s, "couldn't malloc the row window");
+    RgbQuad colors[256];
+    std::memcpy(colors, record->colors, sizeof colors);
+    for (int i = 0; i < s.localCount; ++i)
+        colors[i] = RgbQuad{s.localColors[i][2], s.localColors[i][1], s.localColors[i][0], colors[i].rgbReserved};
+    if (!s.sink->begin(s.imageWidth, s.imageHeight, colors)) {
+        s.pixels.reset();
+        return decodeGifImageWhole(s, record, minCodeSize);
+    }
+    s.handedOver = 0;
+    const size_t written = runLzw<false, true>(s, minCodeSize);
+    s.codeBytes.reset();
+    // The rows the code stream did not reach are 0.
+    uint8_t* const window = s.pixels.get();
+    size_t rowsDone = s.handedOver / width;
+    if (rowsDone < height) {
+        const size_t pending = written - s.handedOver;
+        std::memset(window + pending, 0, width - pending);
+        s.sink->row(window);
+        std::memset(window, 0, width);
+        for (++rowsDone; rowsDone < height; ++rowsDone)
+            s.sink->row(window);
+    }
+    s.pixels.reset();
+    s.streamed = true;
+    return 1;
 }
 
 // Decodes one image (the cursor is just past its 0x2C byte) into the record.
@@ -493,13 +560,22 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
     s.codeByteCount = collected;
     s.bitLimit = static_cast<uint64_t>(collected + kCodePadding) * 8;
 
+    s.pixelLimit = static_cast<size_t>(s.imageWidth) * static_cast<size_t>(s.imageHeight);
+    if (s.sink != nullptr && !s.interlaced)
+        return streamGifImage(s, record, minCodeSize);
+    return decodeGifImageWhole(s, record, minCodeSize);
+}
+
+int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize)
+{
+    const int64_t pitch = imageRowPitch(s.imageWidth, 8);
+    const int64_t blockBytes = pitch * s.imageHeight;
+    const size_t width = static_cast<size_t>(s.imageWidth);
+    const size_t height = static_cast<size_t>(s.imageHeight);
     s.pixels.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(blockBytes))));
     if (!s.pixels)
         return gifAbandonImage(s, "couldn't malloc 'pic8'");
 
-    const size_t width = static_cast<size_t>(s.imageWidth);
-    const size_t height = static_cast<size_t>(s.imageHeight);
-    s.pixelLimit = width * height;
     if (s.interlaced) {
         // Rows the stream never reaches stay 0.
         std::memset(s.pixels.get(), 0, s.pixelLimit);
@@ -620,7 +696,7 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
 
 }  // namespace
 
-ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes)
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink)
 {
     if (!data && size > 0)
         return nullptr;
@@ -634,12 +710,15 @@ ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes)
     state->data = data;
     state->size = data ? size : 0;
     state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
+    state->sink = sink;
     if (!parseGifBlocks(*state, record.get()))
         return nullptr;
+    if (state->streamed)
+        return sink->finish();
     return record;
 }
 
-ImageHandle readGifFile(const std::string& path)
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink)
 {
     // Look at the signature first: the load sequence tries every picture as
     // a GIF, and a large JPEG or PNG need not be read whole to be turned down.
@@ -650,7 +729,7 @@ ImageHandle readGifFile(const std::string& path)
     const auto bytes = readFileBytes(path);
     if (!bytes)
         return nullptr;
-    return decodeGif(bytes->data(), bytes->size());
+    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink);
 }
 
 }  // namespace morvel

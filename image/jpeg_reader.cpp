@@ -4,12 +4,15 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
 #include "image/file_bytes.h"
+#include "image/picture_transform.h"
 #include "image/png_reader.h"
+#include "image/row_shrinker.h"
 
 namespace morvel {
 namespace {
@@ -115,13 +118,29 @@ uint8_t grayOfInks(const uint8_t* inks, bool inverted)
     return grayOfRgb(static_cast<uint8_t>(rgb[0]), static_cast<uint8_t>(rgb[1]), static_cast<uint8_t>(rgb[2]));
 }
 
+// Rows asked of the library at a time when they go to the shrinker.
+constexpr int kRowsPerRead = 16;
+
+// What a read asks for beyond the picture at its natural size, and what the
+// decode settled on.
+struct JpegRequest {
+    const LoadOptions* options = nullptr;  // its fit, when it has one
+    int scaleEighths = 0;                  // a fixed scale; 0: chosen for the fit
+    // Filled in by the decode:
+    bool fitted = false;                   // the fit asked for a size
+    PictureSize target;                    // that size
+};
+
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
-// to an 8-bit gray record. Kept free of C++ objects with destructors: a
-// library error jumps back into this frame with longjmp, which would skip
-// them. Everything that must survive the jump is either outside this frame
-// (the file or bytes, owned by the caller) or volatile.
+// to an 8-bit gray record: at the natural size, at the request's scale, or
+// at the size its fit asks for when that is a shrink of the decoded size,
+// each row going through `shrinker` as it is decoded. Kept free of C++
+// objects with destructors: a library error jumps back into this frame with
+// longjmp, which would skip them. Everything that must survive the jump is
+// either outside this frame (the file or bytes, the request and the
+// shrinker, owned by the caller) or volatile.
 ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
-                              JpegOutcome* outcome)
+                              JpegOutcome* outcome, JpegRequest& request, std::optional<RowShrinker>& shrinker)
 {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
@@ -167,11 +186,34 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = inks ? JCS_CMYK : JCS_GRAYSCALE;
 
+    // The size wanted, asked once the header tells the picture's size; the
+    // library then decodes at the smallest scale that still covers it.
+    int scale = request.scaleEighths;
+    if (request.options != nullptr && request.options->fit) {
+        const auto natural = PictureSize{static_cast<int32_t>(cinfo.image_width),
+                                         static_cast<int32_t>(cinfo.image_height)};
+        const std::optional<PictureSize> wanted = request.options->fit(natural.width, natural.height);
+        if (wanted && wanted->width > 0 && wanted->height > 0) {
+            request.fitted = true;
+            request.target = *wanted;
+            if (scale == 0)
+                scale = jpegScaleEighths(natural, *wanted);
+        }
+    }
+    cinfo.scale_num = static_cast<unsigned>(scale >= 1 && scale <= 8 ? scale : 8);
+    cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&cinfo);
+    const bool shrink = request.fitted && request.target.width <= static_cast<int64_t>(cinfo.output_width) &&
+                        request.target.height <= static_cast<int64_t>(cinfo.output_height) &&
+                        (request.target.width < static_cast<int64_t>(cinfo.output_width) ||
+                         request.target.height < static_cast<int64_t>(cinfo.output_height));
+    const int64_t width = shrink ? request.target.width : cinfo.output_width;
+    const int64_t height = shrink ? request.target.height : cinfo.output_height;
+
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
-    jpeg_calc_output_dimensions(&cinfo);
     if (cinfo.output_components != (inks ? 4 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
-        imageRowPitch(cinfo.output_width, 8) * static_cast<int64_t>(cinfo.output_height) > maxPixelBytes) {
+        imageRowPitch(width, 8) * height > maxPixelBytes) {
         outcome->reason = cinfo.output_components != (inks ? 4 : 1) ? "unsupported JPEG colour format"
                           : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
                                                                               : kTooLargeReason;
@@ -181,11 +223,9 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     jpeg_start_decompress(&cinfo);
 
-    const auto width = static_cast<int32_t>(cinfo.output_width);
-    const auto height = static_cast<int32_t>(cinfo.output_height);
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, width, height, 8)) {
+    if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8)) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
         outcome->reason = "out of memory";
@@ -199,6 +239,37 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
              : nullptr;
     const bool inverted = cinfo.saw_Adobe_marker;
 
+    if (shrink) {
+        // A few decoded rows at a time (in the library's own memory, released
+        // with it), each averaged into the record at once; ink rows one at a
+        // time, made gray first.
+        shrinker.emplace(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height),
+                         made->header.biWidth, made->rowCount, 1, made->rows);
+        if (!shrinker->ready()) {
+            jpeg_destroy_decompress(&cinfo);
+            freeImageRecord(made);
+            outcome->reason = "out of memory";
+            return nullptr;
+        }
+        const JDIMENSION perRead = inks ? 1 : kRowsPerRead;
+        JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                      cinfo.output_width, perRead);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION got = jpeg_read_scanlines(&cinfo, inks ? inkRow : rows, perRead);
+            if (got == 0) {
+                jpeg_destroy_decompress(&cinfo);
+                freeImageRecord(made);
+                return nullptr;
+            }
+            if (inks) {
+                for (JDIMENSION x = 0; x < cinfo.output_width; ++x)
+                    rows[0][x] = grayOfInks(inkRow[0] + size_t{4} * x, inverted);
+            }
+            for (JDIMENSION r = 0; r < got; ++r)
+                shrinker->addRow(rows[r]);
+        }
+    }
+
     // The row being decoded is the library's own scanline counter, so a row
     // index can never run past the table.
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -206,7 +277,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
         JSAMPROW row = inks ? inkRow[0] : gray;
         const JDIMENSION read = jpeg_read_scanlines(&cinfo, &row, 1);
         if (read == 1 && inks) {
-            for (int32_t x = 0; x < width; ++x)
+            for (int64_t x = 0; x < width; ++x)
                 gray[x] = grayOfInks(row + size_t{4} * static_cast<size_t>(x), inverted);
         }
         if (read != 1) {
@@ -251,9 +322,37 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
         *why = gavePicture ? "" : "damaged JPEG data";
 }
 
+// The decode of `request` on the attached stream, brought to the fit's size
+// when the decode itself did not get there (a picture to be enlarged).
+ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
+                         JpegRequest& request, std::string* why)
+{
+    JpegOutcome outcome;
+    std::optional<RowShrinker> shrinker;
+    ImageHandle image(decodeJpegStream(setupSource, input, size, std::min(maxPixelBytes, kMaxPixelBytes), &outcome,
+                                       request, shrinker));
+    if (image && request.fitted &&
+        (image->header.biWidth != request.target.width || image->rowCount != request.target.height))
+        image = resizeGray(*image, request.target.width, request.target.height);
+    describe(outcome, image != nullptr, why);
+    return image;
+}
+
 }  // namespace
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why)
+int jpegScaleEighths(PictureSize natural, PictureSize target)
+{
+    for (int64_t m = 1; m < 8; ++m) {
+        const int64_t width = (natural.width * m + 7) / 8;
+        const int64_t height = (natural.height * m + 7) / 8;
+        if (width >= target.width && height >= target.height)
+            return static_cast<int>(m);
+    }
+    return 8;
+}
+
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why,
+                         const LoadOptions& options)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
@@ -264,15 +363,15 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
             *why = problem;
         return nullptr;
     }
-    JpegOutcome outcome;
-    ImageHandle image(
-        decodeJpegStream(useStdioSource, file, 0, std::min(maxPixelBytes, kMaxPixelBytes), &outcome));
+    JpegRequest request;
+    request.options = &options;
+    ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why);
     std::fclose(file);
-    describe(outcome, image != nullptr, why);
     return image;
 }
 
-ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why)
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
+                       const LoadOptions& options)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
@@ -281,11 +380,18 @@ ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
             *why = kTooLargeReason;
         return nullptr;
     }
-    JpegOutcome outcome;
-    ImageHandle image(
-        decodeJpegStream(useMemorySource, data, size, std::min(maxPixelBytes, kMaxPixelBytes), &outcome));
-    describe(outcome, image != nullptr, why);
-    return image;
+    JpegRequest request;
+    request.options = &options;
+    return decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why);
+}
+
+ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths)
+{
+    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes) || scaleEighths < 1 || scaleEighths > 8)
+        return nullptr;
+    JpegRequest request;
+    request.scaleEighths = scaleEighths;
+    return decodeFitted(useMemorySource, data, size, kMaxPixelBytes, request, nullptr);
 }
 
 }  // namespace morvel

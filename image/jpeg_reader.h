@@ -8,8 +8,15 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/load_picture.h"
 
 namespace morvel {
+
+// The scale, in eighths (1 to 8), at which the reader has the library decode
+// a picture of `natural` size that is wanted at `target`: the smallest M
+// whose output, natural x M / 8 rounded up each way, still covers the target
+// both ways; 8 (the natural size) when none smaller does.
+int jpegScaleEighths(PictureSize natural, PictureSize target);
 
 // The picture in the JPEG file at `path`, or none. A picture whose pixel block
 // would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
@@ -18,12 +25,23 @@ namespace morvel {
 // ("damaged JPEG data (<the library's message>)", kTooLargeReason, or the
 // system's word for a file that cannot be opened); with a picture, the
 // library's first warning about damage it decoded past, or nothing.
+//
+// With a `fit` in `options`, the picture comes at the size it asks for
+// (given the stored size): the library decodes at jpegScaleEighths of it and
+// each decoded row goes straight into the area averaging (RowShrinker), so
+// memory never holds the picture at the decoded size; a picture to be
+// enlarged is decoded whole and resized (resizeGray). The size limit then
+// applies to the size asked for.
 ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                         std::string* why = nullptr);
+                         std::string* why = nullptr, const LoadOptions& options = {});
 
 // The same reader on `size` bytes at `data` (only read), for pictures that
 // arrive in memory, such as on standard input. At most kMaxFileBytes.
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr);
+                       std::string* why = nullptr, const LoadOptions& options = {});
+
+// The whole picture decoded at `scaleEighths` / 8 of its size (1 to 8), as
+// the library delivers it: what a fitted read shrinks while it decodes.
+ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths);
 
 }  // namespace morvel

@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "image/file_bytes.h"
-#include "image/gif_decoder.h"
-#include "image/gray_conversion.h"
+#include "image/fitted_gif.h"
 #include "image/jpeg_reader.h"
 #include "image/orientation.h"
 #include "image/png_reader.h"
@@ -102,6 +101,24 @@ std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
     }
 }
 
+// The options as the decoders see them: a decoder asks the fit with the
+// stored picture's size and shrinks the stored picture, which is turned
+// upright afterwards, while the fit is given the upright size. For the
+// orientations that exchange the sides, the sizes are exchanged both ways.
+LoadOptions storedOptions(const LoadOptions& options, int orientation)
+{
+    if (!options.fit || !options.orient || !swapsSides(orientation))
+        return options;
+    LoadOptions stored = options;
+    stored.fit = [fit = options.fit](int32_t width, int32_t height) -> std::optional<PictureSize> {
+        const std::optional<PictureSize> upright = fit(height, width);
+        if (!upright)
+            return std::nullopt;
+        return PictureSize{upright->height, upright->width};
+    };
+    return stored;
+}
+
 }  // namespace
 
 LoadResult readPicture(const std::string& path, const LoadOptions& options)
@@ -115,26 +132,26 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         result.error = kNotAPicture;
         return result;
     }
-    // GIF and PNG files are read whole; JPEG files stream through the
-    // library, whatever their size.
+    // GIF files are read whole; JPEG and PNG files stream through their
+    // libraries, whatever their size.
     const auto fileSize = regularFileSize(path);
-    if (kind != PictureKind::Jpeg && fileSize && *fileSize > kMaxFileBytes) {
+    if (kind == PictureKind::Gif && fileSize && *fileSize > kMaxFileBytes) {
         result.error = kTooLargeReason;
         return result;
     }
     const int orientation = readOrientation(head->data(), head->size());
+    const LoadOptions stored = storedOptions(options, orientation);
     switch (kind) {
     case PictureKind::Gif:
-        result.gray = readGifFile(path);
-        if (result.gray)
-            grayFromPalette(result.gray.get());
+        if (std::optional<ImageHandle> gif = readGifGray(path, stored))
+            result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = readPngFile(path);
+        result.gray = readPngFile(path, kMaxPixelBytes, stored);
         break;
     default: {
         std::string why;
-        result.gray = readJpegFile(path, kMaxPixelBytes, &why);
+        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored);
         if (!result.gray)
             result.error = why;
         break;
@@ -157,18 +174,19 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
         return result;
     }
     const PictureKind kind = kindOf(data, size);
+    const int orientation = readOrientation(data, size);
+    const LoadOptions stored = storedOptions(options, orientation);
     switch (kind) {
     case PictureKind::Gif:
-        result.gray = decodeGif(data, size);
-        if (result.gray)
-            grayFromPalette(result.gray.get());
+        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored))
+            result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = decodePng(data, size);
+        result.gray = decodePng(data, size, kMaxPixelBytes, stored);
         break;
     case PictureKind::Jpeg: {
         std::string why;
-        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why);
+        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored);
         if (!result.gray)
             result.error = why;
         break;
@@ -182,7 +200,7 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
             result.error = damaged(kind, data, size);
         return result;
     }
-    orient(result, readOrientation(data, size), options);
+    orient(result, orientation, options);
     return result;
 }
 

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/row_shrinker.h"
+
 namespace morvel {
 
 namespace {
@@ -27,6 +29,17 @@ bool resizeInto(const ImageRecord& source, ImageRecord& target, int32_t width, i
 {
     const int32_t sourceWidth = source.header.biWidth;
     const int32_t sourceHeight = source.rowCount;
+    // Smaller (or equal) both ways: the area averaging that the loaders also
+    // apply while they decode, so a picture shrunk whole and one shrunk row
+    // by row come out byte for byte the same.
+    if (width <= sourceWidth && height <= sourceHeight) {
+        RowShrinker shrinker(sourceWidth, sourceHeight, width, height, 1, target.rows);
+        if (!shrinker.ready())
+            return false;
+        for (int32_t y = 0; y < sourceHeight; ++y)
+            shrinker.addRow(source.rows[y]);
+        return true;
+    }
     const bool shrinking = static_cast<int64_t>(width) * height < static_cast<int64_t>(sourceWidth) * sourceHeight;
     return stbir_resize_uint8_generic(source.rows[0], sourceWidth, sourceHeight,
                                       static_cast<int>(recordPitch(source)), target.rows[0], width, height,

@@ -10,9 +10,10 @@ namespace morvel {
 
 // A new 8-bit gray picture of width x height made from the 8-bit `source`.
 // Shrinking averages the source pixels under each new pixel (a box filter:
-// fine detail becomes its mean gray instead of aliasing); enlarging
-// interpolates linearly. Levels are averaged as they are stored, the same
-// way the blur and the cell means of the matcher treat them. None for a size
+// fine detail becomes its mean gray instead of aliasing; RowShrinker when
+// neither direction grows); enlarging interpolates linearly. Levels are
+// averaged as they are stored, the same way the blur and the cell means of
+// the matcher treat them. None for a size
 // below 1, a block above kMaxPixelBytes, a source that is not 8-bit, or no
 // memory.
 ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height);

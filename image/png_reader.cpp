@@ -3,11 +3,15 @@
 #include <spng.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "image/file_bytes.h"
+#include "image/picture_transform.h"
+#include "image/row_shrinker.h"
 
 namespace morvel {
 namespace {
@@ -32,6 +36,11 @@ struct SpngContextDeleter {
 };
 using SpngContext = std::unique_ptr<spng_ctx, SpngContextDeleter>;
 
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileStream = std::unique_ptr<std::FILE, FileCloser>;
+
 // A sample of `maxValue` full scale composed over white with `alpha` of the
 // same scale: c a + max (max - a), divided by max, rounded.
 uint64_t overWhite(uint64_t sample, uint64_t alpha, uint64_t maxValue)
@@ -53,10 +62,27 @@ struct PassColumns {
 };
 constexpr PassColumns kAdam7Columns[7] = {{0, 8}, {4, 8}, {0, 4}, {2, 4}, {0, 2}, {1, 2}, {0, 1}};
 
-// Gray pixels of the decoded RGBA row `rgba` (8 or 16 bits a sample, host
-// order) at the columns of `columns`, written into `gray`.
-void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns columns, uint8_t* gray)
+// How the library is asked to deliver rows: 8-bit gray pictures without
+// transparency as they are stored, everything else as RGBA of 8 or 16 bits.
+enum class RowFormat { Gray8, Rgba8, Rgba16 };
+
+// Gray pixels of the decoded row `decoded` (16-bit samples in host order) at
+// the columns of `columns`, written into `gray`.
+void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, uint8_t* gray)
 {
+    if (format == RowFormat::Gray8) {
+        // The samples are the gray levels (an RGBA row of them would give
+        // the same: grayOfRgb keeps a gray colour's level).
+        if (columns.step == 1) {
+            std::memcpy(gray, decoded, width);
+            return;
+        }
+        for (uint32_t x = columns.first; x < width; x += columns.step)
+            gray[x] = decoded[x];
+        return;
+    }
+    const bool sixteenBit = format == RowFormat::Rgba16;
+    const uint8_t* rgba = decoded;
     for (uint32_t x = columns.first; x < width; x += columns.step) {
         uint8_t rgb[3];
         if (sixteenBit) {
@@ -66,6 +92,12 @@ void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns c
                 rgb[c] = to8Bits(overWhite(px[c], px[3], 65535));
         } else {
             const uint8_t* px = rgba + size_t{x} * 4;
+            if (px[3] == 255) {
+                // Opaque (every pixel of a picture without transparency):
+                // composing over white keeps the samples.
+                gray[x] = grayOfRgb(px[0], px[1], px[2]);
+                continue;
+            }
             for (int c = 0; c < 3; ++c)
                 rgb[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
         }
@@ -78,10 +110,13 @@ void grayRow(const uint8_t* rgba, bool sixteenBit, uint32_t width, PassColumns c
 // chunk it must refuse). Text, EXIF, colour profiles and every other
 // ancillary chunk are stepped over unread, so damage in them (a bad
 // checksum, a huge compressed text, hundreds of thousands of chunks) never
-// costs the picture, as in other viewers.
+// costs the picture, as in other viewers. The bytes come from memory or
+// from a file, read as the library asks for them.
 class ImageChunkStream {
 public:
     ImageChunkStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    // `size` is the file's size; reading starts at its beginning.
+    ImageChunkStream(std::FILE* file, uint64_t size) : file_(file), size_(size) {}
 
     // The library's read function: exactly `length` bytes, or end of input.
     static int read(spng_ctx*, void* user, void* destination, size_t length)
@@ -96,6 +131,28 @@ private:
         return critical || std::memcmp(type, "tRNS", 4) == 0;
     }
 
+    // The `count` bytes at the current position, which moves past them;
+    // false when a file gives fewer.
+    bool fetch(uint8_t* destination, size_t count)
+    {
+        if (file_ != nullptr) {
+            if (std::fread(destination, 1, count, file_) != count)
+                return false;
+        } else {
+            std::memcpy(destination, data_ + at_, count);
+        }
+        at_ += count;
+        return true;
+    }
+
+    bool moveTo(uint64_t position)
+    {
+        if (file_ != nullptr && std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0)
+            return false;
+        at_ = position;
+        return true;
+    }
+
     // At a chunk boundary: steps over ancillary chunks and makes the next
     // kept chunk (length, type, data, checksum) the one being read. A chunk
     // that runs past the end is handed on as it is, for the library to find
@@ -103,14 +160,19 @@ private:
     void nextChunk()
     {
         while (at_ + 8 <= size_) {
-            const uint64_t length = uint64_t{data_[at_]} << 24 | uint64_t{data_[at_ + 1]} << 16 |
-                                    uint64_t{data_[at_ + 2]} << 8 | data_[at_ + 3];
+            const uint64_t start = at_;
+            if (!fetch(head_, 8))
+                return;
+            const uint64_t length = uint64_t{head_[0]} << 24 | uint64_t{head_[1]} << 16 |
+                                    uint64_t{head_[2]} << 8 | head_[3];
             const uint64_t whole = length + 12;
-            if (isKept(data_ + at_ + 4) || whole > size_ - at_) {
-                left_ = static_cast<size_t>(std::min<uint64_t>(whole, size_ - at_));
+            if (isKept(head_ + 4) || whole > size_ - start) {
+                headLeft_ = 8;
+                left_ = std::min<uint64_t>(whole, size_ - start) - 8;
                 return;
             }
-            at_ += static_cast<size_t>(whole);
+            if (!moveTo(start + whole))
+                return;
         }
         left_ = size_ - at_;
     }
@@ -118,30 +180,40 @@ private:
     int copy(uint8_t* destination, size_t length)
     {
         while (length > 0) {
-            if (left_ == 0) {
+            if (headLeft_ == 0 && left_ == 0) {
                 if (at_ < kSignatureSize) {
-                    left_ = std::min(kSignatureSize, size_) - at_;
+                    left_ = std::min<uint64_t>(kSignatureSize, size_) - at_;
                 } else {
                     nextChunk();
                 }
-                if (left_ == 0)
+                if (headLeft_ == 0 && left_ == 0)
                     return SPNG_IO_EOF;
             }
-            const size_t part = std::min(left_, length);
-            std::memcpy(destination, data_ + at_, part);
+            size_t part;
+            if (headLeft_ > 0) {
+                part = std::min<size_t>(headLeft_, length);
+                std::memcpy(destination, head_ + (8 - headLeft_), part);
+                headLeft_ -= part;
+            } else {
+                part = static_cast<size_t>(std::min<uint64_t>(left_, length));
+                if (!fetch(destination, part))
+                    return SPNG_IO_EOF;
+                left_ -= part;
+            }
             destination += part;
             length -= part;
-            at_ += part;
-            left_ -= part;
         }
         return 0;
     }
 
-    static constexpr size_t kSignatureSize = 8;
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-    size_t left_ = 0;
+    static constexpr uint64_t kSignatureSize = 8;
+    const uint8_t* data_ = nullptr;
+    std::FILE* file_ = nullptr;
+    uint64_t size_;
+    uint64_t at_ = 0;
+    uint8_t head_[8] = {};
+    size_t headLeft_ = 0;   // bytes of head_ still to hand on
+    uint64_t left_ = 0;     // bytes of the kept chunk (after its head) still to hand on
 };
 
 }  // namespace
@@ -157,53 +229,87 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue)
     return static_cast<uint8_t>((kRedWeight * red + kGreenWeight * green + kBlueWeight * blue + 32768) >> 16);
 }
 
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
-{
-    if (!hasPngSignature(data, size))
-        return nullptr;
-    SpngContext ctx(spng_ctx_new(0));
-    if (!ctx)
-        return nullptr;
-    ImageChunkStream stream(data, size);
-    if (spng_set_image_limits(ctx.get(), kMaxPngSide, kMaxPngSide) != 0 ||
-        spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCache) != 0 ||
-        spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
-        return nullptr;
+namespace {
 
-    spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 ||
-        ihdr.width > kMaxPngSide || ihdr.height > kMaxPngSide)
+// A context with the reader's limits, or none.
+SpngContext newContext()
+{
+    SpngContext ctx(spng_ctx_new(0));
+    if (!ctx || spng_set_image_limits(ctx.get(), kMaxPngSide, kMaxPngSide) != 0 ||
+        spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCache) != 0)
         return nullptr;
+    return ctx;
+}
+
+// Decodes the picture whose bytes `ctx` has been given, as decodePng says.
+ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options)
+{
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx, &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide ||
+        ihdr.height > kMaxPngSide)
+        return nullptr;
+    const auto naturalWidth = static_cast<int32_t>(ihdr.width);
+    const auto naturalHeight = static_cast<int32_t>(ihdr.height);
+
+    // The size wanted; rows are averaged as they come when that is a shrink
+    // and they come in order.
+    std::optional<PictureSize> target;
+    if (options.fit) {
+        target = options.fit(naturalWidth, naturalHeight);
+        if (target && (target->width < 1 || target->height < 1))
+            target.reset();
+    }
+    const bool shrink = target && ihdr.interlace_method == 0 && target->width <= naturalWidth &&
+                        target->height <= naturalHeight &&
+                        (target->width < naturalWidth || target->height < naturalHeight);
+    const int32_t width = shrink ? target->width : naturalWidth;
+    const int32_t height = shrink ? target->height : naturalHeight;
+
     // The size check comes before any pixel memory is taken.
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
-    if (imageRowPitch(ihdr.width, 8) * static_cast<int64_t>(ihdr.height) > limit)
+    if (imageRowPitch(width, 8) * static_cast<int64_t>(height) > limit)
         return nullptr;
 
-    const bool sixteenBit = ihdr.bit_depth == 16;
-    const int format = sixteenBit ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
-    if (spng_decode_image(ctx.get(), nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
+    spng_trns trns{};
+    const bool plainGray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
+                           spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
+    const RowFormat rowFormat = plainGray ? RowFormat::Gray8
+                                : ihdr.bit_depth == 16 ? RowFormat::Rgba16
+                                                       : RowFormat::Rgba8;
+    const int format = rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
+                       : rowFormat == RowFormat::Rgba16 ? SPNG_FMT_RGBA16
+                                                        : SPNG_FMT_RGBA8;
+    if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
         return nullptr;
 
-    const auto width = static_cast<int32_t>(ihdr.width);
-    const auto height = static_cast<int32_t>(ihdr.height);
     ImageHandle picture = makeGrayImage(width, height);
     if (!picture)
         return nullptr;
     clearRowFill(*picture);
+    std::optional<RowShrinker> shrinker;
+    std::vector<uint8_t> grayLine;
+    if (shrink) {
+        shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
+        if (!shrinker->ready())
+            return nullptr;
+        grayLine.resize(ihdr.width);
+    }
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.
-    std::vector<uint8_t> row(size_t{ihdr.width} * (sixteenBit ? 8 : 4));
+    const size_t bytesPerPixel = rowFormat == RowFormat::Gray8 ? 1 : rowFormat == RowFormat::Rgba16 ? 8 : 4;
+    std::vector<uint8_t> row(size_t{ihdr.width} * bytesPerPixel);
+    uint32_t expectedRow = 0;
     for (;;) {
         // The end shows either on the last row's decoding or, after some
         // interlaced pictures, only when the next row is asked for.
         spng_row_info info{};
-        const int infoStatus = spng_get_row_info(ctx.get(), &info);
+        const int infoStatus = spng_get_row_info(ctx, &info);
         if (infoStatus == SPNG_EOI)
             break;
         if (infoStatus != 0)
             return nullptr;
-        const int status = spng_decode_row(ctx.get(), row.data(), row.size());
+        const int status = spng_decode_row(ctx, row.data(), row.size());
         if (status != 0 && status != SPNG_EOI)
             return nullptr;
         if (info.row_num >= ihdr.height)
@@ -211,23 +317,61 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes)
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
         if (pass < 0 || pass > 6)
             return nullptr;
-        grayRow(row.data(), sixteenBit, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+        if (shrink) {
+            // Rows of a non-interlaced picture come once each, in order.
+            if (info.row_num != expectedRow++)
+                return nullptr;
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data());
+            shrinker->addRow(grayLine.data());
+        } else {
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+        }
         if (status == SPNG_EOI)
             break;
     }
+    if (shrink && !shrinker->done())
+        return nullptr;
     // The chunks after the image data up to the end marker: a file cut off
     // or damaged there is damaged all the same.
-    if (spng_decode_chunks(ctx.get()) != 0)
+    if (spng_decode_chunks(ctx) != 0)
         return nullptr;
+    if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height))
+        return resizeGray(*picture, target->width, target->height);
     return picture;
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes)
+}  // namespace
+
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, const LoadOptions& options)
 {
-    const auto bytes = readFileBytes(path);
-    if (!bytes)
+    if (!hasPngSignature(data, size))
         return nullptr;
-    return decodePng(bytes->data(), bytes->size(), maxPixelBytes);
+    SpngContext ctx = newContext();
+    ImageChunkStream stream(data, size);
+    if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
+        return nullptr;
+    return decodeContext(ctx.get(), maxPixelBytes, options);
+}
+
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options)
+{
+    // Checked on the open descriptor: a pipe or device in the file's place
+    // is not read.
+    FileStream file(openRegularFileStream(path));
+    if (!file)
+        return nullptr;
+    uint8_t head[8];
+    if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasPngSignature(head, sizeof head) ||
+        std::fseek(file.get(), 0, SEEK_END) != 0)
+        return nullptr;
+    const long size = std::ftell(file.get());
+    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return nullptr;
+    SpngContext ctx = newContext();
+    ImageChunkStream stream(file.get(), static_cast<uint64_t>(size));
+    if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
+        return nullptr;
+    return decodeContext(ctx.get(), maxPixelBytes, options);
 }
 
 }  // namespace morvel

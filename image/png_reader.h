@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/load_picture.h"
 
 namespace morvel {
 
@@ -30,10 +31,18 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // (no gamma correction, as for GIF and JPEG). A picture whose pixel block
 // would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
 // any pixel is decoded.
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes);
+//
+// With a `fit` in `options`, the picture comes at the size it asks for. A
+// non-interlaced picture to be shrunk has each decoded row averaged into the
+// result at once (RowShrinker), so memory holds the result and one row; an
+// interlaced one, or one to be enlarged, is decoded whole and resized
+// (resizeGray). The size limit then applies to what is held.
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
+                      const LoadOptions& options = {});
 
-// Reads the whole regular file at `path` (kMaxFileBytes at most) and decodes
-// it. None for a file that cannot be read or does not hold a PNG picture.
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes);
+// Decodes the regular file at `path`, read as the decoder goes rather than
+// whole. None for a file that cannot be read or does not hold a PNG picture.
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
+                        const LoadOptions& options = {});
 
 }  // namespace morvel

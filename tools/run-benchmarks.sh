@@ -7,12 +7,20 @@
 #   --end-to-end   also times morvel-text against djpeg, jp2a and chafa with hyperfine
 #                  on a 4000 x 3000 photo-like JPEG, and its peak memory
 #   --end-to-end-only  the end-to-end timings alone
+#   --terminal     times morvel-text at terminal sizes (--columns) against djpeg at the
+#                  same DCT scale, jp2a and chafa, with peak memory: 4000 x 3000 detailed and
+#                  smooth JPEGs, a smooth 12000 x 9000 JPEG, a smooth 30000 x 30000 PNG and
+#                  100 photos in one call. The pictures are made in a private folder under
+#                  /tmp and removed at the end (about 60 MB on disk; the PNG takes a minute
+#                  to write, and chafa needs some 4.5 GB of memory to read it)
+#   --terminal-only    these alone
 #   --repetitions N  runs of each benchmark (the table shows the median); default 3
 #   --runs N       hyperfine runs of each end-to-end command; default 40
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 endToEnd=0
+terminal=0
 benchmarks=1
 repetitions=3
 runs=40
@@ -20,9 +28,12 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --end-to-end) endToEnd=1 ;;
     --end-to-end-only) endToEnd=1; benchmarks=0 ;;
+    --terminal) terminal=1 ;;
+    --terminal-only) terminal=1; benchmarks=0 ;;
     --repetitions) repetitions="$2"; shift ;;
     --runs) runs="$2"; shift ;;
-    *) echo "usage: tools/run-benchmarks.sh [--end-to-end | --end-to-end-only] [--repetitions N] [--runs N]" >&2; exit 2 ;;
+    *) echo "usage: tools/run-benchmarks.sh [--end-to-end | --end-to-end-only] [--terminal | --terminal-only]" \
+         "[--repetitions N] [--runs N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -31,7 +42,7 @@ if [ -n "${MORVEL_BUILD_DIR:-}" ]; then
   dir="$MORVEL_BUILD_DIR"
   cmake -S . -B "$dir" -DMORVEL_BUILD_BENCH=ON >/dev/null
   targets=(bench_engine bench_loaders bench_write_picture)
-  [ "$endToEnd" = 1 ] && targets+=(morvel-text)
+  [ "$endToEnd" = 1 ] || [ "$terminal" = 1 ] && targets+=(morvel-text)
   cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 else
   dir=build
@@ -39,7 +50,8 @@ else
 fi
 
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+big=""
+trap 'rm -rf "$out" ${big:+"$big"}' EXIT
 if [ "$benchmarks" = 1 ]; then
 for program in bench_engine bench_loaders; do
   "$dir/bin/$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
@@ -130,4 +142,80 @@ PY
   peak=$( { /usr/bin/time -v "$converter" "$picture" >/dev/null; } 2>&1 | awk -F: '/Maximum resident/ {gsub(/ /, "", $2); print $2}')
   echo
   echo "morvel-text peak memory: ${peak} KiB (gray picture: $((4000 * 3000 / 1024)) KiB)"
+fi
+
+if [ "$terminal" = 1 ]; then
+  converter="$dir/bin/morvel-text"
+  writer="$dir/bin/bench_write_picture"
+  big=$(mktemp -d /tmp/morvel-bench-XXXXXX)
+  "$writer" "$big/detailed.jpg" 4000 3000
+  "$writer" "$big/smooth.jpg" 4000 3000 smooth
+  "$writer" "$big/smooth-12000.jpg" 12000 9000 smooth
+  "$writer" "$big/smooth-30000.png" 30000 30000 smooth
+  mkdir "$big/photos"
+  for i in $(seq -w 1 100); do ln "$big/detailed.jpg" "$big/photos/photo$i.jpg"; done
+  # The glyph width of the converter's font: at the natural size a picture W
+  # pixels wide gives ceil(W / m) - 1 characters a line.
+  natural=$("$converter" --no-footer "$big/detailed.jpg" 2>/dev/null | awk 'NR == 1 { sub(/\r$/, ""); print length($0) }')
+  glyph=$(python3 -c "import math; print(next(m for m in range(1, 200) if math.ceil(4000 / m) - 1 == $natural))")
+  # The DCT scale the converter picks for a W x H picture at C columns.
+  scaleFor() {
+    python3 -c "
+import math
+w, h, c, m = $1, $2, $3, $glyph
+tw = c * m; th = max(1, round(h * tw / w))
+print(next((k for k in range(1, 8) if math.ceil(w * k / 8) >= tw and math.ceil(h * k / 8) >= th), 8))"
+  }
+  runsFor() { case "$1" in *30000*|*photos*) echo 3 ;; *12000*) echo 10 ;; *) echo "$runs" ;; esac; }
+  peakOf() {
+    /usr/bin/time -v -o "$out/time.txt" "$@" >/dev/null 2>&1 || true
+    awk -F: '/Maximum resident/ { gsub(/ /, "", $2); printf "%.1f MiB", $2 / 1024 }' "$out/time.txt"
+  }
+
+  echo
+  echo "At terminal sizes (glyph width $glyph pixels; hyperfine -N; load average before:" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)):"
+  echo
+  echo "| picture | command | median | vs jp2a | peak memory |"
+  echo "|---|---|---:|---:|---:|"
+  for item in "detailed.jpg 4000 3000 80" "smooth.jpg 4000 3000 80" "smooth-12000.jpg 12000 9000 100" \
+              "smooth-30000.png 30000 30000 100" "photos 4000 3000 100"; do
+    set -- $item
+    name=$1; columns=$4
+    if [ "$name" = photos ]; then
+      pictures=("$big"/photos/*.jpg)
+    else
+      pictures=("$big/$name")
+    fi
+    "$converter" --no-footer --columns "$columns" -o "$out/grid.txt" "${pictures[0]}" 2>/dev/null
+    rows=$(awk 'END { print NR }' "$out/grid.txt")
+    commands=()
+    case "$name" in
+      *.jpg) commands+=("djpeg -grayscale -scale $(scaleFor "$2" "$3" "$columns")/8 ${pictures[*]}") ;;
+    esac
+    commands+=("$converter --columns $columns ${pictures[*]}"
+               "jp2a --width=$columns ${pictures[*]}"
+               "chafa --format symbols --colors none --symbols ascii --stretch --size ${columns}x${rows} ${pictures[*]}")
+    hyperfine -N --warmup 1 --runs "$(runsFor "$name")" --export-json "$out/terminal.json" "${commands[@]}" \
+      >/dev/null 2>&1
+    python3 - "$out/terminal.json" > "$out/medians.txt" <<'PY'
+import json, statistics, sys
+for r in json.load(open(sys.argv[1]))["results"]:
+    print(statistics.median(r["times"]))
+PY
+    mapfile -t medians < "$out/medians.txt"
+    jp2a=${medians[$((${#medians[@]} - 2))]}
+    label="$name, --columns $columns"
+    [ "$name" = photos ] && label="100 photos ($2 x $3), --columns $columns"
+    for i in "${!commands[@]}"; do
+      read -ra argv <<<"${commands[$i]}"
+      shown="${commands[$i]}"
+      [ "$name" = photos ] && shown="${shown%% $big/*} photo001.jpg ... photo100.jpg"
+      shown="${shown//$big\//}"
+      shown="${shown//$dir\/bin\//}"
+      printf '| %s | `%s` | %s | %s | %s |\n' "$label" "$shown" \
+        "$(python3 -c "print(f'{${medians[$i]} * 1e3:.0f} ms')")" \
+        "$(python3 -c "print(f'{${medians[$i]} / $jp2a:.2f}x')")" "$(peakOf "${argv[@]}")"
+    done
+  done
 fi

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
@@ -166,11 +167,13 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
 
     morvel::TextEngine engine;
     prepareEngine(engine);
-    morvel::ImageHandle picture = morvel::loadPicture(kSamples + "sphere.jpg");
-    ASSERT_TRUE(picture);
     const int32_t width = 70 * engine.maxGlyphWidth();
     const auto height = static_cast<int32_t>(std::llround(560.0 * width / 800));
-    morvel::ImageHandle resized = morvel::resizeGray(*picture, width, height);
+    // Loaded at that size, as the converter loads it (a JPEG decoded at a
+    // reduced scale and shrunk while it is read).
+    morvel::LoadOptions atSize;
+    atSize.fit = [width, height](int32_t, int32_t) { return std::optional<morvel::PictureSize>({width, height}); };
+    morvel::ImageHandle resized = morvel::readPicture(kSamples + "sphere.jpg", atSize).gray;
     ASSERT_TRUE(resized);
     morvel::ImageHandle scaled =
         morvel::extendGray(*resized, width + engine.maxGlyphWidth(), height + engine.cellHeight());

@@ -4,16 +4,22 @@
 // number of blur passes (bits 1-2) and the synthetic font (bits 3-4); the rest
 // is the picture file. The picture is loaded as the programs load one (GIF
 // first, turned gray; otherwise JPEG), stretched to the black level and
-// turned into text by the engine against a small synthetic atlas.
+// turned into text by the engine against a small synthetic atlas. The same
+// bytes are also loaded at a third of the size, which the loaders shrink
+// while they decode: a PNG must come out as the whole picture shrunk.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/text_engine.h"
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
 #include "image/jpeg_reader.h"
+#include "image/load_picture.h"
+#include "image/picture_transform.h"
 #include "image/png_reader.h"
 #include "tests/fake_font.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -56,6 +62,29 @@ morvel::ImageHandle loadLikeThePrograms(const uint8_t* data, size_t size)
     return morvel::decodePng(data, size, kFuzzPixelBytes);
 }
 
+// The picture loaded at about a third of `whole`'s size; for PNG (no
+// reduced-scale decoding, and one image, so the fuzz size limit cannot make
+// another picture of the file the one decoded) byte for byte `whole` shrunk.
+void checkFittedLoad(const uint8_t* data, size_t size, const morvel::ImageRecord& whole)
+{
+    const morvel::PictureSize target{whole.header.biWidth / 3 + 1, whole.rowCount / 3 + 1};
+    morvel::LoadOptions options;
+    options.orient = false;
+    options.fit = [target](int32_t, int32_t) { return std::optional<morvel::PictureSize>(target); };
+    const morvel::LoadResult fitted = morvel::readPictureFromBytes(data, size, options);
+    if (!fitted.gray)
+        return;  // the JPEG library may stop on damage at another scale
+    if (fitted.gray->header.biWidth != target.width || fitted.gray->rowCount != target.height)
+        morvel::fuzz::fail("a fitted load is not the size asked for");
+    morvel::fuzz::checkPicture(*fitted.gray);
+    if (!morvel::hasPngSignature(data, size))
+        return;
+    const morvel::ImageHandle shrunk = morvel::resizeGray(whole, target.width, target.height);
+    for (int32_t y = 0; shrunk && y < target.height; ++y)
+        if (std::memcmp(shrunk->rows[y], fitted.gray->rows[y], static_cast<size_t>(target.width)) != 0)
+            morvel::fuzz::fail("a picture shrunk while decoded differs from it shrunk whole");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -69,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!picture)
         return 0;
     morvel::fuzz::checkPicture(*picture);
+    checkFittedLoad(data + 2, size - 2, *picture);
 
     morvel::TextEngine engine;
     engine.useRenderer(makeFont((flags >> 3) & 3), "Fuzz", 9);

@@ -1,0 +1,27 @@
+// GIF pictures in gray at the size a load asks for: a non-interlaced image
+// that is shrunk has its rows turned gray and averaged into the result as
+// the decoder makes them, so the image is never held whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "image/image_record.h"
+#include "image/load_picture.h"
+
+namespace morvel {
+
+// The gray picture of the GIF file at `path` (or of `size` bytes at `data`),
+// at the size `options`' fit asks for (natural without one): grayFromPalette's
+// levels, shrunk by RowShrinker or, when decoded whole, resized by
+// resizeGray. Nullopt when the file holds no GIF picture; none inside when it
+// does but the picture cannot be made at that size.
+std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options);
+std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options);
+
+// A picture decoded whole, brought to the size `options`' fit asks for.
+ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options);
+
+}  // namespace morvel
