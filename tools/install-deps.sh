@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Morvel builds and tests with, only those that
 # are missing. Needs root (or sudo) the first time; a no-op afterwards.
+#   tools/install-deps.sh --package   also the tools that build and check the
+#                                     Debian package
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,9 @@ packages=(
   libgif-dev imagemagick gifsicle
   xvfb xauth
 )
+if [ "${1:-}" = --package ]; then
+  packages+=(dpkg-dev file lintian appstream desktop-file-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
