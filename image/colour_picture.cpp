@@ -1,7 +1,10 @@
 #include "image/colour_picture.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "image/picture_transform.h"
+#include "image/row_shrinker.h"
 
 namespace morvel {
 namespace {
@@ -11,7 +14,73 @@ bool isEightBit(const ImageRecord& picture)
     return picture.header.biBitCount == 8 && picture.rows != nullptr && picture.header.biWidth >= 0;
 }
 
+// Fixed-point weights of the YCbCr to RGB conversion: x * 65536 rounded.
+constexpr int32_t kCrToRed = 91881;     // 1.40200
+constexpr int32_t kCbToGreen = 22554;   // 0.34414
+constexpr int32_t kCrToGreen = 46802;   // 0.71414
+constexpr int32_t kCbToBlue = 116130;   // 1.77200
+constexpr int32_t kHalf = 1 << 15;
+
+uint8_t clampLevel(int32_t level)
+{
+    return static_cast<uint8_t>(std::clamp(level, 0, 255));
+}
+
+// One channel of a colour picture as an 8-bit gray picture.
+ImageHandle channelOf(const ImageRecord& colour, int channel)
+{
+    ImageHandle plane = makeGrayImage(colour.header.biWidth, colour.rowCount);
+    if (!plane)
+        return nullptr;
+    for (int32_t y = 0; y < colour.rowCount; ++y)
+        for (int32_t x = 0; x < colour.header.biWidth; ++x)
+            plane->rows[y][x] = colour.rows[y][3 * static_cast<size_t>(x) + static_cast<size_t>(channel)];
+    return plane;
+}
+
 }  // namespace
+
+void rgbOfYcc(uint8_t y, uint8_t cb, uint8_t cr, uint8_t* rgb)
+{
+    const int32_t b = cb - 128;
+    const int32_t r = cr - 128;
+    // Right shifts of negative sums round towards minus infinity, so adding
+    // a half before the shift rounds half up either way.
+    rgb[0] = clampLevel(y + ((kCrToRed * r + kHalf) >> 16));
+    rgb[1] = clampLevel(y + ((-kCbToGreen * b - kCrToGreen * r + kHalf) >> 16));
+    rgb[2] = clampLevel(y + ((kCbToBlue * b + kHalf) >> 16));
+}
+
+ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height)
+{
+    if (!colour || colour->header.biBitCount != 24 || colour->rows == nullptr || width < 1 || height < 1)
+        return nullptr;
+    const int32_t sourceWidth = colour->header.biWidth;
+    const int32_t sourceHeight = colour->rowCount;
+    if (width == sourceWidth && height == sourceHeight)
+        return colour;
+    ImageHandle fitted = makeColourImage(width, height);
+    if (!fitted)
+        return nullptr;
+    if (width <= sourceWidth && height <= sourceHeight) {
+        RowShrinker shrinker(sourceWidth, sourceHeight, width, height, 3, fitted->rows);
+        if (!shrinker.ready())
+            return nullptr;
+        for (int32_t y = 0; y < sourceHeight; ++y)
+            shrinker.addRow(colour->rows[y]);
+        return fitted;
+    }
+    for (int channel = 0; channel < 3; ++channel) {
+        ImageHandle plane = channelOf(*colour, channel);
+        ImageHandle resized = plane ? resizeGray(*plane, width, height) : nullptr;
+        if (!resized)
+            return nullptr;
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                fitted->rows[y][3 * static_cast<size_t>(x) + static_cast<size_t>(channel)] = resized->rows[y][x];
+    }
+    return fitted;
+}
 
 ImageHandle makeColourImage(int32_t width, int32_t rowCount)
 {

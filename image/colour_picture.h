@@ -19,6 +19,18 @@ ImageHandle colourFromPalette(const ImageRecord& palettePicture);
 // None for a picture that is not 8-bit, or no memory.
 ImageHandle colourFromGray(const ImageRecord& gray);
 
+// `colour` (24-bit) brought to width x height: shrunk by area averaging
+// (RowShrinker, each channel on its own, as the gray picture is) when
+// neither side grows, otherwise each channel resized as resizeGray resizes
+// gray. The same picture at its own size; none when it cannot be made.
+ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height);
+
+// The red, green and blue of a JFIF YCbCr sample (ITU-R BT.601 full range):
+// R = Y + 1.402 (Cr - 128), G = Y - 0.34414 (Cb - 128) - 0.71414 (Cr - 128),
+// B = Y + 1.772 (Cb - 128), in 16-bit fixed point, rounded half up and
+// clamped to 0..255 (as the JPEG library converts for its RGB output).
+void rgbOfYcc(uint8_t y, uint8_t cb, uint8_t cr, uint8_t* rgb);
+
 // A shaped 24-bit record of width x rowCount with its fill bytes cleared
 // (pixels not), or none.
 ImageHandle makeColourImage(int32_t width, int32_t rowCount);

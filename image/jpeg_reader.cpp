@@ -4,11 +4,13 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/picture_transform.h"
 #include "image/png_reader.h"
@@ -105,17 +107,36 @@ struct JpegOutcome {
     char message[JMSG_LENGTH_MAX] = {};
 };
 
-// An 8-bit gray level from four ink samples as the library delivers CMYK:
-// Adobe's files store them inverted (255 is no ink), others as they are.
-uint8_t grayOfInks(const uint8_t* inks, bool inverted)
+// How the library delivers a file's rows and how they become gray: as gray
+// itself; as four ink samples (CMYK), which Adobe's files store inverted
+// (255 is no ink), made RGB and then gray; or as YCbCr when colour is wanted
+// too, whose Y is the very gray the library gives for gray output.
+enum class RowKind { Gray, Inks, InvertedInks, Ycc };
+
+// The gray pixels (and, with `rgb`, the colour) of a row of `width` pixels
+// delivered as `kind` (not Gray).
+void splitRow(const uint8_t* decoded, RowKind kind, JDIMENSION width, uint8_t* gray, uint8_t* rgb)
 {
-    uint32_t rgb[3];
-    const uint32_t black = inverted ? inks[3] : 255u - inks[3];
-    for (int c = 0; c < 3; ++c) {
-        const uint32_t ink = inverted ? inks[c] : 255u - inks[c];
-        rgb[c] = (ink * black + 127) / 255;
+    if (kind == RowKind::Ycc) {
+        for (JDIMENSION x = 0; x < width; ++x, decoded += 3) {
+            gray[x] = decoded[0];
+            if (rgb != nullptr)
+                rgbOfYcc(decoded[0], decoded[1], decoded[2], rgb + size_t{3} * x);
+        }
+        return;
     }
-    return grayOfRgb(static_cast<uint8_t>(rgb[0]), static_cast<uint8_t>(rgb[1]), static_cast<uint8_t>(rgb[2]));
+    const bool inverted = kind == RowKind::InvertedInks;
+    for (JDIMENSION x = 0; x < width; ++x, decoded += 4) {
+        uint8_t colour[3];
+        const uint32_t black = inverted ? decoded[3] : 255u - decoded[3];
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t ink = inverted ? decoded[c] : 255u - decoded[c];
+            colour[c] = static_cast<uint8_t>((ink * black + 127) / 255);
+        }
+        gray[x] = grayOfRgb(colour[0], colour[1], colour[2]);
+        if (rgb != nullptr)
+            std::memcpy(rgb + size_t{3} * x, colour, 3);
+    }
 }
 
 // Rows asked of the library at a time when they go to the shrinker.
@@ -126,9 +147,13 @@ constexpr int kRowsPerRead = 16;
 struct JpegRequest {
     const LoadOptions* options = nullptr;  // its fit, when it has one
     int scaleEighths = 0;                  // a fixed scale; 0: chosen for the fit
+    bool colour = false;                   // give the colour too, from the same decode
     // Filled in by the decode:
     bool fitted = false;                   // the fit asked for a size
     PictureSize target;                    // that size
+    bool grayFile = false;                 // the file holds gray only
+    ImageHandle colourPicture;             // the colour, at the gray picture's size
+    std::optional<RowShrinker> colourShrinker;
 };
 
 // Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
@@ -182,9 +207,17 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_read_header(&cinfo, TRUE);
     // The library turns only gray and YCbCr files into gray. Print-shop
     // files (CMYK, or YCCK, which it turns into CMYK) are taken as CMYK and
-    // made gray here, through RGB with the luminance weights PNG uses.
+    // made gray here, through RGB with the luminance weights PNG uses. With
+    // colour wanted, a YCbCr file is taken as YCbCr: its Y is the gray, its
+    // three components the colour, from the one decode.
     const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = inks ? JCS_CMYK : JCS_GRAYSCALE;
+    const bool ycc = request.colour && cinfo.jpeg_color_space == JCS_YCbCr;
+    request.grayFile = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    cinfo.out_color_space = inks ? JCS_CMYK : ycc ? JCS_YCbCr : JCS_GRAYSCALE;
+    const RowKind kind = inks ? (cinfo.saw_Adobe_marker ? RowKind::InvertedInks : RowKind::Inks)
+                         : ycc ? RowKind::Ycc
+                               : RowKind::Gray;
+    const int components = inks ? 4 : ycc ? 3 : 1;
 
     // The size wanted, asked once the header tells the picture's size; the
     // library then decodes at the smallest scale that still covers it.
@@ -212,74 +245,85 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     // Refuse a declared size whose pixel block would pass the limit before the
     // library starts decoding, so a small file cannot demand a huge block.
-    if (cinfo.output_components != (inks ? 4 : 1) || cinfo.output_width == 0 || cinfo.output_height == 0 ||
+    if (cinfo.output_components != components || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(width, 8) * height > maxPixelBytes) {
-        outcome->reason = cinfo.output_components != (inks ? 4 : 1) ? "unsupported JPEG colour format"
+        outcome->reason = cinfo.output_components != components ? "unsupported JPEG colour format"
                           : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
                                                                               : kTooLargeReason;
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
+    // The colour comes from this decode for the kinds that carry it; a
+    // colour block past the limit is left out (the caller falls back).
+    const bool colour = request.colour && kind != RowKind::Gray && imageRowPitch(width, 24) * height <= maxPixelBytes;
 
     jpeg_start_decompress(&cinfo);
 
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8)) {
+    if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8) ||
+        (colour && !(request.colourPicture = makeColourImage(static_cast<int32_t>(width),
+                                                             static_cast<int32_t>(height))))) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
         outcome->reason = "out of memory";
         return nullptr;
     }
-    // Ink rows arrive in a row of the library's own (freed with the
-    // decompressor, whichever way the read ends).
-    const JSAMPARRAY inkRow =
-        inks ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                          cinfo.output_width * 4, 1)
-             : nullptr;
-    const bool inverted = cinfo.saw_Adobe_marker;
+    uint8_t* const* const colourRows = colour ? request.colourPicture->rows : nullptr;
+    // Rows that are not gray already arrive in rows of the library's own
+    // (freed with the decompressor, whichever way the read ends) and are
+    // split into a gray line and a colour line.
+    const JDIMENSION perRead = shrink ? kRowsPerRead : 1;
+    const JSAMPARRAY decoded = kind != RowKind::Gray || shrink
+                                   ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                                cinfo.output_width * static_cast<JDIMENSION>(components),
+                                                                perRead)
+                                   : nullptr;
+    const JSAMPARRAY lines = kind != RowKind::Gray ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                                                 JPOOL_IMAGE, cinfo.output_width * 3, 2)
+                                                   : nullptr;
 
     if (shrink) {
-        // A few decoded rows at a time (in the library's own memory, released
-        // with it), each averaged into the record at once; ink rows one at a
-        // time, made gray first.
+        // A few decoded rows at a time, each averaged into the record (and
+        // its colour into the colour record) at once.
         shrinker.emplace(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height),
                          made->header.biWidth, made->rowCount, 1, made->rows);
-        if (!shrinker->ready()) {
+        if (colour)
+            request.colourShrinker.emplace(static_cast<int32_t>(cinfo.output_width),
+                                           static_cast<int32_t>(cinfo.output_height), made->header.biWidth,
+                                           made->rowCount, 3, colourRows);
+        if (!shrinker->ready() || (colour && !request.colourShrinker->ready())) {
             jpeg_destroy_decompress(&cinfo);
             freeImageRecord(made);
             outcome->reason = "out of memory";
             return nullptr;
         }
-        const JDIMENSION perRead = inks ? 1 : kRowsPerRead;
-        JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                      cinfo.output_width, perRead);
         while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION got = jpeg_read_scanlines(&cinfo, inks ? inkRow : rows, perRead);
+            const JDIMENSION got = jpeg_read_scanlines(&cinfo, decoded, perRead);
             if (got == 0) {
                 jpeg_destroy_decompress(&cinfo);
                 freeImageRecord(made);
                 return nullptr;
             }
-            if (inks) {
-                for (JDIMENSION x = 0; x < cinfo.output_width; ++x)
-                    rows[0][x] = grayOfInks(inkRow[0] + size_t{4} * x, inverted);
+            for (JDIMENSION r = 0; r < got; ++r) {
+                if (kind == RowKind::Gray) {
+                    shrinker->addRow(decoded[r]);
+                    continue;
+                }
+                splitRow(decoded[r], kind, cinfo.output_width, lines[0], colour ? lines[1] : nullptr);
+                shrinker->addRow(lines[0]);
+                if (colour)
+                    request.colourShrinker->addRow(lines[1]);
             }
-            for (JDIMENSION r = 0; r < got; ++r)
-                shrinker->addRow(rows[r]);
         }
     }
 
     // The row being decoded is the library's own scanline counter, so a row
     // index can never run past the table.
     while (cinfo.output_scanline < cinfo.output_height) {
-        uint8_t* const gray = made->rows[cinfo.output_scanline];
-        JSAMPROW row = inks ? inkRow[0] : gray;
+        const JDIMENSION y = cinfo.output_scanline;
+        JSAMPROW row = kind != RowKind::Gray ? decoded[0] : made->rows[y];
         const JDIMENSION read = jpeg_read_scanlines(&cinfo, &row, 1);
-        if (read == 1 && inks) {
-            for (int64_t x = 0; x < width; ++x)
-                gray[x] = grayOfInks(row + size_t{4} * static_cast<size_t>(x), inverted);
-        }
         if (read != 1) {
             // Neither source ever suspends; no progress means a broken
             // stream, not a picture.
@@ -287,6 +331,8 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
             freeImageRecord(made);
             return nullptr;
         }
+        if (kind != RowKind::Gray)
+            splitRow(row, kind, cinfo.output_width, made->rows[y], colour ? colourRows[y] : nullptr);
     }
 
     // The library writes only the pixels of a row; the fill bytes up to the
@@ -323,9 +369,11 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
 }
 
 // The decode of `request` on the attached stream, brought to the fit's size
-// when the decode itself did not get there (a picture to be enlarged).
+// when the decode itself did not get there (a picture to be enlarged). With
+// colour asked for in the request, `colour` receives it at the gray
+// picture's size when this decode could give it (none otherwise).
 ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
-                         JpegRequest& request, std::string* why)
+                         JpegRequest& request, std::string* why, ImageHandle* colour)
 {
     JpegOutcome outcome;
     std::optional<RowShrinker> shrinker;
@@ -335,6 +383,11 @@ ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t 
         (image->header.biWidth != request.target.width || image->rowCount != request.target.height))
         image = resizeGray(*image, request.target.width, request.target.height);
     describe(outcome, image != nullptr, why);
+    if (colour != nullptr && image) {
+        const int32_t width = image->header.biWidth;
+        const int32_t height = image->rowCount;
+        *colour = request.grayFile ? colourFromGray(*image) : fitColour(std::move(request.colourPicture), width, height);
+    }
     return image;
 }
 
@@ -352,7 +405,7 @@ int jpegScaleEighths(PictureSize natural, PictureSize target)
 }
 
 ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why,
-                         const LoadOptions& options)
+                         const LoadOptions& options, ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
@@ -365,13 +418,15 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
     }
     JpegRequest request;
     request.options = &options;
-    ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why);
+    request.colour = options.colour && colour != nullptr;
+    ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why,
+                                     request.colour ? colour : nullptr);
     std::fclose(file);
     return image;
 }
 
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
-                       const LoadOptions& options)
+                       const LoadOptions& options, ImageHandle* colour)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
@@ -382,7 +437,8 @@ ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     }
     JpegRequest request;
     request.options = &options;
-    return decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why);
+    request.colour = options.colour && colour != nullptr;
+    return decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why, request.colour ? colour : nullptr);
 }
 
 ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths)
@@ -391,7 +447,7 @@ ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths
         return nullptr;
     JpegRequest request;
     request.scaleEighths = scaleEighths;
-    return decodeFitted(useMemorySource, data, size, kMaxPixelBytes, request, nullptr);
+    return decodeFitted(useMemorySource, data, size, kMaxPixelBytes, request, nullptr, nullptr);
 }
 
 }  // namespace morvel

@@ -32,13 +32,21 @@ int jpegScaleEighths(PictureSize natural, PictureSize target);
 // memory never holds the picture at the decoded size; a picture to be
 // enlarged is decoded whole and resized (resizeGray). The size limit then
 // applies to the size asked for.
+//
+// With `colour` given and colour asked for in `options`, a YCbCr, CMYK/YCCK
+// or gray file also gives its colour (RGB, 24-bit) from the same decode, at
+// the gray picture's size: decoded as YCbCr, Y is the gray (the very bytes
+// of gray output) and the three components convert to RGB (rgbOfYcc), each
+// channel shrunk alike. Other files (stored as RGB) leave `colour` none.
 ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                         std::string* why = nullptr, const LoadOptions& options = {});
+                         std::string* why = nullptr, const LoadOptions& options = {},
+                         ImageHandle* colour = nullptr);
 
 // The same reader on `size` bytes at `data` (only read), for pictures that
 // arrive in memory, such as on standard input. At most kMaxFileBytes.
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr, const LoadOptions& options = {});
+                       std::string* why = nullptr, const LoadOptions& options = {},
+                       ImageHandle* colour = nullptr);
 
 // The whole picture decoded at `scaleEighths` / 8 of its size (1 to 8), as
 // the library delivers it: what a fitted read shrinks while it decodes.

@@ -103,11 +103,18 @@ std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
     }
 }
 
-// The picture's colour, or, when it gave none (no memory for it), its gray
-// as colour.
-ImageHandle withGrayFallback(ImageHandle colour, const ImageRecord& gray)
+// The picture's colour at the gray picture's size: `sameDecode`, when the
+// gray picture's decode gave it, or else `decodeApart()` (a decode of its
+// own at the stored size) brought to that size; when neither gives one (no
+// memory for it), the gray as colour.
+template <typename DecodeApart>
+ImageHandle colourBeside(ImageHandle sameDecode, DecodeApart decodeApart, const ImageRecord& gray)
 {
-    return colour ? std::move(colour) : colourFromGray(gray);
+    if (sameDecode)
+        return sameDecode;
+    if (ImageHandle apart = fitColour(decodeApart(), gray.header.biWidth, gray.rowCount))
+        return apart;
+    return colourFromGray(gray);
 }
 
 // The options as the decoders see them: a decoder asks the fit with the
@@ -150,6 +157,8 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
     }
     const int orientation = readOrientation(head->data(), head->size());
     const LoadOptions stored = storedOptions(options, orientation);
+    ImageHandle colour;
+    ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
         if (std::optional<ImageHandle> gif = readGifGray(path, stored))
@@ -160,7 +169,7 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         break;
     default: {
         std::string why;
-        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored);
+        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored, colourOut);
         if (!result.gray)
             result.error = why;
         break;
@@ -172,7 +181,7 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         return result;
     }
     if (options.colour)
-        result.colour = withGrayFallback(readColour(path), *result.gray);
+        result.colour = colourBeside(std::move(colour), [&path] { return readColour(path); }, *result.gray);
     orient(result, orientation, options);
     return result;
 }
@@ -187,6 +196,8 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     const PictureKind kind = kindOf(data, size);
     const int orientation = readOrientation(data, size);
     const LoadOptions stored = storedOptions(options, orientation);
+    ImageHandle colour;
+    ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
         if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored))
@@ -197,7 +208,7 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
         break;
     case PictureKind::Jpeg: {
         std::string why;
-        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored);
+        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored, colourOut);
         if (!result.gray)
             result.error = why;
         break;
@@ -212,7 +223,8 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
         return result;
     }
     if (options.colour)
-        result.colour = withGrayFallback(decodeColour(data, size), *result.gray);
+        result.colour = colourBeside(std::move(colour), [data, size] { return decodeColour(data, size); },
+                                     *result.gray);
     orient(result, orientation, options);
     return result;
 }

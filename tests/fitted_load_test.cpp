@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
@@ -221,6 +222,14 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
             EXPECT_EQ((*fitted)->rowCount, c.target.height);
             EXPECT_EQ(pixelsOf(**fitted), pixelsOf(*expected));
         }
+        // Asked for colour too: the very same gray, and the colour at its size.
+        LoadOptions withColour = options;
+        withColour.colour = true;
+        const LoadResult both = readPictureFromBytes(c.bytes.data(), c.bytes.size(), withColour);
+        ASSERT_TRUE(both.gray && both.colour);
+        EXPECT_EQ(pixelsOf(*both.gray), pixelsOf(*expected));
+        EXPECT_EQ(both.colour->header.biWidth, c.target.width);
+        EXPECT_EQ(both.colour->rowCount, c.target.height);
 
         if (c.target.width > whole->header.biWidth)
             continue;  // enlarged: interpolated, not averaged
@@ -233,6 +242,59 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         const std::vector<uint8_t> got = pixelsOf(*expected);
         for (size_t i = 0; i < got.size(); ++i)
             ASSERT_LE(std::abs(got[i] - reference[i]), 1) << "pixel " << i;
+    }
+}
+
+TEST(FittedLoad, ColourOfAFlatPictureSurvivesTheFit)
+{
+    // One flat colour, fitted from every kind of file and turned upright:
+    // every colour pixel keeps it (JPEG through YCbCr and its chroma
+    // subsampling within a few levels).
+    const uint8_t flat[3] = {200, 30, 60};
+    morvel::testing::JpegParams params;
+    params.width = 300;
+    params.height = 200;
+    params.components = 3;
+    params.input = JCS_RGB;
+    params.sample = [&flat](int, int, int c) { return flat[c]; };
+    Bytes rgb;
+    for (int i = 0; i < 90 * 60; ++i)
+        rgb.insert(rgb.end(), flat, flat + 3);
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = 90;
+    ihdr.height = 60;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    spng_set_ihdr(ctx, &ihdr);
+    EXPECT_EQ(spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
+    size_t length = 0;
+    int error = 0;
+    auto* buffer = static_cast<uint8_t*>(spng_get_png_buffer(ctx, &length, &error));
+    const Bytes pngBytes(buffer, buffer + length);
+    std::free(buffer);
+    spng_ctx_free(ctx);
+    Bytes gifBytes = gif(50, 30);
+    std::memcpy(gifBytes.data() + 13, flat, 3);
+    std::memcpy(gifBytes.data() + 16, flat, 3);
+    std::memcpy(gifBytes.data() + 19, flat, 3);
+    std::memcpy(gifBytes.data() + 22, flat, 3);
+
+    const std::pair<const char*, Bytes> files[] = {
+        {"jpeg", morvel::testing::makeJpeg(params)}, {"png", pngBytes}, {"gif", gifBytes}};
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        PictureSize given;
+        LoadOptions options = fitTo({37, 23}, &given);
+        options.colour = true;
+        const LoadResult loaded = readPictureFromBytes(bytes.data(), bytes.size(), options);
+        ASSERT_TRUE(loaded.gray && loaded.colour);
+        ASSERT_EQ(loaded.colour->header.biWidth, loaded.gray->header.biWidth);
+        ASSERT_EQ(loaded.colour->rowCount, loaded.gray->rowCount);
+        for (int32_t y = 0; y < loaded.colour->rowCount; ++y)
+            for (int32_t x = 0; x < loaded.colour->header.biWidth * 3; ++x)
+                ASSERT_NEAR(loaded.colour->rows[y][x], flat[x % 3], 3) << x / 3 << ", " << y;
     }
 }
 

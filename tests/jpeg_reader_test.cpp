@@ -411,5 +411,20 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
                                   static_cast<size_t>(width) * 3),
                       0)
                 << "colour row " << y;
+        // Gray and colour from one decode (YCbCr taken apart): the same bytes.
+        LoadOptions withColour;
+        withColour.colour = true;
+        const LoadResult both = readPicture(path, withColour);
+        ASSERT_TRUE(both.gray && both.colour);
+        for (int y = 0; y < height; ++y) {
+            ASSERT_EQ(std::memcmp(both.gray->rows[y], expected.data() + static_cast<size_t>(y) * width,
+                                  static_cast<size_t>(width)),
+                      0)
+                << "gray row " << y;
+            ASSERT_EQ(std::memcmp(both.colour->rows[y], rgbExpected.data() + static_cast<size_t>(y) * width * 3,
+                                  static_cast<size_t>(width) * 3),
+                      0)
+                << "one-decode colour row " << y;
+        }
     }
 }
