@@ -1,7 +1,9 @@
 #include "image/fitted_gif.h"
 
+#include <cstring>
 #include <vector>
 
+#include "image/colour_picture.h"
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
 #include "image/picture_transform.h"
@@ -14,12 +16,16 @@ namespace {
 // gray levels and go straight into the shrinker.
 class ShrinkingGraySink : public GifRowSink {
 public:
-    explicit ShrinkingGraySink(const LoadOptions& options) : options_(options) {}
+    // With `colour`, the palette colours are shrunk alike into a picture of
+    // their own.
+    ShrinkingGraySink(const LoadOptions& options, bool colour) : options_(options), wantColour_(colour) {}
 
     bool begin(int32_t width, int32_t height, const RgbQuad* colors) override
     {
         picture_.reset();
         shrinker_.reset();
+        colour_.reset();
+        colourShrinker_.reset();
         took_ = false;
         if (!options_.fit)
             return false;
@@ -38,9 +44,25 @@ public:
         }
         grayLevelsOfPalette(colors, levels_);
         line_.resize(static_cast<size_t>(width));
+        if (wantColour_ && (colour_ = makeColourImage(wanted->width, wanted->height))) {
+            colourShrinker_.emplace(width, height, wanted->width, wanted->height, 3, colour_->rows);
+            if (colourShrinker_->ready()) {
+                for (int i = 0; i < 256; ++i) {
+                    palette_[3 * i] = colors[i].rgbRed;
+                    palette_[3 * i + 1] = colors[i].rgbGreen;
+                    palette_[3 * i + 2] = colors[i].rgbBlue;
+                }
+                colourLine_.resize(static_cast<size_t>(width) * 3);
+            } else {
+                colour_.reset();
+            }
+        }
         took_ = true;
         return true;
     }
+
+    // The colour of the image taken row by row, when asked for and made.
+    ImageHandle takeColour() { return std::move(colour_); }
 
     // True when the last image begun was taken row by row.
     bool took() const { return took_; }
@@ -50,6 +72,11 @@ public:
         for (size_t x = 0; x < line_.size(); ++x)
             line_[x] = levels_[indices[x]];
         shrinker_->addRow(line_.data());
+        if (colour_) {
+            for (size_t x = 0; x < line_.size(); ++x)
+                std::memcpy(&colourLine_[3 * x], &palette_[3 * size_t{indices[x]}], 3);
+            colourShrinker_->addRow(colourLine_.data());
+        }
     }
 
     ImageHandle finish() override
@@ -61,23 +88,37 @@ public:
 
 private:
     const LoadOptions& options_;
+    bool wantColour_;
     ImageHandle picture_;
     std::optional<RowShrinker> shrinker_;
     uint8_t levels_[256] = {};
     std::vector<uint8_t> line_;
+    ImageHandle colour_;
+    std::optional<RowShrinker> colourShrinker_;
+    uint8_t palette_[3 * 256] = {};
+    std::vector<uint8_t> colourLine_;
     bool took_ = false;
 };
 
 // The decoder's result as gray at the asked size: a streamed result is that
-// already (its sink made it); a whole one is converted and resized.
-std::optional<ImageHandle> grayAtSize(ImageHandle decoded, bool streamed, const LoadOptions& options)
+// already (its sink made it, and its colour); a whole one is converted and
+// resized, its colour (when `colour` is given) taken from its palette first.
+std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& sink, const LoadOptions& options,
+                                      ImageHandle* colour)
 {
-    if (streamed)
+    if (sink.took()) {
+        if (colour != nullptr && decoded)
+            *colour = sink.takeColour();
         return decoded;
+    }
     if (!decoded)
         return std::nullopt;
+    ImageHandle palette = colour != nullptr ? colourFromPalette(*decoded) : nullptr;
     grayFromPalette(decoded.get());
-    return fitWhole(std::move(decoded), options);
+    ImageHandle gray = fitWhole(std::move(decoded), options);
+    if (colour != nullptr && gray && palette)
+        *colour = fitColour(std::move(palette), gray->header.biWidth, gray->rowCount);
+    return gray;
 }
 
 }  // namespace
@@ -93,18 +134,19 @@ ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
     return resizeGray(*picture, wanted->width, wanted->height);
 }
 
-std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options)
+std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour)
 {
-    ShrinkingGraySink sink(options);
+    ShrinkingGraySink sink(options, colour != nullptr && options.colour);
     ImageHandle decoded = readGifFile(path, &sink);
-    return grayAtSize(std::move(decoded), sink.took(), options);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
 }
 
-std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options)
+std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
+                                         ImageHandle* colour)
 {
-    ShrinkingGraySink sink(options);
+    ShrinkingGraySink sink(options, colour != nullptr && options.colour);
     ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink);
-    return grayAtSize(std::move(decoded), sink.took(), options);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
 }
 
 }  // namespace morvel

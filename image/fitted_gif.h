@@ -17,9 +17,13 @@ namespace morvel {
 // at the size `options`' fit asks for (natural without one): grayFromPalette's
 // levels, shrunk by RowShrinker or, when decoded whole, resized by
 // resizeGray. Nullopt when the file holds no GIF picture; none inside when it
-// does but the picture cannot be made at that size.
-std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options);
-std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options);
+// does but the picture cannot be made at that size. With `colour` given and
+// colour asked for in `options`, it receives the palette colours of the same
+// decode at the gray picture's size, shrunk alike (none when not had).
+std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options,
+                                       ImageHandle* colour = nullptr);
+std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
+                                         ImageHandle* colour = nullptr);
 
 // A picture decoded whole, brought to the size `options`' fit asks for.
 ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options);

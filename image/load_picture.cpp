@@ -161,11 +161,11 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
     ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = readGifGray(path, stored))
+        if (std::optional<ImageHandle> gif = readGifGray(path, stored, colourOut))
             result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = readPngFile(path, kMaxPixelBytes, stored);
+        result.gray = readPngFile(path, kMaxPixelBytes, stored, colourOut);
         break;
     default: {
         std::string why;
@@ -200,11 +200,11 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored))
+        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored, colourOut))
             result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
-        result.gray = decodePng(data, size, kMaxPixelBytes, stored);
+        result.gray = decodePng(data, size, kMaxPixelBytes, stored, colourOut);
         break;
     case PictureKind::Jpeg: {
         std::string why;

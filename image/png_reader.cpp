@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/picture_transform.h"
 #include "image/row_shrinker.h"
@@ -67,12 +68,18 @@ constexpr PassColumns kAdam7Columns[7] = {{0, 8}, {4, 8}, {0, 4}, {2, 4}, {0, 2}
 enum class RowFormat { Gray8, Rgba8, Rgba16 };
 
 // Gray pixels of the decoded row `decoded` (16-bit samples in host order) at
-// the columns of `columns`, written into `gray`.
-void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, uint8_t* gray)
+// the columns of `columns`, written into `gray`, and with `colour` their
+// colours (red, green, blue over white) into it.
+void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, uint8_t* gray,
+             uint8_t* colour = nullptr)
 {
     if (format == RowFormat::Gray8) {
         // The samples are the gray levels (an RGBA row of them would give
         // the same: grayOfRgb keeps a gray colour's level).
+        if (colour != nullptr) {
+            for (uint32_t x = columns.first; x < width; x += columns.step)
+                std::memset(colour + size_t{3} * x, decoded[x], 3);
+        }
         if (columns.step == 1) {
             std::memcpy(gray, decoded, width);
             return;
@@ -96,12 +103,16 @@ void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColum
                 // Opaque (every pixel of a picture without transparency):
                 // composing over white keeps the samples.
                 gray[x] = grayOfRgb(px[0], px[1], px[2]);
+                if (colour != nullptr)
+                    std::memcpy(colour + size_t{3} * x, px, 3);
                 continue;
             }
             for (int c = 0; c < 3; ++c)
                 rgb[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
         }
         gray[x] = grayOfRgb(rgb[0], rgb[1], rgb[2]);
+        if (colour != nullptr)
+            std::memcpy(colour + size_t{3} * x, rgb, 3);
     }
 }
 
@@ -242,7 +253,7 @@ SpngContext newContext()
 }
 
 // Decodes the picture whose bytes `ctx` has been given, as decodePng says.
-ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options)
+ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colourOut)
 {
     spng_ihdr ihdr{};
     if (spng_get_ihdr(ctx, &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide ||
@@ -286,13 +297,26 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     if (!picture)
         return nullptr;
     clearRowFill(*picture);
+    // The colour, when asked for and its block is within the limit, comes
+    // from the same rows, shrunk alike.
+    ImageHandle colour;
+    if (colourOut != nullptr && options.colour && imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
+        colour = makeColourImage(width, height);
     std::optional<RowShrinker> shrinker;
+    std::optional<RowShrinker> colourShrinker;
     std::vector<uint8_t> grayLine;
+    std::vector<uint8_t> colourLine;
     if (shrink) {
         shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
         if (!shrinker->ready())
             return nullptr;
         grayLine.resize(ihdr.width);
+        if (colour) {
+            colourShrinker.emplace(naturalWidth, naturalHeight, width, height, 3, colour->rows);
+            colourLine.resize(size_t{ihdr.width} * 3);
+            if (!colourShrinker->ready())
+                colour.reset();
+        }
     }
 
     // One decoded row at a time: an interlaced picture arrives pass by pass,
@@ -321,10 +345,14 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
                 return nullptr;
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data());
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data(),
+                    colour ? colourLine.data() : nullptr);
             shrinker->addRow(grayLine.data());
+            if (colour)
+                colourShrinker->addRow(colourLine.data());
         } else {
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num]);
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num],
+                    colour ? colour->rows[info.row_num] : nullptr);
         }
         if (status == SPNG_EOI)
             break;
@@ -335,14 +363,20 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     // or damaged there is damaged all the same.
     if (spng_decode_chunks(ctx) != 0)
         return nullptr;
-    if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height))
-        return resizeGray(*picture, target->width, target->height);
+    if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height)) {
+        picture = resizeGray(*picture, target->width, target->height);
+        if (picture && colour)
+            colour = fitColour(std::move(colour), target->width, target->height);
+    }
+    if (colourOut != nullptr)
+        *colourOut = picture ? std::move(colour) : nullptr;
     return picture;
 }
 
 }  // namespace
 
-ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, const LoadOptions& options)
+ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, const LoadOptions& options,
+                      ImageHandle* colour)
 {
     if (!hasPngSignature(data, size))
         return nullptr;
@@ -350,10 +384,11 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, c
     ImageChunkStream stream(data, size);
     if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
         return nullptr;
-    return decodeContext(ctx.get(), maxPixelBytes, options);
+    return decodeContext(ctx.get(), maxPixelBytes, options, colour);
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options)
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options,
+                        ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // is not read.
@@ -371,7 +406,7 @@ ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const Lo
     ImageChunkStream stream(file.get(), static_cast<uint64_t>(size));
     if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
         return nullptr;
-    return decodeContext(ctx.get(), maxPixelBytes, options);
+    return decodeContext(ctx.get(), maxPixelBytes, options, colour);
 }
 
 }  // namespace morvel

@@ -37,12 +37,17 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // result at once (RowShrinker), so memory holds the result and one row; an
 // interlaced one, or one to be enlarged, is decoded whole and resized
 // (resizeGray). The size limit then applies to what is held.
+//
+// With `colour` given and colour asked for in `options`, it receives the
+// picture's colour from the same rows (the samples over white, as the gray
+// is made), at the gray picture's size, shrunk alike; none when it could not
+// be had.
 ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                      const LoadOptions& options = {});
+                      const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 // Decodes the regular file at `path`, read as the decoder goes rather than
 // whole. None for a file that cannot be read or does not hold a PNG picture.
 ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                        const LoadOptions& options = {});
+                        const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 }  // namespace morvel
