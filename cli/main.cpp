@@ -336,12 +336,13 @@ static int convertAll(int argc, char** argv)
     // at once as there are cores; pictures kept at their natural size may be
     // large, and only one is loaded ahead.
     // The fit each picture's loader chose, read once the picture is taken.
-    // Pictures in colour carry it at their stored size: one loaded ahead.
+    // A picture's colour comes at its gray picture's size, so colour does
+    // not change how many are loaded ahead.
     const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
     const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
     const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour).fit != nullptr;
-    const size_t depth = fitted && !colour ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
+    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
     morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour](size_t i) {
         return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour));
     });

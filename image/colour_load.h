@@ -1,9 +1,9 @@
-// The colour of a picture, beside its gray: decoded on its own at the
-// picture's stored size, so that the gray picture comes from the very path
-// it takes without colour (fitted while decoding, byte for byte the same).
-// A JPEG comes as the library's RGB output (what djpeg writes for it), CMYK
-// and YCCK through the RGB of their inks; a PNG as its samples laid over
-// white; a GIF as its palette colours.
+// The colour of a picture decoded on its own at its stored size: what the
+// load sequence falls back on when the gray picture's own decode gave no
+// colour (a JPEG stored as RGB, a colour block past the limit), bringing it
+// to the gray picture's size afterwards. A JPEG comes as the library's RGB
+// output (what djpeg writes for it), CMYK and YCCK through the RGB of their
+// inks; a PNG as its samples laid over white; a GIF as its palette colours.
 #pragma once
 
 #include <cstddef>

@@ -421,6 +421,14 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
     request.colour = options.colour && colour != nullptr;
     ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why,
                                      request.colour ? colour : nullptr);
+    if (!image && request.colour && std::fseek(file, 0, SEEK_SET) == 0) {
+        // Colour needs the chroma decoded and upsampled, which the library
+        // refuses for some sampling factors that gray output never touches:
+        // the gray picture alone, then, as without colour.
+        JpegRequest grayOnly;
+        grayOnly.options = &options;
+        image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, grayOnly, why, nullptr);
+    }
     std::fclose(file);
     return image;
 }
@@ -438,7 +446,15 @@ ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     JpegRequest request;
     request.options = &options;
     request.colour = options.colour && colour != nullptr;
-    return decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why, request.colour ? colour : nullptr);
+    ImageHandle image =
+        decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why, request.colour ? colour : nullptr);
+    if (!image && request.colour) {
+        // As readJpegFile: the gray picture alone when colour was refused.
+        JpegRequest grayOnly;
+        grayOnly.options = &options;
+        image = decodeFitted(useMemorySource, data, size, maxPixelBytes, grayOnly, why, nullptr);
+    }
+    return image;
 }
 
 ImageHandle decodeJpegAtScale(const uint8_t* data, size_t size, int scaleEighths)

@@ -1,7 +1,8 @@
 // Fuzz target: the JPEG reader, through a file as the programs use it, and
 // on the same bytes in memory (pictures read from standard input): both ways
 // must give the same picture or both none; the colour loader on the same
-// bytes gives a picture of that size or none.
+// bytes gives a picture of that size or none; asked for colour, the reader
+// gives the same gray picture and, when it gives colour, at its size.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -37,6 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (int32_t x = 0; x < colour->header.biWidth * 3; ++x)
                 sink = sink + colour->rows[y][x];
     }
+    morvel::LoadOptions withColour;
+    withColour.colour = true;
+    morvel::ImageHandle both;
+    morvel::ImageHandle bothGray = morvel::decodeJpeg(data, size, kFuzzPixelBytes, nullptr, withColour, &both);
+    if (!bothGray || bothGray->header.biWidth != image->header.biWidth || bothGray->rowCount != image->rowCount ||
+        std::memcmp(image->pixels, bothGray->pixels,
+                    static_cast<size_t>(morvel::imageRowPitch(image->header.biWidth, 8) * image->rowCount)) != 0)
+        morvel::fuzz::fail("asking for colour changed the gray picture");
+    if (both && (both->header.biBitCount != 24 || both->header.biWidth != image->header.biWidth ||
+                 both->rowCount != image->rowCount))
+        morvel::fuzz::fail("colour from the gray decode of another size than the gray one");
     // Every JPEG picture arrives gray with the gray colour table.
     for (int i = 0; i < 256; ++i) {
         const morvel::RgbQuad& c = image->colors[i];
