@@ -9,6 +9,19 @@
 
 namespace morvel::cli {
 
+std::optional<ColumnFit> withCanvas(int64_t scaledWidth, int64_t scaledHeight, int32_t maxGlyphWidth,
+                                    int32_t cellHeight)
+{
+    const int64_t canvasWidth = scaledWidth + maxGlyphWidth;
+    const int64_t canvasHeight = scaledHeight + cellHeight;
+    if (canvasWidth > INT32_MAX || canvasHeight > INT32_MAX ||
+        imageRowPitch(canvasWidth, 8) * canvasHeight > kMaxPixelBytes) {
+        return std::nullopt;
+    }
+    return ColumnFit{{static_cast<int32_t>(scaledWidth), static_cast<int32_t>(scaledHeight)},
+                     {static_cast<int32_t>(canvasWidth), static_cast<int32_t>(canvasHeight)}};
+}
+
 std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
                                       int32_t cellHeight)
 {
@@ -20,15 +33,7 @@ std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t col
     if (!(exactHeight < static_cast<double>(INT32_MAX / 2))) {
         return std::nullopt;
     }
-    const int64_t scaledHeight = std::max<int64_t>(1, std::llround(exactHeight));
-    const int64_t canvasWidth = scaledWidth + maxGlyphWidth;
-    const int64_t canvasHeight = scaledHeight + cellHeight;
-    if (canvasWidth > INT32_MAX || canvasHeight > INT32_MAX ||
-        imageRowPitch(canvasWidth, 8) * canvasHeight > kMaxPixelBytes) {
-        return std::nullopt;
-    }
-    return ColumnFit{{static_cast<int32_t>(scaledWidth), static_cast<int32_t>(scaledHeight)},
-                     {static_cast<int32_t>(canvasWidth), static_cast<int32_t>(canvasHeight)}};
+    return withCanvas(scaledWidth, std::max<int64_t>(1, std::llround(exactHeight)), maxGlyphWidth, cellHeight);
 }
 
 std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,

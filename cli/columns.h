@@ -18,6 +18,12 @@ struct ColumnFit {
     PictureSize canvas;
 };
 
+// The scaled size with the canvas that lets the walk cover the whole scaled
+// picture: one glyph width and one cell height more. None when the canvas
+// would pass the picture size limit.
+std::optional<ColumnFit> withCanvas(int64_t scaledWidth, int64_t scaledHeight, int32_t maxGlyphWidth,
+                                    int32_t cellHeight);
+
 // The fit of a picture of `width` x `height` whose text is to be `columns`
 // characters wide, for glyphs at most `maxGlyphWidth` wide and `cellHeight`
 // high. The picture is scaled to columns x m pixels wide (m the widest glyph)

@@ -34,21 +34,6 @@ SizeRule sizeRuleFor(const Options& o, std::optional<TerminalSize> terminal, int
 
 namespace {
 
-// The fit with the canvas that lets the walk cover the whole scaled
-// picture: one glyph width and one cell height more.
-std::optional<ColumnFit> withCanvas(int64_t scaledWidth, int64_t scaledHeight, int32_t maxGlyphWidth,
-                                    int32_t cellHeight)
-{
-    const int64_t canvasWidth = scaledWidth + maxGlyphWidth;
-    const int64_t canvasHeight = scaledHeight + cellHeight;
-    if (canvasWidth > INT32_MAX || canvasHeight > INT32_MAX ||
-        imageRowPitch(canvasWidth, 8) * canvasHeight > kMaxPixelBytes) {
-        return std::nullopt;
-    }
-    return ColumnFit{{static_cast<int32_t>(scaledWidth), static_cast<int32_t>(scaledHeight)},
-                     {static_cast<int32_t>(canvasWidth), static_cast<int32_t>(canvasHeight)}};
-}
-
 // Exactly `rows` lines: the picture rows x h pixels high, in proportion wide.
 std::optional<ColumnFit> fitToRows(int32_t width, int32_t height, int32_t rows, int32_t maxGlyphWidth,
                                    int32_t cellHeight)
