@@ -11,6 +11,7 @@
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/gif_decoder.h"
+#include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 
 namespace morvel {
@@ -29,16 +30,6 @@ struct ColourJpegErrors {
 // Warnings (damage decoded past) are the gray reader's to report.
 void colourJpegQuiet(j_common_ptr, int) {}
 
-// The RGB of four CMYK ink samples; Adobe's files store them inverted.
-void rgbOfInks(const uint8_t* inks, bool inverted, uint8_t* rgb)
-{
-    const uint32_t black = inverted ? inks[3] : 255u - inks[3];
-    for (int c = 0; c < 3; ++c) {
-        const uint32_t ink = inverted ? inks[c] : 255u - inks[c];
-        rgb[c] = static_cast<uint8_t>((ink * black + 127) / 255);
-    }
-}
-
 // The JPEG stream's colours. Kept free of C++ objects with destructors: an
 // error jumps back into this frame.
 ImageRecord* decodeJpegColour(const uint8_t* data, size_t size)
@@ -55,7 +46,7 @@ ImageRecord* decodeJpegColour(const uint8_t* data, size_t size)
         return nullptr;
     }
     jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = 256L * 1024 * 1024;
+    cinfo.mem->max_memory_to_use = kJpegLibraryMemory;
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
     const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;

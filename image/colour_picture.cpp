@@ -51,6 +51,15 @@ void rgbOfYcc(uint8_t y, uint8_t cb, uint8_t cr, uint8_t* rgb)
     rgb[2] = clampLevel(y + ((kCbToBlue * b + kHalf) >> 16));
 }
 
+void rgbOfInks(const uint8_t* inks, bool inverted, uint8_t* rgb)
+{
+    const uint32_t black = inverted ? inks[3] : 255u - inks[3];
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t ink = inverted ? inks[c] : 255u - inks[c];
+        rgb[c] = static_cast<uint8_t>((ink * black + 127) / 255);
+    }
+}
+
 ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height)
 {
     if (!colour || colour->header.biBitCount != 24 || colour->rows == nullptr || width < 1 || height < 1)

@@ -31,6 +31,11 @@ ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height);
 // clamped to 0..255 (as the JPEG library converts for its RGB output).
 void rgbOfYcc(uint8_t y, uint8_t cb, uint8_t cr, uint8_t* rgb);
 
+// The red, green and blue of four CMYK ink samples: each colour is what its
+// ink leaves of white times what the black ink leaves, rounded. Adobe's
+// files store the samples `inverted` (255 is no ink).
+void rgbOfInks(const uint8_t* inks, bool inverted, uint8_t* rgb);
+
 // A shaped 24-bit record of width x rowCount with its fill bytes cleared
 // (pixels not), or none.
 ImageHandle makeColourImage(int32_t width, int32_t rowCount);

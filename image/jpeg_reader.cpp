@@ -19,13 +19,6 @@
 namespace morvel {
 namespace {
 
-// Memory the library may use for its own whole-image buffers (the coefficient
-// store of progressive and multi-scan files). A progressive 4:2:0 colour photo
-// needs about 3 bytes per pixel there, so 256 MiB covers pictures of some 85
-// megapixels, while a small file declaring a huge progressive picture is
-// refused instead of taking gigabytes.
-constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
-
 // Progressive files with thousands of tiny scans take quadratic time to
 // decode. Real encoders write a dozen scans at most; 500 is the limit the
 // library's own TurboJPEG interface applies when asked to limit scans.
@@ -128,11 +121,7 @@ void splitRow(const uint8_t* decoded, RowKind kind, JDIMENSION width, uint8_t* g
     const bool inverted = kind == RowKind::InvertedInks;
     for (JDIMENSION x = 0; x < width; ++x, decoded += 4) {
         uint8_t colour[3];
-        const uint32_t black = inverted ? decoded[3] : 255u - decoded[3];
-        for (int c = 0; c < 3; ++c) {
-            const uint32_t ink = inverted ? decoded[c] : 255u - decoded[c];
-            colour[c] = static_cast<uint8_t>((ink * black + 127) / 255);
-        }
+        rgbOfInks(decoded, inverted, colour);
         gray[x] = grayOfRgb(colour[0], colour[1], colour[2]);
         if (rgb != nullptr)
             std::memcpy(rgb + size_t{3} * x, colour, 3);

@@ -12,6 +12,14 @@
 
 namespace morvel {
 
+// Memory the library may use for its own whole-image buffers (the coefficient
+// store of progressive and multi-scan files). A progressive 4:2:0 colour photo
+// needs about 3 bytes per pixel there, so 256 MiB covers pictures of some 85
+// megapixels, while a small file declaring a huge progressive picture is
+// refused instead of taking gigabytes.
+inline constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
+
+
 // The scale, in eighths (1 to 8), at which the reader has the library decode
 // a picture of `natural` size that is wanted at `target`: the smallest M
 // whose output, natural x M / 8 rounded up each way, still covers the target
