@@ -9,32 +9,49 @@ namespace {
 // The toolkit's documented command-line options (QGuiApplication and
 // QApplication, the X11 ones included); the toolkit accepts them with one dash
 // or two.
-enum class Value { None, Required, InlineOnly };
+enum class Value {
+    None,
+    Required,
+    InlineOnly
+};
 struct ToolkitOption {
     std::string_view name;
     Value value;
 };
 constexpr std::array<ToolkitOption, 20> kToolkitOptions{{
-    {"platform", Value::Required},      {"platformpluginpath", Value::Required},
-    {"platformtheme", Value::Required}, {"plugin", Value::Required},
-    {"qwindowgeometry", Value::Required}, {"qwindowicon", Value::Required},
-    {"qwindowtitle", Value::Required},  {"session", Value::Required},
-    {"display", Value::Required},       {"geometry", Value::Required},
-    {"style", Value::Required},         {"stylesheet", Value::Required},
-    {"qmljsdebugger", Value::InlineOnly}, {"dialogs", Value::InlineOnly},
-    {"fontengine", Value::InlineOnly},  {"reverse", Value::None},
-    {"widgetcount", Value::None},       {"nograb", Value::None},
-    {"dograb", Value::None},            {"sync", Value::None},
+    {"platform", Value::Required},
+    {"platformpluginpath", Value::Required},
+    {"platformtheme", Value::Required},
+    {"plugin", Value::Required},
+    {"qwindowgeometry", Value::Required},
+    {"qwindowicon", Value::Required},
+    {"qwindowtitle", Value::Required},
+    {"session", Value::Required},
+    {"display", Value::Required},
+    {"geometry", Value::Required},
+    {"style", Value::Required},
+    {"stylesheet", Value::Required},
+    {"qmljsdebugger", Value::InlineOnly},
+    {"dialogs", Value::InlineOnly},
+    {"fontengine", Value::InlineOnly},
+    {"reverse", Value::None},
+    {"widgetcount", Value::None},
+    {"nograb", Value::None},
+    {"dograb", Value::None},
+    {"sync", Value::None},
 }};
 
-const ToolkitOption* findToolkitOption(std::string_view name) {
+const ToolkitOption* findToolkitOption(std::string_view name)
+{
     for (const ToolkitOption& option : kToolkitOptions) {
-        if (option.name == name) return &option;
+        if (option.name == name)
+            return &option;
     }
     return nullptr;
 }
 
-CommandLine usageError(std::string message) {
+CommandLine usageError(std::string message)
+{
     CommandLine line;
     line.action = CommandLine::Action::UsageError;
     line.error = std::move(message);
@@ -43,7 +60,8 @@ CommandLine usageError(std::string message) {
 
 }  // namespace
 
-CommandLine parseCommandLine(int argc, const char* const* argv) {
+CommandLine parseCommandLine(int argc, const char* const* argv)
+{
     CommandLine line;
     line.toolkitArguments.emplace_back(argc > 0 && argv[0] != nullptr ? argv[0] : "morvel");
     bool optionsEnded = false;
@@ -51,8 +69,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         const std::string_view arg = argv[i];
         const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
         if (!isOption) {
-            if (!line.picture.empty()) return usageError("only one picture can be named: " + std::string(arg));
-            if (arg.empty()) return usageError("the picture name is empty");
+            if (!line.picture.empty())
+                return usageError("only one picture can be named: " + std::string(arg));
+            if (arg.empty())
+                return usageError("the picture name is empty");
             line.picture = arg;
             continue;
         }
@@ -71,7 +91,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         std::string_view name = arg.substr(arg[1] == '-' ? 2 : 1);
         const size_t equals = name.find('=');
         const bool inlineValue = equals != std::string_view::npos;
-        if (inlineValue) name = name.substr(0, equals);
+        if (inlineValue)
+            name = name.substr(0, equals);
         const ToolkitOption* option = findToolkitOption(name);
         if (option == nullptr || (option->value == Value::None && inlineValue))
             return usageError("unknown option " + std::string(arg));
@@ -79,12 +100,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         if (valueFollows && (option->value == Value::InlineOnly || i + 1 >= argc))
             return usageError("option " + std::string(arg) + " needs a value");
         line.toolkitArguments.emplace_back(arg);
-        if (valueFollows) line.toolkitArguments.emplace_back(argv[++i]);
+        if (valueFollows)
+            line.toolkitArguments.emplace_back(argv[++i]);
     }
     return line;
 }
 
-std::string helpText() {
+std::string helpText()
+{
     return "Usage: morvel [options] [PICTURE]\n"
            "\n"
            "Opens the Morvel window, which turns a GIF, JPEG or PNG picture into text\n"
@@ -103,6 +126,9 @@ std::string helpText() {
            "saves the text box's text to a file. See morvel(1).\n";
 }
 
-std::string versionText() { return std::string("morvel ") + MORVEL_VERSION + "\n"; }
+std::string versionText()
+{
+    return std::string("morvel ") + MORVEL_VERSION + "\n";
+}
 
 }  // namespace morvel

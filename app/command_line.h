@@ -10,7 +10,12 @@
 namespace morvel {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action {
+        Run,
+        Help,
+        Version,
+        UsageError
+    };
     Action action = Action::Run;
     // The picture to load once the window is up; empty when none is named.
     std::string picture;

@@ -8,30 +8,39 @@ namespace {
 
 class StandardDialogs final : public Dialogs {
 public:
-    std::optional<QString> openImage(QWidget* parent, const QString& startPath) override {
-        const QString path = QFileDialog::getOpenFileName(parent, QString(), startPath,
-                                                          QString::fromLatin1(kImageFileFilter));
-        if (path.isEmpty()) return std::nullopt;
+    std::optional<QString> openImage(QWidget* parent, const QString& startPath) override
+    {
+        const QString path =
+            QFileDialog::getOpenFileName(parent, QString(), startPath, QString::fromLatin1(kImageFileFilter));
+        if (path.isEmpty())
+            return std::nullopt;
         return path;
     }
 
-    std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) override {
+    std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) override
+    {
         bool ok = false;
         const QFont font = QFontDialog::getFont(&ok, start, parent);
-        if (!ok) return std::nullopt;
+        if (!ok)
+            return std::nullopt;
         return font;
     }
 
-    std::optional<QString> saveText(QWidget* parent, const QString& startPath) override {
+    std::optional<QString> saveText(QWidget* parent, const QString& startPath) override
+    {
         const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save text"), startPath,
                                                           QString::fromLatin1(kTextFileFilter));
-        if (path.isEmpty()) return std::nullopt;
+        if (path.isEmpty())
+            return std::nullopt;
         return path;
     }
 };
 
 }  // namespace
 
-std::unique_ptr<Dialogs> makeStandardDialogs() { return std::make_unique<StandardDialogs>(); }
+std::unique_ptr<Dialogs> makeStandardDialogs()
+{
+    return std::make_unique<StandardDialogs>();
+}
 
 }  // namespace morvel

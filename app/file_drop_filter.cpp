@@ -7,25 +7,31 @@
 
 namespace morvel {
 
-QStringList droppedFilePaths(const QMimeData* mime) {
+QStringList droppedFilePaths(const QMimeData* mime)
+{
     QStringList paths;
-    if (mime == nullptr || !mime->hasUrls()) return paths;
+    if (mime == nullptr || !mime->hasUrls())
+        return paths;
     const QList<QUrl> urls = mime->urls();
     for (const QUrl& url : urls) {
-        if (url.isLocalFile()) paths.append(url.toLocalFile());
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
     }
     return paths;
 }
 
 FileDropFilter::FileDropFilter(Callback callback, QObject* parent) : QObject(parent), callback_(std::move(callback)) {}
 
-void FileDropFilter::watch(QWidget* widget) {
-    if (widget == nullptr) return;
+void FileDropFilter::watch(QWidget* widget)
+{
+    if (widget == nullptr)
+        return;
     widget->setAcceptDrops(true);
     widget->installEventFilter(this);
 }
 
-bool FileDropFilter::eventFilter(QObject* watched, QEvent* event) {
+bool FileDropFilter::eventFilter(QObject* watched, QEvent* event)
+{
     const QEvent::Type type = event->type();
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
         return QObject::eventFilter(watched, event);
@@ -33,7 +39,8 @@ bool FileDropFilter::eventFilter(QObject* watched, QEvent* event) {
     const QMimeData* mime = drag->mimeData();
     // A drag that carries addresses is never the watched widget's own
     // business: files are taken, anything else (a web address) is refused.
-    if (mime == nullptr || !mime->hasUrls()) return QObject::eventFilter(watched, event);
+    if (mime == nullptr || !mime->hasUrls())
+        return QObject::eventFilter(watched, event);
     const QStringList paths = droppedFilePaths(mime);
     if (paths.isEmpty()) {
         drag->ignore();

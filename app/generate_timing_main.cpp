@@ -15,7 +15,8 @@
 
 #include "app/text_image_app.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication application(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: morvel-time-generate PICTURE [RUNS]\n");

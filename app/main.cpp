@@ -11,7 +11,8 @@
 #include "app/command_line.h"
 #include "app/text_image_app.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const morvel::CommandLine line = morvel::parseCommandLine(argc, argv);
     switch (line.action) {
     case morvel::CommandLine::Action::Help:
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
     // list for its whole life.
     std::vector<std::string> toolkitArguments = line.toolkitArguments;
     std::vector<char*> toolkitArgv;
-    for (std::string& argument : toolkitArguments) toolkitArgv.push_back(argument.data());
+    for (std::string& argument : toolkitArguments)
+        toolkitArgv.push_back(argument.data());
     toolkitArgv.push_back(nullptr);
     int toolkitArgc = static_cast<int>(toolkitArguments.size());
     QApplication application(toolkitArgc, toolkitArgv.data());
@@ -41,7 +43,8 @@ int main(int argc, char** argv) {
 
     morvel::TextImageApp app;
     app.createWindows();
-    if (!line.picture.empty()) app.openPicture(QFile::decodeName(QByteArray::fromStdString(line.picture)));
+    if (!line.picture.empty())
+        app.openPicture(QFile::decodeName(QByteArray::fromStdString(line.picture)));
     application.exec();
     return 0;
 }

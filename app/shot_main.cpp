@@ -21,14 +21,18 @@ namespace {
 class PresetFontDialogs final : public morvel::Dialogs {
 public:
     explicit PresetFontDialogs(std::optional<QFont> font) : font_(std::move(font)) {}
-    std::optional<QString> openImage(QWidget* parent, const QString& start) override {
+    std::optional<QString> openImage(QWidget* parent, const QString& start) override
+    {
         return standard_->openImage(parent, start);
     }
-    std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) override {
-        if (font_) return std::exchange(font_, std::nullopt);
+    std::optional<QFont> chooseFont(QWidget* parent, const QFont& start) override
+    {
+        if (font_)
+            return std::exchange(font_, std::nullopt);
         return standard_->chooseFont(parent, start);
     }
-    std::optional<QString> saveText(QWidget* parent, const QString& start) override {
+    std::optional<QString> saveText(QWidget* parent, const QString& start) override
+    {
         return standard_->saveText(parent, start);
     }
 
@@ -39,7 +43,8 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication application(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: morvel-shot PICTURE [OUTPUT.png [open|font|face=FAMILY:POINTS:WEIGHT]]\n");
@@ -58,12 +63,16 @@ int main(int argc, char** argv) {
     morvel::TextImageApp app(std::make_unique<PresetFontDialogs>(face));
     app.createWindows();
     QTimer::singleShot(300, &app, [&] {
-        if (face) app.handleCommand(morvel::ID_CHOOSE_FONT);
+        if (face)
+            app.handleCommand(morvel::ID_CHOOSE_FONT);
         app.dropFiles({picture});
         app.handleCommand(morvel::ID_GENERATE);
-        if (!output.isEmpty()) app.mainWindow()->grab().save(output);
-        if (extra == QLatin1String("open")) app.handleCommand(morvel::ID_OPEN_IMAGE);
-        if (extra == QLatin1String("font")) app.handleCommand(morvel::ID_CHOOSE_FONT);
+        if (!output.isEmpty())
+            app.mainWindow()->grab().save(output);
+        if (extra == QLatin1String("open"))
+            app.handleCommand(morvel::ID_OPEN_IMAGE);
+        if (extra == QLatin1String("font"))
+            app.handleCommand(morvel::ID_CHOOSE_FONT);
     });
     return application.exec();
 }

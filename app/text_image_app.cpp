@@ -39,40 +39,48 @@ constexpr int kCommandIds[kToolImageCount] = {ID_OPEN_IMAGE, ID_CHOOSE_FONT, ID_
                                               ID_GENERATE};
 // Accessible names of the buttons; they are never shown (icon-only buttons
 // without tool tips).
-constexpr const char* kCommandNames[kToolImageCount] = {"Open image", "Choose font", "Blur font",
-                                                        "Toggle match type", "Generate"};
+constexpr const char* kCommandNames[kToolImageCount] = {"Open image", "Choose font", "Blur font", "Toggle match type",
+                                                        "Generate"};
 
-int commandIndex(int id) {
+int commandIndex(int id)
+{
     for (int i = 0; i < kToolImageCount; ++i) {
-        if (kCommandIds[i] == id) return i;
+        if (kCommandIds[i] == id)
+            return i;
     }
     return -1;
 }
 
-QString fromBytes(std::string_view text) {
+QString fromBytes(std::string_view text)
+{
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Text for the text box: the program's strings end lines with CR LF, the
 // document wants one line break per line.
-QString boxText(std::string_view text) {
+QString boxText(std::string_view text)
+{
     QString s = fromBytes(text);
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return s;
 }
 
 // The toolkit weight for a description's weight (none: normal).
-QFont::Weight qtWeight(const LogFont& description) {
+QFont::Weight qtWeight(const LogFont& description)
+{
     return static_cast<QFont::Weight>(std::clamp<int>(description.lfWeight > 0 ? description.lfWeight : 400, 1, 1000));
 }
 
-QString pictureStatus(const std::string& displayName, const ImageRecord* working) {
+QString pictureStatus(const std::string& displayName, const ImageRecord* working)
+{
     const QString name = fromBytes(displayName);
-    if (working == nullptr) return name;
+    if (working == nullptr)
+        return name;
     return QStringLiteral("%1 (%2 x %3)").arg(name).arg(working->header.biWidth).arg(working->rowCount);
 }
 
-QIcon applicationIcon() {
+QIcon applicationIcon()
+{
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128}) {
         icon.addFile(QStringLiteral(":/morvel/icons/morvel-%1.png").arg(size), QSize(size, size));
@@ -82,10 +90,12 @@ QIcon applicationIcon() {
 
 }  // namespace
 
-LogFont logFontFromQFont(const QFont& font, const LogFont& base, int dpi) {
+LogFont logFontFromQFont(const QFont& font, const LogFont& base, int dpi)
+{
     LogFont description = base;
     int pixels = font.pixelSize();
-    if (pixels <= 0) pixels = static_cast<int>(std::lround(font.pointSizeF() * dpi / 72.0));
+    if (pixels <= 0)
+        pixels = static_cast<int>(std::lround(font.pointSizeF() * dpi / 72.0));
     description.lfHeight = -std::max(pixels, 1);
     description.lfWidth = 0;
     description.lfEscapement = 0;
@@ -100,24 +110,29 @@ LogFont logFontFromQFont(const QFont& font, const LogFont& base, int dpi) {
     return description;
 }
 
-MainWindow::MainWindow() {
+MainWindow::MainWindow()
+{
     setObjectName(QStringLiteral("Morvel"));
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     emit resized();
 }
 
 TextImageApp::TextImageApp(std::unique_ptr<Dialogs> dialogs)
-    : engine_(this), dialogs_(dialogs ? std::move(dialogs) : makeStandardDialogs()) {}
+    : engine_(this), dialogs_(dialogs ? std::move(dialogs) : makeStandardDialogs())
+{}
 
-TextImageApp::~TextImageApp() {
+TextImageApp::~TextImageApp()
+{
     // The window goes first: its panes show pictures the engine owns.
     window_.reset();
 }
 
-void TextImageApp::createWindows() {
+void TextImageApp::createWindows()
+{
     window_ = std::make_unique<MainWindow>();
     window_->setWindowTitle(QStringLiteral("Morvel"));
     window_->setWindowIcon(applicationIcon());
@@ -177,7 +192,8 @@ void TextImageApp::createWindows() {
     showText(helpText_);
 }
 
-void TextImageApp::createTextBox() {
+void TextImageApp::createTextBox()
+{
     textBox_ = new QPlainTextEdit(window_.get());
     textBox_->setObjectName(QStringLiteral("textBox"));
     textBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -190,7 +206,8 @@ void TextImageApp::createTextBox() {
     textBox_->show();
 }
 
-void TextImageApp::createToolbar() {
+void TextImageApp::createToolbar()
+{
     toolbar_ = new QToolBar(window_.get());
     toolbar_->setObjectName(QStringLiteral("toolbar"));
     toolbar_->setMovable(false);
@@ -216,7 +233,8 @@ void TextImageApp::createToolbar() {
     toolbar_->show();
 }
 
-void TextImageApp::createKeys() {
+void TextImageApp::createKeys()
+{
     // The window's two keys; there is no menu.
     auto* open = new QAction(QStringLiteral("Open image"), window_.get());
     open->setShortcut(QKeySequence::Open);
@@ -227,7 +245,8 @@ void TextImageApp::createKeys() {
     window_->addActions({open, save});
 }
 
-void TextImageApp::createStatusBar() {
+void TextImageApp::createStatusBar()
+{
     statusBar_ = new QStatusBar(window_.get());
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     statusBar_->setSizeGripEnabled(true);
@@ -244,8 +263,10 @@ void TextImageApp::createStatusBar() {
     statusBar_->show();
 }
 
-void TextImageApp::placeStatusParts() {
-    if (statusBar_ == nullptr || statusParts_[0] == nullptr) return;
+void TextImageApp::placeStatusParts()
+{
+    if (statusBar_ == nullptr || statusParts_[0] == nullptr)
+        return;
     const int height = statusBar_->height();
     const int width = statusBar_->width();
     statusParts_[0]->setGeometry(0, 0, kStatusPart0Right, height);
@@ -253,13 +274,16 @@ void TextImageApp::placeStatusParts() {
     statusParts_[2]->setGeometry(kStatusPart1Right, 0, std::max(width - kStatusPart1Right, 0), height);
 }
 
-void TextImageApp::dockStatusBar() {
-    if (!window_ || statusBar_ == nullptr) return;
+void TextImageApp::dockStatusBar()
+{
+    if (!window_ || statusBar_ == nullptr)
+        return;
     const int height = statusBar_->sizeHint().height();
     statusBar_->setGeometry(0, window_->height() - height, window_->width(), height);
 }
 
-WindowLayout TextImageApp::currentLayout() const {
+WindowLayout TextImageApp::currentLayout() const
+{
     LayoutInput in;
     in.client = window_->size();
     in.toolbar = toolbar_->size();
@@ -268,8 +292,10 @@ WindowLayout TextImageApp::currentLayout() const {
     return computeLayout(in);
 }
 
-void TextImageApp::layout() {
-    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr) return;
+void TextImageApp::layout()
+{
+    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr)
+        return;
     const WindowLayout rects = currentLayout();
     const auto nonNegative = [](const QRect& r) {
         return QRect(r.x(), r.y(), std::max(r.width(), 0), std::max(r.height(), 0));
@@ -282,37 +308,47 @@ void TextImageApp::layout() {
     slider_->setGeometry(rects.slider);
 }
 
-QAction* TextImageApp::action(int id) const {
+QAction* TextImageApp::action(int id) const
+{
     const int index = commandIndex(id);
     return index < 0 ? nullptr : actions_[static_cast<size_t>(index)];
 }
 
-QString TextImageApp::statusPartText(int part) const {
-    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr) return QString();
+QString TextImageApp::statusPartText(int part) const
+{
+    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr)
+        return QString();
     return statusParts_[static_cast<size_t>(part)]->text();
 }
 
-void TextImageApp::setStatus(int part, const QString& text) {
-    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr) return;
+void TextImageApp::setStatus(int part, const QString& text)
+{
+    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr)
+        return;
     statusParts_[static_cast<size_t>(part)]->setText(text);
 }
 
-bool TextImageApp::eventFilter(QObject* watched, QEvent* event) {
+bool TextImageApp::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == statusBar_) {
-        if (event->type() == QEvent::Resize) placeStatusParts();
+        if (event->type() == QEvent::Resize)
+            placeStatusParts();
         return QObject::eventFilter(watched, event);
     }
     // Toolbar buttons: no tool-tip popups.
-    if (event->type() == QEvent::ToolTip) return true;
+    if (event->type() == QEvent::ToolTip)
+        return true;
     return QObject::eventFilter(watched, event);
 }
 
 // --- Commands ---
 
-void TextImageApp::handleCommand(int id) {
+void TextImageApp::handleCommand(int id)
+{
     switch (id) {
     case ID_OPEN_IMAGE:
-        if (chooseImageFile()) loadImage();
+        if (chooseImageFile())
+            loadImage();
         break;
     case ID_CHOOSE_FONT:
         // The atlas is rebuilt also after a cancelled dialog: it comes back
@@ -322,15 +358,18 @@ void TextImageApp::handleCommand(int id) {
         break;
     case ID_BLUR_FONT:
         engine_.blurFont();
-        if (atlasPane_ != nullptr) atlasPane_->refresh();
+        if (atlasPane_ != nullptr)
+            atlasPane_->refresh();
         engine_.updateBlackLevelRange();
         break;
     case ID_TOGGLE_MATCH: {
         const bool toCorrelation = engine_.matchMode() != MatchMode::Correlation;
         engine_.setMatchMode(toCorrelation ? MatchMode::Correlation : MatchMode::Difference);
-        if (QAction* toggle = action(ID_TOGGLE_MATCH)) toggle->setChecked(!toCorrelation);
+        if (QAction* toggle = action(ID_TOGGLE_MATCH))
+            toggle->setChecked(!toCorrelation);
         if (toCorrelation) {
-            if (slider_ != nullptr) slider_->setValue(0);
+            if (slider_ != nullptr)
+                slider_->setValue(0);
             engine_.applyBlackLevel(0);
         }
         break;
@@ -343,7 +382,8 @@ void TextImageApp::handleCommand(int id) {
     }
 }
 
-bool TextImageApp::showToolHint(int id) {
+bool TextImageApp::showToolHint(int id)
+{
     QString hint;
     switch (id) {
     case ID_OPEN_IMAGE:
@@ -369,31 +409,39 @@ bool TextImageApp::showToolHint(int id) {
     return true;
 }
 
-void TextImageApp::dropFiles(const QStringList& paths) {
-    if (paths.isEmpty()) return;
+void TextImageApp::dropFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
     imagePath_ = paths.front();
     loadImage();
 }
 
-void TextImageApp::openPicture(const QString& path) {
+void TextImageApp::openPicture(const QString& path)
+{
     // A drop hands over absolute paths; so does the command line, which also
     // lets the open dialog start in the picture's folder.
     dropFiles({QFileInfo(path).absoluteFilePath()});
 }
 
-void TextImageApp::finishSliderInteraction() {
-    if (slider_ == nullptr) return;
+void TextImageApp::finishSliderInteraction()
+{
+    if (slider_ == nullptr)
+        return;
     engine_.applyBlackLevel(slider_->value());
 }
 
-bool TextImageApp::chooseImageFile() {
+bool TextImageApp::chooseImageFile()
+{
     const std::optional<QString> path = dialogs_->openImage(window_.get(), imagePath_);
-    if (!path) return false;
+    if (!path)
+        return false;
     imagePath_ = *path;
     return true;
 }
 
-void TextImageApp::loadImage() {
+void TextImageApp::loadImage()
+{
     const std::string path = QFile::encodeName(imagePath_).toStdString();
     // The loaders refuse anything but a regular file without waiting on it,
     // so a directory, device or named pipe simply gives no picture.
@@ -401,31 +449,39 @@ void TextImageApp::loadImage() {
     const bool failed = !loaded.gray;
     engine_.setSourceImage(std::move(loaded.gray));
     engine_.setDisplayName(printableName(displayNameOf(path)));
-    if (window_) window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
-    if (slider_ != nullptr) slider_->setValue(0);
+    if (window_)
+        window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
+    if (slider_ != nullptr)
+        slider_->setValue(0);
     engine_.applyBlackLevel(0);
-    if (imagePane_ != nullptr) imagePane_->setImage(engine_.workingImage());
+    if (imagePane_ != nullptr)
+        imagePane_->setImage(engine_.workingImage());
     // A failed load says why, in the converter's words; the title names the
     // file, so the narrow status part holds the reason alone.
     setStatus(0, failed ? fromBytes(loaded.error) : pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
-void TextImageApp::chooseFont() {
+void TextImageApp::chooseFont()
+{
     const LogFont& current = engine_.fontDescription();
     QFont start = textBoxFont();
-    if (engine_.pointSize() > 0) start.setPointSize(engine_.pointSize());
+    if (engine_.pointSize() > 0)
+        start.setPointSize(engine_.pointSize());
     start.setWeight(qtWeight(current));
     start.setItalic(current.lfItalic != 0);
     const std::optional<QFont> chosen = dialogs_->chooseFont(window_.get(), start);
-    if (!chosen) return;
+    if (!chosen)
+        return;
     engine_.applyFontDescription(logFontFromQFont(*chosen, current, engine_.dpi()));
 }
 
-void TextImageApp::saveText() {
-    if (textBox_ == nullptr) return;
-    const std::optional<QString> chosen =
-        dialogs_->saveText(window_.get(), saveStartPath(savedPath_, imagePath_));
-    if (!chosen) return;
+void TextImageApp::saveText()
+{
+    if (textBox_ == nullptr)
+        return;
+    const std::optional<QString> chosen = dialogs_->saveText(window_.get(), saveStartPath(savedPath_, imagePath_));
+    if (!chosen)
+        return;
     QString error;
     if (saveTextFile(*chosen, textBox_->toPlainText(), imagePath_, error)) {
         savedPath_ = *chosen;
@@ -435,22 +491,27 @@ void TextImageApp::saveText() {
     }
 }
 
-void TextImageApp::loadHelpText() {
+void TextImageApp::loadHelpText()
+{
     QFile file(QString::fromLatin1(kHelpTextResource));
-    if (!file.open(QIODevice::ReadOnly)) return;
+    if (!file.open(QIODevice::ReadOnly))
+        return;
     QByteArray bytes = file.readAll();
     const qsizetype nul = bytes.indexOf('\0');
-    if (nul >= 0) bytes.truncate(nul);
+    if (nul >= 0)
+        bytes.truncate(nul);
     helpText_ = bytes.toStdString();
 }
 
 // --- The text box ---
 
-QFont TextImageApp::textBoxFont() const {
+QFont TextImageApp::textBoxFont() const
+{
     return textBox_ != nullptr ? textBox_->font() : QFont();
 }
 
-QFont TextImageApp::fontForTextBox() {
+QFont TextImageApp::fontForTextBox()
+{
     const LogFont& description = engine_.fontDescription();
     const Font* font = engine_.font();
     if (font != nullptr && !font->filePath().empty()) {
@@ -492,13 +553,16 @@ QFont TextImageApp::fontForTextBox() {
         return qfont;
     }
     QFont qfont(fromBytes(engine_.faceName()));
-    if (engine_.pointSize() > 0) qfont.setPointSize(engine_.pointSize());
+    if (engine_.pointSize() > 0)
+        qfont.setPointSize(engine_.pointSize());
     qfont.setStyleHint(QFont::TypeWriter);
     return qfont;
 }
 
-void TextImageApp::showText(const std::string& text) {
-    if (textBox_ == nullptr) return;
+void TextImageApp::showText(const std::string& text)
+{
+    if (textBox_ == nullptr)
+        return;
     QTextDocument* document = textBox_->document();
     const bool untouched = document->revision() == shownRevision_;
     const bool extends = !shownText_.empty() && shownText_.back() != '\r' && text.size() >= shownText_.size() &&
@@ -515,7 +579,8 @@ void TextImageApp::showText(const std::string& text) {
         // Once the view is full, what is added lands below it and cannot be
         // seen: no repaint then (the event loop paints the box once the run
         // is over, when the scroll bar shows the final length).
-        if (!endIsVisible()) return;
+        if (!endIsVisible())
+            return;
     } else {
         textBox_->setPlainText(boxText(text));
         shownText_ = text;
@@ -524,7 +589,8 @@ void TextImageApp::showText(const std::string& text) {
     textBox_->viewport()->repaint();
 }
 
-bool TextImageApp::endIsVisible() const {
+bool TextImageApp::endIsVisible() const
+{
     // Lines never wrap, so each block is one line and the vertical scroll
     // position is the number of the first line shown.
     const int lineHeight = std::max(textBox_->fontMetrics().lineSpacing(), 1);
@@ -538,34 +604,57 @@ bool TextImageApp::endIsVisible() const {
 
 // --- Engine notifications ---
 
-void TextImageApp::statusText(int part, const std::string& text) { setStatus(part, fromBytes(text)); }
-
-void TextImageApp::fontChanged() {
-    if (textBox_ != nullptr) textBox_->setFont(fontForTextBox());
+void TextImageApp::statusText(int part, const std::string& text)
+{
+    setStatus(part, fromBytes(text));
 }
 
-void TextImageApp::atlasRebuilt() {
-    if (atlasPane_ != nullptr) atlasPane_->setImage(engine_.glyphAtlas());
-    if (advanceCorrector_ != nullptr) advanceCorrector_->update(textBox_->font(), engine_.glyphTable());
+void TextImageApp::fontChanged()
+{
+    if (textBox_ != nullptr)
+        textBox_->setFont(fontForTextBox());
+}
+
+void TextImageApp::atlasRebuilt()
+{
+    if (atlasPane_ != nullptr)
+        atlasPane_->setImage(engine_.glyphAtlas());
+    if (advanceCorrector_ != nullptr)
+        advanceCorrector_->update(textBox_->font(), engine_.glyphTable());
     layout();
 }
 
-void TextImageApp::atlasBlurred() {
-    if (atlasPane_ != nullptr) atlasPane_->refresh();
+void TextImageApp::atlasBlurred()
+{
+    if (atlasPane_ != nullptr)
+        atlasPane_->refresh();
 }
 
-void TextImageApp::blackLevelRangeChanged(int32_t range) {
-    if (slider_ != nullptr) slider_->setMaximum(range);
+void TextImageApp::blackLevelRangeChanged(int32_t range)
+{
+    if (slider_ != nullptr)
+        slider_->setMaximum(range);
 }
 
-void TextImageApp::workingImageChanged() {
-    if (imagePane_ != nullptr) imagePane_->setImage(engine_.workingImage());
+void TextImageApp::workingImageChanged()
+{
+    if (imagePane_ != nullptr)
+        imagePane_->setImage(engine_.workingImage());
 }
 
-void TextImageApp::generationStarted() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void TextImageApp::generationStarted()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-void TextImageApp::generationFinished() { QApplication::restoreOverrideCursor(); }
+void TextImageApp::generationFinished()
+{
+    QApplication::restoreOverrideCursor();
+}
 
-void TextImageApp::textChanged(const std::string& text) { showText(text); }
+void TextImageApp::textChanged(const std::string& text)
+{
+    showText(text);
+}
 
 }  // namespace morvel

@@ -114,7 +114,10 @@ public:
     LevelSlider* slider() const { return slider_; }
     QStatusBar* statusBar() const { return statusBar_; }
     QString statusPartText(int part) const;
-    QLabel* statusPartLabel(int part) const { return part >= 0 && part < 3 ? statusParts_[static_cast<size_t>(part)] : nullptr; }
+    QLabel* statusPartLabel(int part) const
+    {
+        return part >= 0 && part < 3 ? statusParts_[static_cast<size_t>(part)] : nullptr;
+    }
     const QString& imagePath() const { return imagePath_; }
     void setImagePath(const QString& path) { imagePath_ = path; }
     const std::string& helpText() const { return helpText_; }

@@ -2,12 +2,14 @@
 
 namespace morvel {
 
-int atlasPaneWidth(int maxGlyphWidth) {
+int atlasPaneWidth(int maxGlyphWidth)
+{
     const int width = 2 * maxGlyphWidth + 25;
     return width <= 32 ? 32 : width;
 }
 
-WindowLayout computeLayout(const LayoutInput& in) {
+WindowLayout computeLayout(const LayoutInput& in)
+{
     WindowLayout out;
     const int bottom = in.client.height() - in.statusHeight;  // usable bottom
     const int paneWidth = atlasPaneWidth(in.maxGlyphWidth);
@@ -23,7 +25,8 @@ WindowLayout computeLayout(const LayoutInput& in) {
     return out;
 }
 
-QRect windowRectForWorkArea(const QRect& workArea) {
+QRect windowRectForWorkArea(const QRect& workArea)
+{
     const int left = workArea.x() + 32;
     const int top = workArea.y() + 32;
     const int right = workArea.x() + workArea.width() - 32;

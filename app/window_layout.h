@@ -10,9 +10,9 @@
 namespace morvel {
 
 struct LayoutInput {
-    QSize client;          // the main window's client area
-    QSize toolbar;         // the toolbar's own size (tw x th)
-    int statusHeight = 0;  // height of the status bar docked at the bottom
+    QSize client;            // the main window's client area
+    QSize toolbar;           // the toolbar's own size (tw x th)
+    int statusHeight = 0;    // height of the status bar docked at the bottom
     int maxGlyphWidth = -1;  // -1 before the first atlas
 };
 

@@ -62,8 +62,7 @@ struct Cells {
     explicit Cells(const ImageRecord& p, const AtlasView& v)
         : stepX(v.maxGlyphWidth), stepY(v.cellHeight), endX(p.header.biWidth - v.maxGlyphWidth),
           endY(p.rowCount - v.cellHeight)
-    {
-    }
+    {}
     void advance()
     {
         x += stepX;
@@ -110,10 +109,22 @@ void chooserFast(benchmark::State& state, MatchMode mode)
     state.SetLabel(simdLevelName(fast.simdLevel()));
 }
 
-void BM_ChooserCorrelationPlain(benchmark::State& state) { chooserPlain(state, MatchMode::Correlation); }
-void BM_ChooserDifferencePlain(benchmark::State& state) { chooserPlain(state, MatchMode::Difference); }
-void BM_ChooserCorrelationFast(benchmark::State& state) { chooserFast(state, MatchMode::Correlation); }
-void BM_ChooserDifferenceFast(benchmark::State& state) { chooserFast(state, MatchMode::Difference); }
+void BM_ChooserCorrelationPlain(benchmark::State& state)
+{
+    chooserPlain(state, MatchMode::Correlation);
+}
+void BM_ChooserDifferencePlain(benchmark::State& state)
+{
+    chooserPlain(state, MatchMode::Difference);
+}
+void BM_ChooserCorrelationFast(benchmark::State& state)
+{
+    chooserFast(state, MatchMode::Correlation);
+}
+void BM_ChooserDifferenceFast(benchmark::State& state)
+{
+    chooserFast(state, MatchMode::Difference);
+}
 BENCHMARK(BM_ChooserCorrelationPlain);
 BENCHMARK(BM_ChooserDifferencePlain);
 BENCHMARK(BM_ChooserCorrelationFast)->ArgName("isa")->Arg(0)->Arg(1)->Arg(2)->Arg(3);

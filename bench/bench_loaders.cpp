@@ -42,8 +42,8 @@ const std::vector<uint8_t>& gifBytes()
         GifFileType* gif = EGifOpen(&out, appendBytes, &error);
         ColorMapObject* map = GifMakeMapObject(256, nullptr);
         for (int i = 0; i < 256; ++i)
-            map->Colors[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i),
-                                          static_cast<GifByteType>(i)};
+            map->Colors[i] =
+                GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i), static_cast<GifByteType>(i)};
         EGifSetGifVersion(gif, true);
         bool ok = EGifPutScreenDesc(gif, kGifWidth, kGifHeight, 8, 0, map) == GIF_OK &&
                   EGifPutImageDesc(gif, 0, 0, kGifWidth, kGifHeight, false, nullptr) == GIF_OK;

@@ -77,8 +77,7 @@ struct Scene {
 
 PhotoLikeRows::PhotoLikeRows(int32_t width, int32_t height, uint32_t seed, bool grain)
     : scene_(std::make_unique<Scene>(width, height, seed)), grain_(grain)
-{
-}
+{}
 
 PhotoLikeRows::~PhotoLikeRows() = default;
 

@@ -17,11 +17,20 @@ std::string hexColour(Rgb colour)
 void appendEscaped(std::string& out, char c)
 {
     switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    default: out += c;
+    case '&':
+        out += "&amp;";
+        break;
+    case '<':
+        out += "&lt;";
+        break;
+    case '>':
+        out += "&gt;";
+        break;
+    case '"':
+        out += "&quot;";
+        break;
+    default:
+        out += c;
     }
 }
 
@@ -64,8 +73,8 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title)
     page += style.dark ? "html { background: #000; color: #fff; }\n" : "html { background: #fff; color: #000; }\n";
     page += "body { margin: 8px; }\n";
     page += "pre { margin: 0 0 1em; font-family: " + fontFamily(style) +
-            "; font-size: " + std::to_string(style.pixelSize) + "px; line-height: " +
-            std::to_string(style.lineHeight) + "px; white-space: pre; }\n";
+            "; font-size: " + std::to_string(style.pixelSize) + "px; line-height: " + std::to_string(style.lineHeight) +
+            "px; white-space: pre; }\n";
     if (isMonospaced(style.advances)) {
         // The browser's advance (1ch, fractional) brought to the walk's whole
         // pixels, whatever face it ends up using.
@@ -82,8 +91,8 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title)
     return page;
 }
 
-std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount,
-                    const std::vector<Rgb>& colours, ColourMode mode)
+std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours,
+                    ColourMode mode)
 {
     const bool boxed = !isMonospaced(style.advances);
     // A line break right after <pre> is dropped by every HTML parser; this

@@ -17,12 +17,12 @@
 namespace morvel::cli {
 
 struct HtmlStyle {
-    std::string face;        // the face the glyphs were drawn with
-    int32_t pixelSize = 0;   // its em height in pixels
-    int32_t lineHeight = 0;  // the cell height in pixels
-    bool dark = false;       // light text on black instead of black on white
-    GlyphAdvances advances{};  // the walk's advance for each character code
-    bool keepLineEnds = false;   // keep the spaces that end lines (else dropped)
+    std::string face;           // the face the glyphs were drawn with
+    int32_t pixelSize = 0;      // its em height in pixels
+    int32_t lineHeight = 0;     // the cell height in pixels
+    bool dark = false;          // light text on black instead of black on white
+    GlyphAdvances advances{};   // the walk's advance for each character code
+    bool keepLineEnds = false;  // keep the spaces that end lines (else dropped)
 };
 
 // True when every printable character advances the same.
@@ -41,8 +41,8 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title);
 // The picture lines are coloured from `colours` (in text order) as `mode`
 // shows them, one <span> per run of a colour (spaces join any run); with
 // ColourMode::None, or colours that do not cover the lines, not at all.
-std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount,
-                    const std::vector<Rgb>& colours, ColourMode mode);
+std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours,
+                    ColourMode mode);
 
 // The end of the page after the last <pre>.
 std::string htmlPageEnd();

@@ -38,7 +38,7 @@ private:
 
     size_t count_;
     Loader loader_;
-    size_t started_ = 0;                         // pictures whose load has begun
+    size_t started_ = 0;                            // pictures whose load has begun
     std::deque<std::future<LoadResult>> inFlight_;  // pictures started_ - size() .. started_ - 1
 };
 

@@ -206,9 +206,9 @@ std::string shown(const std::string& path)
 // receives the size of the picture itself inside the one made (which may be
 // extended at its edges).
 morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
-                                   const morvel::TextEngine& engine, const Options& o,
-                                   const std::string& path, int index, const morvel::cli::SizeRule& size,
-                                   bool& saveFailed, morvel::PictureSize& content)
+                                   const morvel::TextEngine& engine, const Options& o, const std::string& path,
+                                   int index, const morvel::cli::SizeRule& size, bool& saveFailed,
+                                   morvel::PictureSize& content)
 {
     morvel::ImageHandle picture = std::move(loaded.gray);
     if (!picture) {
@@ -235,8 +235,8 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
     // canvas holds it. The natural size needs neither.
     if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
                 fit->scaled.height != height)) {
-        picture = morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
-                                  fit->canvas.height);
+        picture =
+            morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
     }
     if (!fit || !picture) {
         complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
@@ -257,9 +257,9 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
 // `view` is the engine's atlas with the glyphs matched against, `matcher`
 // prepared from it. None when memory runs out.
 std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                    const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
-                    const morvel::ToneSetup* tone, const Options& o,
-                    int32_t blackLevel, const std::string& displayName)
+                                   const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
+                                   const morvel::ToneSetup* tone, const Options& o, int32_t blackLevel,
+                                   const std::string& displayName)
 {
     const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
                                     blackLevel};
@@ -270,8 +270,8 @@ std::optional<std::string> convert(const morvel::ImageRecord& picture, const mor
         // Tone mode reads the picture itself through its tone curve.
         generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
     } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
-        generated = morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs,
-                                             stretched ? table : nullptr);
+        generated =
+            morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs, stretched ? table : nullptr);
     } else {
         // Without the prepared glyphs (no memory for them), the plain walk on
         // a stretched copy.
@@ -386,8 +386,8 @@ static int convertAll(int argc, char** argv)
         bool saveFailed = false;
         morvel::LoadResult loaded = loads.take(i);
         morvel::PictureSize content;
-        morvel::ImageHandle picture = preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1,
-                                                     size, saveFailed, content);
+        morvel::ImageHandle picture =
+            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
             continue;

@@ -13,7 +13,8 @@ namespace morvel::cli {
 
 const char* const kUsageHint = "Usage: morvel-text [options] PICTURE...  (try --help)";
 
-std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t hi) {
+std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t hi)
+{
     // Digits only: no blanks, no '+', no hex or octal prefixes, and at most
     // ten digits so the running value cannot overflow 64 bits.
     size_t i = 0;
@@ -41,7 +42,8 @@ std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t
     return static_cast<int32_t>(value);
 }
 
-std::optional<double> parseFraction(const std::string& text, double lo, double hi) {
+std::optional<double> parseFraction(const std::string& text, double lo, double hi)
+{
     size_t digits = 0;
     size_t points = 0;
     for (const char c : text) {
@@ -63,7 +65,8 @@ std::optional<double> parseFraction(const std::string& text, double lo, double h
     return value;
 }
 
-std::string expandIndex(const std::string& pattern, int index) {
+std::string expandIndex(const std::string& pattern, int index)
+{
     const std::string number = std::to_string(index);
     std::string path;
     path.reserve(pattern.size() + number.size());
@@ -81,7 +84,8 @@ std::string expandIndex(const std::string& pattern, int index) {
 namespace {
 
 // A CLI11 check that accepts a plain decimal number inside lo..hi.
-CLI::Validator decimalIn(int32_t lo, int32_t hi) {
+CLI::Validator decimalIn(int32_t lo, int32_t hi)
+{
     const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
     return CLI::Validator(
         [lo, hi, range](std::string& text) -> std::string {
@@ -94,7 +98,8 @@ CLI::Validator decimalIn(int32_t lo, int32_t hi) {
 }
 
 // The same check that also accepts the keyword `word` (max, auto).
-CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, const std::string& name) {
+CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, const std::string& name)
+{
     const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
     return CLI::Validator(
         [word, lo, hi, range](std::string& text) -> std::string {
@@ -106,50 +111,50 @@ CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, 
         "", name);
 }
 
-constexpr const char* kFooterHelp =
-    "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
-    "by the footer; an empty line separates the texts of consecutive pictures.\n"
-    "The picture name - reads one picture from standard input; its footer names\n"
-    "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
-    "%d, which is replaced by the picture's position on the command line (1 for\n"
-    "the first). Lines carry no trailing spaces, except with --crlf.\n"
-    "\n"
-    "Size: --columns and --rows as given. Without either, text going to a\n"
-    "terminal fits it: at most its width, and its height less one line with the\n"
-    "footer counted, keeping the aspect; a picture that fits already is not\n"
-    "enlarged (--columns auto --rows auto asks for the same). Text going to a\n"
-    "file or a pipe keeps the natural size: one picture pixel to one pixel of\n"
-    "the font.\n"
-    "\n"
-    "Examples:\n"
-    "  morvel-text photo.jpg                  fit the terminal\n"
-    "  morvel-text photo.jpg > photo.txt      natural size: one character a cell\n"
-    "  morvel-text --columns 100 photo.png    100 characters wide\n"
-    "  morvel-text --rows 40 photo.png        40 lines\n"
-    "  morvel-text --columns 100 --rows 40 photo.png\n"
-    "                                         inside 100 x 40, keeping the aspect\n"
-    "  morvel-text --background dark photo.png\n"
-    "                                         light characters on a dark ground\n"
-    "  for f in *.jpg; do morvel-text --columns 80 -o \"${f%.jpg}.txt\" \"$f\"; done\n"
-    "                                         one text file per picture\n"
-    "  morvel-text --columns auto --invert --color 256 photo.jpg\n"
-    "                                         in colour, light on dark\n"
-    "  morvel-text --columns 120 -o photo.html photo.jpg\n"
-    "                                         a web page\n"
-    "  morvel-text --columns 80 -o all.txt *.gif *.png\n"
-    "                                         all pictures in one file\n"
-    "  convert photo.tif png:- | morvel-text --columns 80 -\n"
-    "                                         a picture from standard input\n"
-    "\n"
-    "Exit status: 0 all pictures converted; 1 a picture could not be read or an\n"
-    "output could not be written (the other pictures are still converted);\n"
-    "2 usage error.\n"
-    "\n"
-    "See morvel-text(1) for the details.";
+constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
+                                    "by the footer; an empty line separates the texts of consecutive pictures.\n"
+                                    "The picture name - reads one picture from standard input; its footer names\n"
+                                    "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
+                                    "%d, which is replaced by the picture's position on the command line (1 for\n"
+                                    "the first). Lines carry no trailing spaces, except with --crlf.\n"
+                                    "\n"
+                                    "Size: --columns and --rows as given. Without either, text going to a\n"
+                                    "terminal fits it: at most its width, and its height less one line with the\n"
+                                    "footer counted, keeping the aspect; a picture that fits already is not\n"
+                                    "enlarged (--columns auto --rows auto asks for the same). Text going to a\n"
+                                    "file or a pipe keeps the natural size: one picture pixel to one pixel of\n"
+                                    "the font.\n"
+                                    "\n"
+                                    "Examples:\n"
+                                    "  morvel-text photo.jpg                  fit the terminal\n"
+                                    "  morvel-text photo.jpg > photo.txt      natural size: one character a cell\n"
+                                    "  morvel-text --columns 100 photo.png    100 characters wide\n"
+                                    "  morvel-text --rows 40 photo.png        40 lines\n"
+                                    "  morvel-text --columns 100 --rows 40 photo.png\n"
+                                    "                                         inside 100 x 40, keeping the aspect\n"
+                                    "  morvel-text --background dark photo.png\n"
+                                    "                                         light characters on a dark ground\n"
+                                    "  for f in *.jpg; do morvel-text --columns 80 -o \"${f%.jpg}.txt\" \"$f\"; done\n"
+                                    "                                         one text file per picture\n"
+                                    "  morvel-text --columns auto --invert --color 256 photo.jpg\n"
+                                    "                                         in colour, light on dark\n"
+                                    "  morvel-text --columns 120 -o photo.html photo.jpg\n"
+                                    "                                         a web page\n"
+                                    "  morvel-text --columns 80 -o all.txt *.gif *.png\n"
+                                    "                                         all pictures in one file\n"
+                                    "  convert photo.tif png:- | morvel-text --columns 80 -\n"
+                                    "                                         a picture from standard input\n"
+                                    "\n"
+                                    "Exit status: 0 all pictures converted; 1 a picture could not be read or an\n"
+                                    "output could not be written (the other pictures are still converted);\n"
+                                    "2 usage error.\n"
+                                    "\n"
+                                    "See morvel-text(1) for the details.";
 
 }  // namespace
 
-ParseResult parseOptions(int argc, char** argv) {
+ParseResult parseOptions(int argc, char** argv)
+{
     CLI::App app{"morvel-text: turns GIF, JPEG and PNG pictures into text art.", "morvel-text"};
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.set_version_flag("-V,--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
@@ -324,7 +329,7 @@ ParseResult parseOptions(int argc, char** argv) {
     } else if (!rows.empty()) {
         o.rows = *parseDecimal(rows, kMinRows, kMaxRows);
     }
-    o.background = background == "light" ? BackgroundChoice::Light
+    o.background = background == "light"  ? BackgroundChoice::Light
                    : background == "dark" ? BackgroundChoice::Dark
                                           : BackgroundChoice::Auto;
     o.jobs = *parseDecimal(jobs, kMinJobs, kMaxJobs);
@@ -373,8 +378,7 @@ ParseResult parseOptions(int argc, char** argv) {
         return usageError("--font: the face name is empty");
     }
     if (o.face.size() >= static_cast<size_t>(kFaceNameSize)) {
-        return usageError("--font: the face name is longer than " + std::to_string(kFaceNameSize - 1) +
-                          " characters");
+        return usageError("--font: the face name is longer than " + std::to_string(kFaceNameSize - 1) + " characters");
     }
     if (o.pictures.empty()) {
         return usageError("no picture given");

@@ -28,7 +28,11 @@ inline constexpr int32_t kMinCharPixels = 1, kMaxCharPixels = 500;
 
 // --background: light ground (the picture as it is), dark ground (inverted,
 // as --invert), or the terminal's.
-enum class BackgroundChoice { Light, Dark, Auto };
+enum class BackgroundChoice {
+    Light,
+    Dark,
+    Auto
+};
 
 struct Options {
     std::string face = "Lucida Console";
@@ -40,7 +44,7 @@ struct Options {
     int32_t blur = 3;
     MatchMode match = MatchMode::Tone;
     double gamma = kDefaultToneGamma;  // tone mode's curve
-    std::string chars;  // the characters matched against (with the space); empty: all
+    std::string chars;                 // the characters matched against (with the space); empty: all
     int32_t blackLevel = 0;
     bool blackLevelMax = false;  // use the range computed from the blurred atlas
     int32_t columns = 0;         // 0: the picture at its natural size
@@ -51,15 +55,15 @@ struct Options {
     bool invert = false;
     BackgroundChoice background = BackgroundChoice::Auto;
     bool verbose = false;
-    int32_t jobs = 0;            // generation threads; 0: one per processor core
+    int32_t jobs = 0;  // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;
-    std::optional<ColourMode> colour;  // none: auto
-    bool colourBoost = false;          // stronger colours against the background
-    bool html = false;                 // an HTML page instead of text
-    bool orient = true;    // turn pictures upright by their EXIF orientation
-    std::string saveGray;  // empty: no PGM written
-    std::string output;    // empty: standard output
+    std::optional<ColourMode> colour;   // none: auto
+    bool colourBoost = false;           // stronger colours against the background
+    bool html = false;                  // an HTML page instead of text
+    bool orient = true;                 // turn pictures upright by their EXIF orientation
+    std::string saveGray;               // empty: no PGM written
+    std::string output;                 // empty: standard output
     std::vector<std::string> pictures;  // "-" (at most once): standard input
 };
 

@@ -4,7 +4,8 @@
 
 namespace morvel::cli {
 
-bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error) {
+bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error)
+{
     if (!crlf) {
         // Moves every byte but the CR of each CR LF, and the spaces that end
         // a line, down over the dropped ones.
@@ -28,7 +29,8 @@ bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error)
     return out.write(text, error);
 }
 
-bool writePgm(const std::string& path, const ImageRecord& picture, std::string& error) {
+bool writePgm(const std::string& path, const ImageRecord& picture, std::string& error)
+{
     OutputFile file;
     if (!file.open(path, error)) {
         return false;

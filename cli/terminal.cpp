@@ -68,8 +68,8 @@ std::optional<double> component(std::string_view& text)
 // process nor takes input meant for another).
 bool inputIsThatTerminal()
 {
-    struct stat in{};
-    struct stat out{};
+    struct stat in {};
+    struct stat out {};
     return ::isatty(STDIN_FILENO) == 1 && ::fstat(STDIN_FILENO, &in) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
            in.st_rdev == out.st_rdev && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
 }
@@ -102,8 +102,8 @@ std::string askBackground(int timeoutMs)
         if (::write(STDOUT_FILENO, kQuery, sizeof kQuery - 1) == static_cast<ssize_t>(sizeof kQuery - 1)) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
             while (reply.size() < 256) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
                 if (left.count() <= 0) {
                     break;
                 }

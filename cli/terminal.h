@@ -16,7 +16,10 @@ namespace morvel::cli {
 // None when standard output is not a terminal.
 std::optional<TerminalSize> terminalSize();
 
-enum class Background { Light, Dark };
+enum class Background {
+    Light,
+    Dark
+};
 
 // The background COLORFGBG ("foreground;background", or with a middle
 // field) names: colours 0 to 6 and 8 are dark, the others light. None when

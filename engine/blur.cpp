@@ -36,9 +36,8 @@ void blurImage(ImageRecord* image)
         const uint8_t* below = rows[i + 1];
         current[0] = 255;
         for (int32_t j = 1; j <= width - 2; ++j) {
-            const int32_t sum = above[j - 1] + above[j] + above[j + 1] +
-                                here[j - 1] + 2 * here[j] + 2 * here[j + 1] +
-                                below[j - 1];
+            const int32_t sum =
+                above[j - 1] + above[j] + above[j + 1] + here[j - 1] + 2 * here[j] + 2 * here[j + 1] + below[j - 1];
             current[j] = static_cast<uint8_t>(sum / 9);
         }
         current[width - 1] = 255;

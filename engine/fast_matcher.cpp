@@ -85,15 +85,11 @@ FastMatcher::FastMatcher(const AtlasView& glyphs, SimdLevel level)
 }
 
 FastMatcher::Scratch::Scratch(const FastMatcher& matcher)
-    : bytes(matcher.octetCount_ * 8 + 8, 0),
-      cell(matcher.pairCount_ * 2, 0),
+    : bytes(matcher.octetCount_ * 8 + 8, 0), cell(matcher.pairCount_ * 2, 0),
       columns(static_cast<size_t>(matcher.maxGlyphWidth_), 0),
-      upTo(static_cast<size_t>(matcher.maxGlyphWidth_) + 1, 0.0),
-      sums(matcher.stride_, 0.0),
-      terms(matcher.stride_, 0.0),
-      scores(matcher.stride_, 0.0)
-{
-}
+      upTo(static_cast<size_t>(matcher.maxGlyphWidth_) + 1, 0.0), sums(matcher.stride_, 0.0),
+      terms(matcher.stride_, 0.0), scores(matcher.stride_, 0.0)
+{}
 
 void FastMatcher::Scratch::reserveBand(const FastMatcher& matcher, int32_t width)
 {
@@ -139,8 +135,8 @@ void FastMatcher::widenCell(bool correlation, Scratch& scratch) const
         pixels[i] = bytes[i];
 }
 
-void FastMatcher::loadCell(const ImageRecord& working, int32_t x, int32_t y, bool correlation,
-                           const uint8_t* levels, Scratch& scratch) const
+void FastMatcher::loadCell(const ImageRecord& working, int32_t x, int32_t y, bool correlation, const uint8_t* levels,
+                           Scratch& scratch) const
 {
     const size_t h = static_cast<size_t>(cellHeight_);
     const size_t m = static_cast<size_t>(maxGlyphWidth_);

@@ -53,17 +53,17 @@ public:
 
     private:
         friend class FastMatcher;
-        std::vector<uint8_t> band;      // the band's rows, mapped, bandWidth apart, 8 bytes of slack
+        std::vector<uint8_t> band;          // the band's rows, mapped, bandWidth apart, 8 bytes of slack
         std::vector<uint32_t> bandColumns;  // per band column: Σv² or Σv down the band
-        std::vector<int64_t> before;    // before[x]: band columns 0 .. x-1 summed
+        std::vector<int64_t> before;        // before[x]: band columns 0 .. x-1 summed
         size_t bandWidth = 0;
-        std::vector<uint8_t> bytes;     // the picture cell flattened, zeros up to a whole octet
-        std::vector<uint16_t> cell;     // the same as 16-bit pixels, a zero after an odd end
-        std::vector<int64_t> columns;   // per column: Σp² or Σp down the cell
-        std::vector<double> upTo;       // upTo[w]: columns 0 .. w-1 summed (exact)
-        std::vector<double> sums;       // per glyph: Σa·p or Σ|p-a| over the whole cell
-        std::vector<double> terms;      // per glyph: the cell's part that depends on its width
-        std::vector<double> scores;     // per glyph: the score
+        std::vector<uint8_t> bytes;    // the picture cell flattened, zeros up to a whole octet
+        std::vector<uint16_t> cell;    // the same as 16-bit pixels, a zero after an odd end
+        std::vector<int64_t> columns;  // per column: Σp² or Σp down the cell
+        std::vector<double> upTo;      // upTo[w]: columns 0 .. w-1 summed (exact)
+        std::vector<double> sums;      // per glyph: Σa·p or Σ|p-a| over the whole cell
+        std::vector<double> terms;     // per glyph: the cell's part that depends on its width
+        std::vector<double> scores;    // per glyph: the score
     };
 
     // Index into the glyph table of the glyph whose cell best matches the
@@ -82,8 +82,7 @@ public:
     // picks the glyph for the cell at x of that band. `scratch` must have
     // room for the picture's width (Scratch::reserveBand), and the mode must
     // be the one the band was loaded for.
-    void loadBand(MatchMode mode, const ImageRecord& working, int32_t y, const uint8_t* levels,
-                  Scratch& scratch) const;
+    void loadBand(MatchMode mode, const ImageRecord& working, int32_t y, const uint8_t* levels, Scratch& scratch) const;
     int32_t chooseInBand(MatchMode mode, int32_t x, Scratch& scratch) const;
 
 private:
@@ -110,12 +109,12 @@ private:
     size_t octetCount_ = 0;  // cell pixels / 8, rounded up
     size_t stride_ = 0;      // glyph count rounded up to whole blocks
     std::vector<GlyphEntry> entries_;
-    std::vector<int32_t> widths_;        // the entries' widths, side by side
-    std::vector<uint32_t> words_;        // interleaved glyph pixel pairs, pairCount_ x stride_
-    std::vector<uint64_t> octets_;       // interleaved glyph pixel octets, octetCount_ x stride_
-    std::vector<double> pixelSums_;      // Σa per glyph, exact (0 past the table)
-    std::vector<double> glyphSquares_;   // Σa² per glyph, exact (1 past the table)
-    std::vector<double> cellAreas_;      // h x width per glyph, exact (1 past the table)
+    std::vector<int32_t> widths_;       // the entries' widths, side by side
+    std::vector<uint32_t> words_;       // interleaved glyph pixel pairs, pairCount_ x stride_
+    std::vector<uint64_t> octets_;      // interleaved glyph pixel octets, octetCount_ x stride_
+    std::vector<double> pixelSums_;     // Σa per glyph, exact (0 past the table)
+    std::vector<double> glyphSquares_;  // Σa² per glyph, exact (1 past the table)
+    std::vector<double> cellAreas_;     // h x width per glyph, exact (1 past the table)
 };
 
 }  // namespace morvel

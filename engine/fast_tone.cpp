@@ -2,8 +2,7 @@
 
 namespace morvel {
 
-int32_t walkToneBand(const ImageRecord& picture, const ToneSetup& setup, int32_t y, ToneScratch& scratch,
-                     char* out)
+int32_t walkToneBand(const ImageRecord& picture, const ToneSetup& setup, int32_t y, ToneScratch& scratch, char* out)
 {
     const int32_t width = picture.header.biWidth;
     const auto columns = static_cast<size_t>(width);
@@ -29,8 +28,8 @@ int32_t walkToneBand(const ImageRecord& picture, const ToneSetup& setup, int32_t
             const int32_t w = setup.groupWidths[k];
             means[k] = toneMean(before[x + w] - before[x], int64_t{h} * w);
         }
-        const ToneCandidate& chosen =
-            chooseTone(setup, [means](const ToneCandidate& c) { return means[c.group]; }, error);
+        const ToneCandidate& chosen = chooseTone(
+            setup, [means](const ToneCandidate& c) { return means[c.group]; }, error);
         out[n++] = static_cast<char>(chosen.code);
         x += chosen.width;
     }

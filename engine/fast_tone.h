@@ -21,7 +21,6 @@ struct ToneScratch {
 // Walks the band whose top row is `y` (y + h rows inside `picture`, an 8-bit
 // picture) left to right as generateToneText does; writes its characters to
 // `out` (room for lineCharactersUpperBound of them) and returns their count.
-int32_t walkToneBand(const ImageRecord& picture, const ToneSetup& setup, int32_t y, ToneScratch& scratch,
-                     char* out);
+int32_t walkToneBand(const ImageRecord& picture, const ToneSetup& setup, int32_t y, ToneScratch& scratch, char* out);
 
 }  // namespace morvel

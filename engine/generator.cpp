@@ -111,8 +111,8 @@ GeneratedText generateText(const ImageRecord& working, const AtlasView& glyphs, 
 {
     GeneratedText result;
     // A picture or atlas the choosers cannot read safely gives no lines.
-    const bool usable = working.rows && working.header.biBitCount == 8 && atlasViewIsUsable(glyphs) &&
-                        mode != MatchMode::Tone;
+    const bool usable =
+        working.rows && working.header.biBitCount == 8 && atlasViewIsUsable(glyphs) && mode != MatchMode::Tone;
     if (usable) {
         auto* const chooser = mode == MatchMode::Correlation ? &correlationScore : &differenceScore;
         const int32_t width = working.header.biWidth;

@@ -32,8 +32,8 @@ struct TextFooter {
 };
 
 struct GeneratedText {
-    std::string text;    // lines ended by CR LF, then the footer if one was given
-    int32_t widest = 0;  // characters in the longest line
+    std::string text;       // lines ended by CR LF, then the footer if one was given
+    int32_t widest = 0;     // characters in the longest line
     bool tooLarge = false;  // refused: the text could exceed kMaxTextBytes
 };
 
@@ -51,8 +51,7 @@ int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs)
 // The most characters one line of a walk over a picture `width` pixels wide
 // can get: the span x < width - maxGlyphWidth walked in the smallest step
 // any of the `glyphCount` glyphs moves on by (its width, at least one pixel).
-int64_t lineCharactersUpperBound(int32_t width, const GlyphEntry* glyphs, int32_t glyphCount,
-                                 int32_t maxGlyphWidth);
+int64_t lineCharactersUpperBound(int32_t width, const GlyphEntry* glyphs, int32_t glyphCount, int32_t maxGlyphWidth);
 
 // Called after each finished line with the whole text so far.
 using LineCallback = std::function<void(const std::string& textSoFar)>;

@@ -36,8 +36,7 @@ bool atlasViewIsUsable(const AtlasView& view)
     for (int32_t g = 0; g < view.glyphCount; ++g) {
         const GlyphEntry& entry = view.glyphs[g];
         if (entry.width < 0 || entry.width > view.maxGlyphWidth || entry.top < 0 ||
-            int64_t{entry.top} + view.cellHeight > atlas->rowCount ||
-            int64_t{view.margin} + entry.width > width)
+            int64_t{entry.top} + view.cellHeight > atlas->rowCount || int64_t{view.margin} + entry.width > width)
             return false;
     }
     return true;

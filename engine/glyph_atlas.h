@@ -13,8 +13,8 @@ namespace morvel {
 
 class GlyphRenderer;
 
-inline constexpr int32_t kGlyphCount = 95;   // characters 32 (space) .. 126 (~)
-inline constexpr int32_t kAtlasMargin = 4;   // blank rows above the first cell, column of every glyph
+inline constexpr int32_t kGlyphCount = 95;  // characters 32 (space) .. 126 (~)
+inline constexpr int32_t kAtlasMargin = 4;  // blank rows above the first cell, column of every glyph
 
 struct GlyphEntry {
     int32_t code;   // 32 .. 126

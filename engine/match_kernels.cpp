@@ -156,8 +156,8 @@ MORVEL_AVX2 inline void storeQuadsAvx2(__m256i lanes, double* sums)
 // One block of 8 x kVectors glyphs: each picture pair is broadcast once and
 // meets the same pair of all of them in a 16-bit multiply-add.
 template <int kVectors>
-MORVEL_AVX2 inline void productBlockAvx2(const uint16_t* picture, const uint32_t* words, size_t pairs,
-                                         size_t stride, double* sums)
+MORVEL_AVX2 inline void productBlockAvx2(const uint16_t* picture, const uint32_t* words, size_t pairs, size_t stride,
+                                         double* sums)
 {
     for (int i = 0; i < 8 * kVectors; ++i)
         sums[i] = 0.0;
@@ -194,8 +194,8 @@ MORVEL_AVX2 void productsAvx2(const KernelCell& cell, const KernelGlyphs& glyphs
 // absolute differences of a glyph's octet into its 64-bit lane, which cannot
 // overflow (a cell's whole sum is far below 2^52).
 template <int kVectors>
-MORVEL_AVX2 inline void differenceBlockAvx2(const uint8_t* picture, const uint64_t* octets, size_t count,
-                                            size_t stride, double* sums)
+MORVEL_AVX2 inline void differenceBlockAvx2(const uint8_t* picture, const uint64_t* octets, size_t count, size_t stride,
+                                            double* sums)
 {
     __m256i acc[kVectors];
 #pragma GCC unroll 16
@@ -221,8 +221,7 @@ MORVEL_AVX2 void differencesAvx2(const KernelCell& cell, const KernelGlyphs& gly
         differenceBlockAvx2<8>(cell.bytes, glyphs.octets + g, glyphs.octetCount, glyphs.stride, sums + g);
 }
 
-MORVEL_AVX2 void correlationScoresAvx2(const double* c, const double* a, const double* b, size_t count,
-                                       double* scores)
+MORVEL_AVX2 void correlationScoresAvx2(const double* c, const double* a, const double* b, size_t count, double* scores)
 {
     for (size_t g = 0; g < count; g += 4) {
         const __m256d cg = _mm256_loadu_pd(c + g);
@@ -231,8 +230,7 @@ MORVEL_AVX2 void correlationScoresAvx2(const double* c, const double* a, const d
     }
 }
 
-MORVEL_AVX2 void differenceScoresAvx2(const double* c, const double* a, const double* b, size_t count,
-                                      double* scores)
+MORVEL_AVX2 void differenceScoresAvx2(const double* c, const double* a, const double* b, size_t count, double* scores)
 {
     for (size_t g = 0; g < count; g += 4) {
         const __m256d difference = _mm256_sub_pd(_mm256_loadu_pd(c + g), _mm256_loadu_pd(b + g));
@@ -490,14 +488,11 @@ MORVEL_AVX512VNNI void productsVnni(const KernelCell& cell, const KernelGlyphs& 
     const size_t stride = glyphs.stride;
     size_t g = 0;
     for (; stride - g >= 96; g += 96)
-        productBlockVnni<12>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g,
-                             sums + g);
+        productBlockVnni<12>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g, sums + g);
     if (stride - g == 64)
-        productBlockVnni<8>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g,
-                            sums + g);
+        productBlockVnni<8>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g, sums + g);
     else if (stride - g == 32)
-        productBlockVnni<4>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g,
-                            sums + g);
+        productBlockVnni<4>(cell.bytes, glyphs.octets + g, glyphs.octetCount, stride, glyphs.pixelSums + g, sums + g);
 }
 
 // ---- AVX-512 VBMI: 64 table look-ups at a time ----
@@ -580,19 +575,22 @@ MatchKernels matchKernels(SimdLevel level)
     switch (level) {
 #ifdef MORVEL_X86_KERNELS
     case SimdLevel::Avx2:
-        return MatchKernels{&productsAvx2, &differencesAvx2, false, true, &correlationScoresAvx2,
-                            &differenceScoresAvx2, &highestAvx2, &lowestAvx2, mapLevels};
+        return MatchKernels{&productsAvx2,         &differencesAvx2, false,       true,     &correlationScoresAvx2,
+                            &differenceScoresAvx2, &highestAvx2,     &lowestAvx2, mapLevels};
     case SimdLevel::Avx512:
-        return MatchKernels{&productsAvx512, &differencesAvx512, false, true, &correlationScoresAvx512,
-                            &differenceScoresAvx512, &highestAvx512, &lowestAvx512, mapLevels};
+        return MatchKernels{
+            &productsAvx512,         &differencesAvx512, false,         true,     &correlationScoresAvx512,
+            &differenceScoresAvx512, &highestAvx512,     &lowestAvx512, mapLevels};
     case SimdLevel::Avx512Vnni:
         // VNNI adds the byte dot product; the rest is the AVX-512 BW code.
-        return MatchKernels{&productsVnni, &differencesAvx512, true, true, &correlationScoresAvx512,
-                            &differenceScoresAvx512, &highestAvx512, &lowestAvx512, mapLevels};
+        return MatchKernels{
+            &productsVnni,           &differencesAvx512, true,          true,     &correlationScoresAvx512,
+            &differenceScoresAvx512, &highestAvx512,     &lowestAvx512, mapLevels};
 #endif
     default:
-        return MatchKernels{&productsScalar, &differencesScalar, false, false, &correlationScoresScalar,
-                            &differenceScoresScalar, &highestScalar, &lowestScalar, mapLevels};
+        return MatchKernels{
+            &productsScalar,         &differencesScalar, false,         false,    &correlationScoresScalar,
+            &differenceScoresScalar, &highestScalar,     &lowestScalar, mapLevels};
     }
 }
 

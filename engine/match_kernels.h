@@ -36,7 +36,7 @@ inline constexpr size_t kMatchGlyphBlock = 32;
 
 // The prepared glyphs as the kernels read them.
 struct KernelGlyphs {
-    const uint32_t* words = nullptr;   // pairs layout, pairs x stride
+    const uint32_t* words = nullptr;  // pairs layout, pairs x stride
     size_t pairs = 0;
     const uint64_t* octets = nullptr;  // octets layout, octetCount x stride
     size_t octetCount = 0;

@@ -44,7 +44,9 @@ struct Walk {
         done[band].store(true, std::memory_order_release);
         // Taking the lock once after the store means a reader that found the
         // band unfinished under the lock is already waiting when notified.
-        { std::lock_guard<std::mutex> lock(mutex); }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+        }
         bandDone.notify_all();
         return true;
     }
@@ -189,12 +191,10 @@ int resolveJobs(int jobs)
 }
 
 GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& matcher, MatchMode mode,
-                               const TextFooter* footer, const LineCallback& onLine, int jobs,
-                               const uint8_t* levels)
+                               const TextFooter* footer, const LineCallback& onLine, int jobs, const uint8_t* levels)
 {
     // Tone mode is walked by generateToneTextFast, from its own setup.
-    const bool usable =
-        working.rows && working.header.biBitCount == 8 && matcher.usable() && mode != MatchMode::Tone;
+    const bool usable = working.rows && working.header.biBitCount == 8 && matcher.usable() && mode != MatchMode::Tone;
     if (!usable)
         return footerOnly(footer);
     // Room for the most characters a line can get.

@@ -26,7 +26,11 @@ class EngineObserver {
 public:
     virtual ~EngineObserver() = default;
     // Status bar part 0, 1 or 2 takes `text`.
-    virtual void statusText(int part, const std::string& text) { (void)part; (void)text; }
+    virtual void statusText(int part, const std::string& text)
+    {
+        (void)part;
+        (void)text;
+    }
     // A new font was made from the description (the text box follows it).
     virtual void fontChanged() {}
     // A new atlas was built: show it and lay the window out again.

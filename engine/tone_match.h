@@ -45,21 +45,21 @@ inline constexpr int kToneFractionBits = 16;
 std::vector<int64_t> glyphCellSums(const AtlasView& glyphs);
 
 struct ToneCandidate {
-    int32_t glyph;   // index into the glyph table
+    int32_t glyph;  // index into the glyph table
     int32_t code;
-    int32_t width;   // > 0
-    int64_t area;    // h x width
-    int64_t tone;    // the cell's mean, fixed point
-    int32_t group;   // index of its width among the distinct candidate widths
+    int32_t width;  // > 0
+    int64_t area;   // h x width
+    int64_t tone;   // the cell's mean, fixed point
+    int32_t group;  // index of its width among the distinct candidate widths
 };
 
 // Everything the tone walk reads, made once per atlas, ramp, level and gamma.
 struct ToneSetup {
-    uint8_t curve[256];  // picture level -> tone the text should have
+    uint8_t curve[256];                     // picture level -> tone the text should have
     std::vector<ToneCandidate> candidates;  // ascending code, no duplicates
     std::vector<int32_t> groupWidths;       // distinct candidate widths
-    int64_t darkest = 0;    // the darkest candidate's tone, fixed point
-    int32_t blackLevel = 0; // the curve's lowest value: the level in force
+    int64_t darkest = 0;                    // the darkest candidate's tone, fixed point
+    int32_t blackLevel = 0;                 // the curve's lowest value: the level in force
     int32_t cellHeight = 0;
     int32_t maxGlyphWidth = 0;  // of the whole table: where lines stop
     int32_t narrowest = 1;      // the narrowest candidate

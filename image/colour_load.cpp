@@ -65,8 +65,8 @@ ImageRecord* decodeJpegColour(const uint8_t* data, size_t size)
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
-    const JSAMPARRAY inkRow = inks ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                                 JPOOL_IMAGE, cinfo.output_width * 4, 1)
+    const JSAMPARRAY inkRow = inks ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                                cinfo.output_width * 4, 1)
                                    : nullptr;
     const bool inverted = cinfo.saw_Adobe_marker;
     while (cinfo.output_scanline < cinfo.output_height) {

@@ -15,10 +15,10 @@ bool isEightBit(const ImageRecord& picture)
 }
 
 // Fixed-point weights of the YCbCr to RGB conversion: x * 65536 rounded.
-constexpr int32_t kCrToRed = 91881;     // 1.40200
-constexpr int32_t kCbToGreen = 22554;   // 0.34414
-constexpr int32_t kCrToGreen = 46802;   // 0.71414
-constexpr int32_t kCbToBlue = 116130;   // 1.77200
+constexpr int32_t kCrToRed = 91881;    // 1.40200
+constexpr int32_t kCbToGreen = 22554;  // 0.34414
+constexpr int32_t kCrToGreen = 46802;  // 0.71414
+constexpr int32_t kCbToBlue = 116130;  // 1.77200
 constexpr int32_t kHalf = 1 << 15;
 
 uint8_t clampLevel(int32_t level)

@@ -30,8 +30,7 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, int64
 // for anything that is not a readable regular file, with the reason in `why`
 // when given. Lets a reader look at a signature before reading a large file
 // whole.
-std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count,
-                                                 std::string* why = nullptr);
+std::optional<std::vector<uint8_t>> readFileHead(const std::string& path, size_t count, std::string* why = nullptr);
 
 // A stdio stream open for binary reading on the regular file at `path`, for
 // a library that reads files itself; none for anything that is not a

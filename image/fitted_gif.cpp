@@ -30,8 +30,8 @@ public:
         if (!options_.fit)
             return false;
         const std::optional<PictureSize> wanted = options_.fit(width, height);
-        if (!wanted || wanted->width < 1 || wanted->height < 1 || wanted->width > width ||
-            wanted->height > height || (wanted->width == width && wanted->height == height))
+        if (!wanted || wanted->width < 1 || wanted->height < 1 || wanted->width > width || wanted->height > height ||
+            (wanted->width == width && wanted->height == height))
             return false;  // decoded whole: kept, or enlarged afterwards
         picture_ = makeGrayImage(wanted->width, wanted->height);
         if (!picture_)

@@ -20,9 +20,9 @@
 namespace morvel {
 namespace {
 
-constexpr int kMaxCodes = 4096;     // codes are at most 12 bits wide
+constexpr int kMaxCodes = 4096;  // codes are at most 12 bits wide
 constexpr int kMaxCodeWidth = 12;
-constexpr int kStackSize = 4097;    // longer than any string the table can hold
+constexpr int kStackSize = 4097;      // longer than any string the table can hold
 constexpr size_t kCodePadding = 256;  // zero bytes after the collected code bytes
 constexpr size_t kCodeSlack = 4;      // lets the reader fetch 3 bytes at the padding's end
 constexpr int kNoCode = -1;
@@ -30,9 +30,8 @@ constexpr int kNoCode = -1;
 // Colours used when the file brings no global colour table; entry i of the
 // record takes row i mod 16.
 constexpr uint8_t kDefaultColors[16][3] = {
-    {0, 0, 0},       {0, 0, 128},     {0, 128, 0},     {0, 128, 128},
-    {128, 0, 0},     {128, 0, 128},   {128, 128, 0},   {200, 200, 200},
-    {100, 100, 100}, {100, 100, 255}, {100, 255, 100}, {100, 255, 255},
+    {0, 0, 0},       {0, 0, 128},     {0, 128, 0},     {0, 128, 128},   {128, 0, 0},     {128, 0, 128},
+    {128, 128, 0},   {200, 200, 200}, {100, 100, 100}, {100, 100, 255}, {100, 255, 100}, {100, 255, 255},
     {255, 100, 100}, {255, 100, 255}, {255, 255, 100}, {255, 255, 255},
 };
 
@@ -45,7 +44,10 @@ struct FreeDeleter {
 };
 using MallocBlock = std::unique_ptr<uint8_t[], FreeDeleter>;
 
-enum class GifSignature { Gif87a, Gif89a };
+enum class GifSignature {
+    Gif87a,
+    Gif89a
+};
 
 struct GifDecoderState {
     // Input.
@@ -238,14 +240,13 @@ void stepOverExtension(GifDecoderState& s, int label)
 
 // The next code from the code bytes, least significant bit first, or kNoCode
 // when the code would need bytes past the collected ones and their padding.
-inline int readGifCode(const uint8_t* bytes, uint64_t& bitPosition, uint64_t bitLimit, int width,
-                       uint32_t mask)
+inline int readGifCode(const uint8_t* bytes, uint64_t& bitPosition, uint64_t bitLimit, int width, uint32_t mask)
 {
     if (bitPosition + static_cast<uint64_t>(width) > bitLimit)
         return kNoCode;
     const size_t index = static_cast<size_t>(bitPosition >> 3);
-    const uint32_t window = static_cast<uint32_t>(bytes[index]) | (static_cast<uint32_t>(bytes[index + 1]) << 8)
-                            | (static_cast<uint32_t>(bytes[index + 2]) << 16);
+    const uint32_t window = static_cast<uint32_t>(bytes[index]) | (static_cast<uint32_t>(bytes[index + 1]) << 8) |
+                            (static_cast<uint32_t>(bytes[index + 2]) << 16);
     const uint32_t shift = static_cast<uint32_t>(bitPosition & 7u);
     bitPosition += static_cast<uint64_t>(width);
     return static_cast<int>((window >> shift) & mask);
@@ -518,8 +519,8 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
     int left = 0;
     int top = 0;
     int packed = 0;
-    if (!readWord(s, left) || !readWord(s, top) || !readWord(s, s.imageWidth) || !readWord(s, s.imageHeight)
-        || !readByte(s, packed)) {
+    if (!readWord(s, left) || !readWord(s, top) || !readWord(s, s.imageWidth) || !readWord(s, s.imageHeight) ||
+        !readByte(s, packed)) {
         s.cursor = s.size;
         return gifAbandonImage(s, "image descriptor cut short");
     }
@@ -638,8 +639,8 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
     s.cursor = 6;
 
     int aspect = 0;
-    if (!readWord(s, s.screenWidth) || !readWord(s, s.screenHeight) || !readByte(s, s.screenPacked)
-        || !readByte(s, s.background) || !readByte(s, aspect))
+    if (!readWord(s, s.screenWidth) || !readWord(s, s.screenHeight) || !readByte(s, s.screenPacked) ||
+        !readByte(s, s.background) || !readByte(s, aspect))
         return false;
     if (aspect != 0 && s.signature == GifSignature::Gif87a)
         return false;

@@ -29,8 +29,8 @@ void grayLevelsOfPalette(const RgbQuad* colors, uint8_t* levels)
     // 442 onto 0 to 255), so an all-black table stays black, an all-white
     // one white, and anything between a matching middle gray.
     for (int i = 0; i < 256; ++i) {
-        const int gray = maximum > minimum ? ((magnitude[i] - minimum) * 255) / (maximum - minimum)
-                                           : (magnitude[i] * 255) / 442;
+        const int gray =
+            maximum > minimum ? ((magnitude[i] - minimum) * 255) / (maximum - minimum) : (magnitude[i] * 255) / 442;
         levels[i] = static_cast<uint8_t>(gray);
     }
 }

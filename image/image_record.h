@@ -52,15 +52,15 @@ struct PaletteCache {
 };
 
 struct ImageRecord {
-    uint8_t* pixels;       // owned: rowCount rows of one pitch each, top row first
-    uint8_t** rows;        // owned: rows[i] = pixels + i * pitch
-    ImageItem* items;      // owned; none when empty
+    uint8_t* pixels;   // owned: rowCount rows of one pitch each, top row first
+    uint8_t** rows;    // owned: rows[i] = pixels + i * pitch
+    ImageItem* items;  // owned; none when empty
     int32_t itemCount;
     void* logPalette;      // scratch while a view builds `palette`; none otherwise
     PaletteCache palette;  // owned; empty until a view fills it
     int32_t rowCount;      // height in pixels, never negative
     BitmapInfoHeader header;
-    RgbQuad colors[256];   // must follow header directly
+    RgbQuad colors[256];  // must follow header directly
 };
 
 // Row pitch in bytes: width x bytes per pixel rounded up to a multiple of 4.

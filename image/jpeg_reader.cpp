@@ -7,8 +7,8 @@
 #include <cstring>
 #include <optional>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
@@ -35,7 +35,10 @@ struct JpegErrorManager {
     char error[JMSG_LENGTH_MAX];
 };
 
-JpegErrorManager* errorManagerOf(j_common_ptr cinfo) { return reinterpret_cast<JpegErrorManager*>(cinfo->err); }
+JpegErrorManager* errorManagerOf(j_common_ptr cinfo)
+{
+    return reinterpret_cast<JpegErrorManager*>(cinfo->err);
+}
 
 // Replaces the library's output_message: keeps the text of the error.
 void keepErrorMessage(j_common_ptr cinfo)
@@ -104,7 +107,12 @@ struct JpegOutcome {
 // itself; as four ink samples (CMYK), which Adobe's files store inverted
 // (255 is no ink), made RGB and then gray; or as YCbCr when colour is wanted
 // too, whose Y is the very gray the library gives for gray output.
-enum class RowKind { Gray, Inks, InvertedInks, Ycc };
+enum class RowKind {
+    Gray,
+    Inks,
+    InvertedInks,
+    Ycc
+};
 
 // The gray pixels (and, with `rgb`, the colour) of a row of `width` pixels
 // delivered as `kind` (not Gray).
@@ -138,10 +146,10 @@ struct JpegRequest {
     int scaleEighths = 0;                  // a fixed scale; 0: chosen for the fit
     bool colour = false;                   // give the colour too, from the same decode
     // Filled in by the decode:
-    bool fitted = false;                   // the fit asked for a size
-    PictureSize target;                    // that size
-    bool grayFile = false;                 // the file holds gray only
-    ImageHandle colourPicture;             // the colour, at the gray picture's size
+    bool fitted = false;        // the fit asked for a size
+    PictureSize target;         // that size
+    bool grayFile = false;      // the file holds gray only
+    ImageHandle colourPicture;  // the colour, at the gray picture's size
     std::optional<RowShrinker> colourShrinker;
 };
 
@@ -203,7 +211,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     const bool ycc = request.colour && cinfo.jpeg_color_space == JCS_YCbCr;
     request.grayFile = cinfo.jpeg_color_space == JCS_GRAYSCALE;
     cinfo.out_color_space = inks ? JCS_CMYK : ycc ? JCS_YCbCr : JCS_GRAYSCALE;
-    const RowKind kind = inks ? (cinfo.saw_Adobe_marker ? RowKind::InvertedInks : RowKind::Inks)
+    const RowKind kind = inks  ? (cinfo.saw_Adobe_marker ? RowKind::InvertedInks : RowKind::Inks)
                          : ycc ? RowKind::Ycc
                                : RowKind::Gray;
     const int components = inks ? 4 : ycc ? 3 : 1;
@@ -212,8 +220,8 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // library then decodes at the smallest scale that still covers it.
     int scale = request.scaleEighths;
     if (request.options != nullptr && request.options->fit) {
-        const auto natural = PictureSize{static_cast<int32_t>(cinfo.image_width),
-                                         static_cast<int32_t>(cinfo.image_height)};
+        const auto natural =
+            PictureSize{static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height)};
         const std::optional<PictureSize> wanted = request.options->fit(natural.width, natural.height);
         if (wanted && wanted->width > 0 && wanted->height > 0) {
             request.fitted = true;
@@ -236,9 +244,9 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // library starts decoding, so a small file cannot demand a huge block.
     if (cinfo.output_components != components || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(width, 8) * height > maxPixelBytes) {
-        outcome->reason = cinfo.output_components != components ? "unsupported JPEG colour format"
+        outcome->reason = cinfo.output_components != components                 ? "unsupported JPEG colour format"
                           : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
-                                                                              : kTooLargeReason;
+                                                                                : kTooLargeReason;
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
@@ -251,8 +259,8 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     ImageRecord* made = createImageRecord();
     record = made;
     if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8) ||
-        (colour && !(request.colourPicture = makeColourImage(static_cast<int32_t>(width),
-                                                             static_cast<int32_t>(height))))) {
+        (colour &&
+         !(request.colourPicture = makeColourImage(static_cast<int32_t>(width), static_cast<int32_t>(height))))) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
         outcome->reason = "out of memory";
@@ -263,13 +271,13 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // (freed with the decompressor, whichever way the read ends) and are
     // split into a gray line and a colour line.
     const JDIMENSION perRead = shrink ? kRowsPerRead : 1;
-    const JSAMPARRAY decoded = kind != RowKind::Gray || shrink
-                                   ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                                cinfo.output_width * static_cast<JDIMENSION>(components),
-                                                                perRead)
-                                   : nullptr;
+    const JSAMPARRAY decoded =
+        kind != RowKind::Gray || shrink
+            ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                         cinfo.output_width * static_cast<JDIMENSION>(components), perRead)
+            : nullptr;
     const JSAMPARRAY lines = kind != RowKind::Gray ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                                                 JPOOL_IMAGE, cinfo.output_width * 3, 2)
+                                                                                JPOOL_IMAGE, cinfo.output_width * 3, 2)
                                                    : nullptr;
 
     if (shrink) {
@@ -375,7 +383,8 @@ ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t 
     if (colour != nullptr && image) {
         const int32_t width = image->header.biWidth;
         const int32_t height = image->rowCount;
-        *colour = request.grayFile ? colourFromGray(*image) : fitColour(std::move(request.colourPicture), width, height);
+        *colour =
+            request.grayFile ? colourFromGray(*image) : fitColour(std::move(request.colourPicture), width, height);
     }
     return image;
 }
@@ -393,8 +402,8 @@ int jpegScaleEighths(PictureSize natural, PictureSize target)
     return 8;
 }
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why,
-                         const LoadOptions& options, ImageHandle* colour)
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why, const LoadOptions& options,
+                         ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // must not hang the reader or be read.
@@ -408,8 +417,8 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
     JpegRequest request;
     request.options = &options;
     request.colour = options.colour && colour != nullptr;
-    ImageHandle image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why,
-                                     request.colour ? colour : nullptr);
+    ImageHandle image =
+        decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why, request.colour ? colour : nullptr);
     if (!image && request.colour && std::fseek(file, 0, SEEK_SET) == 0) {
         // Colour needs the chroma decoded and upsampled, which the library
         // refuses for some sampling factors that gray output never touches:

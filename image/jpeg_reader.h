@@ -19,7 +19,6 @@ namespace morvel {
 // refused instead of taking gigabytes.
 inline constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
 
-
 // The scale, in eighths (1 to 8), at which the reader has the library decode
 // a picture of `natural` size that is wanted at `target`: the smallest M
 // whose output, natural x M / 8 rounded up each way, still covers the target
@@ -46,15 +45,13 @@ int jpegScaleEighths(PictureSize natural, PictureSize target);
 // the gray picture's size: decoded as YCbCr, Y is the gray (the very bytes
 // of gray output) and the three components convert to RGB (rgbOfYcc), each
 // channel shrunk alike. Other files (stored as RGB) leave `colour` none.
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                         std::string* why = nullptr, const LoadOptions& options = {},
-                         ImageHandle* colour = nullptr);
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes, std::string* why = nullptr,
+                         const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 // The same reader on `size` bytes at `data` (only read), for pictures that
 // arrive in memory, such as on standard input. At most kMaxFileBytes.
 ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr, const LoadOptions& options = {},
-                       ImageHandle* colour = nullptr);
+                       std::string* why = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 // The whole picture decoded at `scaleEighths` / 8 of its size (1 to 8), as
 // the library delivers it: what a fitted read shrinks while it decodes.

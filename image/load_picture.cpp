@@ -21,7 +21,12 @@ constexpr size_t kHeadBytes = 256 * 1024;
 
 constexpr const char* kNotAPicture = "not a GIF, JPEG or PNG file";
 
-enum class PictureKind { Gif, Png, Jpeg, Other };
+enum class PictureKind {
+    Gif,
+    Png,
+    Jpeg,
+    Other
+};
 
 // The kind of picture the bytes begin with, by signature.
 PictureKind kindOf(const uint8_t* data, size_t size)
@@ -181,7 +186,8 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         return result;
     }
     if (options.colour)
-        result.colour = colourBeside(std::move(colour), [&path] { return readColour(path); }, *result.gray);
+        result.colour = colourBeside(
+            std::move(colour), [&path] { return readColour(path); }, *result.gray);
     orient(result, orientation, options);
     return result;
 }
@@ -223,8 +229,8 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
         return result;
     }
     if (options.colour)
-        result.colour = colourBeside(std::move(colour), [data, size] { return decodeColour(data, size); },
-                                     *result.gray);
+        result.colour = colourBeside(
+            std::move(colour), [data, size] { return decodeColour(data, size); }, *result.gray);
     orient(result, orientation, options);
     return result;
 }

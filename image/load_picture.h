@@ -33,9 +33,9 @@ struct LoadOptions {
 
 // A loaded picture, or why there is none.
 struct LoadResult {
-    ImageHandle gray;     // 8-bit gray picture; none when the file gives none
-    ImageHandle colour;   // 24-bit picture, only when asked for and given
-    std::string error;    // why `gray` is none, in a few words for a message
+    ImageHandle gray;    // 8-bit gray picture; none when the file gives none
+    ImageHandle colour;  // 24-bit picture, only when asked for and given
+    std::string error;   // why `gray` is none, in a few words for a message
 };
 
 // The load sequence on the file at `path`, or on `size` bytes in memory (a

@@ -83,8 +83,14 @@ int orientationFromExif(const uint8_t* data, size_t size)
     return orientationFromTiff(data, size);
 }
 
-uint32_t bigEndian16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
-uint32_t bigEndian32(const uint8_t* p) { return bigEndian16(p) << 16 | bigEndian16(p + 2); }
+uint32_t bigEndian16(const uint8_t* p)
+{
+    return uint32_t{p[0]} << 8 | p[1];
+}
+uint32_t bigEndian32(const uint8_t* p)
+{
+    return bigEndian16(p) << 16 | bigEndian16(p + 2);
+}
 
 // JPEG: the marker segments from SOI up to the first scan.
 int orientationFromJpeg(const uint8_t* data, size_t size)
@@ -146,7 +152,10 @@ int readOrientation(const uint8_t* data, size_t size)
     return 1;
 }
 
-bool swapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+bool swapsSides(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
 
 ImageHandle turnUpright(const ImageRecord& picture, int orientation)
 {
@@ -171,7 +180,8 @@ ImageHandle turnUpright(const ImageRecord& picture, int orientation)
     };
     const int32_t w = width - 1, h = height - 1;
     const Walk walks[9] = {
-        {}, {},
+        {},
+        {},
         {w, -1, 0, 0, 0, 1},   // 2: mirrored left to right
         {w, -1, 0, h, 0, -1},  // 3: turned half round
         {0, 1, 0, h, 0, -1},   // 4: mirrored top to bottom

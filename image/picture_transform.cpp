@@ -41,11 +41,10 @@ bool resizeInto(const ImageRecord& source, ImageRecord& target, int32_t width, i
         return true;
     }
     const bool shrinking = static_cast<int64_t>(width) * height < static_cast<int64_t>(sourceWidth) * sourceHeight;
-    return stbir_resize_uint8_generic(source.rows[0], sourceWidth, sourceHeight,
-                                      static_cast<int>(recordPitch(source)), target.rows[0], width, height,
-                                      static_cast<int>(recordPitch(target)), 1, STBIR_ALPHA_CHANNEL_NONE, 0,
-                                      STBIR_EDGE_CLAMP, shrinking ? STBIR_FILTER_BOX : STBIR_FILTER_TRIANGLE,
-                                      STBIR_COLORSPACE_LINEAR, nullptr) != 0;
+    return stbir_resize_uint8_generic(
+               source.rows[0], sourceWidth, sourceHeight, static_cast<int>(recordPitch(source)), target.rows[0], width,
+               height, static_cast<int>(recordPitch(target)), 1, STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP,
+               shrinking ? STBIR_FILTER_BOX : STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr) != 0;
 }
 
 // Fills `picture` outside its top-left width x height corner: the columns
@@ -91,8 +90,7 @@ ImageHandle extendGray(const ImageRecord& source, int32_t width, int32_t height)
     return extended;
 }
 
-ImageHandle fitGray(const ImageRecord& source, int32_t width, int32_t height, int32_t canvasWidth,
-                    int32_t canvasHeight)
+ImageHandle fitGray(const ImageRecord& source, int32_t width, int32_t height, int32_t canvasWidth, int32_t canvasHeight)
 {
     if (width == source.header.biWidth && height == source.rowCount)
         return extendGray(source, canvasWidth, canvasHeight);

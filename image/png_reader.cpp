@@ -65,7 +65,11 @@ constexpr PassColumns kAdam7Columns[7] = {{0, 8}, {4, 8}, {0, 4}, {2, 4}, {0, 2}
 
 // How the library is asked to deliver rows: 8-bit gray pictures without
 // transparency as they are stored, everything else as RGBA of 8 or 16 bits.
-enum class RowFormat { Gray8, Rgba8, Rgba16 };
+enum class RowFormat {
+    Gray8,
+    Rgba8,
+    Rgba16
+};
 
 // Gray pixels of the decoded row `decoded` (16-bit samples in host order) at
 // the columns of `columns`, written into `gray`, and with `colour` their
@@ -174,8 +178,8 @@ private:
             const uint64_t start = at_;
             if (!fetch(head_, 8))
                 return;
-            const uint64_t length = uint64_t{head_[0]} << 24 | uint64_t{head_[1]} << 16 |
-                                    uint64_t{head_[2]} << 8 | head_[3];
+            const uint64_t length =
+                uint64_t{head_[0]} << 24 | uint64_t{head_[1]} << 16 | uint64_t{head_[2]} << 8 | head_[3];
             const uint64_t whole = length + 12;
             if (isKept(head_ + 4) || whole > size_ - start) {
                 headLeft_ = 8;
@@ -223,8 +227,8 @@ private:
     uint64_t size_;
     uint64_t at_ = 0;
     uint8_t head_[8] = {};
-    size_t headLeft_ = 0;   // bytes of head_ still to hand on
-    uint64_t left_ = 0;     // bytes of the kept chunk (after its head) still to hand on
+    size_t headLeft_ = 0;  // bytes of head_ still to hand on
+    uint64_t left_ = 0;    // bytes of the kept chunk (after its head) still to hand on
 };
 
 }  // namespace
@@ -284,7 +288,7 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     spng_trns trns{};
     const bool plainGray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
                            spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
-    const RowFormat rowFormat = plainGray ? RowFormat::Gray8
+    const RowFormat rowFormat = plainGray              ? RowFormat::Gray8
                                 : ihdr.bit_depth == 16 ? RowFormat::Rgba16
                                                        : RowFormat::Rgba8;
     const int format = rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
@@ -387,8 +391,7 @@ ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, c
     return decodeContext(ctx.get(), maxPixelBytes, options, colour);
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options,
-                        ImageHandle* colour)
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // is not read.

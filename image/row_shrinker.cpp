@@ -10,13 +10,9 @@ namespace morvel {
 // source pixel is `width` units long and a target pixel `sourceWidth`; down,
 // a source row is `height` units and a target row `sourceHeight`. A target
 // pixel's weights thus add up to sourceWidth x sourceHeight.
-RowShrinker::RowShrinker(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
-                         int32_t channels, uint8_t* const* targetRows)
-    : sourceWidth_(sourceWidth),
-      sourceHeight_(sourceHeight),
-      width_(width),
-      height_(height),
-      channels_(channels),
+RowShrinker::RowShrinker(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, int32_t channels,
+                         uint8_t* const* targetRows)
+    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight), width_(width), height_(height), channels_(channels),
       targetRows_(targetRows)
 {
     // A row's weighted sum is at most 255 x sourceWidth per sample.

@@ -61,13 +61,13 @@ private:
     uint8_t* const* targetRows_;
     bool ready_ = false;
 
-    uint64_t divisor_ = 1;       // source width x source height: the weights' total
-    int32_t sourceRow_ = 0;      // the next source row to come
-    int32_t openRow_ = 0;        // the target row the next source row starts in
+    uint64_t divisor_ = 1;   // source width x source height: the weights' total
+    int32_t sourceRow_ = 0;  // the next source row to come
+    int32_t openRow_ = 0;    // the target row the next source row starts in
     std::unique_ptr<Span[]> spans_;
-    std::unique_ptr<uint32_t[]> rowSums_;   // the current source row, summed across
-    std::unique_ptr<uint64_t[]> open_;      // sums of the target row being filled
-    std::unique_ptr<uint64_t[]> next_;      // sums of the one after it
+    std::unique_ptr<uint32_t[]> rowSums_;  // the current source row, summed across
+    std::unique_ptr<uint64_t[]> open_;     // sums of the target row being filled
+    std::unique_ptr<uint64_t[]> next_;     // sums of the one after it
 };
 
 }  // namespace morvel

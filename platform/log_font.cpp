@@ -13,7 +13,8 @@ int32_t mulDiv(int32_t number, int32_t numerator, int32_t denominator)
     // magnitudes so that the rounding is symmetric about zero.
     const int64_t product = int64_t{number} * int64_t{numerator};
     const bool negative = (product < 0) != (denominator < 0);
-    const uint64_t magnitude = product < 0 ? uint64_t{0} - static_cast<uint64_t>(product) : static_cast<uint64_t>(product);
+    const uint64_t magnitude =
+        product < 0 ? uint64_t{0} - static_cast<uint64_t>(product) : static_cast<uint64_t>(product);
     const uint64_t divisor = denominator < 0 ? uint64_t{0} - static_cast<uint64_t>(int64_t{denominator})
                                              : static_cast<uint64_t>(denominator);
     uint64_t quotient = magnitude / divisor;

@@ -83,7 +83,10 @@ void unregisterTemporaryFile(int slot)
 
 // --- Where a path leads -----------------------------------------------------
 
-std::string reasonOf(int err) { return std::strerror(err); }
+std::string reasonOf(int err)
+{
+    return std::strerror(err);
+}
 
 // The descriptor a path stands for when it names one of the process's own
 // descriptors: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N (and the
@@ -193,7 +196,10 @@ constexpr size_t kNameMax = 255;
 
 }  // namespace
 
-OutputFile::~OutputFile() { discard(); }
+OutputFile::~OutputFile()
+{
+    discard();
+}
 
 bool OutputFile::open(const std::string& path, std::string& error)
 {

@@ -143,7 +143,7 @@ TEST(Generator, BandAndColumnBoundsAreStrict)
         const auto picture = filledGrayImage(width, rows, 255);
         return generateText(*picture, viewOf(*built), MatchMode::Correlation, nullptr);
     };
-    EXPECT_EQ(countLines(50, 12).text, "");        // no band fits
+    EXPECT_EQ(countLines(50, 12).text, "");  // no band fits
     EXPECT_EQ(countLines(50, 1).text, "");
     EXPECT_EQ(countLines(50, 24).text, std::string(7, ' ') + "\r\n");  // exactly 2h: one band
     EXPECT_EQ(linesOf(countLines(50, 25).text).size(), 2u);

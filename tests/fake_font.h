@@ -20,8 +20,7 @@ public:
 
     FakeFont(int32_t height, int32_t maxCharWidth, WidthRule width = {}, ShapeRule shape = {})
         : height_(height), maxCharWidth_(maxCharWidth), width_(std::move(width)), shape_(std::move(shape))
-    {
-    }
+    {}
 
     // Cells 12 rows by 7 columns; every advance 7; bar glyphs.
     static FakeFont monospaced() { return FakeFont(12, 7); }

@@ -55,11 +55,21 @@ ImageHandle randomPicture(std::mt19937& rng, int32_t width, int32_t height)
                 for (int32_t x = px; x < std::min(width, px + patch); ++x) {
                     int v = 0;
                     switch (kind) {
-                    case 0: v = level(rng); break;
-                    case 1: v = 0; break;
-                    case 2: v = uniform; break;
-                    case 3: v = (rng() & 1) ? 255 : 0; break;
-                    default: v = (x * 7 + y * 3) % 256; break;
+                    case 0:
+                        v = level(rng);
+                        break;
+                    case 1:
+                        v = 0;
+                        break;
+                    case 2:
+                        v = uniform;
+                        break;
+                    case 3:
+                        v = (rng() & 1) ? 255 : 0;
+                        break;
+                    default:
+                        v = (x * 7 + y * 3) % 256;
+                        break;
                     }
                     picture->rows[y][x] = static_cast<uint8_t>(v);
                 }
@@ -117,8 +127,8 @@ int compareCells(const ImageRecord& picture, const AtlasView& view, const std::v
             for (size_t i = 0; i < fast.size(); ++i) {
                 const int32_t chosen = fast[i].choose(mode, picture, x, y, scratch[i]);
                 if (plain != chosen) {
-                    ADD_FAILURE() << simdLevelName(fast[i].simdLevel()) << " cell (" << x << ", " << y
-                                  << "): plain " << plain << ", fast " << chosen;
+                    ADD_FAILURE() << simdLevelName(fast[i].simdLevel()) << " cell (" << x << ", " << y << "): plain "
+                                  << plain << ", fast " << chosen;
                     return compared;
                 }
             }
@@ -184,8 +194,8 @@ TEST(FastMatcher, WalkGivesThePlainTextForAnyThreadCount)
                 for (MatchMode mode : {MatchMode::Correlation, MatchMode::Difference}) {
                     SCOPED_TRACE(fc.name + " blur " + std::to_string(blur) + " level " + std::to_string(level));
                     std::vector<std::string> plainLines;
-                    const GeneratedText plain = generateText(
-                        *working, view, mode, &footer, [&](const std::string& s) { plainLines.push_back(s); });
+                    const GeneratedText plain = generateText(*working, view, mode, &footer,
+                                                             [&](const std::string& s) { plainLines.push_back(s); });
                     // The walk on the stretched copy, and on the source read
                     // through the stretch's table.
                     uint8_t table[256];
@@ -197,8 +207,8 @@ TEST(FastMatcher, WalkGivesThePlainTextForAnyThreadCount)
                         EXPECT_EQ(text.text, plain.text) << jobs << " jobs";
                         EXPECT_EQ(text.widest, plain.widest);
                         EXPECT_EQ(lines, plainLines) << jobs << " jobs";
-                        const GeneratedText mapped = generateTextFast(*source, fast, mode, &footer, {}, jobs,
-                                                                      stretched ? table : nullptr);
+                        const GeneratedText mapped =
+                            generateTextFast(*source, fast, mode, &footer, {}, jobs, stretched ? table : nullptr);
                         EXPECT_EQ(mapped.text, plain.text) << jobs << " jobs, through the table";
                     }
                 }
@@ -213,8 +223,9 @@ TEST(FastMatcher, ToneWalkGivesThePlainTextForAnyThreadCount)
     // ramp, every printable character, and a ramp with repeats and
     // characters the table lacks; levels up to all-white curves.
     std::mt19937 rng(41);
-    const std::string ramps[] = {kToneRamp, std::string(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRS"
-                                                       "TUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~"),
+    const std::string ramps[] = {kToneRamp,
+                                 std::string(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRS"
+                                             "TUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~"),
                                  std::string("MM@ \x7f\x01.;~M")};
     for (const FontCase& fc : fontCases()) {
         std::optional<BuiltAtlas> built = renderGlyphAtlas(*fc.font);
@@ -279,8 +290,7 @@ TEST(FastMatcher, EdgeSizedPicturesAndUnusableInputs)
     EXPECT_FALSE(refused.usable());
     ImageHandle picture = randomPicture(rng, 50, 50);
     const TextFooter footer{"x", 1, "F", 0, 0};
-    EXPECT_EQ(generateTextFast(*picture, refused, MatchMode::Correlation, &footer, {}, 2).text,
-              formatFooter(footer));
+    EXPECT_EQ(generateTextFast(*picture, refused, MatchMode::Correlation, &footer, {}, 2).text, formatFooter(footer));
 }
 
 TEST(FastMatcher, LargeCellsSumPastThe32BitChunks)
@@ -367,8 +377,9 @@ TEST(MatchKernels, EveryInstructionSetGivesTheExactSums)
                 for (uint8_t& p : cell)
                     p = kind == 0 ? static_cast<uint8_t>(rng() % 256) : kind == 1 ? 255 : 0;
                 for (size_t i = 0; i < glyph.size(); ++i)
-                    glyph[i] = kind == 0 ? static_cast<uint8_t>(rng() % 256)
-                                         : (i / pixels) % 2 == 0 || (rng() & 1) ? 255 : 0;
+                    glyph[i] = kind == 0                              ? static_cast<uint8_t>(rng() % 256)
+                               : (i / pixels) % 2 == 0 || (rng() & 1) ? 255
+                                                                      : 0;
                 const KernelInput input(cell, glyph, stride);
                 // The sums the long way.
                 std::vector<double> expectProducts(stride), expectDifferences(stride);
@@ -429,8 +440,7 @@ TEST(MatchKernels, EveryInstructionSetPicksTheSameExtreme)
         const int32_t count = static_cast<int32_t>(rng() % 100);
         std::vector<double> scores(static_cast<size_t>(count) + 8, 0.75);  // a stray value past the end
         for (int32_t g = 0; g < count; ++g)
-            scores[static_cast<size_t>(g)] =
-                round % 4 == 0 ? nan : values[rng() % (sizeof values / sizeof values[0])];
+            scores[static_cast<size_t>(g)] = round % 4 == 0 ? nan : values[rng() % (sizeof values / sizeof values[0])];
         const int32_t high = matchKernels(SimdLevel::Scalar).highest(scores.data(), count, -1.0);
         const int32_t low = matchKernels(SimdLevel::Scalar).lowest(scores.data(), count, 100000000.0);
         for (SimdLevel level : levelsHere()) {

@@ -42,13 +42,15 @@ uint8_t detail(int x, int y, int c)
 // Orientation tag, as an EXIF block carries it.
 Bytes exifOrientation(int orientation)
 {
-    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
-            static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(orientation),
+            0,   0,   0,  0, 0, 0, 0};
 }
 
 Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool interlaced, int orientation = 1)
 {
-    const int channels = colorType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : colorType == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2 : 1;
+    const int channels = colorType == SPNG_COLOR_TYPE_TRUECOLOR         ? 3
+                         : colorType == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2
+                                                                        : 1;
     const int bytes = bitDepth / 8;
     Bytes samples;
     for (int y = 0; y < height; ++y)
@@ -88,11 +90,42 @@ Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool inter
 // and the next clear code, sent at that width, narrows them again.
 Bytes gif(int width, int height)
 {
-    Bytes out = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
-                 static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8), 0x81, 0, 0,
-                 0, 0, 0, 90, 90, 90, 170, 170, 170, 255, 255, 255,
-                 0x2C, 0, 0, 0, 0, static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
-                 static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8), 0, 2};
+    Bytes out = {'G',
+                 'I',
+                 'F',
+                 '8',
+                 '9',
+                 'a',
+                 static_cast<uint8_t>(width),
+                 static_cast<uint8_t>(width >> 8),
+                 static_cast<uint8_t>(height),
+                 static_cast<uint8_t>(height >> 8),
+                 0x81,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 90,
+                 90,
+                 90,
+                 170,
+                 170,
+                 170,
+                 255,
+                 255,
+                 255,
+                 0x2C,
+                 0,
+                 0,
+                 0,
+                 0,
+                 static_cast<uint8_t>(width),
+                 static_cast<uint8_t>(width >> 8),
+                 static_cast<uint8_t>(height),
+                 static_cast<uint8_t>(height >> 8),
+                 0,
+                 2};
     Bytes data;
     uint32_t acc = 0;
     int bits = 0;
@@ -138,8 +171,8 @@ Bytes jpeg(int width, int height, int components, bool progressive, int orientat
     // An APP1 Exif segment right after the start of image.
     const Bytes tiff = exifOrientation(orientation);
     const size_t length = 2 + 6 + tiff.size();
-    Bytes out = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
-                 'E', 'x', 'i', 'f', 0, 0};
+    Bytes out = {0xFF, 0xD8, 0xFF, 0xE1, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 'E', 'x',
+                 'i',  'f',  0,    0};
     out.insert(out.end(), tiff.begin(), tiff.end());
     out.insert(out.end(), plain.begin() + 2, plain.end());
     return out;
@@ -235,10 +268,9 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
             continue;  // enlarged: interpolated, not averaged
         std::vector<uint8_t> reference(static_cast<size_t>(c.target.width) * static_cast<size_t>(c.target.height));
         ASSERT_TRUE(stbir_resize_uint8_generic(whole->rows[0], whole->header.biWidth, whole->rowCount,
-                                               static_cast<int>(recordPitch(*whole)), reference.data(),
-                                               c.target.width, c.target.height, c.target.width, 1,
-                                               STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_BOX,
-                                               STBIR_COLORSPACE_LINEAR, nullptr));
+                                               static_cast<int>(recordPitch(*whole)), reference.data(), c.target.width,
+                                               c.target.height, c.target.width, 1, STBIR_ALPHA_CHANNEL_NONE, 0,
+                                               STBIR_EDGE_CLAMP, STBIR_FILTER_BOX, STBIR_COLORSPACE_LINEAR, nullptr));
         const std::vector<uint8_t> got = pixelsOf(*expected);
         for (size_t i = 0; i < got.size(); ++i)
             ASSERT_LE(std::abs(got[i] - reference[i]), 1) << "pixel " << i;
@@ -305,15 +337,12 @@ TEST(JpegScale, SmallestEighthCoveringTheTarget)
         int eighths;
     };
     const Case cases[] = {
-        {{4000, 3000}, {640, 480}, 2},     // 1/8 gives 500 x 375: too small
-        {{12000, 9000}, {800, 600}, 1},
-        {{800, 560}, {630, 441}, 7},
-        {{800, 560}, {800, 560}, 8},       // the natural size
-        {{100, 100}, {200, 200}, 8},       // enlarged: decoded whole
-        {{801, 3}, {101, 1}, 1},           // 801 / 8 rounds up to 101
-        {{800, 3}, {101, 1}, 2},
-        {{3000, 4000}, {480, 640}, 2},     // a tall picture the same
-        {{4000, 1000}, {600, 300}, 3},     // the height decides
+        {{4000, 3000}, {640, 480}, 2},  // 1/8 gives 500 x 375: too small
+        {{12000, 9000}, {800, 600}, 1}, {{800, 560}, {630, 441}, 7},   {{800, 560}, {800, 560}, 8},  // the natural size
+        {{100, 100}, {200, 200}, 8},                                    // enlarged: decoded whole
+        {{801, 3}, {101, 1}, 1},                                        // 801 / 8 rounds up to 101
+        {{800, 3}, {101, 1}, 2},        {{3000, 4000}, {480, 640}, 2},  // a tall picture the same
+        {{4000, 1000}, {600, 300}, 3},                                  // the height decides
     };
     for (const Case& c : cases)
         EXPECT_EQ(jpegScaleEighths(c.natural, c.target), c.eighths)

@@ -170,12 +170,12 @@ TEST(FontRobustness, WeightsAndFaceNamesOutsideTheirRangesStillGiveAFont)
         expectWorkingAtlas(engine, "weight " + std::to_string(weight));
     }
     const std::string names[] = {
-        std::string(40, 'W'),                         // longer than 31 characters
-        "DejaVu Sans Mono with a much longer name",   // an installed prefix, cut
-        "",                                           // no name at all
-        "   ",                                        // blanks only
+        std::string(40, 'W'),                        // longer than 31 characters
+        "DejaVu Sans Mono with a much longer name",  // an installed prefix, cut
+        "",                                          // no name at all
+        "   ",                                       // blanks only
         "\xff\xfe broken UTF-8",                     // not text
-        std::string("Dejavu\0Sans", 11),              // an embedded NUL ends the name
+        std::string("Dejavu\0Sans", 11),             // an embedded NUL ends the name
     };
     for (const std::string& name : names) {
         TextEngine engine;

@@ -70,13 +70,13 @@ TEST(MulDiv, RoundsToNearestWithHalvesAwayFromZero)
     EXPECT_EQ(mulDiv(9, 96, 72), 12);
     EXPECT_EQ(mulDiv(13, 72, 96), 10);  // 9.75
     EXPECT_EQ(mulDiv(-13, 72, 96), -10);
-    EXPECT_EQ(mulDiv(10, 72, 96), 8);   // 7.5 goes up
-    EXPECT_EQ(mulDiv(-10, 72, 96), -8); // -7.5 goes down
+    EXPECT_EQ(mulDiv(10, 72, 96), 8);    // 7.5 goes up
+    EXPECT_EQ(mulDiv(-10, 72, 96), -8);  // -7.5 goes down
     EXPECT_EQ(mulDiv(10, -72, 96), -8);
     EXPECT_EQ(mulDiv(10, 72, -96), -8);
     EXPECT_EQ(mulDiv(-10, -72, -96), -8);
     EXPECT_EQ(mulDiv(-10, -72, 96), 8);
-    EXPECT_EQ(mulDiv(7, 1, 3), 2);      // 2.33 goes down
+    EXPECT_EQ(mulDiv(7, 1, 3), 2);  // 2.33 goes down
     EXPECT_EQ(mulDiv(-7, 1, 3), -2);
     EXPECT_EQ(mulDiv(0, 5, 7), 0);
 }
@@ -140,9 +140,9 @@ TEST(Font, InstalledFaceIsUsedAsIs)
     // Generic families and the configuration's aliases count as installed
     // and resolve to the installed face fontconfig picks for them (an alias
     // only where its target is installed).
-    const std::pair<const char*, const char*> resolved[] = {
-        {"monospace", ""}, {"Mono", ""}, {"sans-serif", ""}, {"sans", ""}, {"serif", ""},
-        {"Courier", "Nimbus Mono PS"}};
+    const std::pair<const char*, const char*> resolved[] = {{"monospace", ""},  {"Mono", ""},
+                                                            {"sans-serif", ""}, {"sans", ""},
+                                                            {"serif", ""},      {"Courier", "Nimbus Mono PS"}};
     for (const auto& [name, target] : resolved) {
         if (*target != '\0' && !installed(target))
             continue;
@@ -268,8 +268,8 @@ TEST(Font, DrawingAtOrPastTheEdgesStaysInsideTheRecord)
 
     const int32_t far = std::numeric_limits<int32_t>::max();
     const int32_t nearFar = std::numeric_limits<int32_t>::min();
-    const int32_t positions[] = {nearFar, -advance - 3, -advance, -advance + 1, -1, 0, 3, kWidth - advance,
-                                 kWidth - 1, kWidth, kWidth + 5, far};
+    const int32_t positions[] = {nearFar, -advance - 3,     -advance,   -advance + 1, -1,         0,
+                                 3,       kWidth - advance, kWidth - 1, kWidth,       kWidth + 5, far};
     const int32_t rows[] = {nearFar, -height - 2, -height + 1, -3, 0, 4, kRows - height, kRows - 2, kRows, far};
     for (char c : {'W', '@', '_', 'j', '|'}) {
         for (int32_t x : positions)

@@ -282,8 +282,14 @@ TEST(GifDecoder, ColourTables)
     {
         std::vector<Rgb> global = grayTable(8);
         std::vector<Rgb> local = {{{1, 2, 3}}, {{4, 5, 6}}, {{7, 8, 9}}, {{10, 11, 12}}};
-        ImageHandle image = decode(
-            GifBuilder().screen(4, 1, 0x82).colors(global).image(4, 1, 0x81).colors(local).data(2, codes).trailer().bytes());
+        ImageHandle image = decode(GifBuilder()
+                                       .screen(4, 1, 0x82)
+                                       .colors(global)
+                                       .image(4, 1, 0x81)
+                                       .colors(local)
+                                       .data(2, codes)
+                                       .trailer()
+                                       .bytes());
         ASSERT_TRUE(image);
         EXPECT_EQ(image->colors[3].rgbRed, 10);
         EXPECT_EQ(image->colors[3].rgbBlue, 12);
@@ -327,7 +333,13 @@ TEST(GifDecoder, InterlacedRowsFollowThePasses)
     const Bytes picture = noise(width * height, 16, 7, 60);
     Bytes stream;
     for (int pass = 0; pass < 4; ++pass)
-        for (int y = (pass == 0 ? 0 : pass == 1 ? 4 : pass == 2 ? 2 : 1); y < height; y += (pass < 2 ? 8 : pass == 2 ? 4 : 2))
+        for (int y = (pass == 0   ? 0
+                      : pass == 1 ? 4
+                      : pass == 2 ? 2
+                                  : 1);
+             y < height; y += (pass < 2    ? 8
+                               : pass == 2 ? 4
+                                           : 2))
             stream.insert(stream.end(), picture.begin() + y * width, picture.begin() + (y + 1) * width);
     ImageHandle image = decode(simpleGif(width, height, 4, 4, lzwEncode(stream, 4), 0x40));
     ASSERT_TRUE(image);
@@ -405,9 +417,17 @@ TEST(GifDecoder, ClearAndEndCodes)
     // included: 1 2 3 (width now 4), clear, clear, 0 1 6 where 6 is "01".
     {
         const Bytes codes = CodePacker()
-                                .put(4, 3).put(1, 3).put(2, 3).put(3, 3)
-                                .put(4, 4).put(4, 3).put(0, 3).put(1, 3).put(6, 3)
-                                .put(5, 4).finish();
+                                .put(4, 3)
+                                .put(1, 3)
+                                .put(2, 3)
+                                .put(3, 3)
+                                .put(4, 4)
+                                .put(4, 3)
+                                .put(0, 3)
+                                .put(1, 3)
+                                .put(6, 3)
+                                .put(5, 4)
+                                .finish();
         ImageHandle image = decode(simpleGif(7, 1, 2, 2, codes));
         ASSERT_TRUE(image);
         EXPECT_EQ(indices(*image), (Bytes{1, 2, 3, 0, 1, 0, 1}));
@@ -485,7 +505,13 @@ TEST(GifDecoder, SignatureScreenAndSizes)
 {
     const Bytes codes = lzwEncode({0, 1, 1, 0}, 2);
     auto withAspect = [&](const char* signature, int aspect) {
-        return GifBuilder(signature).screen(2, 2, 0x81, aspect).colors(grayTable(4)).image(2, 2).data(2, codes).trailer().bytes();
+        return GifBuilder(signature)
+            .screen(2, 2, 0x81, aspect)
+            .colors(grayTable(4))
+            .image(2, 2)
+            .data(2, codes)
+            .trailer()
+            .bytes();
     };
     EXPECT_TRUE(decode(withAspect("GIF89a", 49)));
     EXPECT_FALSE(decode(withAspect("GIF87a", 49)));
@@ -535,26 +561,32 @@ TEST(GifDecoder, BlocksAroundTheImage)
         ImageHandle image = decode(gif);
         if (!image)
             return false;
-        return image->header.biWidth == 5 && image->rowCount == 2 && indices(*image) == picture
-               && std::equal(std::begin(image->colors), std::end(image->colors), std::begin(reference->colors),
-                             [](const RgbQuad& a, const RgbQuad& b) {
-                                 return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen && a.rgbBlue == b.rgbBlue;
-                             });
+        return image->header.biWidth == 5 && image->rowCount == 2 && indices(*image) == picture &&
+               std::equal(std::begin(image->colors), std::end(image->colors), std::begin(reference->colors),
+                          [](const RgbQuad& a, const RgbQuad& b) {
+                              return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen && a.rgbBlue == b.rgbBlue;
+                          });
     };
 
     // Extensions before the image change nothing.
-    const Bytes withExtensions = GifBuilder(head)
-                                     .extension(0xFE, {{'h', 'i'}})
-                                     .extension(0xFE, {Bytes(200, 'x'), Bytes(100, 'y')})
-                                     .extension(0xF9, {{0x05, 0x00, 0x00, 0x01}})
-                                     .extension(0xFF, {{'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'}, {1, 0, 0}})
-                                     .extension(0x01, {{0, 0, 0, 0, 5, 0, 2, 0, 8, 8, 1, 0}, {'t', 'x', 't'}})
-                                     .byte(0x21).byte(0x52).byte(2).byte(1).byte(1).byte(0)
-                                     .extension(0x77, {{1, 2, 3}})
-                                     .image(5, 2)
-                                     .data(2, codes)
-                                     .trailer()
-                                     .bytes();
+    const Bytes withExtensions =
+        GifBuilder(head)
+            .extension(0xFE, {{'h', 'i'}})
+            .extension(0xFE, {Bytes(200, 'x'), Bytes(100, 'y')})
+            .extension(0xF9, {{0x05, 0x00, 0x00, 0x01}})
+            .extension(0xFF, {{'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'}, {1, 0, 0}})
+            .extension(0x01, {{0, 0, 0, 0, 5, 0, 2, 0, 8, 8, 1, 0}, {'t', 'x', 't'}})
+            .byte(0x21)
+            .byte(0x52)
+            .byte(2)
+            .byte(1)
+            .byte(1)
+            .byte(0)
+            .extension(0x77, {{1, 2, 3}})
+            .image(5, 2)
+            .data(2, codes)
+            .trailer()
+            .bytes();
     EXPECT_TRUE(sameAsReference(withExtensions));
 
     // A second image, with its own size and local table, changes nothing.
@@ -575,8 +607,13 @@ TEST(GifDecoder, BlocksAroundTheImage)
     // stray byte before any image: no picture.
     EXPECT_TRUE(sameAsReference(GifBuilder(head).image(5, 2).data(2, codes).bytes()));
     EXPECT_TRUE(sameAsReference(GifBuilder(head).image(5, 2).data(2, codes).byte(0x00).bytes()));
-    EXPECT_TRUE(sameAsReference(
-        GifBuilder(head).image(5, 2).data(2, codes).byte(0x99).image(5, 2).data(2, lzwEncode(Bytes(10, 2), 2)).bytes()));
+    EXPECT_TRUE(sameAsReference(GifBuilder(head)
+                                    .image(5, 2)
+                                    .data(2, codes)
+                                    .byte(0x99)
+                                    .image(5, 2)
+                                    .data(2, lzwEncode(Bytes(10, 2), 2))
+                                    .bytes()));
     EXPECT_FALSE(decode(GifBuilder(head).byte(0x00).bytes()));
     EXPECT_FALSE(decode(GifBuilder(head).byte(0x00).image(5, 2).data(2, codes).trailer().bytes()));
     EXPECT_FALSE(decode(GifBuilder(head).trailer().bytes()));

@@ -120,12 +120,12 @@ protected:
         dir_ = new TempDir("morvel-gifdiff");
         const fs::path& d = dir_->path();
         // A few pictures from ImageMagick; the rest are gifsicle's rewrites.
-        made_ = run(d, "convert -seed 5 -size 300x200 plasma:fractal -colors 256 plasma256.gif")
-                && run(d, "convert -size 61x37 gradient:black-white -monochrome gray2.gif")
-                && run(d, "convert -comment 'made for a test' -seed 6 -size 83x41 plasma:fractal -colors 16 "
-                          "-interlace GIF interlaced16.gif")
-                && run(d, "convert -seed 8 -size 40x30 plasma:fractal plasma:fractal gradient:blue-yellow "
-                          "-colors 32 -loop 0 frames.gif");
+        made_ = run(d, "convert -seed 5 -size 300x200 plasma:fractal -colors 256 plasma256.gif") &&
+                run(d, "convert -size 61x37 gradient:black-white -monochrome gray2.gif") &&
+                run(d, "convert -comment 'made for a test' -seed 6 -size 83x41 plasma:fractal -colors 16 "
+                       "-interlace GIF interlaced16.gif") &&
+                run(d, "convert -seed 8 -size 40x30 plasma:fractal plasma:fractal gradient:blue-yellow "
+                       "-colors 32 -loop 0 frames.gif");
     }
     static void TearDownTestSuite()
     {

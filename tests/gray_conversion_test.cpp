@@ -11,7 +11,8 @@ namespace {
 
 // An 8-bit record whose colour table is all black except the given entries,
 // its pixels running through `pixels` row by row, its fill bytes set to 0xEE.
-ImageHandle paletteImage(int width, int height, std::initializer_list<RgbQuad> table, std::initializer_list<uint8_t> pixels)
+ImageHandle paletteImage(int width, int height, std::initializer_list<RgbQuad> table,
+                         std::initializer_list<uint8_t> pixels)
 {
     ImageHandle image = makeGrayImage(width, height);
     if (!image)
@@ -29,7 +30,10 @@ ImageHandle paletteImage(int width, int height, std::initializer_list<RgbQuad> t
     return image;
 }
 
-RgbQuad rgb(uint8_t r, uint8_t g, uint8_t b) { return RgbQuad{b, g, r, 0}; }
+RgbQuad rgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return RgbQuad{b, g, r, 0};
+}
 
 }  // namespace
 

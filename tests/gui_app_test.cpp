@@ -6,30 +6,30 @@
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
-#include <QProcess>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStandardPaths>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
 #include <QtTest>
 #include <deque>
-#include <sys/stat.h>
 #include <map>
+#include <sys/stat.h>
 
 #include "app/command_line.h"
 #include "app/level_slider.h"
@@ -45,7 +45,8 @@ using namespace morvel;
 
 namespace {
 
-void hover(TextImageApp& app, int id) {
+void hover(TextImageApp& app, int id)
+{
     QWidget* button = app.toolbar()->widgetForAction(app.action(id));
     QVERIFY(button != nullptr);
     const QPointF inside(button->width() / 2.0, button->height() / 2.0);
@@ -55,15 +56,18 @@ void hover(TextImageApp& app, int id) {
 
 // The face the window's font is drawn in: the installed face standing in
 // for "Lucida Console" where that is not installed.
-QString drawnFace(TextImageApp& app) {
+QString drawnFace(TextImageApp& app)
+{
     const Font* font = app.engine().font();
     return font != nullptr ? QString::fromStdString(font->faceUsed()) : QString();
 }
 
 // Status parts end at 300, 335 and the window's right edge.
-void checkStatusParts(TextImageApp& app) {
+void checkStatusParts(TextImageApp& app)
+{
     const QLabel* labels[3] = {app.statusPartLabel(0), app.statusPartLabel(1), app.statusPartLabel(2)};
-    for (const QLabel* label : labels) QVERIFY(label != nullptr && label->parentWidget() == app.statusBar());
+    for (const QLabel* label : labels)
+        QVERIFY(label != nullptr && label->parentWidget() == app.statusBar());
     QCOMPARE(labels[0]->geometry(), QRect(0, 0, 300, app.statusBar()->height()));
     QCOMPARE(labels[1]->geometry(), QRect(300, 0, 35, app.statusBar()->height()));
     QCOMPARE(labels[2]->x(), 335);
@@ -71,10 +75,12 @@ void checkStatusParts(TextImageApp& app) {
 }
 
 // The darkest pixel of a picture.
-int lowestLevel(const ImageRecord& image) {
+int lowestLevel(const ImageRecord& image)
+{
     uint8_t lowest = 255;
     for (int y = 0; y < image.rowCount; ++y)
-        for (int x = 0; x < image.header.biWidth; ++x) lowest = std::min(lowest, image.rows[y][x]);
+        for (int x = 0; x < image.header.biWidth; ++x)
+            lowest = std::min(lowest, image.rows[y][x]);
     return lowest;
 }
 
@@ -82,8 +88,10 @@ int lowestLevel(const ImageRecord& image) {
 
 struct PaintCounter : QObject {
     int count = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++count;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
         return false;
     }
 };
@@ -132,10 +140,14 @@ private:
     QTemporaryDir dir_;
 };
 
-void GuiAppTest::initTestCase() { QVERIFY(dir_.isValid()); }
+void GuiAppTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+}
 
 // A JPEG with a horizontal ramp and a dark disc, so that black levels show.
-QString GuiAppTest::writeGrayJpeg(const QString& name, int width, int height) {
+QString GuiAppTest::writeGrayJpeg(const QString& name, int width, int height)
+{
     QImage image(width, height, QImage::Format_Grayscale8);
     for (int y = 0; y < height; ++y) {
         uchar* row = image.scanLine(y);
@@ -146,11 +158,13 @@ QString GuiAppTest::writeGrayJpeg(const QString& name, int width, int height) {
         }
     }
     const QString path = dir_.filePath(name);
-    if (!image.save(path, "JPG", 95)) return QString();
+    if (!image.save(path, "JPG", 95))
+        return QString();
     return path;
 }
 
-void GuiAppTest::layoutArithmetic() {
+void GuiAppTest::layoutArithmetic()
+{
     QCOMPARE(atlasPaneWidth(-1), 32);
     QCOMPARE(atlasPaneWidth(3), 32);  // 31 is raised to 32
     QCOMPARE(atlasPaneWidth(4), 33);
@@ -172,7 +186,8 @@ void GuiAppTest::layoutArithmetic() {
     QCOMPARE(out.slider, QRect(230, 8, 100, 20));
 }
 
-void GuiAppTest::windowSizeFromWorkArea() {
+void GuiAppTest::windowSizeFromWorkArea()
+{
     QCOMPARE(windowRectForWorkArea(QRect(0, 0, 1024, 768)), QRect(32, 32, 960, 556));
     QCOMPARE(windowRectForWorkArea(QRect(0, 0, 800, 570)), QRect(32, 32, 736, 398));
     // The bottom coordinate is scaled, not the height: a panel above the work
@@ -180,7 +195,8 @@ void GuiAppTest::windowSizeFromWorkArea() {
     QCOMPARE(windowRectForWorkArea(QRect(0, 24, 1024, 744)), QRect(32, 56, 960, 532));
 }
 
-void GuiAppTest::fontDescriptionFromDialogFont() {
+void GuiAppTest::fontDescriptionFromDialogFont()
+{
     LogFont base{};
     base.lfOutPrecision = 3;
     base.lfClipPrecision = 2;
@@ -208,7 +224,8 @@ void GuiAppTest::fontDescriptionFromDialogFont() {
     QCOMPARE(std::strlen(d.lfFaceName), size_t{31});
 }
 
-void GuiAppTest::startUpState() {
+void GuiAppTest::startUpState()
+{
     Window w;
     TextImageApp& app = w.app;
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("Morvel"));
@@ -263,7 +280,8 @@ void GuiAppTest::startUpState() {
     QCOMPARE(QFontInfo(app.textBox()->font()).family(), QString::fromStdString(font->faceUsed()));
 }
 
-void GuiAppTest::toolbarHasFiveImageButtonsWithoutTips() {
+void GuiAppTest::toolbarHasFiveImageButtonsWithoutTips()
+{
     Window w;
     const QList<QAction*> actions = w.app.toolbar()->actions();
     QCOMPARE(actions.size(), 5);
@@ -279,7 +297,8 @@ void GuiAppTest::toolbarHasFiveImageButtonsWithoutTips() {
         QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
         int ink = 0;
         for (int y = 0; y < 20; ++y)
-            for (int x = 0; x < 30; ++x) ink += qAlpha(image.pixel(x, y)) > 0;
+            for (int x = 0; x < 30; ++x)
+                ink += qAlpha(image.pixel(x, y)) > 0;
         QVERIFY(ink > 20);
 
         // A tool-tip request on a button is swallowed: no popup.
@@ -293,7 +312,8 @@ void GuiAppTest::toolbarHasFiveImageButtonsWithoutTips() {
     }
 }
 
-void GuiAppTest::hintsOnHover() {
+void GuiAppTest::hintsOnHover()
+{
     Window w;
     TextImageApp& app = w.app;
     hover(app, ID_OPEN_IMAGE);
@@ -327,7 +347,8 @@ void GuiAppTest::hintsOnHover() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("cat.jpg (320 x 200)"));
 }
 
-void GuiAppTest::openCommandLoadsChosenFile() {
+void GuiAppTest::openCommandLoadsChosenFile()
+{
     Window w;
     TextImageApp& app = w.app;
     const QString path = writeGrayJpeg(QStringLiteral("open me.jpg"), 120, 90);
@@ -355,7 +376,8 @@ void GuiAppTest::openCommandLoadsChosenFile() {
     QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("open me.jpg - Morvel"));
 }
 
-void GuiAppTest::dropOfThreeFilesLoadsFirst() {
+void GuiAppTest::dropOfThreeFilesLoadsFirst()
+{
     Window w;
     TextImageApp& app = w.app;
     const QString a = writeGrayJpeg(QStringLiteral("first.jpg"), 64, 40);
@@ -381,7 +403,8 @@ void GuiAppTest::dropOfThreeFilesLoadsFirst() {
     QCOMPARE(app.imagePane()->image()->header.biWidth, 64);
 }
 
-void GuiAppTest::fileDropAnywhereLoads_data() {
+void GuiAppTest::fileDropAnywhereLoads_data()
+{
     QTest::addColumn<QString>("where");
     for (const char* where : {"text box", "text box scroll bar", "image pane scroll bar", "atlas pane",
                               "toolbar button", "splitter bar", "slider", "status bar", "window"})
@@ -391,7 +414,8 @@ void GuiAppTest::fileDropAnywhereLoads_data() {
 // A file dragged over any part of the window goes to the widget Qt picks for
 // it (the one under the pointer, or its nearest parent taking drops), and is
 // loaded as on the image pane; the text box's text stays as it was.
-void GuiAppTest::fileDropAnywhereLoads() {
+void GuiAppTest::fileDropAnywhereLoads()
+{
     QFETCH(QString, where);
     Window w;
     TextImageApp& app = w.app;
@@ -408,7 +432,8 @@ void GuiAppTest::fileDropAnywhereLoads() {
         {"window", app.mainWindow()},
     };
     QWidget* target = widgets.at(where);
-    while (target != nullptr && !target->acceptDrops() && !target->isWindow()) target = target->parentWidget();
+    while (target != nullptr && !target->acceptDrops() && !target->isWindow())
+        target = target->parentWidget();
     QVERIFY(target != nullptr && target->acceptDrops());
     const QString textBefore = app.textBox()->toPlainText();
 
@@ -434,9 +459,11 @@ void GuiAppTest::fileDropAnywhereLoads() {
     }
 }
 
-void GuiAppTest::pngPictureLoadsLikeTheOthers() {
+void GuiAppTest::pngPictureLoadsLikeTheOthers()
+{
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    if (convert.isEmpty()) QSKIP("ImageMagick's convert is not installed");
+    if (convert.isEmpty())
+        QSKIP("ImageMagick's convert is not installed");
     // A colour PNG made by another program: pure red on the left, pure blue
     // on the right, 8-bit RGB.
     const QString path = dir_.filePath(QStringLiteral("red and blue.png"));
@@ -467,11 +494,13 @@ void GuiAppTest::pngPictureLoadsLikeTheOthers() {
     QCOMPARE(int(working->rows[15][70]), 0);
 
     app.action(ID_GENERATE)->trigger();
-    QVERIFY(app.engine().outputText().find("red and blue.png\r\n9 Point " + drawnFace(app).toStdString() + "\r\n") != std::string::npos);
+    QVERIFY(app.engine().outputText().find("red and blue.png\r\n9 Point " + drawnFace(app).toStdString() + "\r\n") !=
+            std::string::npos);
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiAppTest::openDialogOffersPng() {
+void GuiAppTest::openDialogOffersPng()
+{
     QCOMPARE(QString::fromLatin1(kImageFileFilter), QStringLiteral("Images (*.gif *.jpg *.jpeg *.png);;All (*)"));
     // The toolkit's own dialog, as the program opens it: read its filters
     // once it is up, then cancel it.
@@ -481,14 +510,16 @@ void GuiAppTest::openDialogOffersPng() {
     QTimer poll;
     connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) return;
+        if (dialog == nullptr)
+            return;
         filters = dialog->nameFilters();
         selected = dialog->selectedNameFilter();
         dialog->reject();
     });
     poll.start(20);
     QTimer::singleShot(10000, [] {
-        if (auto* modal = QApplication::activeModalWidget()) modal->close();
+        if (auto* modal = QApplication::activeModalWidget())
+            modal->close();
     });
     const std::optional<QString> chosen = makeStandardDialogs()->openImage(&owner, QString());
     poll.stop();
@@ -497,7 +528,8 @@ void GuiAppTest::openDialogOffersPng() {
     QCOMPARE(selected, filters.value(0));
 }
 
-void GuiAppTest::unreadableFileKeepsPreviousPicture() {
+void GuiAppTest::unreadableFileKeepsPreviousPicture()
+{
     Window w;
     TextImageApp& app = w.app;
     const QString good = writeGrayJpeg(QStringLiteral("good.jpg"), 80, 60);
@@ -529,7 +561,8 @@ void GuiAppTest::unreadableFileKeepsPreviousPicture() {
     QVERIFY(app.engine().outputText().find("bad.gif\r\n") != std::string::npos);
 }
 
-void GuiAppTest::unreadableFirstFileLeavesPaneEmpty() {
+void GuiAppTest::unreadableFirstFileLeavesPaneEmpty()
+{
     Window w;
     const QString missing = dir_.filePath(QStringLiteral("no such file.jpg"));
     w.app.dropFiles({missing});
@@ -538,7 +571,8 @@ void GuiAppTest::unreadableFirstFileLeavesPaneEmpty() {
     QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("no such file.jpg - Morvel"));
 }
 
-void GuiAppTest::fontCommand() {
+void GuiAppTest::fontCommand()
+{
     Window w;
     TextImageApp& app = w.app;
     QFont chosen(QStringLiteral("DejaVu Sans"));
@@ -574,7 +608,8 @@ void GuiAppTest::fontCommand() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("Font: DejaVu Sans 14"));
 }
 
-void GuiAppTest::textBoxAdvancesAreTheAtlasWidths_data() {
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths_data()
+{
     QTest::addColumn<QString>("family");  // empty: the start-up font
     QTest::addColumn<int>("weight");
     QTest::addColumn<QList<int>>("points");
@@ -587,14 +622,16 @@ void GuiAppTest::textBoxAdvancesAreTheAtlasWidths_data() {
 
 // Each character of a line in the text box starts where the widths of the
 // glyph table put it: the text is shown with the advances it was matched with.
-void GuiAppTest::textBoxAdvancesAreTheAtlasWidths() {
+void GuiAppTest::textBoxAdvancesAreTheAtlasWidths()
+{
     QFETCH(QString, family);
     QFETCH(int, weight);
     QFETCH(QList<int>, points);
     Window w;
     TextImageApp& app = w.app;
     QString line;
-    for (int c = 32; c <= 126; ++c) line += QChar(c);
+    for (int c = 32; c <= 126; ++c)
+        line += QChar(c);
     line += QStringLiteral("ffi fl ||| iiii WWWW AV To");  // ligature and kerning pairs
     for (int point : points) {
         if (!family.isEmpty()) {
@@ -603,7 +640,8 @@ void GuiAppTest::textBoxAdvancesAreTheAtlasWidths() {
             app.action(ID_CHOOSE_FONT)->trigger();
         }
         std::array<int, 128> widths{};
-        for (const GlyphEntry& entry : app.engine().glyphTable()) widths[static_cast<size_t>(entry.code)] = entry.width;
+        for (const GlyphEntry& entry : app.engine().glyphTable())
+            widths[static_cast<size_t>(entry.code)] = entry.width;
         app.textBox()->setPlainText(line);
         QTextLayout* layout = app.textBox()->document()->firstBlock().layout();
         QVERIFY(layout != nullptr && layout->lineCount() == 1);
@@ -613,15 +651,21 @@ void GuiAppTest::textBoxAdvancesAreTheAtlasWidths() {
         for (int i = 0; i <= line.size(); ++i) {
             if (laidOut.cursorToX(i) - origin != x)
                 QFAIL(qPrintable(QStringLiteral("%1 %2 pt: character %3 ('%4') at %5, glyph table says %6")
-                                     .arg(family).arg(point).arg(i).arg(line.mid(i, 1))
-                                     .arg(laidOut.cursorToX(i) - origin).arg(x)));
-            if (i < line.size()) x += widths[static_cast<size_t>(line.at(i).unicode())];
+                                     .arg(family)
+                                     .arg(point)
+                                     .arg(i)
+                                     .arg(line.mid(i, 1))
+                                     .arg(laidOut.cursorToX(i) - origin)
+                                     .arg(x)));
+            if (i < line.size())
+                x += widths[static_cast<size_t>(line.at(i).unicode())];
         }
         QCOMPARE(laidOut.naturalTextWidth(), qreal(x));
     }
 }
 
-void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
+void GuiAppTest::cancelledFontDialogStillRebuildsAtlas()
+{
     Window w;
     TextImageApp& app = w.app;
     const LogFont before = app.engine().fontDescription();
@@ -638,7 +682,8 @@ void GuiAppTest::cancelledFontDialogStillRebuildsAtlas() {
     QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
 }
 
-void GuiAppTest::blurCommand() {
+void GuiAppTest::blurCommand()
+{
     Window w;
     TextImageApp& app = w.app;
     const ImageRecord* atlas = app.engine().glyphAtlas();
@@ -653,7 +698,8 @@ void GuiAppTest::blurCommand() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("Font blurred 4 times"));
 }
 
-void GuiAppTest::toggleBackToCorrelationResetsSlider() {
+void GuiAppTest::toggleBackToCorrelationResetsSlider()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeGrayJpeg(QStringLiteral("toggle.jpg"), 90, 60)});
@@ -681,7 +727,8 @@ void GuiAppTest::toggleBackToCorrelationResetsSlider() {
     QCOMPARE(lowestLevel(*rebuilt), 0);
 }
 
-void GuiAppTest::sliderDragAppliesOnceOnRelease() {
+void GuiAppTest::sliderDragAppliesOnceOnRelease()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeGrayJpeg(QStringLiteral("drag.jpg"), 90, 60)});
@@ -702,8 +749,9 @@ void GuiAppTest::sliderDragAppliesOnceOnRelease() {
     QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, start);
     QVERIFY(slider->isSliderDown());
     for (int dx = 5; dx <= 50; dx += 5) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(dx, 0)), slider->mapToGlobal(QPointF(start + QPoint(dx, 0))),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(dx, 0)),
+                         slider->mapToGlobal(QPointF(start + QPoint(dx, 0))), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(slider, &move);
         // Nothing is applied while the thumb moves.
         QCOMPARE(app.engine().workingImage(), before);
@@ -725,7 +773,8 @@ void GuiAppTest::sliderDragAppliesOnceOnRelease() {
             std::string::npos);
 }
 
-void GuiAppTest::sliderKeyApplies() {
+void GuiAppTest::sliderKeyApplies()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeGrayJpeg(QStringLiteral("keys.jpg"), 90, 60)});
@@ -739,7 +788,8 @@ void GuiAppTest::sliderKeyApplies() {
     QCOMPARE(finished.count(), 1);
 }
 
-void GuiAppTest::generateFillsTextBox() {
+void GuiAppTest::generateFillsTextBox()
+{
     Window w;
     TextImageApp& app = w.app;
     const QString path = writeGrayJpeg(QStringLiteral("small.jpg"), 800, 1500);
@@ -754,7 +804,8 @@ void GuiAppTest::generateFillsTextBox() {
     const std::string& output = app.engine().outputText();
     QVERIFY(!output.empty());
     QCOMPARE(app.textBox()->toPlainText(), asShown(output));
-    QVERIFY(output.find("small.jpg\r\n9 Point " + drawnFace(app).toStdString() + "\r\n(Blur 3, Black Level 0)\r\n") != std::string::npos);
+    QVERIFY(output.find("small.jpg\r\n9 Point " + drawnFace(app).toStdString() + "\r\n(Blur 3, Black Level 0)\r\n") !=
+            std::string::npos);
     QCOMPARE(app.statusPartText(2), QStringLiteral("%1 characters wide").arg(app.engine().widestLine()));
     QVERIFY(app.engine().widestLine() > 0);
     // The text grew line by line: one change per picture line at least.
@@ -764,7 +815,8 @@ void GuiAppTest::generateFillsTextBox() {
     // below the full view are not.
     const int linesShown = app.textBox()->viewport()->height() / app.textBox()->fontMetrics().lineSpacing() + 1;
     QVERIFY2(pictureLines > linesShown + 5, qPrintable(QStringLiteral("%1 %2").arg(pictureLines).arg(linesShown)));
-    QVERIFY2(paints.count >= linesShown / 2 && paints.count <= linesShown + 2, qPrintable(QString::number(paints.count)));
+    QVERIFY2(paints.count >= linesShown / 2 && paints.count <= linesShown + 2,
+             qPrintable(QString::number(paints.count)));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     // The box shows the start of the text, as a freshly set text would.
     QCOMPARE(app.textBox()->verticalScrollBar()->value(), 0);
@@ -783,7 +835,8 @@ void GuiAppTest::generateFillsTextBox() {
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiAppTest::generateWithoutPictureEmptiesTextBox() {
+void GuiAppTest::generateWithoutPictureEmptiesTextBox()
+{
     Window w;
     w.app.action(ID_GENERATE)->trigger();
     QCOMPARE(w.app.textBox()->toPlainText(), QString());
@@ -791,7 +844,8 @@ void GuiAppTest::generateWithoutPictureEmptiesTextBox() {
     QCOMPARE(w.app.statusPartText(0), drawnFace(w.app) + QStringLiteral(" 9"));
 }
 
-void GuiAppTest::resizeGivesExtraWidthToSplitterArea() {
+void GuiAppTest::resizeGivesExtraWidthToSplitterArea()
+{
     Window w;
     TextImageApp& app = w.app;
     const QRect atlasBefore = app.atlasPane()->geometry();
@@ -807,7 +861,8 @@ void GuiAppTest::resizeGivesExtraWidthToSplitterArea() {
     checkStatusParts(app);
 }
 
-void GuiAppTest::closingTheWindowEndsTheLoop() {
+void GuiAppTest::closingTheWindowEndsTheLoop()
+{
     Window w;
     QTimer::singleShot(0, w.app.mainWindow(), [&w] { w.app.mainWindow()->close(); });
     QTimer guard;  // a hang fails instead of blocking
@@ -819,7 +874,8 @@ void GuiAppTest::closingTheWindowEndsTheLoop() {
 
 // Ctrl+S writes what the text box shows, LF line ends, whole; never over the
 // picture. Ctrl+O is the open command.
-void GuiAppTest::keysSaveTextAndOpen() {
+void GuiAppTest::keysSaveTextAndOpen()
+{
     Window w;
     TextImageApp& app = w.app;
     QApplication::setActiveWindow(app.mainWindow());
@@ -842,7 +898,10 @@ void GuiAppTest::keysSaveTextAndOpen() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys.txt"));
 
     // The picture itself is refused and stays as it was.
-    const QByteArray pictureBytes = [&] { QFile f(picture); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
+    const QByteArray pictureBytes = [&] {
+        QFile f(picture);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
     QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
     QVERIFY(w.dialogs->saves.empty());
     QVERIFY(app.statusPartText(0).startsWith(QStringLiteral("Cannot save keys.jpg")));
@@ -863,7 +922,8 @@ void GuiAppTest::keysSaveTextAndOpen() {
     QCOMPARE(w.dialogs->lastStartPath, picture);
 }
 
-void GuiAppTest::commandLine_data() {
+void GuiAppTest::commandLine_data()
+{
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("action");
     QTest::addColumn<QString>("picture");
@@ -886,15 +946,18 @@ void GuiAppTest::commandLine_data() {
     QTest::newRow("two pictures") << QStringList{"a.jpg", "b.jpg"} << usage << "a.jpg" << QStringList{};
 }
 
-void GuiAppTest::commandLine() {
+void GuiAppTest::commandLine()
+{
     QFETCH(QStringList, arguments);
     QFETCH(int, action);
     QFETCH(QString, picture);
     QFETCH(QStringList, toolkit);
     std::vector<std::string> storage{"morvel"};
-    for (const QString& a : arguments) storage.push_back(a.toStdString());
+    for (const QString& a : arguments)
+        storage.push_back(a.toStdString());
     std::vector<const char*> argv;
-    for (const std::string& a : storage) argv.push_back(a.c_str());
+    for (const std::string& a : storage)
+        argv.push_back(a.c_str());
     const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
     QCOMPARE(static_cast<int>(line.action), action);
     if (line.action == CommandLine::Action::UsageError) {
@@ -903,13 +966,15 @@ void GuiAppTest::commandLine() {
     }
     QCOMPARE(QString::fromStdString(line.picture), picture);
     QStringList passed;
-    for (const std::string& a : line.toolkitArguments) passed << QString::fromStdString(a);
+    for (const std::string& a : line.toolkitArguments)
+        passed << QString::fromStdString(a);
     QCOMPARE(passed, QStringList{"morvel"} + toolkit);
 }
 
 // The real program, without any display to connect to: --help and --version
 // answer before the toolkit starts; a bad option is a usage error.
-void GuiAppTest::helpAndVersionNeedNoDisplay() {
+void GuiAppTest::helpAndVersionNeedNoDisplay()
+{
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -922,7 +987,8 @@ void GuiAppTest::helpAndVersionNeedNoDisplay() {
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(MORVEL_PROGRAM), arguments);
-        if (!program.waitForFinished(20000)) program.kill();
+        if (!program.waitForFinished(20000))
+            program.kill();
         return Result{program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
                       QString::fromUtf8(program.readAllStandardOutput()),
                       QString::fromUtf8(program.readAllStandardError())};
@@ -940,7 +1006,8 @@ void GuiAppTest::helpAndVersionNeedNoDisplay() {
     QVERIFY(bad.err.contains(QStringLiteral("--no-such-option")) && bad.err.contains(QStringLiteral("--help")));
 }
 
-void GuiAppTest::pictureNamedOnCommandLineLoads() {
+void GuiAppTest::pictureNamedOnCommandLineLoads()
+{
     const QString path = writeGrayJpeg(QStringLiteral("named.jpg"), 70, 50);
     // Relative to the working folder, as a shell would pass it.
     const QString saved = QDir::currentPath();

@@ -15,7 +15,10 @@ using morvel::ImageView;
 namespace {
 
 // An 8-bit gray picture whose pixel value encodes its position.
-uint8_t patternAt(int x, int y) { return static_cast<uint8_t>((x * 7 + y * 13) & 0xFF); }
+uint8_t patternAt(int x, int y)
+{
+    return static_cast<uint8_t>((x * 7 + y * 13) & 0xFF);
+}
 
 ImageHandle patternImage(int width, int height)
 {
@@ -26,9 +29,15 @@ ImageHandle patternImage(int width, int height)
     return image;
 }
 
-QImage grabViewport(ImageView& view) { return view.viewport()->grab().toImage(); }
+QImage grabViewport(ImageView& view)
+{
+    return view.viewport()->grab().toImage();
+}
 
-QRgb gray(int level) { return qRgb(level, level, level); }
+QRgb gray(int level)
+{
+    return qRgb(level, level, level);
+}
 
 // A shown pane whose client area is exactly width x height: no frame and no
 // scroll bars taking space.
@@ -140,7 +149,7 @@ void ImageViewTest::lineStepsPagesAndThumbs()
     const struct {
         ImageView::ScrollCode code;
         int expected;
-    } steps[] = {{ImageView::LineLeft, 0},   {ImageView::LineRight, 25}, {ImageView::PageRight, 225},
+    } steps[] = {{ImageView::LineLeft, 0},    {ImageView::LineRight, 25},  {ImageView::PageRight, 225},
                  {ImageView::PageRight, 300}, {ImageView::LineRight, 300}, {ImageView::PageLeft, 100},
                  {ImageView::LineLeft, 75},   {ImageView::ToEnd, 75},      {ImageView::PageLeft, 0}};
     for (const auto& step : steps) {

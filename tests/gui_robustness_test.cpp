@@ -33,9 +33,11 @@ using namespace morvel;
 
 namespace {
 
-std::vector<uint8_t> pixelsOf(const ImageRecord* image) {
+std::vector<uint8_t> pixelsOf(const ImageRecord* image)
+{
     std::vector<uint8_t> out;
-    if (image == nullptr) return out;
+    if (image == nullptr)
+        return out;
     for (int y = 0; y < image->rowCount; ++y)
         out.insert(out.end(), image->rows[y], image->rows[y] + image->header.biWidth);
     return out;
@@ -53,17 +55,14 @@ struct State {
     QString text;
 
     explicit State(TextImageApp& app)
-        : working(app.engine().workingImage()),
-          workingPixels(pixelsOf(working)),
-          atlas(app.engine().glyphAtlas()),
-          atlasPixels(pixelsOf(atlas)),
-          blurCount(app.engine().blurCount()),
-          sliderMaximum(app.slider()->maximum()),
-          mode(app.engine().matchMode()),
-          text(app.textBox()->toPlainText()) {}
+        : working(app.engine().workingImage()), workingPixels(pixelsOf(working)), atlas(app.engine().glyphAtlas()),
+          atlasPixels(pixelsOf(atlas)), blurCount(app.engine().blurCount()), sliderMaximum(app.slider()->maximum()),
+          mode(app.engine().matchMode()), text(app.textBox()->toPlainText())
+    {}
 };
 
-void checkUnchanged(TextImageApp& app, const State& before) {
+void checkUnchanged(TextImageApp& app, const State& before)
+{
     QCOMPARE(app.engine().workingImage(), before.working);
     QCOMPARE(pixelsOf(app.engine().workingImage()), before.workingPixels);
     QCOMPARE(app.imagePane()->image(), before.working);
@@ -77,15 +76,18 @@ void checkUnchanged(TextImageApp& app, const State& before) {
 }
 
 // Geometry of every widget in the window, in a fixed order.
-QList<QRect> childGeometries(QWidget* window) {
+QList<QRect> childGeometries(QWidget* window)
+{
     QList<QRect> out;
-    for (QWidget* child : window->findChildren<QWidget*>()) out.append(child->geometry());
+    for (QWidget* child : window->findChildren<QWidget*>())
+        out.append(child->geometry());
     return out;
 }
 
 // A real drag of the splitter bar: press in the middle of the bar, move in
 // steps to `toParentX` (in the window's coordinates), release there.
-void dragSplitterTo(Splitter* bar, int toParentX) {
+void dragSplitterTo(Splitter* bar, int toParentX)
+{
     const QPoint press(bar->width() / 2, bar->height() / 2);
     const QPoint release(toParentX - bar->x(), press.y());
     QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, press);
@@ -97,7 +99,10 @@ void dragSplitterTo(Splitter* bar, int toParentX) {
     QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, release);
 }
 
-int rightOf(const QWidget* w) { return w->x() + w->width(); }
+int rightOf(const QWidget* w)
+{
+    return w->x() + w->width();
+}
 
 }  // namespace
 
@@ -122,24 +127,32 @@ private:
     QTemporaryDir dir_;
 };
 
-void GuiRobustnessTest::initTestCase() { QVERIFY(dir_.isValid()); }
+void GuiRobustnessTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+}
 
-QString GuiRobustnessTest::writeJpeg(const QString& name, int width, int height) {
+QString GuiRobustnessTest::writeJpeg(const QString& name, int width, int height)
+{
     QImage image(width, height, QImage::Format_Grayscale8);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.scanLine(y)[x] = static_cast<uchar>(40 + (x * 7 + y * 3) % 200);
+        for (int x = 0; x < width; ++x)
+            image.scanLine(y)[x] = static_cast<uchar>(40 + (x * 7 + y * 3) % 200);
     const QString path = dir_.filePath(name);
     return image.save(path, "JPG", 90) ? path : QString();
 }
 
-QString GuiRobustnessTest::writeBytes(const QString& name, const QByteArray& bytes) {
+QString GuiRobustnessTest::writeBytes(const QString& name, const QByteArray& bytes)
+{
     const QString path = dir_.filePath(name);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return QString();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
     return path;
 }
 
-void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne_data() {
+void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");  // a directory when null
 
@@ -176,7 +189,8 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne_data() {
     QTest::newRow("directory") << QStringLiteral("folder.jpg") << QByteArray();
 }
 
-void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne() {
+void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne()
+{
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
     QString path;
@@ -228,7 +242,8 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("after.jpg (60 x 50)"));
 }
 
-void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
+void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeJpeg(QStringLiteral("kept.jpg"), 100, 80)});
@@ -257,7 +272,8 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 }
 
-void GuiRobustnessTest::namedPipeDoesNotHang() {
+void GuiRobustnessTest::namedPipeDoesNotHang()
+{
     // Opening a pipe for reading waits for a writer; the window must not.
     const QString path = dir_.filePath(QStringLiteral("pipe.gif"));
     QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
@@ -272,7 +288,8 @@ void GuiRobustnessTest::namedPipeDoesNotHang() {
         for (int tick = 0; !done; ++tick) {
             if (tick >= 40) {
                 const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) ::close(fd);
+                if (fd >= 0)
+                    ::close(fd);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -288,7 +305,8 @@ void GuiRobustnessTest::namedPipeDoesNotHang() {
     QCOMPARE(app.statusPartText(0), QStringLiteral("not a regular file"));
 }
 
-void GuiRobustnessTest::generateWithNothingToGenerateFrom() {
+void GuiRobustnessTest::generateWithNothingToGenerateFrom()
+{
     Window w;
     TextImageApp& app = w.app;
     // Nothing loaded yet, then a first load that fails: the box empties and
@@ -309,7 +327,8 @@ void GuiRobustnessTest::generateWithNothingToGenerateFrom() {
     QCOMPARE(app.textBox()->toPlainText(), QString());
 }
 
-void GuiRobustnessTest::fiftyBlurs() {
+void GuiRobustnessTest::fiftyBlurs()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeJpeg(QStringLiteral("blurred.jpg"), 200, 150)});
@@ -353,7 +372,8 @@ void GuiRobustnessTest::fiftyBlurs() {
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiRobustnessTest::splitterDraggedToBothLimits() {
+void GuiRobustnessTest::splitterDraggedToBothLimits()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeJpeg(QStringLiteral("wide.jpg"), 900, 300)});
@@ -401,7 +421,8 @@ void GuiRobustnessTest::splitterDraggedToBothLimits() {
     QVERIFY(bar->x() > app.imagePane()->x() && rightOf(bar) < rightOf(app.textBox()));
 }
 
-void GuiRobustnessTest::squeezedToOnePixelAndBack() {
+void GuiRobustnessTest::squeezedToOnePixelAndBack()
+{
     Window w;
     TextImageApp& app = w.app;
     app.dropFiles({writeJpeg(QStringLiteral("squeeze.jpg"), 1200, 900)});
@@ -439,7 +460,8 @@ void GuiRobustnessTest::squeezedToOnePixelAndBack() {
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiRobustnessTest::splitterDraggedWhileTooNarrow() {
+void GuiRobustnessTest::splitterDraggedWhileTooNarrow()
+{
     // So narrow that the right limit lies left of the splitter area: a drag
     // there must not store a proportion that throws the bar out of the area
     // once the window is wide again.

@@ -32,7 +32,10 @@ struct Fixture {
     Splitter* bar = nullptr;
 };
 
-int rightOf(const QWidget* w) { return w->x() + w->width(); }
+int rightOf(const QWidget* w)
+{
+    return w->x() + w->width();
+}
 
 void dragBar(Splitter* bar, QPoint press, QPoint release)
 {

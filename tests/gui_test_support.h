@@ -28,26 +28,34 @@ public:
     // the user (or another program) did something while the dialog closed.
     std::function<void(const QString& chosen)> beforeAnswer;
 
-    std::optional<QString> openImage(QWidget*, const QString& startPath) override {
+    std::optional<QString> openImage(QWidget*, const QString& startPath) override
+    {
         ++openCalls;
         lastStartPath = startPath;
-        if (files.empty()) return std::nullopt;
+        if (files.empty())
+            return std::nullopt;
         const QString answer = files.front();
         files.pop_front();
-        if (answer.isEmpty()) return std::nullopt;
-        if (beforeAnswer) beforeAnswer(answer);
+        if (answer.isEmpty())
+            return std::nullopt;
+        if (beforeAnswer)
+            beforeAnswer(answer);
         return answer;
     }
-    std::optional<QFont> chooseFont(QWidget*, const QFont& start) override {
+    std::optional<QFont> chooseFont(QWidget*, const QFont& start) override
+    {
         ++fontCalls;
         lastStartFont = start;
-        if (fonts.empty()) return std::nullopt;
+        if (fonts.empty())
+            return std::nullopt;
         const QFont answer = fonts.front();
         fonts.pop_front();
         return answer;
     }
-    std::optional<QString> saveText(QWidget*, const QString&) override {
-        if (saves.empty() || saves.front().isEmpty()) return std::nullopt;
+    std::optional<QString> saveText(QWidget*, const QString&) override
+    {
+        if (saves.empty() || saves.front().isEmpty())
+            return std::nullopt;
         const QString answer = saves.front();
         saves.pop_front();
         return answer;
@@ -63,6 +71,7 @@ struct Window {
 };
 
 // The text box shows CR LF line ends as plain line breaks.
-inline QString asShown(const std::string& text) {
+inline QString asShown(const std::string& text)
+{
     return QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }

@@ -214,7 +214,8 @@ TEST_F(JpegReader, TruncatedFileGivesFullSizePictureAndWarns)
 
 TEST_F(JpegReader, FilesThatAreNotJpegGiveNothing)
 {
-    const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x4C, 1, 0, 0x3B};
+    const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0,    0, 0, 0x2C, 0,
+                       0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 0x4C, 1, 0, 0x3B};
     const std::string text = "just some words\n";
     struct Case {
         const char* name;
@@ -288,7 +289,8 @@ TEST_F(JpegReader, ErrorAfterTheLastRowStillGivesNothing)
     ASSERT_EQ(jpeg[jpeg.size() - 2], 0xFF);
     ASSERT_EQ(jpeg[jpeg.size() - 1], 0xD9);
     Bytes damaged(jpeg.begin(), jpeg.end() - 2);
-    damaged.insert(damaged.end(), jpeg.begin() + static_cast<long>(sof), jpeg.begin() + static_cast<long>(sof + sofLength));
+    damaged.insert(damaged.end(), jpeg.begin() + static_cast<long>(sof),
+                   jpeg.begin() + static_cast<long>(sof + sofLength));
     damaged.push_back(0xFF);
     damaged.push_back(0xD9);
 
@@ -341,7 +343,8 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
 
     std::vector<std::string> pictures;
     auto noise = [](int x, int y, int c) {
-        const unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u ^ static_cast<unsigned>(c) * 83492791u;
+        const unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u ^
+                           static_cast<unsigned>(c) * 83492791u;
         return static_cast<uint8_t>(((x * 5 + y * 3 + c * 60) & 0xFF) ^ (h & 0x1F));
     };
     {
@@ -364,8 +367,9 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
     }
     // A photo-like picture from ImageMagick, when it is there.
     const std::string plasma = (dir_.path() / "plasma.jpg").string();
-    if (std::system(("convert -seed 7 -size 120x90 plasma:red-blue -blur 0x1 -quality 80 " + plasma +
-                     " >/dev/null 2>&1").c_str()) == 0)
+    if (std::system(
+            ("convert -seed 7 -size 120x90 plasma:red-blue -blur 0x1 -quality 80 " + plasma + " >/dev/null 2>&1")
+                .c_str()) == 0)
         pictures.push_back(plasma);
 
     for (const std::string& path : pictures) {

@@ -16,8 +16,8 @@ struct JpegParams {
     int height = 8;
     J_COLOR_SPACE input = JCS_GRAYSCALE;  // what the samples are
     int components = 1;
-    J_COLOR_SPACE stored = JCS_UNKNOWN;   // colour space written to the file; library default when unknown
-    bool adobeMarker = true;              // the APP14 marker the library writes for CMYK and YCCK
+    J_COLOR_SPACE stored = JCS_UNKNOWN;  // colour space written to the file; library default when unknown
+    bool adobeMarker = true;             // the APP14 marker the library writes for CMYK and YCCK
     int quality = 100;
     bool progressive = false;
     // Sample c of pixel (x, y).

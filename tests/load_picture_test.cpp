@@ -40,10 +40,8 @@ Bytes packCodes(const std::vector<int>& codes, int width)
 // 0 1 / 1 0. A clear code before every pixel keeps all codes 3 bits wide.
 Bytes tinyGif()
 {
-    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 2, 0, 0x80, 0, 0,
-                 100, 0, 0, 0, 200, 0,
-                 0x2C, 0, 0, 0, 0, 2, 0, 2, 0, 0,
-                 2};
+    Bytes gif = {'G', 'I', 'F', '8', '9',  'a', 2, 0, 2, 0, 0x80, 0, 0, 100, 0,
+                 0,   0,   200, 0,   0x2C, 0,   0, 0, 0, 2, 0,    2, 0, 0,   2};
     const Bytes data = packCodes({4, 0, 4, 1, 4, 1, 4, 0, 5}, 3);
     gif.push_back(static_cast<uint8_t>(data.size()));
     gif.insert(gif.end(), data.begin(), data.end());

@@ -110,8 +110,8 @@ TEST(FitGray, IsExtendOfResizeInOneBlock)
     struct Case {
         int32_t width, height, canvasWidth, canvasHeight;
     };
-    for (const Case& c : {Case{37, 23, 45, 40}, Case{111, 69, 118, 80}, Case{9, 5, 9, 5}, Case{5, 3, 13, 21},
-                          Case{1, 1, 2, 2}}) {
+    for (const Case& c :
+         {Case{37, 23, 45, 40}, Case{111, 69, 118, 80}, Case{9, 5, 9, 5}, Case{5, 3, 13, 21}, Case{1, 1, 2, 2}}) {
         ImageHandle fitted = fitGray(*board, c.width, c.height, c.canvasWidth, c.canvasHeight);
         ImageHandle scaled = resizeGray(*board, c.width, c.height);
         ImageHandle plain = scaled ? extendGray(*scaled, c.canvasWidth, c.canvasHeight) : nullptr;

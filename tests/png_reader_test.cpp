@@ -111,14 +111,17 @@ std::vector<uint8_t> decodeToGray(const Bytes& png)
 Bytes exifWithOrientation(int orientation, bool bigEndian)
 {
     if (bigEndian)
-        return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
-                0, static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0};
-    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
-            static_cast<uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
+        return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<uint8_t>(orientation),
+                0,   0,   0, 0,  0, 0};
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(orientation),
+            0,   0,   0,  0, 0, 0, 0};
 }
 
 // Level of black with alpha `a` (of 255) laid over white.
-uint8_t blackOverWhite(unsigned a) { return static_cast<uint8_t>((255 * (255 - a) + 127) / 255); }
+uint8_t blackOverWhite(unsigned a)
+{
+    return static_cast<uint8_t>((255 * (255 - a) + 127) / 255);
+}
 
 }  // namespace
 
@@ -223,7 +226,8 @@ TEST(PngReader, InterlacedEqualsPlain)
         const auto interlaced = decodeToGray(encodePng(params, rgb.data(), rgb.size()));
         EXPECT_EQ(interlaced, plain) << w << " x " << h;
         ASSERT_EQ(plain.size(), size_t{w} * h);
-        EXPECT_EQ(plain[w * h - 1], grayOfRgb(rgb[(w * h - 1) * 3], rgb[(w * h - 1) * 3 + 1], rgb[(w * h - 1) * 3 + 2]));
+        EXPECT_EQ(plain[w * h - 1],
+                  grayOfRgb(rgb[(w * h - 1) * 3], rgb[(w * h - 1) * 3 + 1], rgb[(w * h - 1) * 3 + 2]));
     }
 }
 
@@ -250,7 +254,8 @@ TEST(PngReader, DamagedOrOversizedGivesNoPicture)
     // A size the limits refuse, before any pixel is decoded: too wide for
     // the reader, or a block above the caller's limit.
     std::vector<uint8_t> wideRow((kMaxPngSide + 1) / 8);
-    const Bytes wide = encodePng(pngSpec(kMaxPngSide + 1, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), wideRow.data(), wideRow.size());
+    const Bytes wide =
+        encodePng(pngSpec(kMaxPngSide + 1, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), wideRow.data(), wideRow.size());
     EXPECT_FALSE(decodePng(wide.data(), wide.size()));
     EXPECT_FALSE(decodePng(png.data(), png.size(), 40 * 30 - 1));
     EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
@@ -449,8 +454,8 @@ TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
         options.colour = true;  // turned alike
         // From a file for the converter and the window alike.
         const LoadResult loaded = readPicture(dir.write(c.png ? "photo.png" : "photo.jpg", file), options);
-        const std::string label = std::to_string(c.orientation) + (c.png ? " png" : " jpeg") +
-                                  (c.orient ? "" : " as stored");
+        const std::string label =
+            std::to_string(c.orientation) + (c.png ? " png" : " jpeg") + (c.orient ? "" : " as stored");
         ASSERT_TRUE(loaded.gray) << label << ": " << loaded.error;
         const std::string layout = upright[c.orient ? c.orientation : 1];
         const int columns = static_cast<int>(layout.find('/'));

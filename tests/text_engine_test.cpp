@@ -33,7 +33,8 @@ public:
     void textChanged(const std::string& text) override { events.push_back("text " + std::to_string(text.size())); }
 };
 
-void startUp(TextEngine& engine, std::unique_ptr<GlyphRenderer> font = std::make_unique<FakeFont>(FakeFont::monospaced()))
+void startUp(TextEngine& engine,
+             std::unique_ptr<GlyphRenderer> font = std::make_unique<FakeFont>(FakeFont::monospaced()))
 {
     engine.useRenderer(std::move(font), "Lucida Console", 9);
     engine.buildGlyphAtlas();
@@ -91,10 +92,8 @@ TEST(TextEngine, StartUpSequence)
     EXPECT_LT(range, 255);
     EXPECT_EQ(engine.blackLevelRange(), range);
     const std::vector<std::string> expected = {
-        "atlas",         "status 1 0", "status 0 Lucida Console 9",
-        "status 1 1",    "blurred",    "status 1 2",
-        "blurred",       "status 1 3", "blurred",
-        "range " + std::to_string(range)};
+        "atlas",      "status 1 0", "status 0 Lucida Console 9",     "status 1 1", "blurred", "status 1 2", "blurred",
+        "status 1 3", "blurred",    "range " + std::to_string(range)};
     EXPECT_EQ(recorder.events, expected);
 }
 
@@ -279,8 +278,8 @@ TEST(TextEngine, TextSizeBoundHoldsAndTooLargeTextsAreRefused)
     engine.generateTextImage(0);
     EXPECT_TRUE(engine.generateLines().tooLarge);
     EXPECT_EQ(engine.outputText(), "");
-    EXPECT_EQ(recorder.events, (std::vector<std::string>{"started", "text 0", "finished",
-                                                          "status 2 Text image too large"}));
+    EXPECT_EQ(recorder.events,
+              (std::vector<std::string>{"started", "text 0", "finished", "status 2 Text image too large"}));
     engine.setTextLimit(8 * 16);
     engine.generateTextImage(0);
     EXPECT_EQ(engine.outputText(), before);

@@ -73,8 +73,7 @@ QStringList localFilePaths(const QMimeData* mime)
 
 }  // namespace
 
-ImageView::ImageView(QWidget* parent)
-    : QAbstractScrollArea(parent)
+ImageView::ImageView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     // paintEvent covers every pixel it is asked for, so Qt need not clear
     // the viewport first.

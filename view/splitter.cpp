@@ -14,12 +14,14 @@ constexpr int kBarWidth = 8;
 constexpr int kInitialBarHeight = 100;
 
 // Right and bottom edges exclusive, as all rectangle arithmetic here uses.
-int rightOf(const QRect& r) { return r.x() + r.width(); }
+int rightOf(const QRect& r)
+{
+    return r.x() + r.width();
+}
 
 }  // namespace
 
-Splitter::Splitter(QWidget* parent)
-    : QWidget(parent)
+Splitter::Splitter(QWidget* parent) : QWidget(parent)
 {
     setGeometry(0, 0, kBarWidth, kInitialBarHeight);
     setCursor(Qt::SizeHorCursor);

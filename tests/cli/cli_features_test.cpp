@@ -121,10 +121,12 @@ TEST_F(ConverterFeatures, SizesGiveThoseCharactersAndLinesAndKeepTheAspect)
         int columns, rows;
         bool stretch;
     };
-    const Size sizes[] = {{40, 0, false}, {80, 0, false}, {200, 0, false}, {0, 12, false}, {0, 50, false},
-                          {60, 20, false}, {200, 30, false}, {30, 30, true}};
+    const Size sizes[] = {{40, 0, false}, {80, 0, false},  {200, 0, false},  {0, 12, false},
+                          {0, 50, false}, {60, 20, false}, {200, 30, false}, {30, 30, true}};
     const std::vector<std::pair<std::string, std::pair<int, int>>> pictures = {
-        {kSamples + "sphere.jpg", {800, 560}}, {kSamples + "hills.gif", {800, 520}}, {(dir_.path() / "tall.png").string(), {240, 900}}};
+        {kSamples + "sphere.jpg", {800, 560}},
+        {kSamples + "hills.gif", {800, 520}},
+        {(dir_.path() / "tall.png").string(), {240, 900}}};
     for (const auto& [path, size] : pictures) {
         for (const Size& s : sizes) {
             std::string args = "--crlf --no-footer";
@@ -171,7 +173,8 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     // one cell height, which the walk leaves out), then inversion, then the
     // black level (here the highest): the engine's text on that picture.
     int status = -1;
-    const std::string text = runConverter("--match correlation --crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
+    const std::string text = runConverter(
+        "--match correlation --crlf --columns 70 --invert --black-level max '" + kSamples + "sphere.jpg'", &status);
     EXPECT_EQ(status, 0);
 
     morvel::TextEngine engine;
@@ -200,9 +203,9 @@ namespace {
 // What the converter did on a terminal of its own (a pseudo-terminal whose
 // other side is this test).
 struct TerminalRun {
-    std::string screen;      // everything it wrote to the terminal
-    std::string errors;      // its standard error
-    bool asked = false;      // it sent the background query
+    std::string screen;         // everything it wrote to the terminal
+    std::string errors;         // its standard error
+    bool asked = false;         // it sent the background query
     bool settingsKept = false;  // the terminal's modes were as before afterwards
 };
 
@@ -310,7 +313,8 @@ TEST_F(ConverterFeatures, StandardInputReadsEachFormat)
     morvel::ImageHandle sphere = morvel::loadPicture(kSamples + "sphere.jpg");
     ASSERT_TRUE(sphere);
     writeGrayPng(*sphere, dir_.path() / "sphere.png");
-    for (const std::string& path : {kSamples + "hills.gif", kSamples + "sphere.jpg", (dir_.path() / "sphere.png").string()}) {
+    for (const std::string& path :
+         {kSamples + "hills.gif", kSamples + "sphere.jpg", (dir_.path() / "sphere.png").string()}) {
         int fileStatus = -1, stdinStatus = -1;
         const std::string fromFile = runConverter("--columns 60 '" + path + "'", &fileStatus);
         auto fromStdin = linesOf(runConverter("--columns 60 - < '" + path + "'", &stdinStatus));
@@ -437,7 +441,11 @@ std::vector<std::string> preTexts(const std::string& page, bool& balanced)
         } else if (page[at] == '&') {
             const size_t end = page.find(';', at);
             const std::string entity = page.substr(at, end - at + 1);
-            text += entity == "&lt;" ? "<" : entity == "&gt;" ? ">" : entity == "&amp;" ? "&" : entity == "&quot;" ? "\"" : "?";
+            text += entity == "&lt;"     ? "<"
+                    : entity == "&gt;"   ? ">"
+                    : entity == "&amp;"  ? "&"
+                    : entity == "&quot;" ? "\""
+                                         : "?";
             at = end + 1;
         } else {
             text += page[at++];
@@ -493,8 +501,8 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
             const auto lines = linesOf(runConverter(scale + "--color " + mode + " " + args));
             ASSERT_EQ(lines.size(), scaledLines.size()) << mode;
             for (size_t i = 0; i < lines.size(); ++i)
-                EXPECT_EQ(lines[i], red + scaledLines[i].substr(0, blueFrom) + blue + scaledLines[i].substr(blueFrom) +
-                                        "\x1b[0m")
+                EXPECT_EQ(lines[i],
+                          red + scaledLines[i].substr(0, blueFrom) + blue + scaledLines[i].substr(blueFrom) + "\x1b[0m")
                     << scale << mode;
         }
     }

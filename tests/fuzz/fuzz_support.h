@@ -29,7 +29,8 @@ class ScratchFile {
 public:
     ScratchFile()
     {
-        const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+        const char* dir =
+            ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
         std::string pattern = std::string(dir) + "/morvel-fuzz-XXXXXX";
         fd_ = ::mkstemp(pattern.data());
         if (fd_ < 0)
