@@ -203,7 +203,8 @@ TEST(Generator, ToneWalkMixesGlyphsToTheGrayAndLeavesWhiteBlank)
 
     for (int level : {40, 128, 200}) {
         const double gray = setup->curve[level];
-        const auto lines = linesOf(generateToneText(*filledGrayImage(7 * 40 + 8, 25, level), *setup, nullptr).text);
+        const auto lines = linesOf(
+            generateToneText(*filledGrayImage(7 * 40 + 8, 25, static_cast<uint8_t>(level)), *setup, nullptr).text);
         ASSERT_EQ(lines.size(), 2u);
         double total = 0;
         for (char c : lines[0])

@@ -132,7 +132,7 @@ TEST(PngGray, LuminanceIsTheJpegLibrarys)
     EXPECT_EQ(grayOfRgb(0, 0, 255), 29);
     EXPECT_EQ(grayOfRgb(255, 255, 255), 255);
     for (int v = 0; v < 256; ++v)
-        ASSERT_EQ(grayOfRgb(v, v, v), v);
+        ASSERT_EQ(grayOfRgb(static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v)), v);
 }
 
 TEST(PngReader, GrayPicturesOfEveryDepth)

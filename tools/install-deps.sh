@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-urw-base35
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-noto-mono fonts-urw-base35
   libjpeg-dev libjpeg-turbo-progs libspng-dev libstb-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev qt6-qpa-plugins
