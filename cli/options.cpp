@@ -111,12 +111,13 @@ CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, 
         "", name);
 }
 
-constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
-                                    "by the footer; an empty line separates the texts of consecutive pictures.\n"
-                                    "The picture name - reads one picture from standard input; its footer names\n"
-                                    "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
-                                    "%d, which is replaced by the picture's position on the command line (1 for\n"
-                                    "the first). Lines carry no trailing spaces, except with --crlf.\n"
+constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP) in\n"
+                                    "turn, its text image followed by the footer; an empty line separates the\n"
+                                    "texts of consecutive pictures. The picture name - reads one picture from\n"
+                                    "standard input; its footer names it \"stdin\". With --save-gray FILE and\n"
+                                    "several pictures, FILE must contain %d, which is replaced by the picture's\n"
+                                    "position on the command line (1 for the first). Lines carry no trailing\n"
+                                    "spaces, except with --crlf.\n"
                                     "\n"
                                     "Size: --columns and --rows as given. Without either, text going to a\n"
                                     "terminal fits it: at most its width, and its height less one line with the\n"
@@ -155,7 +156,7 @@ constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG)
 
 ParseResult parseOptions(int argc, char** argv)
 {
-    CLI::App app{"morvel-text: turns GIF, JPEG and PNG pictures into text art.", "morvel-text"};
+    CLI::App app{"morvel-text: turns pictures into text art.", "morvel-text"};
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.set_version_flag("-V,--version", std::string("morvel-text ") + MORVEL_VERSION, "Print the version and exit");
     app.footer(kFooterHelp);

@@ -2,13 +2,17 @@
 
 #include <cstring>
 
+#include "image/bmp_reader.h"
 #include "image/colour_load.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/fitted_gif.h"
+#include "image/heif_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/orientation.h"
 #include "image/png_reader.h"
+#include "image/tiff_reader.h"
+#include "image/webp_reader.h"
 
 namespace morvel {
 
@@ -19,12 +23,16 @@ namespace {
 // image data; a PNG's eXIf chunk usually does too).
 constexpr size_t kHeadBytes = 256 * 1024;
 
-constexpr const char* kNotAPicture = "not a GIF, JPEG or PNG file";
+constexpr const char* kNotAPicture = kNotAPictureReason;
 
 enum class PictureKind {
     Gif,
     Png,
     Jpeg,
+    Webp,
+    Heif,
+    Tiff,
+    Bmp,
     Other
 };
 
@@ -37,7 +45,34 @@ PictureKind kindOf(const uint8_t* data, size_t size)
         return PictureKind::Png;
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
         return PictureKind::Jpeg;
+    if (hasWebpSignature(data, size))
+        return PictureKind::Webp;
+    if (hasHeifSignature(data, size))
+        return PictureKind::Heif;
+    if (hasTiffSignature(data, size))
+        return PictureKind::Tiff;
+    if (hasBmpSignature(data, size))
+        return PictureKind::Bmp;
     return PictureKind::Other;
+}
+
+// The gray picture of a format whose reader takes the whole file in memory
+// and gives its reason for no picture itself.
+ImageHandle decodeWhole(PictureKind kind, const uint8_t* data, size_t size, const LoadOptions& options,
+                        ImageHandle* colour, std::string& why)
+{
+    switch (kind) {
+    case PictureKind::Webp:
+        return decodeWebp(data, size, kMaxPixelBytes, &why, options, colour);
+    case PictureKind::Heif:
+        return decodeHeif(data, size, kMaxPixelBytes, &why, options, colour);
+    case PictureKind::Tiff:
+        return decodeTiff(data, size, kMaxPixelBytes, &why, options, colour);
+    case PictureKind::Bmp:
+        return decodeBmp(data, size, kMaxPixelBytes, &why, options, colour);
+    default:
+        return nullptr;
+    }
 }
 
 // True when a PNG header declares a picture whose gray block would pass
@@ -153,8 +188,14 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
         result.error = kNotAPicture;
         return result;
     }
-    // GIF files are read whole; JPEG and PNG files stream through their
-    // libraries, whatever their size.
+    // JPEG and PNG files stream through their libraries, whatever their
+    // size; the others are read whole, within the file limit.
+    if (kind != PictureKind::Gif && kind != PictureKind::Png && kind != PictureKind::Jpeg) {
+        const auto bytes = readFileBytes(path, kMaxFileBytes, &result.error);
+        if (!bytes)
+            return result;
+        return readPictureFromBytes(bytes->data(), bytes->size(), options);
+    }
     const auto fileSize = regularFileSize(path);
     if (kind == PictureKind::Gif && fileSize && *fileSize > kMaxFileBytes) {
         result.error = kTooLargeReason;
@@ -222,6 +263,11 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     case PictureKind::Other:
         result.error = kNotAPicture;
         return result;
+    default:
+        result.gray = decodeWhole(kind, data, size, stored, colourOut, result.error);
+        if (!result.gray && result.error.empty())
+            result.error = "damaged picture data";
+        break;
     }
     if (!result.gray) {
         if (result.error.empty())
@@ -233,6 +279,11 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
             std::move(colour), [data, size] { return decodeColour(data, size); }, *result.gray);
     orient(result, orientation, options);
     return result;
+}
+
+bool beginsLikeAPicture(const uint8_t* data, size_t size)
+{
+    return data != nullptr && kindOf(data, size) != PictureKind::Other;
 }
 
 ImageHandle loadPicture(const std::string& path)

@@ -1,6 +1,7 @@
 // The load sequence for a picture: the file's signature picks the decoder
-// (GIF, then converted to gray; PNG or JPEG, gray already), and the picture
-// is turned upright by its EXIF orientation.
+// (GIF, then converted to gray; PNG, JPEG, WebP, HEIF (HEIC and AVIF), TIFF
+// or BMP, gray already), and the picture is turned upright by its stored
+// orientation (EXIF, or the TIFF tag).
 #pragma once
 
 #include <cstddef>
@@ -37,6 +38,16 @@ struct LoadResult {
     ImageHandle colour;  // 24-bit picture, only when asked for and given
     std::string error;   // why `gray` is none, in a few words for a message
 };
+
+// The reason given for bytes that no reader takes.
+inline constexpr const char* kNotAPictureReason = "not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file";
+
+// How many bytes of a file's beginning beginsLikeAPicture needs to decide.
+inline constexpr size_t kSignatureBytes = 32;
+
+// True when the `size` bytes at `data` (the file's beginning, kSignatureBytes
+// or all there is) begin with the signature of a format some reader takes.
+bool beginsLikeAPicture(const uint8_t* data, size_t size);
 
 // The load sequence on the file at `path`, or on `size` bytes in memory (a
 // picture read from standard input; the bytes are only read).

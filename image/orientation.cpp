@@ -138,6 +138,28 @@ int orientationFromPng(const uint8_t* data, size_t size)
     return 1;
 }
 
+// WebP: the RIFF chunks after the file header, up to an EXIF chunk.
+int orientationFromWebp(const uint8_t* data, size_t size)
+{
+    size_t at = 12;
+    while (size - at >= 8) {
+        const uint8_t* field = data + at + 4;
+        const uint32_t little =
+            uint32_t{field[0]} | uint32_t{field[1]} << 8 | uint32_t{field[2]} << 16 | uint32_t{field[3]} << 24;
+        if (little > size - at - 8)
+            return 1;
+        if (std::memcmp(data + at, "EXIF", 4) == 0)
+            return orientationFromExif(data + at + 8, little);
+        at += 8 + size_t{little};
+        if (little % 2 != 0) {  // chunks are padded to an even length
+            if (at == size)
+                return 1;
+            ++at;
+        }
+    }
+    return 1;
+}
+
 }  // namespace
 
 int readOrientation(const uint8_t* data, size_t size)
@@ -149,6 +171,10 @@ int readOrientation(const uint8_t* data, size_t size)
         return orientationFromJpeg(data, size);
     if (size >= sizeof kPngSignature && std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0)
         return orientationFromPng(data, size);
+    if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
+        return orientationFromWebp(data, size);
+    if (size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0))
+        return orientationFromTiff(data, size);
     return 1;
 }
 

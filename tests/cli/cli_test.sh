@@ -69,7 +69,7 @@ exit-codes)
   # A file neither decoder reads.
   printf 'not a picture at all\n' >"$tmp/text.jpg"
   expect_status 1 "$tmp/text.jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG or PNG file"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
   [ -s "$tmp/out" ] && fail "a failed picture produced text"
   # Usage errors: each gives 2, a message and the usage hint, and no text.
   usage_errors=(
@@ -401,8 +401,8 @@ bad-input)
   head -c 150 "$jpg" >"$tmp/header.jpg"
   printf 'GIF89a\1\0\1\0\0\0\0\54\0\0\0\0\377\377\377\377\0\2\2\114\1\0\73' >"$tmp/huge.gif"
   reasons=(
-    "empty.gif|not a GIF, JPEG or PNG file"
-    "random.bin|not a GIF, JPEG or PNG file"
+    "empty.gif|not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
+    "random.bin|not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
     "header.gif|damaged GIF data"
     "header.jpg|damaged JPEG data (Premature end of JPEG file)"
     "huge.gif|picture larger than the 1 GiB limit"
@@ -436,7 +436,7 @@ bad-input)
   # Reading stops at the first bytes that begin no picture.
   timeout 5 "$bin" - </dev/zero >/dev/null 2>"$tmp/err"
   [ $? -eq 1 ] || fail "- </dev/zero did not fail at once"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG or PNG file"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
   # A file name starting with '-' after "--", and one with spaces.
   cp "$gif" "$tmp/-odd name.gif"
   expect_status 0 -- "$tmp/-odd name.gif"
