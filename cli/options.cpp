@@ -279,7 +279,7 @@ ParseResult parseOptions(int argc, char** argv)
                    "standard output); a regular file is replaced whole or\n"
                    "not at all, a device or pipe is written in place")
         ->type_name("FILE");
-    app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one\nfrom standard input")
+    app.add_option("PICTURE", o.pictures, "Pictures to convert; - reads one from standard input")
         ->type_name("")
         ->required();
 
