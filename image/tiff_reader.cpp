@@ -18,6 +18,8 @@ namespace {
 
 // Largest single block the library may allocate for a strip or a tile.
 constexpr tmsize_t kMaxTiffAlloc = tmsize_t{256} << 20;
+// The name the library knows the bytes by.
+constexpr const char* kTiffName = "picture";
 // Largest band of decoded RGBA pixels held at once.
 constexpr int64_t kMaxBandBytes = int64_t{32} << 20;
 
@@ -84,6 +86,10 @@ int errorProc(TIFF*, void* user, const char*, const char* format, va_list args)
         std::vsnprintf(line, sizeof line, format, args);
         file->error = line;
         std::replace(file->error.begin(), file->error.end(), '\n', ' ');
+        // Some messages begin with the name the file was opened under.
+        const std::string name = std::string(kTiffName) + ": ";
+        if (file->error.rfind(name, 0) == 0)
+            file->error.erase(0, name.size());
     }
     return 1;
 }
@@ -108,7 +114,7 @@ std::unique_ptr<TIFF, TiffCloser> openTiff(MemoryFile& file)
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffAlloc);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), errorProc, &file);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quietProc, nullptr);
-    return std::unique_ptr<TIFF, TiffCloser>(TIFFClientOpenExt("picture", "rm", &file, readProc, writeProc, seekProc,
+    return std::unique_ptr<TIFF, TiffCloser>(TIFFClientOpenExt(kTiffName, "rm", &file, readProc, writeProc, seekProc,
                                                                closeProc, sizeProc, mapProc, unmapProc, options.get()));
 }
 
