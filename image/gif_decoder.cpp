@@ -100,6 +100,9 @@ struct GifDecoderState {
 
     std::string comment;
     bool gotImage = false;
+    // Why the last image given up was (an image too large, or memory
+    // refused, rather than damage).
+    ReadFailure failure = ReadFailure::Damaged;
 
     // Rows handed to a sink instead of stored: `pixels` then holds the
     // pixels from `handedOver` on (part of a row and the latest string).
@@ -439,9 +442,10 @@ size_t runLzw(GifDecoderState& s, int minCodeSize)
 
 // Error exit of decodeGifImage: the image's buffers are released and the
 // record gets nothing from it.
-int gifAbandonImage(GifDecoderState& s, const char* text)
+int gifAbandonImage(GifDecoderState& s, const char* text, ReadFailure failure = ReadFailure::Damaged)
 {
     gifDiagnostic(text);
+    s.failure = failure;
     s.codeBytes.reset();
     s.codeByteCount = 0;
     s.pixels.reset();
@@ -451,10 +455,10 @@ int gifAbandonImage(GifDecoderState& s, const char* text)
 
 // Steps over the rest of an image (code-size byte already read) and gives it
 // up, so that parsing carries on at the next block.
-int giveUpImage(GifDecoderState& s, const char* text)
+int giveUpImage(GifDecoderState& s, const char* text, ReadFailure failure = ReadFailure::Damaged)
 {
     stepOverSubBlocks(s);
-    return gifAbandonImage(s, text);
+    return gifAbandonImage(s, text, failure);
 }
 
 // Steps over an image descriptor that follows the first decoded image.
@@ -484,7 +488,7 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     // Part of a row, then the longest string the table can hold.
     s.pixels.reset(static_cast<uint8_t*>(std::malloc(width + kMaxCodes)));
     if (!s.pixels)
-        return gifAbandonImage(s, "couldn't malloc the row window");
+        return gifAbandonImage(s, "couldn't malloc the row window", ReadFailure::NoMemory);
     RgbQuad colors[256];
     std::memcpy(colors, record->colors, sizeof colors);
     for (int i = 0; i < s.localCount; ++i)
@@ -542,13 +546,13 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
     const int64_t pitch = imageRowPitch(s.imageWidth, 8);
     const int64_t blockBytes = pitch * s.imageHeight;
     if (blockBytes > s.maxPixelBytes)
-        return giveUpImage(s, "image too large");
+        return giveUpImage(s, "image too large", ReadFailure::TooLarge);
 
     // Collect the data sub-blocks. They cannot hold more than the bytes left.
     const size_t capacity = s.size - s.cursor;
     s.codeBytes.reset(static_cast<uint8_t*>(std::malloc(capacity + kCodePadding + kCodeSlack)));
     if (!s.codeBytes)
-        return giveUpImage(s, "not enough memory to rasterize gif file");
+        return giveUpImage(s, "not enough memory to rasterize gif file", ReadFailure::NoMemory);
     size_t collected = 0;
     int blockLength = 0;
     while (readByte(s, blockLength) && blockLength != 0) {
@@ -575,7 +579,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
     const size_t height = static_cast<size_t>(s.imageHeight);
     s.pixels.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(blockBytes))));
     if (!s.pixels)
-        return gifAbandonImage(s, "couldn't malloc 'pic8'");
+        return gifAbandonImage(s, "couldn't malloc 'pic8'", ReadFailure::NoMemory);
 
     if (s.interlaced) {
         // Rows the stream never reaches stay 0.
@@ -612,7 +616,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
     if (!buildRowTable(record, pitch)) {
         s.pixels.reset(record->pixels);
         record->pixels = nullptr;
-        return gifAbandonImage(s, "no memory for the row table");
+        return gifAbandonImage(s, "no memory for the row table", ReadFailure::NoMemory);
     }
     for (int i = 0; i < s.localCount; ++i) {
         record->colors[i].rgbRed = s.localColors[i][0];
@@ -697,40 +701,56 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
 
 }  // namespace
 
-ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink)
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink, ReadError* error)
 {
-    if (!data && size > 0)
+    if (!data && size > 0) {
+        fail(error, ReadFailure::NotAPicture, PictureFormat::Gif);
         return nullptr;
+    }
     ImageHandle record(createImageRecord());
-    if (!record)
-        return nullptr;
     // The state holds the 4096-entry string table; keep it off the stack.
-    std::unique_ptr<GifDecoderState> state(new (std::nothrow) GifDecoderState);
-    if (!state)
+    std::unique_ptr<GifDecoderState> state(record ? new (std::nothrow) GifDecoderState : nullptr);
+    if (!state) {
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
         return nullptr;
+    }
     state->data = data;
     state->size = data ? size : 0;
     state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
     state->sink = sink;
-    if (!parseGifBlocks(*state, record.get()))
+    if (!parseGifBlocks(*state, record.get())) {
+        fail(error, state->failure, PictureFormat::Gif);
         return nullptr;
-    if (state->streamed)
-        return sink->finish();
-    return record;
+    }
+    if (!state->streamed)
+        return record;
+    ImageHandle made = sink->finish();
+    if (!made)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
+    return made;
 }
 
-ImageHandle readGifFile(const std::string& path, GifRowSink* sink)
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink, ReadError* error)
 {
     // Look at the signature first: the load sequence tries every picture as
     // a GIF, and a large JPEG or PNG need not be read whole to be turned down.
-    const auto head = readFileHead(path, 6);
-    if (!head || head->size() < 6 ||
-        (std::memcmp(head->data(), "GIF87a", 6) != 0 && std::memcmp(head->data(), "GIF89a", 6) != 0))
+    std::string why;
+    const auto head = readFileHead(path, 6, &why);
+    if (!head) {
+        fail(error, ReadFailure::CannotOpen, PictureFormat::Gif, why);
         return nullptr;
-    const auto bytes = readFileBytes(path);
-    if (!bytes)
+    }
+    if (head->size() < 6 ||
+        (std::memcmp(head->data(), "GIF87a", 6) != 0 && std::memcmp(head->data(), "GIF89a", 6) != 0)) {
+        fail(error, ReadFailure::NotAPicture, PictureFormat::Gif);
         return nullptr;
-    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink);
+    }
+    const auto bytes = readFileBytes(path, kMaxFileBytes, &why);
+    if (!bytes) {
+        fail(error, why == kTooLargeReason ? ReadFailure::TooLarge : ReadFailure::CannotOpen, PictureFormat::Gif, why);
+        return nullptr;
+    }
+    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink, error);
 }
 
 }  // namespace morvel

@@ -400,12 +400,17 @@ bad-input)
   # library prints nothing of its own, and a GIF is never called a JPEG.
   head -c 150 "$jpg" >"$tmp/header.jpg"
   printf 'GIF89a\1\0\1\0\0\0\0\54\0\0\0\0\377\377\377\377\0\2\2\114\1\0\73' >"$tmp/huge.gif"
+  # PNG headers alone: a size no PNG may have, and one past the limit.
+  printf '\211PNG\r\n\32\n\0\0\0\rIHDR\377\377\377\377\377\377\377\377\10\0\0\0\0\367\235\161\342\0\0\0\0IEND\256\102\140\202' >"$tmp/bad.png"
+  printf '\211PNG\r\n\32\n\0\0\0\rIHDR\0\0\234\100\0\0\234\100\10\0\0\0\0\164\147\121\331\0\0\0\0IEND\256\102\140\202' >"$tmp/huge.png"
   reasons=(
     "empty.gif|not a GIF, JPEG or PNG file"
     "random.bin|not a GIF, JPEG or PNG file"
     "header.gif|damaged GIF data"
     "header.jpg|damaged JPEG data (Premature end of JPEG file)"
     "huge.gif|picture larger than the 1 GiB limit"
+    "bad.png|damaged PNG data"
+    "huge.png|picture larger than the 1 GiB limit"
     "adir|Is a directory"
     "missing.png|No such file or directory"
   )
