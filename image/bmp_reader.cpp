@@ -7,7 +7,6 @@
 #include <optional>
 #include <vector>
 
-#include "image/file_bytes.h"
 #include "image/row_sink.h"
 
 namespace morvel {
@@ -70,13 +69,13 @@ struct BmpLayout {
     size_t stride = 0;             // bytes a stored row (uncompressed)
 };
 
-// Reads and checks the headers; the reason for refusing in `why`.
-std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, std::string& why)
+// Reads and checks the headers; the reason for refusing in `error`.
+std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, ReadError* error)
 {
     BmpLayout layout;
     const uint32_t headerSize = le32(data + kFileHeaderSize);
     if (size < kFileHeaderSize + headerSize) {
-        why = "file ends early";
+        fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
         return std::nullopt;
     }
     const uint8_t* h = data + kFileHeaderSize;
@@ -94,7 +93,7 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, std::strin
     layout.topDown = height < 0;
     height = height < 0 ? -height : height;
     if (layout.width < 1 || height < 1 || height > INT32_MAX) {
-        why = "no picture size";
+        fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "no picture size");
         return std::nullopt;
     }
     layout.height = static_cast<int32_t>(height);
@@ -106,7 +105,7 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, std::strin
                         (masked && (bits == 16 || bits == 32))) &&
                        !(layout.topDown && (comp == kBiRle8 || comp == kBiRle4));
     if (!valid) {
-        why = "unsupported bit count or compression";
+        fail(error, ReadFailure::Unsupported, PictureFormat::Bmp, "bit count or compression");
         return std::nullopt;
     }
     // Masks: inside the longer headers, or after the info header.
@@ -116,7 +115,7 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, std::strin
         const uint8_t* m = h + 40;
         if (headerSize == 40) {
             if (size - at < count * 4) {
-                why = "file ends early";
+                fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
                 return std::nullopt;
             }
             m = data + at;
@@ -144,7 +143,7 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, std::strin
     layout.pixels = le32(data + 10);
     layout.stride = static_cast<size_t>((uint64_t{static_cast<uint32_t>(layout.width)} * bits + 31) / 32 * 4);
     if (layout.pixels > size) {
-        why = "file ends early";
+        fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
         return std::nullopt;
     }
     return layout;
@@ -234,31 +233,24 @@ bool expandRle(const BmpLayout& layout, const uint8_t* data, size_t size, std::v
     return false;
 }
 
-// Every row, top first, into `sink`. The reason for failing in `why`.
-bool readRows(const BmpLayout& layout, const uint8_t* data, size_t size, RowSink& sink, std::string& why)
+// Every row, top first, into `sink`. The reason for failing in `error`.
+bool readRows(const BmpLayout& layout, const uint8_t* data, size_t size, RowSink& sink, ReadError* error)
 {
     const auto width = static_cast<size_t>(layout.width);
     const auto height = static_cast<size_t>(layout.height);
     const bool rle = layout.compression == kBiRle8 || layout.compression == kBiRle4;
-    std::vector<uint8_t> out, indices, packed;
+    std::vector<uint8_t> out, indices;
     try {
         out.resize(width * 4);
-        if (rle) {
+        if (rle)
             indices.assign(width * height, 0);
-            packed.resize(width);
-        }
     } catch (const std::bad_alloc&) {
-        why = "out of memory";
-        return false;
+        return fail(error, ReadFailure::NoMemory, PictureFormat::Bmp);
     }
-    if (rle && !expandRle(layout, data, size, indices)) {
-        why = "file ends early";
-        return false;
-    }
-    if (!rle && (size - layout.pixels) / layout.stride < height) {
-        why = "file ends early";
-        return false;
-    }
+    if (rle && !expandRle(layout, data, size, indices))
+        return fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
+    if (!rle && (size - layout.pixels) / layout.stride < height)
+        return fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
     BmpLayout expanded;
     if (rle) {
         expanded = layout;
@@ -284,22 +276,16 @@ bool hasBmpSignature(const uint8_t* data, size_t size)
            knownHeaderSize(le32(data + kFileHeaderSize));
 }
 
-ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
+ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,
                       const LoadOptions& options, ImageHandle* colour)
 {
-    std::string reason;
-    const auto fail = [why, &reason]() -> ImageHandle {
-        if (why != nullptr)
-            *why = reason == kTooLargeReason ? reason : "damaged BMP data (" + reason + ")";
-        return nullptr;
-    };
     if (!hasBmpSignature(data, size)) {
-        reason = "no BMP header";
-        return fail();
+        fail(error, ReadFailure::NotAPicture, PictureFormat::Bmp);
+        return nullptr;
     }
-    const std::optional<BmpLayout> layout = readLayout(data, size, reason);
+    const std::optional<BmpLayout> layout = readLayout(data, size, error);
     if (!layout)
-        return fail();
+        return nullptr;
     const bool rle = layout->compression == kBiRle8 || layout->compression == kBiRle4;
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
     const bool wantColour = colour != nullptr && options.colour;
@@ -308,20 +294,18 @@ ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes, s
     // An RLE picture is expanded whole (one byte a pixel) before its rows go
     // to the sink: that block counts against the limit as well.
     if (sink.tooLarge() || (rle && int64_t{layout->width} * layout->height > limit)) {
-        reason = kTooLargeReason;
-        return fail();
+        fail(error, ReadFailure::TooLarge, PictureFormat::Bmp);
+        return nullptr;
     }
     if (!sink.ready()) {
-        reason = "out of memory";
-        return fail();
+        fail(error, ReadFailure::NoMemory, PictureFormat::Bmp);
+        return nullptr;
     }
-    if (!readRows(*layout, data, size, sink, reason))
-        return fail();
+    if (!readRows(*layout, data, size, sink, error))
+        return nullptr;
     ImageHandle picture = sink.finish(colour);
-    if (!picture) {
-        reason = "out of memory";
-        return fail();
-    }
+    if (!picture)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Bmp);
     return picture;
 }
 

@@ -8,10 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -21,9 +21,9 @@ bool hasBmpSignature(const uint8_t* data, size_t size);
 
 // Decodes `size` bytes at `data`, as decodeWebp says: the size checked
 // against `maxPixelBytes` before any pixel is decoded, the reason for no
-// picture in `why`, the colour from the same decode into `colour` when
+// picture in `error`, the colour from the same decode into `colour` when
 // asked. A picture wanted smaller is shrunk row by row (RowShrinker).
 ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                      std::string* why = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                      ReadError* error = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 }  // namespace morvel

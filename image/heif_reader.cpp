@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "image/file_bytes.h"
 #include "image/row_sink.h"
 
 namespace morvel {
@@ -29,14 +29,21 @@ struct OptionsDeleter {
     void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
 };
 
-std::string damagedHeif(const heif_error& error)
+// The failure a library error stands for, with its message.
+bool failWith(ReadError* error, const heif_error& cause)
 {
-    if (error.message == nullptr || error.message[0] == '\0')
-        return "damaged HEIF data";
+    std::string message = cause.message != nullptr ? cause.message : "";
     // The library's message is one line; keep it so.
-    std::string message = error.message;
     std::replace(message.begin(), message.end(), '\n', ' ');
-    return "damaged HEIF data (" + message + ")";
+    switch (cause.code) {
+    case heif_error_Memory_allocation_error:
+        return fail(error, ReadFailure::NoMemory, PictureFormat::Heif);
+    case heif_error_Unsupported_filetype:
+    case heif_error_Unsupported_feature:
+        return fail(error, ReadFailure::Unsupported, PictureFormat::Heif, message);
+    default:
+        return fail(error, ReadFailure::Damaged, PictureFormat::Heif, message);
+    }
 }
 
 }  // namespace
@@ -49,38 +56,36 @@ bool hasHeifSignature(const uint8_t* data, size_t size)
     return kind != heif_filetype_no;
 }
 
-ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
+ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,
                        const LoadOptions& options, ImageHandle* colour)
 {
-    const auto fail = [why](const std::string& because) -> ImageHandle {
-        if (why != nullptr)
-            *why = because;
+    const auto refuse = [error](ReadFailure failure, std::string detail = {}) -> ImageHandle {
+        fail(error, failure, PictureFormat::Heif, std::move(detail));
         return nullptr;
     };
     if (!hasHeifSignature(data, size))
-        return fail("damaged HEIF data");
+        return refuse(ReadFailure::NotAPicture);
     // The library's decoders are set up once for the process.
     static const bool initialised = heif_init(nullptr).code == heif_error_Ok;
-    if (!initialised)
-        return fail("damaged HEIF data (no decoder)");
     std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-    if (!context)
-        return fail("damaged HEIF data (out of memory)");
+    if (!initialised || !context)
+        return refuse(ReadFailure::NoMemory);
     heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
-    heif_error error = heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr);
-    if (error.code != heif_error_Ok)
-        return fail(damagedHeif(error));
+    heif_error status = heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr);
     heif_image_handle* rawHandle = nullptr;
-    error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+    if (status.code == heif_error_Ok)
+        status = heif_context_get_primary_image_handle(context.get(), &rawHandle);
     std::unique_ptr<const heif_image_handle, HandleDeleter> handle(rawHandle);
-    if (error.code != heif_error_Ok || !handle)
-        return fail(damagedHeif(error));
+    if (status.code != heif_error_Ok || !handle) {
+        failWith(error, status);
+        return nullptr;
+    }
 
     // The size after the file's turns and crops, as the library decodes it.
     const int width = heif_image_handle_get_width(handle.get());
     const int height = heif_image_handle_get_height(handle.get());
     if (width < 1 || height < 1)
-        return fail("damaged HEIF data");
+        return refuse(ReadFailure::Damaged, "no picture size");
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
     const bool wantColour = colour != nullptr && options.colour;
@@ -88,32 +93,31 @@ ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
                  backgroundLevel(options));
     if (sink.tooLarge() || width > kMaxHeifSide || height > kMaxHeifSide ||
         int64_t{width} * (alpha ? 4 : 3) * height > kMaxPixelBytes)
-        return fail(kTooLargeReason);
-    if (!sink.ready())
-        return fail("damaged HEIF data (out of memory)");
-
+        return refuse(ReadFailure::TooLarge);
     std::unique_ptr<heif_decoding_options, OptionsDeleter> decoding(heif_decoding_options_alloc());
-    if (!decoding)
-        return fail("damaged HEIF data (out of memory)");
+    if (!sink.ready() || !decoding)
+        return refuse(ReadFailure::NoMemory);
     decoding->convert_hdr_to_8bit = 1;
     heif_image* rawImage = nullptr;
-    error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, decoding.get());
+    status = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, decoding.get());
     std::unique_ptr<const heif_image, ImageDeleter> image(rawImage);
-    if (error.code != heif_error_Ok || !image)
-        return fail(damagedHeif(error));
+    if (status.code != heif_error_Ok || !image) {
+        failWith(error, status);
+        return nullptr;
+    }
     int stride = 0;
     const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     if (plane == nullptr || heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
         heif_image_get_height(image.get(), heif_channel_interleaved) != height || stride < width * (alpha ? 4 : 3))
-        return fail("damaged HEIF data");
+        return refuse(ReadFailure::Damaged, "decoded picture of another size");
     const RowLayout layout = !alpha ? RowLayout::Rgb : premultiplied ? RowLayout::PremultRgba : RowLayout::Rgba;
     for (int y = 0; y < height; ++y)
         sink.addRow(plane + static_cast<size_t>(y) * static_cast<size_t>(stride), layout);
     image.reset();
     ImageHandle picture = sink.finish(colour);
     if (!picture)
-        return fail("damaged HEIF data (out of memory)");
+        return refuse(ReadFailure::NoMemory);
     return picture;
 }
 

@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -20,10 +20,11 @@ bool hasHeifSignature(const uint8_t* data, size_t size);
 
 // Decodes `size` bytes at `data` (only read), as decodeWebp says: the size
 // checked against `maxPixelBytes` before decoding, the reason for no picture
-// in `why`, the colour from the same decode into `colour` when asked. The
+// in `error` (the library's message as the detail), the colour from the same
+// decode into `colour` when asked. The
 // library decodes at the stored size; a picture wanted smaller is shrunk
 // row by row (RowShrinker) as it is converted.
 ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                       ReadError* error = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 }  // namespace morvel

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -36,11 +37,9 @@ struct LoadOptions {
 struct LoadResult {
     ImageHandle gray;    // 8-bit gray picture; none when the file gives none
     ImageHandle colour;  // 24-bit picture, only when asked for and given
-    std::string error;   // why `gray` is none, in a few words for a message
+    ReadError failure;   // why `gray` is none
+    std::string error;   // the same as messageOf(failure), for a message
 };
-
-// The reason given for bytes that no reader takes.
-inline constexpr const char* kNotAPictureReason = "not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file";
 
 // How many bytes of a file's beginning beginsLikeAPicture needs to decide.
 inline constexpr size_t kSignatureBytes = 32;

@@ -10,7 +10,6 @@
 #include <new>
 #include <vector>
 
-#include "image/file_bytes.h"
 #include "image/row_sink.h"
 
 namespace morvel {
@@ -134,8 +133,9 @@ struct RgbaImageEnder {
     void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
 };
 
-// The picture's pixels, band by band, into `sink`. False on a library error.
-bool readBands(TIFFRGBAImage& image, RowSink& sink, uint32_t band)
+// The picture's pixels, band by band, into `sink`. False on a library error,
+// or with `noMemory` set when the band could not be had.
+bool readBands(TIFFRGBAImage& image, RowSink& sink, uint32_t band, bool& noMemory)
 {
     const uint32_t width = image.width;
     const uint32_t height = image.height;
@@ -145,6 +145,7 @@ bool readBands(TIFFRGBAImage& image, RowSink& sink, uint32_t band)
         raster.resize(size_t{width} * band);
         row.resize(size_t{width} * 4);
     } catch (const std::bad_alloc&) {
+        noMemory = true;
         return false;
     }
     for (uint32_t top = 0; top < height; top += band) {
@@ -180,26 +181,26 @@ bool hasTiffSignature(const uint8_t* data, size_t size)
     return version == 42 || version == 43;
 }
 
-ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
+ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,
                        const LoadOptions& options, ImageHandle* colour)
 {
     MemoryFile file{data, static_cast<toff_t>(size), 0, {}};
-    const auto fail = [why, &file](const char* fallback) -> ImageHandle {
-        if (why != nullptr) {
-            *why = "damaged TIFF data (" + (file.error.empty() ? std::string(fallback) : file.error) + ")";
-        }
+    // The library's first error, when it gave one, says what broke.
+    const auto refuse = [error, &file](ReadFailure failure, const char* fallback = "") -> ImageHandle {
+        const bool worded = failure == ReadFailure::Damaged || failure == ReadFailure::Unsupported;
+        fail(error, failure, PictureFormat::Tiff, !worded ? "" : file.error.empty() ? fallback : file.error);
         return nullptr;
     };
     if (!hasTiffSignature(data, size))
-        return fail("no TIFF header");
+        return refuse(ReadFailure::NotAPicture);
     const std::unique_ptr<TIFF, TiffCloser> tiff = openTiff(file);
     if (!tiff)
-        return fail("cannot be opened");
+        return refuse(ReadFailure::Damaged, "no image directory");
     char message[1024] = {};
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tiff.get(), message) || !TIFFRGBAImageBegin(&image, tiff.get(), 1, message)) {
-        file.error.clear();
-        return fail(message[0] != '\0' ? message : "unsupported layout");
+        file.error = message;
+        return refuse(ReadFailure::Unsupported, "layout");
     }
     const std::unique_ptr<TIFFRGBAImage, RgbaImageEnder> ender(&image);
     // The picture is taken as stored: the Orientation tag is applied by the
@@ -207,22 +208,22 @@ ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     image.orientation = ORIENTATION_TOPLEFT;
     image.req_orientation = ORIENTATION_TOPLEFT;
     if (image.width < 1 || image.height < 1 || image.width > INT32_MAX || image.height > INT32_MAX)
-        return fail("no picture size");
+        return refuse(ReadFailure::Damaged, "no picture size");
     const auto width = static_cast<int32_t>(image.width);
     const auto height = static_cast<int32_t>(image.height);
     const bool wantColour = colour != nullptr && options.colour;
     RowSink sink(width, height, wantedSize(options, width, height), wantColour, std::min(maxPixelBytes, kMaxPixelBytes),
                  backgroundLevel(options));
-    if (sink.tooLarge()) {
-        if (why != nullptr)
-            *why = kTooLargeReason;
-        return nullptr;
-    }
-    if (!sink.ready() || !readBands(image, sink, bandRows(tiff.get(), image.width, image.height)))
-        return fail("out of memory");
+    if (sink.tooLarge())
+        return refuse(ReadFailure::TooLarge);
+    if (!sink.ready())
+        return refuse(ReadFailure::NoMemory);
+    bool noMemory = false;
+    if (!readBands(image, sink, bandRows(tiff.get(), image.width, image.height), noMemory))
+        return refuse(noMemory ? ReadFailure::NoMemory : ReadFailure::Damaged, "strip or tile unreadable");
     ImageHandle picture = sink.finish(colour);
     if (!picture)
-        return fail("out of memory");
+        return refuse(ReadFailure::NoMemory);
     return picture;
 }
 

@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -20,11 +20,11 @@ bool hasTiffSignature(const uint8_t* data, size_t size);
 
 // Decodes `size` bytes at `data` (only read), as decodeWebp says: the size
 // checked against `maxPixelBytes` before any strip or tile is decoded, the
-// reason for no picture in `why` (the library's first error), the colour
+// reason for no picture in `error` (the library's first error), the colour
 // from the same decode into `colour` when asked. The picture is decoded a
 // band of strips or tiles at a time, each band shrunk as it comes when the
 // picture is wanted smaller, so only the result and one band are held.
 ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                       ReadError* error = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 }  // namespace morvel

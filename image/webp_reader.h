@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -20,10 +20,11 @@ bool hasWebpSignature(const uint8_t* data, size_t size);
 // against `maxPixelBytes` (at most kMaxPixelBytes counts) before any pixel
 // is decoded; so is the library's own output block. A picture wanted smaller
 // (a `fit` in `options`) is scaled by the library while it decodes, so that
-// only the smaller picture is ever held. `why` receives the reason for no
-// picture in a few words. With `colour` given and colour asked for, it
-// receives the colour from the same decode.
+// only the smaller picture is ever held. With `colour` given and colour
+// asked for, it receives the colour from the same decode. With no picture,
+// `error` (when given) receives why: NotAPicture, Damaged (the library's
+// word for it), Unsupported, TooLarge or NoMemory.
 ImageHandle decodeWebp(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                       std::string* why = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                       ReadError* error = nullptr, const LoadOptions& options = {}, ImageHandle* colour = nullptr);
 
 }  // namespace morvel

@@ -67,12 +67,12 @@ bool makeSources(const TempDir& dir)
     return run(dir, "convert src.pam -alpha off src.png && convert src.pam srca.png");
 }
 
-using Decode = std::function<ImageHandle(const Bytes&, int64_t, std::string*, const LoadOptions&, ImageHandle*)>;
+using Decode = std::function<ImageHandle(const Bytes&, int64_t, ReadError*, const LoadOptions&, ImageHandle*)>;
 
-template <ImageHandle (*Reader)(const uint8_t*, size_t, int64_t, std::string*, const LoadOptions&, ImageHandle*)>
+template <ImageHandle (*Reader)(const uint8_t*, size_t, int64_t, ReadError*, const LoadOptions&, ImageHandle*)>
 Decode reader()
 {
-    return [](const Bytes& b, int64_t limit, std::string* why, const LoadOptions& options, ImageHandle* colour) {
+    return [](const Bytes& b, int64_t limit, ReadError* why, const LoadOptions& options, ImageHandle* colour) {
         return Reader(b.data(), b.size(), limit, why, options, colour);
     };
 }
@@ -164,9 +164,9 @@ TEST(StillReaders, AgreeWithTheFormatsOwnDecoders)
 
         // Gray and colour, from one decode.
         ImageHandle colour;
-        std::string why;
+        ReadError why;
         const ImageHandle gray = c.decode(bytes, kMaxPixelBytes, &why, colourOptions(), &colour);
-        ASSERT_TRUE(gray) << why;
+        ASSERT_TRUE(gray) << messageOf(why);
         ASSERT_TRUE(colour);
         EXPECT_LE(difference(*gray, *expected.gray), c.tolerance);
         EXPECT_LE(difference(*colour, *expected.colour), c.tolerance);
@@ -197,7 +197,7 @@ TEST(StillReaders, AgreeWithTheFormatsOwnDecoders)
         // The limit refuses the picture before decoding; a cut-off file
         // gives a one-line reason naming the format's damage.
         EXPECT_FALSE(c.decode(bytes, 16, &why, {}, nullptr));
-        EXPECT_EQ(why, kTooLargeReason);
+        EXPECT_EQ(why.failure, ReadFailure::TooLarge);
         const Bytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
         const LoadResult damaged = readPictureFromBytes(cut.data(), cut.size());
         EXPECT_FALSE(damaged.gray);

@@ -2,7 +2,6 @@
 // shrinking while it decodes (checkStillReader).
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "image/webp_reader.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -16,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     sink = morvel::fuzz::checkStillReader(
         [](const uint8_t* bytes, size_t length, const morvel::LoadOptions& options, morvel::ImageHandle* colour,
-           std::string* why) { return morvel::decodeWebp(bytes, length, kFuzzPixelBytes, why, options, colour); },
+           morvel::ReadError* why) { return morvel::decodeWebp(bytes, length, kFuzzPixelBytes, why, options, colour); },
         data, size);
     return 0;
 }
