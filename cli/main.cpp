@@ -2,6 +2,7 @@
 // line, made as the window's Generate command makes it.
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/animation.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/columns.h"
@@ -215,6 +217,10 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
         complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return nullptr;
     }
+    // Drawn all the same; the run's status stays what it would be.
+    if (!loaded.warning.empty()) {
+        complain(shown(path) + ": " + loaded.warning);
+    }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
         std::string error;
@@ -381,22 +387,24 @@ static int convertAll(int argc, char** argv)
     bool anyFailed = false;
     bool writeFailed = false;
     int converted = 0;
-    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
-        const std::string& path = o.pictures[i];
+    bool pageStarted = false;
+    // The finished text of one loaded picture (or frame): its lines, colour
+    // codes or page included. None when it could not be made (reported).
+    const auto textOf = [&](morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                            const std::string& path, size_t index) -> std::optional<std::string> {
         bool saveFailed = false;
-        morvel::LoadResult loaded = loads.take(i);
         morvel::PictureSize content;
         morvel::ImageHandle picture =
-            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
+            preparePicture(loaded, loaderFit, engine, o, path, static_cast<int>(index) + 1, size, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
-            continue;
+            return std::nullopt;
         }
         // The engine's bound on the text, judged before the walk.
         if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
-            continue;
+            return std::nullopt;
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
@@ -408,7 +416,7 @@ static int convertAll(int argc, char** argv)
         if (!text) {
             complain("out of memory converting picture: " + shown(path));
             anyFailed = true;
-            continue;
+            return std::nullopt;
         }
         std::vector<morvel::cli::Rgb> colours;
         if (colour && loaded.colour) {
@@ -421,11 +429,59 @@ static int convertAll(int argc, char** argv)
             }
         }
         if (o.html) {
-            std::string page = converted == 0 ? morvel::cli::htmlPageStart(htmlStyle, displayName) : std::string();
+            std::string page = pageStarted ? std::string() : morvel::cli::htmlPageStart(htmlStyle, displayName);
+            pageStarted = true;
             page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode);
-            text = std::move(page);
-        } else if (colour) {
-            text = morvel::cli::sgrText(*text, lineCount, colours, colourMode);
+            return page;
+        }
+        if (colour) {
+            return morvel::cli::sgrText(*text, lineCount, colours, colourMode);
+        }
+        return text;
+    };
+    // An animated GIF to be played or taken apart gives its frames instead
+    // of the picture loaded (its first image).
+    const bool play = terminal.has_value() && o.animate && !o.html;
+    const bool takeApart = play || o.frame != 0 || o.allFrames;
+    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
+        const std::string& path = o.pictures[i];
+        morvel::LoadResult loaded = loads.take(i);
+        std::optional<std::string> text;
+        if (const auto frames = takeApart && loaded.gray ? morvel::cli::animatedGifBytes(path) : std::nullopt) {
+            loaded = {};
+            std::optional<morvel::cli::ColumnFit> frameFit;
+            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour);
+            const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
+                return textOf(frame, frameFit, path, i);
+            };
+            if (play) {
+                if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
+                    writeFailed = true;
+                    break;
+                }
+                const morvel::cli::PlayOutcome played =
+                    morvel::cli::playAnimation(*frames, frameOptions, o.loops, frameText, out);
+                if (played.end == morvel::cli::PlayEnd::Interrupted) {
+                    out.discard();
+                    std::signal(played.signal, SIG_DFL);
+                    std::raise(played.signal);
+                }
+                anyFailed = anyFailed || played.end == morvel::cli::PlayEnd::Failed;
+                ++converted;
+                continue;
+            }
+            std::string frameError;
+            text.emplace();
+            if (!morvel::cli::framesText(*frames, frameOptions, o.frame, frameText, *text, frameError)) {
+                complain(shown(path) + ": " + frameError);
+                anyFailed = true;
+                continue;
+            }
+        } else {
+            text = textOf(loaded, loaderFits[i], path, i);
+            if (!text) {
+                continue;
+            }
         }
         // An empty line between the texts of consecutive pictures.
         if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {

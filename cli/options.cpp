@@ -265,6 +265,24 @@ ParseResult parseOptions(int argc, char** argv)
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "html"}).description(""));
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
+    bool noAnimate = false;
+    app.add_flag("--no-animate", noAnimate, "Show an animation's first frame instead of playing it\non a terminal");
+    std::string loops;
+    app.add_option("--loops", loops,
+                   "Play an animation N times, 0..10000 (0: until q or\n"
+                   "Ctrl-C); default as often as the file says")
+        ->type_name("N")
+        ->check(decimalIn(kMinLoops, kMaxLoops));
+    std::string frame;
+    app.add_option("--frame", frame, "Show frame N of an animation (1 is the first) instead\nof playing it")
+        ->type_name("N")
+        ->check(decimalIn(kMinFrame, kMaxFrame));
+    std::string frames;
+    app.add_option("--frames", frames,
+                   "all: every frame of an animation, one after the other,\n"
+                   "each after a line holding a form feed")
+        ->type_name("all")
+        ->check(CLI::IsMember({"all"}).description(""));
     bool noOrientation = false;
     app.add_flag("--no-orientation", noOrientation,
                  "Keep a photo's stored orientation instead of turning it\n"
@@ -319,6 +337,17 @@ ParseResult parseOptions(int argc, char** argv)
     o.footer = !noFooter;
     o.faceNamed = app.count("--font") > 0;
     o.orient = !noOrientation;
+    o.animate = !noAnimate && frame.empty() && frames.empty();
+    if (!loops.empty()) {
+        o.loops = *parseDecimal(loops, kMinLoops, kMaxLoops);
+    }
+    if (!frame.empty()) {
+        o.frame = *parseDecimal(frame, kMinFrame, kMaxFrame);
+    }
+    o.allFrames = !frames.empty();
+    if (o.frame != 0 && o.allFrames) {
+        return usageError("--frame and --frames cannot be given together");
+    }
     if (columns == "auto") {
         o.columnsAuto = true;
     } else if (!columns.empty()) {

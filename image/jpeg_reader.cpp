@@ -33,6 +33,7 @@ struct JpegErrorManager {
     std::jmp_buf jumpTarget;
     char warning[JMSG_LENGTH_MAX];
     char error[JMSG_LENGTH_MAX];
+    bool endedEarly;  // a warning said the data ended before the picture did
 };
 
 JpegErrorManager* errorManagerOf(j_common_ptr cinfo)
@@ -55,6 +56,8 @@ void keepFirstWarning(j_common_ptr cinfo, int level)
         return;
     if (cinfo->err->num_warnings == 0)
         (*cinfo->err->format_message)(cinfo, errorManagerOf(cinfo)->warning);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF)
+        errorManagerOf(cinfo)->endedEarly = true;
     cinfo->err->num_warnings++;
 }
 
@@ -101,6 +104,7 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
 struct JpegOutcome {
     const char* reason = nullptr;  // the whole reason, when it is not the library's
     char message[JMSG_LENGTH_MAX] = {};
+    bool endedEarly = false;  // the picture was completed past the data's end
 };
 
 // How the library delivers a file's rows and how they become gray: as gray
@@ -175,6 +179,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     errors.manager.emit_message = keepFirstWarning;
     errors.warning[0] = '\0';
     errors.error[0] = '\0';
+    errors.endedEarly = false;
 
     if (setjmp(errors.jumpTarget)) {
         // A library error: the library is not entered again except to be
@@ -342,6 +347,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     std::snprintf(outcome->message, sizeof outcome->message, "%s", errors.warning);
+    outcome->endedEarly = errors.endedEarly;
 
     if (made->header.biBitCount == 8)
         setGrayColorTable(made);
@@ -359,6 +365,8 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
         return;
     if (outcome.reason != nullptr)
         *why = outcome.reason;
+    else if (gavePicture && outcome.endedEarly)
+        *why = kJpegEndsEarly;
     else if (outcome.message[0] != '\0')
         *why = std::string("damaged JPEG data (") + outcome.message + ")";
     else

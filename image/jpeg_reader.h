@@ -17,6 +17,10 @@ namespace morvel {
 // needs about 3 bytes per pixel there, so 256 MiB covers pictures of some 85
 // megapixels, while a small file declaring a huge progressive picture is
 // refused instead of taking gigabytes.
+// See readJpegFile.
+inline constexpr const char* kJpegEndsEarly = "JPEG data ends early";
+inline constexpr uint8_t kJpegFillLevel = 128;
+
 inline constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
 
 // The scale, in eighths (1 to 8), at which the reader has the library decode
@@ -30,8 +34,10 @@ int jpegScaleEighths(PictureSize natural, PictureSize target);
 // decoding starts; the fuzz targets pass a smaller limit to keep their runs
 // short. `why`, when given, receives the reason for no picture in a few words
 // ("damaged JPEG data (<the library's message>)", kTooLargeReason, or the
-// system's word for a file that cannot be opened); with a picture, the
-// library's first warning about damage it decoded past, or nothing.
+// system's word for a file that cannot be opened); with a picture,
+// kJpegEndsEarly when the data ended before the picture (the library fills
+// the rest with gray level kJpegFillLevel), else the library's first warning
+// about damage it decoded past, or nothing.
 //
 // With a `fit` in `options`, the picture comes at the size it asks for
 // (given the stored size): the library decodes at jpegScaleEighths of it and

@@ -140,7 +140,25 @@ LoadOptions storedOptions(const LoadOptions& options, int orientation)
     return stored;
 }
 
+// The JPEG reader's words (`why`) as the error of a missing picture, or as
+// the warning of one it completed past damage.
+void keepJpegOutcome(LoadResult& result, const std::string& why)
+{
+    if (!result.gray)
+        result.error = why;
+    else if (why == kJpegEndsEarly)
+        result.warning = endsEarlyWarning(kJpegFillLevel);
+    else
+        result.warning = why;
+}
+
 }  // namespace
+
+std::string endsEarlyWarning(uint8_t fillLevel)
+{
+    const char* fill = fillLevel == 0 ? "black" : fillLevel == 255 ? "white" : "gray";
+    return std::string("picture ends early; the rest is drawn as ") + fill;
+}
 
 LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
@@ -166,7 +184,7 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
     ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = readGifGray(path, stored, colourOut))
+        if (std::optional<ImageHandle> gif = readGifGray(path, stored, colourOut, &result.warning))
             result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
@@ -175,8 +193,7 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
     default: {
         std::string why;
         result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored, colourOut);
-        if (!result.gray)
-            result.error = why;
+        keepJpegOutcome(result, why);
         break;
     }
     }
@@ -206,7 +223,7 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     ImageHandle* const colourOut = options.colour ? &colour : nullptr;
     switch (kind) {
     case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored, colourOut))
+        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored, colourOut, &result.warning))
             result.gray = std::move(*gif);
         break;
     case PictureKind::Png:
@@ -215,8 +232,7 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     case PictureKind::Jpeg: {
         std::string why;
         result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored, colourOut);
-        if (!result.gray)
-            result.error = why;
+        keepJpegOutcome(result, why);
         break;
     }
     case PictureKind::Other:
