@@ -30,9 +30,11 @@
 #include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/text_picture.h"
 #include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
+#include "image/png_writer.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
 #include "platform/printable_name.h"
@@ -173,7 +175,7 @@ morvel::cli::ColourMode resolveColourMode(const Options& o, bool terminal)
     if (o.colour) {
         return *o.colour;
     }
-    if (o.html) {
+    if (o.html || o.picture) {
         return morvel::cli::ColourMode::TrueColour;
     }
     return morvel::cli::autoColourMode(terminal, std::getenv("NO_COLOR"), std::getenv("COLORTERM"),
@@ -192,6 +194,34 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     style.advances = morvel::cli::glyphAdvances(engine.atlasView());
     style.keepLineEnds = o.crlf;
     return style;
+}
+
+// The text as a PNG or SVG picture (see writeTextPicture): drawn from
+// `glyphs`, the unblurred atlas of the face matched, coloured as `mode`
+// shows `colours`. None when it cannot be made.
+std::optional<std::string> textPicture(const std::string& text, const morvel::AtlasView& glyphs,
+                                       const morvel::Font& font, const Options& o,
+                                       const std::vector<morvel::cli::Rgb>& colours, int32_t lineCount,
+                                       morvel::cli::ColourMode mode)
+{
+    std::vector<uint8_t> shown;
+    shown.reserve(colours.size() * 3);
+    for (const morvel::cli::Rgb& c : colours) {
+        const morvel::cli::Rgb seen = morvel::cli::colourOfKey(morvel::cli::colourKey(c, mode), mode);
+        shown.insert(shown.end(), {seen.red, seen.green, seen.blue});
+    }
+    morvel::TextPictureStyle style;
+    style.dark = o.invert;
+    if (!shown.empty()) {
+        style.colours = shown.data();
+        style.colourCount = colours.size();
+        style.colouredLines = lineCount;
+    }
+    if (*o.picture == morvel::TextPictureFormat::Svg) {
+        return morvel::textSvg(text, glyphs, morvel::SvgFace{font.faceUsed(), font.pixelSize(), font.ascent()}, style);
+    }
+    const morvel::ImageHandle picture = morvel::drawTextPicture(text, glyphs, style);
+    return picture ? morvel::encodePng(*picture) : std::nullopt;
 }
 
 // `path` as messages show it.
@@ -375,6 +405,21 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
+    if (o.picture && terminal) {
+        complain("a picture is not written to a terminal; name a file with -o");
+        return 2;
+    }
+    // A picture of the text is drawn from the unblurred glyphs.
+    const std::optional<morvel::BuiltAtlas> plainGlyphs =
+        o.picture ? morvel::renderGlyphAtlas(*engine.font()) : std::nullopt;
+    const morvel::AtlasView plainView = plainGlyphs
+                                            ? morvel::AtlasView{plainGlyphs->atlas.get(),
+                                                                plainGlyphs->glyphs.data(),
+                                                                static_cast<int32_t>(plainGlyphs->glyphs.size()),
+                                                                plainGlyphs->cellHeight,
+                                                                plainGlyphs->maxGlyphWidth,
+                                                                morvel::kAtlasMargin}
+                                            : morvel::AtlasView{};
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -428,6 +473,15 @@ static int convertAll(int argc, char** argv)
                     c = morvel::cli::boostColour(c, o.invert);
             }
         }
+        if (o.picture) {
+            std::optional<std::string> drawn =
+                textPicture(*text, plainView, *engine.font(), o, colours, lineCount, colourMode);
+            if (!drawn) {
+                complain("cannot draw the text as a picture: " + shown(path));
+                anyFailed = true;
+            }
+            return drawn;
+        }
         if (o.html) {
             std::string page = pageStarted ? std::string() : morvel::cli::htmlPageStart(htmlStyle, displayName);
             pageStarted = true;
@@ -441,7 +495,7 @@ static int convertAll(int argc, char** argv)
     };
     // An animated GIF to be played or taken apart gives its frames instead
     // of the picture loaded (its first image).
-    const bool play = terminal.has_value() && o.animate && !o.html;
+    const bool play = terminal.has_value() && o.animate && !o.html && !o.picture;
     const bool takeApart = play || o.frame != 0 || o.allFrames;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
@@ -489,7 +543,8 @@ static int convertAll(int argc, char** argv)
             break;
         }
         ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
+        if (!(o.picture ? out.write(*text, writeError)
+                        : morvel::cli::writeText(out, std::move(*text), o.crlf, writeError))) {
             writeFailed = true;
         }
     }

@@ -259,11 +259,12 @@ ParseResult parseOptions(int argc, char** argv)
                  "Stronger colours: more saturated, and darker (lighter\n"
                  "with --invert) so that thin marks keep their colour");
     app.add_option("--format", format,
-                   "Output format: text, or html (a page with the text in\n"
-                   "the face it was made with); default html when the -o\n"
-                   "FILE ends in .html or .htm, else text")
+                   "Output format: text; html (a page with the text in\n"
+                   "the face it was made with); png or svg (the text as a\n"
+                   "picture in that face); default by the -o FILE's\n"
+                   "ending (.html, .htm, .png, .svg), else text")
         ->type_name("FORMAT")
-        ->check(CLI::IsMember({"text", "html"}).description(""));
+        ->check(CLI::IsMember({"text", "html", "png", "svg"}).description(""));
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
     bool noAnimate = false;
     app.add_flag("--no-animate", noAnimate, "Show an animation's first frame instead of playing it\non a terminal");
@@ -279,8 +280,8 @@ ParseResult parseOptions(int argc, char** argv)
         ->check(decimalIn(kMinFrame, kMaxFrame));
     std::string frames;
     app.add_option("--frames", frames,
-                   "all: every frame of an animation, one after the other,\n"
-                   "each after a line holding a form feed")
+                   "all: show every frame of an animation, one after the\n"
+                   "other, each after a line holding a form feed")
         ->type_name("all")
         ->check(CLI::IsMember({"all"}).description(""));
     bool noOrientation = false;
@@ -369,8 +370,18 @@ ParseResult parseOptions(int argc, char** argv)
         std::transform(extension.begin(), extension.end(), extension.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         o.html = extension == ".html" || extension == ".htm";
+        o.picture = textPictureFormatOf(o.output);
     } else {
         o.html = format == "html";
+        if (format == "png" || format == "svg")
+            o.picture = format == "png" ? TextPictureFormat::Png : TextPictureFormat::Svg;
+    }
+    if (o.picture && o.pictures.size() > 1) {
+        return usageError("--format " + std::string(*o.picture == TextPictureFormat::Png ? "png" : "svg") +
+                          " takes one picture");
+    }
+    if (o.picture && o.allFrames) {
+        return usageError("--frames all gives text, not a picture");
     }
 
     const int32_t charPixels = mulDiv(o.points, o.dpi, 72);

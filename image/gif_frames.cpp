@@ -11,7 +11,9 @@
 
 namespace morvel {
 
-GifCompositor::GifCompositor(int32_t width, int32_t height) : width_(width), height_(height) {}
+GifCompositor::GifCompositor(int32_t width, int32_t height, int64_t maxBytes)
+    : width_(width), height_(height), maxBytes_(std::min(maxBytes, kMaxPixelBytes))
+{}
 
 // Makes the screen on the first frame: transparent, of the screen's size
 // or, for a screen without one, the first frame's extent.
@@ -22,7 +24,7 @@ bool GifCompositor::shape(const GifFrame& frame)
         height_ = frame.top + frame.image->rowCount;
     }
     const int64_t bytes = int64_t{width_} * height_ * 4;
-    if (width_ <= 0 || height_ <= 0 || bytes > kMaxPixelBytes)
+    if (width_ <= 0 || height_ <= 0 || bytes > maxBytes_)
         return false;
     try {
         canvas_.assign(static_cast<size_t>(bytes), 0);
@@ -155,12 +157,12 @@ namespace {
 // caller's function.
 class FrameComposer : public GifFrameSink {
 public:
-    FrameComposer(const LoadOptions& options, const std::function<bool(AnimationFrame&)>& use)
-        : options_(options), use_(use)
+    FrameComposer(const LoadOptions& options, const std::function<bool(AnimationFrame&)>& use, int64_t maxBytes)
+        : options_(options), use_(use), maxBytes_(maxBytes)
     {}
     void screen(const GifScreen& screen) override
     {
-        compositor_.emplace(screen.width, screen.height);
+        compositor_.emplace(screen.width, screen.height, maxBytes_);
         loops_ = screen.loops;
     }
     bool frame(const GifFrame& frame) override
@@ -192,6 +194,7 @@ public:
 private:
     const LoadOptions& options_;
     const std::function<bool(AnimationFrame&)>& use_;
+    int64_t maxBytes_;
     std::optional<GifCompositor> compositor_;
     int loops_ = -1;
     int count_ = 0;
@@ -200,10 +203,10 @@ private:
 }  // namespace
 
 bool forEachGifFrame(const uint8_t* data, size_t size, const LoadOptions& options,
-                     const std::function<bool(AnimationFrame&)>& use, int* loops)
+                     const std::function<bool(AnimationFrame&)>& use, int* loops, int64_t maxPixelBytes)
 {
-    FrameComposer composer(options, use);
-    const bool decoded = decodeGifFrames(data, size, composer);
+    FrameComposer composer(options, use, maxPixelBytes);
+    const bool decoded = decodeGifFrames(data, size, composer, maxPixelBytes);
     if (loops != nullptr)
         *loops = composer.loops();
     return decoded && composer.count() > 0;

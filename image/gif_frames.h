@@ -24,8 +24,9 @@ namespace morvel {
 class GifCompositor {
 public:
     // A screen of `width` x `height`; a side of 0 takes the first frame's
-    // extent instead.
-    GifCompositor(int32_t width, int32_t height);
+    // extent instead. A screen of more than `maxBytes` (4 bytes a pixel) is
+    // refused.
+    GifCompositor(int32_t width, int32_t height, int64_t maxBytes = kMaxPixelBytes);
 
     // Disposes of the frame before as it asked, then lays `frame` on the
     // screen. False when the screen cannot be had (past the picture limit,
@@ -50,6 +51,7 @@ private:
 
     int32_t width_;
     int32_t height_;
+    int64_t maxBytes_;
     std::vector<uint8_t> canvas_;
     std::vector<uint8_t> saved_;  // the area of a frame that restores, before it was drawn
     Area last_;
@@ -73,8 +75,10 @@ struct AnimationFrame {
 // composed and brought to the size `options`' fit asks for (colour beside
 // when asked; GIF carries no orientation). `use` returns false to stop.
 // `loops`, when given, receives the file's loop count (GifScreen::loops).
-// False when the bytes hold no frame.
+// False when the bytes hold no frame. Frames and screens past
+// `maxPixelBytes` are refused (the fuzz target passes less).
 bool forEachGifFrame(const uint8_t* data, size_t size, const LoadOptions& options,
-                     const std::function<bool(AnimationFrame&)>& use, int* loops = nullptr);
+                     const std::function<bool(AnimationFrame&)>& use, int* loops = nullptr,
+                     int64_t maxPixelBytes = kMaxPixelBytes);
 
 }  // namespace morvel

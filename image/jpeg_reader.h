@@ -18,7 +18,7 @@ namespace morvel {
 // megapixels, while a small file declaring a huge progressive picture is
 // refused instead of taking gigabytes.
 // See readJpegFile.
-inline constexpr const char* kJpegEndsEarly = "JPEG data ends early";
+inline constexpr const char* kJpegEndsEarly = "damaged JPEG data (Premature end of JPEG file)";
 inline constexpr uint8_t kJpegFillLevel = 128;
 
 inline constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
