@@ -111,7 +111,7 @@ private:
 // already (its sink made it, and its colour); a whole one is converted and
 // resized, its colour (when `colour` is given) taken from its palette first.
 std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& sink, const LoadOptions& options,
-                                      ImageHandle* colour, bool endsEarly, std::string* warning)
+                                      ImageHandle* colour, ReadError* error, bool endsEarly, std::string* warning)
 {
     if (warning != nullptr && decoded && endsEarly) {
         uint8_t levels[256];
@@ -128,6 +128,8 @@ std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& si
     ImageHandle palette = colour != nullptr ? colourFromPalette(*decoded) : nullptr;
     grayFromPalette(decoded.get());
     ImageHandle gray = fitWhole(std::move(decoded), options);
+    if (!gray)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
     if (colour != nullptr && gray && palette)
         *colour = fitColour(std::move(palette), gray->header.biWidth, gray->rowCount);
     return gray;
@@ -147,21 +149,21 @@ ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
 }
 
 std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour,
-                                       std::string* warning)
+                                       ReadError* error, std::string* warning)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
     bool endsEarly = false;
-    ImageHandle decoded = readGifFile(path, &sink, &endsEarly);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, endsEarly, warning);
+    ImageHandle decoded = readGifFile(path, &sink, error, &endsEarly);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error, endsEarly, warning);
 }
 
 std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
-                                         ImageHandle* colour, std::string* warning)
+                                         ImageHandle* colour, ReadError* error, std::string* warning)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
     bool endsEarly = false;
-    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink, &endsEarly);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, endsEarly, warning);
+    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink, error, &endsEarly);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error, endsEarly, warning);
 }
 
 }  // namespace morvel

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -69,8 +70,11 @@ bool decodeGifFrames(const uint8_t* data, size_t size, GifFrameSink& sink, int64
 int countGifImages(const uint8_t* data, size_t size, int limit);
 
 // Reads the whole file and decodes it. None for a file that cannot be read
-// (missing, not a regular file) or does not hold a decodable image.
-ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr, bool* endsEarly = nullptr);
+// (missing, not a regular file) or does not hold a decodable image; then
+// `error` (when given) says why, as for decodeGif, or CannotOpen.
+// `endsEarly` as for decodeGif.
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr, ReadError* error = nullptr,
+                        bool* endsEarly = nullptr);
 
 // Decodes `size` bytes at `data`; the bytes are only read. An image whose
 // pixel block would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is
@@ -78,10 +82,12 @@ ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr, boo
 // their time goes into the parser rather than into clearing large blocks.
 // With a `sink` that takes the image, the image is not stored: its rows go
 // to the sink as they are decoded (one row and the longest LZW string are
-// held), and the result is the sink's finish(). `endsEarly`, when given, is
-// set when the image's code stream stopped before its last pixel (the
-// pixels not reached are index 0).
+// held), and the result is the sink's finish(). With no picture, `error`
+// (when given) receives why: the reason the last image was given up for
+// (TooLarge, NoMemory, Damaged), or Damaged when the file holds no image.
+// `endsEarly`, when given, is set when the image's code stream stopped
+// before its last pixel (the pixels not reached are index 0).
 ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                      GifRowSink* sink = nullptr, bool* endsEarly = nullptr);
+                      GifRowSink* sink = nullptr, ReadError* error = nullptr, bool* endsEarly = nullptr);
 
 }  // namespace morvel
