@@ -39,6 +39,9 @@ struct LoadResult {
     ImageHandle colour;  // 24-bit picture, only when asked for and given
     ReadError failure;   // why `gray` is none
     std::string error;   // the same as messageOf(failure), for a message
+    // With a picture: what is wrong with it although it was drawn (a file
+    // that ends early, see endsEarlyWarning), in a few words; else empty.
+    std::string warning;
 };
 
 // How many bytes of a file's beginning beginsLikeAPicture needs to decide.
@@ -47,6 +50,11 @@ inline constexpr size_t kSignatureBytes = 32;
 // True when the `size` bytes at `data` (the file's beginning, kSignatureBytes
 // or all there is) begin with the signature of a format some reader takes.
 bool beginsLikeAPicture(const uint8_t* data, size_t size);
+
+// The words for a picture whose data stops before its last pixel, the rest
+// filled with gray level `fillLevel`: "picture ends early; the rest is drawn
+// as black" (white for 255, gray for any other level).
+std::string endsEarlyWarning(uint8_t fillLevel);
 
 // The load sequence on the file at `path`, or on `size` bytes in memory (a
 // picture read from standard input; the bytes are only read).

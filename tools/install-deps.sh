@@ -12,7 +12,7 @@ packages=(
   libwebp-dev webp libheif-dev libheif-examples libtiff-dev libtiff-tools
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev qt6-qpa-plugins
-  libgif-dev imagemagick gifsicle
+  libgif-dev imagemagick gifsicle python3-pil
   xvfb xauth
 )
 if [ "${1:-}" = --package ]; then
