@@ -187,7 +187,7 @@ LoadResult readPicture(const std::string& path, const LoadOptions& options)
     }
     if (options.colour)
         result.colour = colourBeside(
-            std::move(colour), [&path] { return readColour(path); }, *result.gray);
+            std::move(colour), [&path, &options] { return readColour(path, options.background); }, *result.gray);
     orient(result, orientation, options);
     return result;
 }
@@ -230,7 +230,8 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     }
     if (options.colour)
         result.colour = colourBeside(
-            std::move(colour), [data, size] { return decodeColour(data, size); }, *result.gray);
+            std::move(colour), [data, size, &options] { return decodeColour(data, size, options.background); },
+            *result.gray);
     orient(result, orientation, options);
     return result;
 }
