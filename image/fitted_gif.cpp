@@ -104,7 +104,7 @@ private:
 // already (its sink made it, and its colour); a whole one is converted and
 // resized, its colour (when `colour` is given) taken from its palette first.
 std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& sink, const LoadOptions& options,
-                                      ImageHandle* colour)
+                                      ImageHandle* colour, ReadError* error)
 {
     if (sink.took()) {
         if (colour != nullptr && decoded)
@@ -116,6 +116,8 @@ std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& si
     ImageHandle palette = colour != nullptr ? colourFromPalette(*decoded) : nullptr;
     grayFromPalette(decoded.get());
     ImageHandle gray = fitWhole(std::move(decoded), options);
+    if (!gray)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
     if (colour != nullptr && gray && palette)
         *colour = fitColour(std::move(palette), gray->header.biWidth, gray->rowCount);
     return gray;
@@ -134,19 +136,20 @@ ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
     return resizeGray(*picture, wanted->width, wanted->height);
 }
 
-std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour)
+std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour,
+                                       ReadError* error)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
-    ImageHandle decoded = readGifFile(path, &sink);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
+    ImageHandle decoded = readGifFile(path, &sink, error);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error);
 }
 
 std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
-                                         ImageHandle* colour)
+                                         ImageHandle* colour, ReadError* error)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
-    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
+    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink, error);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error);
 }
 
 }  // namespace morvel

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -28,8 +29,9 @@ public:
 };
 
 // Reads the whole file and decodes it. None for a file that cannot be read
-// (missing, not a regular file) or does not hold a decodable image.
-ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr);
+// (missing, not a regular file) or does not hold a decodable image; then
+// `error` (when given) says why, as for decodeGif, or CannotOpen.
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr, ReadError* error = nullptr);
 
 // Decodes `size` bytes at `data`; the bytes are only read. An image whose
 // pixel block would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is
@@ -37,8 +39,10 @@ ImageHandle readGifFile(const std::string& path, GifRowSink* sink = nullptr);
 // their time goes into the parser rather than into clearing large blocks.
 // With a `sink` that takes the image, the image is not stored: its rows go
 // to the sink as they are decoded (one row and the longest LZW string are
-// held), and the result is the sink's finish().
+// held), and the result is the sink's finish(). With no picture, `error`
+// (when given) receives why: the reason the last image was given up for
+// (TooLarge, NoMemory, Damaged), or Damaged when the file holds no image.
 ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                      GifRowSink* sink = nullptr);
+                      GifRowSink* sink = nullptr, ReadError* error = nullptr);
 
 }  // namespace morvel

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -46,7 +47,8 @@ struct LoadOptions {
 struct LoadResult {
     ImageHandle gray;    // 8-bit gray picture; none when the file gives none
     ImageHandle colour;  // 24-bit picture, only when asked for and given
-    std::string error;   // why `gray` is none, in a few words for a message
+    ReadError failure;   // why `gray` is none
+    std::string error;   // the same as messageOf(failure), for a message
 };
 
 // The load sequence on the file at `path`, or on `size` bytes in memory (a
