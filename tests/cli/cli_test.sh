@@ -435,8 +435,9 @@ bad-input)
     "adir|Is a directory"
     "missing.png|No such file or directory"
   )
+  # At the natural size, where a picture is held whole.
   for row in "${reasons[@]}"; do
-    expect_status 1 "$tmp/${row%%|*}"
+    expect_status 1 --columns natural "$tmp/${row%%|*}"
     grep -v 'not installed' "$tmp/err" >"$tmp/lines"
     [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
       fail "${row%%|*}: $(cat "$tmp/lines")"
