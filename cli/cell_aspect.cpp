@@ -27,7 +27,7 @@ CellChoice chooseCell(const Options& o, const std::optional<TerminalSize>& termi
     if (o.fontRatio > 0) {
         return {o.fontRatio, "--font-ratio"};
     }
-    if (o.html) {
+    if (o.html || o.picture) {
         return {0, "the page's font"};
     }
     if (!terminal) {

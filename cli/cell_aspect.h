@@ -25,7 +25,7 @@ struct CellChoice {
 
 // The cell for the options and the terminal the text goes to (none when it
 // goes to a file or a pipe): --columns natural, the font's own; else
-// --font-ratio; else an HTML page's font, its own; else on a terminal its
+// --font-ratio; else an HTML page's or a picture's font, its own; else on a terminal its
 // cell in pixels from its window size, else its answer to the cell-size
 // query (`answeredRatio`, 0 when none), else kDefaultCellRatio; in a file or
 // a pipe kDefaultCellRatio.
