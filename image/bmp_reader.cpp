@@ -290,7 +290,7 @@ ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes, R
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
     const bool wantColour = colour != nullptr && options.colour;
     RowSink sink(layout->width, layout->height, wantedSize(options, layout->width, layout->height), wantColour, limit,
-                 backgroundLevel(options));
+                 options.background);
     // An RLE picture is expanded whole (one byte a pixel) before its rows go
     // to the sink: that block counts against the limit as well.
     if (sink.tooLarge() || (rle && int64_t{layout->width} * layout->height > limit)) {

@@ -90,7 +90,7 @@ ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
     const bool wantColour = colour != nullptr && options.colour;
     RowSink sink(width, height, wantedSize(options, width, height), wantColour, std::min(maxPixelBytes, kMaxPixelBytes),
-                 backgroundLevel(options));
+                 options.background);
     if (sink.tooLarge() || width > kMaxHeifSide || height > kMaxHeifSide ||
         int64_t{width} * (alpha ? 4 : 3) * height > kMaxPixelBytes)
         return refuse(ReadFailure::TooLarge);

@@ -20,11 +20,6 @@ std::optional<PictureSize> wantedSize(const LoadOptions& options, int32_t width,
     return target;
 }
 
-uint8_t backgroundLevel(const LoadOptions&)
-{
-    return 255;
-}
-
 uint8_t overBackground(uint8_t value, uint8_t alpha, uint8_t background, bool premultiplied)
 {
     const uint32_t under = uint32_t{background} * (255u - alpha);
@@ -34,8 +29,9 @@ uint8_t overBackground(uint8_t value, uint8_t alpha, uint8_t background, bool pr
 }
 
 RowSink::RowSink(int32_t sourceWidth, int32_t sourceHeight, std::optional<PictureSize> target, bool colour,
-                 int64_t maxPixelBytes, uint8_t background)
-    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight), target_(target), background_(background)
+                 int64_t maxPixelBytes, const RgbColour& background)
+    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight),
+      target_(target), background_{background.red, background.green, background.blue}
 {
     if (sourceWidth < 1 || sourceHeight < 1)
         return;
@@ -94,8 +90,8 @@ void RowSink::addRow(const uint8_t* row, RowLayout layout)
             const uint8_t* px = row + step * x;
             uint8_t rgb[3] = {px[bgr ? 2 : 0], px[1], px[bgr ? 0 : 2]};
             if (alpha && px[3] != 255) {
-                for (uint8_t& c : rgb)
-                    c = overBackground(c, px[3], background_, premultiplied);
+                for (int c = 0; c < 3; ++c)
+                    rgb[c] = overBackground(rgb[c], px[3], background_[c], premultiplied);
             }
             gray[x] = grayOfRgb(rgb[0], rgb[1], rgb[2]);
             if (colour != nullptr)

@@ -1,6 +1,7 @@
 // The common end of the readers whose libraries hand over colour rows (WebP,
 // HEIF, TIFF, BMP): each decoded row becomes gray by the luminance weights
-// (grayOfRgb), transparent pixels laid over the background, the colour kept
+// (grayOfRgb), transparent pixels laid over the background (each channel
+// over the background's, the gray made from the result, as for PNG), the colour kept
 // beside it when asked, and the rows shrunk as they come when the picture is
 // wanted smaller.
 #pragma once
@@ -29,9 +30,6 @@ enum class RowLayout {
 // fit, or a size below 1).
 std::optional<PictureSize> wantedSize(const LoadOptions& options, int32_t width, int32_t height);
 
-// The gray level the background gives transparent parts.
-uint8_t backgroundLevel(const LoadOptions& options);
-
 // A sample `value` of alpha `alpha` laid over `background`: v a + b (255 - a),
 // divided by 255, rounded; with `premultiplied`, v + b (255 - a) / 255
 // rounded, at most 255.
@@ -46,7 +44,7 @@ public:
     // colour's, when `colour`) must stay within `maxPixelBytes`: the check is
     // made here, before the caller decodes any pixel.
     RowSink(int32_t sourceWidth, int32_t sourceHeight, std::optional<PictureSize> target, bool colour,
-            int64_t maxPixelBytes, uint8_t background);
+            int64_t maxPixelBytes, const RgbColour& background);
 
     // False when the picture would pass the limit (tooLarge) or memory ran
     // out; addRow then does nothing and finish gives none.
@@ -64,7 +62,7 @@ private:
     int32_t sourceWidth_;
     int32_t sourceHeight_;
     std::optional<PictureSize> target_;
-    uint8_t background_;
+    uint8_t background_[3];  // red, green, blue
     bool tooLarge_ = false;
     int32_t row_ = 0;
     ImageHandle gray_;

@@ -213,7 +213,7 @@ ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     const auto height = static_cast<int32_t>(image.height);
     const bool wantColour = colour != nullptr && options.colour;
     RowSink sink(width, height, wantedSize(options, width, height), wantColour, std::min(maxPixelBytes, kMaxPixelBytes),
-                 backgroundLevel(options));
+                 options.background);
     if (sink.tooLarge())
         return refuse(ReadFailure::TooLarge);
     if (!sink.ready())

@@ -91,7 +91,7 @@ ImageHandle decodeWebp(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     const int32_t width = scale ? target->width : naturalWidth;
     const int32_t height = scale ? target->height : naturalHeight;
     const bool wantColour = colour != nullptr && options.colour;
-    RowSink sink(width, height, target, wantColour, limit, backgroundLevel(options));
+    RowSink sink(width, height, target, wantColour, limit, options.background);
     if (sink.tooLarge() || int64_t{width} * (alpha ? 4 : 3) * height > kMaxPixelBytes) {
         fail(error, ReadFailure::TooLarge, PictureFormat::Webp);
         return nullptr;

@@ -171,6 +171,17 @@ TEST(StillReaders, AgreeWithTheFormatsOwnDecoders)
         EXPECT_LE(difference(*gray, *expected.gray), c.tolerance);
         EXPECT_LE(difference(*colour, *expected.colour), c.tolerance);
 
+        // Transparent parts over another background, as the PNG reader
+        // lays them.
+        LoadOptions dark = colourOptions();
+        dark.background = RgbColour{0, 0, 64};
+        const LoadResult expectedDark = readPicture((dir.path() / "oracle.png").string(), dark);
+        ImageHandle darkColour;
+        const ImageHandle darkGray = c.decode(bytes, kMaxPixelBytes, &why, dark, &darkColour);
+        ASSERT_TRUE(darkGray && darkColour && expectedDark.gray && expectedDark.colour);
+        EXPECT_LE(difference(*darkGray, *expectedDark.gray), c.tolerance);
+        EXPECT_LE(difference(*darkColour, *expectedDark.colour), c.tolerance);
+
         // Found by its signature: the load sequence gives the same.
         const LoadResult loaded = readPicture((dir.path() / c.file).string(), colourOptions());
         ASSERT_TRUE(loaded.gray) << loaded.error;
