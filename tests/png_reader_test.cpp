@@ -253,11 +253,24 @@ TEST(PngReader, DamagedOrOversizedGivesNoPicture)
 
     // A size the limits refuse, before any pixel is decoded: too wide for
     // the reader, or a block above the caller's limit.
+    // Each says why, as a typed failure.
     std::vector<uint8_t> wideRow((kMaxPngSide + 1) / 8);
     const Bytes wide =
         encodePng(pngSpec(kMaxPngSide + 1, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), wideRow.data(), wideRow.size());
-    EXPECT_FALSE(decodePng(wide.data(), wide.size()));
-    EXPECT_FALSE(decodePng(png.data(), png.size(), 40 * 30 - 1));
+    const struct {
+        Bytes bytes;
+        int64_t limit;
+        ReadFailure failure;
+    } refused[] = {{wide, kMaxPixelBytes, ReadFailure::Unsupported},
+                   {png, 40 * 30 - 1, ReadFailure::TooLarge},
+                   {Bytes(png.begin(), png.end() - 30), kMaxPixelBytes, ReadFailure::Damaged},
+                   {Bytes(png.begin() + 1, png.end()), kMaxPixelBytes, ReadFailure::NotAPicture}};
+    for (const auto& r : refused) {
+        ReadError error;
+        EXPECT_FALSE(decodePng(r.bytes.data(), r.bytes.size(), r.limit, {}, nullptr, &error));
+        EXPECT_EQ(error.failure, r.failure) << messageOf(error);
+        EXPECT_EQ(error.format, PictureFormat::Png);
+    }
     EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
 }
 
