@@ -22,10 +22,14 @@ namespace morvel {
 // colour asked for in `options`, it receives the palette colours of the same
 // decode at the gray picture's size, shrunk alike (none when not had).
 // Without a picture, `error` (when given) says why (see decodeGif).
+// `warning`, when given, receives endsEarlyWarning's words for an image
+// whose code stream stopped before its last pixel, else nothing.
 std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options,
-                                       ImageHandle* colour = nullptr, ReadError* error = nullptr);
+                                       ImageHandle* colour = nullptr, ReadError* error = nullptr,
+                                       std::string* warning = nullptr);
 std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
-                                         ImageHandle* colour = nullptr, ReadError* error = nullptr);
+                                         ImageHandle* colour = nullptr, ReadError* error = nullptr,
+                                         std::string* warning = nullptr);
 
 // A picture decoded whole, brought to the size `options`' fit asks for.
 ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options);

@@ -93,6 +93,17 @@ struct GifDecoderState {
     // Why the last image given up was (an image too large, or memory
     // refused, rather than damage).
     ReadFailure failure = ReadFailure::Damaged;
+    bool endsEarly = false;  // the decoded image's code stream stopped short
+
+    // Every image to `frames` instead of the first one kept, with the
+    // graphic control in force and the colours of the global table.
+    GifFrameSink* frames = nullptr;
+    GifFrame control;
+    GifScreen screen;
+    bool screenGiven = false;
+    RgbQuad globalColors[256] = {};
+    int imageCount = 0;
+    bool stopped = false;
 
     // Rows handed to a sink instead of stored: `pixels` then holds the
     // pixels from `handedOver` on (part of a row and the latest string).
@@ -200,9 +211,41 @@ void readCommentExtension(GifDecoderState& s)
     }
 }
 
+// The graphic control extension: disposal, transparency and delay of the
+// next image.
+void readGraphicControl(GifDecoderState& s)
+{
+    const size_t start = s.cursor;
+    if (s.size - s.cursor >= 5 && s.data[s.cursor] >= 4) {
+        const int packed = s.data[s.cursor + 1];
+        const int disposal = (packed >> 2) & 7;
+        s.control.disposal = disposal <= 3 ? disposal : 0;
+        s.control.delay = s.data[s.cursor + 2] | (s.data[s.cursor + 3] << 8);
+        s.control.transparent = (packed & 1) != 0 ? s.data[s.cursor + 4] : -1;
+    }
+    s.cursor = start;
+    stepOverSubBlocks(s);
+}
+
+// An application extension: the NETSCAPE2.0 (or ANIMEXTS1.0) loop count.
+void readApplication(GifDecoderState& s)
+{
+    const uint8_t* const at = s.data + s.cursor;
+    const size_t left = s.size - s.cursor;
+    if (left >= 16 && at[0] == 11 &&
+        (std::memcmp(at + 1, "NETSCAPE2.0", 11) == 0 || std::memcmp(at + 1, "ANIMEXTS1.0", 11) == 0) && at[12] >= 3 &&
+        at[13] == 1)
+        s.screen.loops = at[14] | (at[15] << 8);
+    stepOverSubBlocks(s);
+}
+
 void stepOverExtension(GifDecoderState& s, int label)
 {
     int length = 0;
+    if (s.frames != nullptr && label == 0xF9)
+        return readGraphicControl(s);
+    if (s.frames != nullptr && label == 0xFF)
+        return readApplication(s);
     switch (label) {
     case 0x52:  // "R": a numerator and a denominator when its length is 2
         if (!readByte(s, length))
@@ -414,6 +457,7 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     s.handedOver = 0;
     const size_t written = runLzw<false, true>(s, minCodeSize);
     s.codeBytes.reset();
+    s.endsEarly = written < s.pixelLimit;
     // The rows the code stream did not reach are 0.
     uint8_t* const window = s.pixels.get();
     size_t rowsDone = s.handedOver / width;
@@ -508,6 +552,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
             std::memset(s.pixels.get() + s.pixelsWritten, 0, s.pixelLimit - s.pixelsWritten);
     }
     s.codeBytes.reset();
+    s.endsEarly = s.pixelsWritten < s.pixelLimit;
 
     // Spread the packed rows out to the pitch, last row first, and clear the
     // fill bytes.
@@ -538,6 +583,33 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
         record->colors[i].rgbBlue = s.localColors[i][2];
     }
     return 1;
+}
+
+// Decodes the image whose descriptor follows (cursor just past its 0x2C
+// byte) for the frame sink, with the global colours under its local ones
+// and the graphic control read since the image before. False when the sink
+// stopped the decode.
+bool decodeFrame(GifDecoderState& s, ImageRecord* record)
+{
+    if (!s.screenGiven) {
+        s.screen.width = s.screenWidth;
+        s.screen.height = s.screenHeight;
+        s.frames->screen(s.screen);
+        s.screenGiven = true;
+    }
+    std::memcpy(record->colors, s.globalColors, sizeof record->colors);
+    const size_t descriptor = s.cursor;
+    if (decodeGifImage(s, record) == 1) {
+        s.gotImage = true;
+        GifFrame frame = s.control;
+        frame.left = s.data[descriptor] | (s.data[descriptor + 1] << 8);
+        frame.top = s.data[descriptor + 2] | (s.data[descriptor + 3] << 8);
+        frame.image = record;
+        frame.endsEarly = s.endsEarly;
+        s.stopped = !s.frames->frame(frame);
+    }
+    s.control = GifFrame{};
+    return !s.stopped;
 }
 
 // ---- File structure ----------------------------------------------------------
@@ -581,6 +653,7 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
             record->colors[i].rgbBlue = kDefaultColors[i % 16][2];
         }
     }
+    std::memcpy(s.globalColors, record->colors, sizeof s.globalColors);
 
     for (;;) {
         const size_t offset = s.cursor;
@@ -593,7 +666,10 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
                 break;
             stepOverExtension(s, label);
         } else if (block == 0x2C) {
-            if (s.gotImage)
+            if (s.frames != nullptr) {
+                if (!decodeFrame(s, record))
+                    break;
+            } else if (s.gotImage)
                 stepOverImage(s);
             else if (decodeGifImage(s, record) == 1)
                 s.gotImage = true;
@@ -615,7 +691,8 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
 
 }  // namespace
 
-ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink, ReadError* error)
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink, ReadError* error,
+                      bool* endsEarly)
 {
     if (!data && size > 0) {
         fail(error, ReadFailure::NotAPicture, PictureFormat::Gif);
@@ -636,6 +713,8 @@ ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, G
         fail(error, state->failure, PictureFormat::Gif);
         return nullptr;
     }
+    if (endsEarly != nullptr)
+        *endsEarly = state->endsEarly;
     if (!state->streamed)
         return record;
     ImageHandle made = sink->finish();
@@ -644,7 +723,53 @@ ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, G
     return made;
 }
 
-ImageHandle readGifFile(const std::string& path, GifRowSink* sink, ReadError* error)
+bool decodeGifFrames(const uint8_t* data, size_t size, GifFrameSink& sink, int64_t maxPixelBytes)
+{
+    if (!data)
+        return false;
+    ImageHandle record(createImageRecord());
+    std::unique_ptr<GifDecoderState> state(new (std::nothrow) GifDecoderState);
+    if (!record || !state)
+        return false;
+    state->data = data;
+    state->size = size;
+    state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
+    state->frames = &sink;
+    return parseGifBlocks(*state, record.get());
+}
+
+int countGifImages(const uint8_t* data, size_t size, int limit)
+{
+    if (!data || size < 13 || (std::memcmp(data, "GIF87a", 6) != 0 && std::memcmp(data, "GIF89a", 6) != 0))
+        return 0;
+    // Steps over sub-blocks from `at` up to the empty one.
+    const auto subBlocksEnd = [data, size](size_t at) {
+        while (at < size && data[at] != 0)
+            at += size_t{data[at]} + 1;
+        return at + 1;
+    };
+    size_t at = 13;
+    if ((data[10] & 0x80) != 0)
+        at += size_t{3} << ((data[10] & 7) + 1);
+    int count = 0;
+    while (at < size && count < limit) {
+        if (data[at] == 0x21) {
+            at = subBlocksEnd(at + 2);
+        } else if (data[at] == 0x2C && size - at >= 11) {
+            ++count;
+            const int packed = data[at + 9];
+            at += 10;
+            if ((packed & 0x80) != 0)
+                at += size_t{3} << ((packed & 7) + 1);
+            at = subBlocksEnd(at + 1);
+        } else {
+            break;
+        }
+    }
+    return count;
+}
+
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink, ReadError* error, bool* endsEarly)
 {
     // Look at the signature first: the load sequence tries every picture as
     // a GIF, and a large JPEG or PNG need not be read whole to be turned down.
@@ -664,7 +789,7 @@ ImageHandle readGifFile(const std::string& path, GifRowSink* sink, ReadError* er
         fail(error, why == kTooLargeReason ? ReadFailure::TooLarge : ReadFailure::CannotOpen, PictureFormat::Gif, why);
         return nullptr;
     }
-    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink, error);
+    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink, error, endsEarly);
 }
 
 }  // namespace morvel

@@ -33,6 +33,7 @@ struct JpegErrorManager {
     std::jmp_buf jumpTarget;
     char warning[JMSG_LENGTH_MAX];
     char error[JMSG_LENGTH_MAX];
+    bool endedEarly;  // a warning said the data ended before the picture did
 };
 
 JpegErrorManager* errorManagerOf(j_common_ptr cinfo)
@@ -55,6 +56,8 @@ void keepFirstWarning(j_common_ptr cinfo, int level)
         return;
     if (cinfo->err->num_warnings == 0)
         (*cinfo->err->format_message)(cinfo, errorManagerOf(cinfo)->warning);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF)
+        errorManagerOf(cinfo)->endedEarly = true;
     cinfo->err->num_warnings++;
 }
 
@@ -102,6 +105,7 @@ struct JpegOutcome {
     ReadFailure failure = ReadFailure::None;  // set where the reader itself gives up
     const char* detail = nullptr;             // its words, when the library's would not do
     char message[JMSG_LENGTH_MAX] = {};
+    bool endedEarly = false;  // the picture was completed past the data's end
 };
 
 // How the library delivers a file's rows and how they become gray: as gray
@@ -185,6 +189,7 @@ void openDecoder(JpegDecoder& d)
     d.errors.manager.emit_message = keepFirstWarning;
     d.errors.warning[0] = '\0';
     d.errors.error[0] = '\0';
+    d.errors.endedEarly = false;
     jpeg_create_decompress(&d.cinfo);
     d.cinfo.mem->max_memory_to_use = kJpegLibraryMemory;
     d.monitor.progress = {};
@@ -428,6 +433,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_finish_decompress(&d.cinfo);
     jpeg_destroy_decompress(&d.cinfo);
     std::snprintf(outcome->message, sizeof outcome->message, "%s", d.errors.warning);
+    outcome->endedEarly = d.errors.endedEarly;
     setGrayColorTable(made);
     return made;
 }
@@ -442,7 +448,8 @@ void describe(const JpegOutcome& outcome, bool gavePicture, ReadError* error)
     if (error == nullptr)
         return;
     if (gavePicture)
-        *error = ReadError{ReadFailure::None, PictureFormat::Jpeg, outcome.message};
+        *error =
+            ReadError{ReadFailure::None, PictureFormat::Jpeg, outcome.endedEarly ? kJpegEndsEarly : outcome.message};
     else if (outcome.failure != ReadFailure::None)
         fail(error, outcome.failure, PictureFormat::Jpeg, outcome.detail != nullptr ? outcome.detail : "");
     else

@@ -18,6 +18,10 @@ namespace morvel {
 // needs about 3 bytes per pixel there, so 256 MiB covers pictures of some 85
 // megapixels, while a small file declaring a huge progressive picture is
 // refused instead of taking gigabytes.
+// See readJpegFile: the library's words for a file that ends early.
+inline constexpr const char* kJpegEndsEarly = "Premature end of JPEG file";
+inline constexpr uint8_t kJpegFillLevel = 128;
+
 inline constexpr long kJpegLibraryMemory = 256L * 1024 * 1024;
 
 // The scale, in eighths (1 to 8), at which the reader has the library decode
@@ -32,8 +36,10 @@ int jpegScaleEighths(PictureSize natural, PictureSize target);
 // short. `error`, when given, receives why there is no picture (Damaged with
 // the library's message, TooLarge, DecoderLimit when the library's own
 // memory would not do, Unsupported, NoMemory, or CannotOpen with the
-// system's words); with a picture, no failure and as its detail the
-// library's first warning about damage it decoded past, or nothing.
+// system's words); with a picture, no failure and as its detail
+// kJpegEndsEarly when the data ended before the picture (the library fills
+// the rest with gray level kJpegFillLevel), else the library's first warning
+// about damage it decoded past, or nothing.
 //
 // With a `fit` in `options`, the picture comes at the size it asks for
 // (given the stored size): the library decodes at jpegScaleEighths of it and

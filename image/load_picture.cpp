@@ -70,15 +70,15 @@ struct PictureSource {
 
 // The gray picture of `format` from `source`, at the size `stored` asks for
 // (and its colour into `colour`, when given), or none with the reason in
-// `error`.
+// `error`. A GIF that ends early says so in `warning`.
 ImageHandle decodeGray(PictureFormat format, const PictureSource& source, const LoadOptions& stored,
-                       ImageHandle* colour, ReadError* error)
+                       ImageHandle* colour, ReadError* error, std::string* warning)
 {
     const std::string* path = source.path;
     switch (format) {
     case PictureFormat::Gif: {
-        std::optional<ImageHandle> gif = path ? readGifGray(*path, stored, colour, error)
-                                              : decodeGifGray(source.data, source.size, stored, colour, error);
+        std::optional<ImageHandle> gif = path ? readGifGray(*path, stored, colour, error, warning)
+                                              : decodeGifGray(source.data, source.size, stored, colour, error, warning);
         return gif ? std::move(*gif) : nullptr;
     }
     case PictureFormat::Png:
@@ -100,7 +100,8 @@ LoadResult load(PictureFormat format, int orientation, const PictureSource& sour
     LoadResult result;
     const LoadOptions stored = storedOptions(options, orientation);
     ImageHandle colour;
-    result.gray = decodeGray(format, source, stored, options.colour ? &colour : nullptr, &result.failure);
+    result.gray =
+        decodeGray(format, source, stored, options.colour ? &colour : nullptr, &result.failure, &result.warning);
     if (!result.gray) {
         // A reader that gave up without a word has met damage.
         if (!result.failure)
@@ -108,6 +109,11 @@ LoadResult load(PictureFormat format, int orientation, const PictureSource& sour
         result.error = messageOf(result.failure);
         return result;
     }
+    // A JPEG completed past damage: its words as the warning.
+    const std::string& damage = result.failure.detail;
+    if (format == PictureFormat::Jpeg && !damage.empty())
+        result.warning =
+            damage == kJpegEndsEarly ? endsEarlyWarning(kJpegFillLevel) : "damaged JPEG data (" + damage + ")";
     result.failure = {};
     // The colour comes from the gray picture's own decode; the picture is
     // never decoded again for it. Where that decode could not give it (its
@@ -127,6 +133,12 @@ LoadResult refused(ReadFailure failure, std::string detail = {})
 }
 
 }  // namespace
+
+std::string endsEarlyWarning(uint8_t fillLevel)
+{
+    const char* fill = fillLevel == 0 ? "black" : fillLevel == 255 ? "white" : "gray";
+    return std::string("picture ends early; the rest is drawn as ") + fill;
+}
 
 LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {

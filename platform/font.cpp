@@ -308,4 +308,9 @@ int32_t Font::pixelSize() const
     return impl_->pixelSize;
 }
 
+int32_t Font::ascent() const
+{
+    return impl_->ascent;
+}
+
 }  // namespace morvel

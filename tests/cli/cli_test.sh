@@ -441,6 +441,19 @@ bad-input)
     [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
       fail "${row%%|*}: $(cat "$tmp/lines")"
   done
+  # A picture that ends early is drawn all the same (status 0), with one
+  # line that says so and what fills the rest.
+  printf 'GIF89a\2\0\2\0\200\0\0\0\0\0\377\377\377\54\0\0\0\0\2\0\2\0\0\2\2\114\1\0\73' >"$tmp/short.gif"
+  head -c 12000 "$jpg" >"$tmp/short.jpg"
+  warnings=(
+    "short.gif|picture ends early; the rest is drawn as black"
+    "short.jpg|picture ends early; the rest is drawn as gray"
+  )
+  for row in "${warnings[@]}"; do
+    expect_status 0 --columns 20 "$tmp/${row%%|*}"
+    grep -v 'not installed' "$tmp/err" >"$tmp/lines"
+    [ "$(cat "$tmp/lines")" = "morvel-text: $tmp/${row%%|*}: ${row#*|}" ] || fail "${row%%|*}: $(cat "$tmp/lines")"
+  done
   # Names with control characters are shown escaped, on one line.
   cp "$gif" "$tmp/new"$'\n'"line.gif"
   expect_status 1 "$tmp/new"$'\n'"line.gif" "$tmp/no"$'\t'"pe.gif"
