@@ -33,6 +33,11 @@ expect_status() {
 expect_line() {
   grep -qxF -- "$2" "$1" || fail "$1 lacks the line: $2"
 }
+# Drops from $tmp/tty the questions the converter asks a terminal (which
+# this one, script's, does not answer).
+strip_questions() {
+  sed -i $'s/\x1b\\]11;?\x1b\\\\//g; s/\x1b\\[16t//g; s/\x1b\\[c//g' "$tmp/tty"
+}
 # The listing of a directory, hidden files included.
 listing() { ls -A "$1" | tr '\n' ' '; }
 
@@ -493,11 +498,13 @@ columns-auto)
   if command -v script >/dev/null; then
     # A terminal 50 columns wide: lines of 50 characters.
     script -qec "stty cols 50 rows 30; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     tr -d '\r' <"$tmp/tty" | grep -v 'not installed' >"$tmp/ttytext"
     widths=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -u)
     [ "$widths" = 50 ] || fail "--columns auto on a 50-column terminal gave widths: $(echo $widths)"
     # A terminal that tells no width: $COLUMNS.
     COLUMNS=33 script -qec "stty cols 0; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
     [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
     # With -o the text goes to a file: 80 columns.
@@ -508,6 +515,7 @@ columns-auto)
     # --rows auto alone the same height.
     for sizes in "" "--rows auto" "--columns auto --rows auto"; do
       script -qec "stty cols 80 rows 24; '$bin' --footer --background light --color none --crlf $sizes '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+      strip_questions
       tr -d '\r' <"$tmp/tty" >"$tmp/ttytext"
       [ "$(wc -l <"$tmp/ttytext")" -eq 23 ] || fail "'$sizes' on 80 x 24 gave $(wc -l <"$tmp/ttytext") lines"
       widest=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -n | tail -n 1)
@@ -517,9 +525,11 @@ columns-auto)
     # width, as it does in a pipe.
     convert "$jpg" -resize 10% "$tmp/small.png"
     script -qec "stty cols 80 rows 24; '$bin' --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     [ "$(tr -d '\r' <"$tmp/tty" | wc -l)" -eq 23 ] || fail "a small picture did not fill the terminal"
     expect_status 0 --no-enlarge --crlf "$tmp/small.png"
     script -qec "stty cols 80 rows 24; '$bin' --no-enlarge --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     tr -d '\r' <"$tmp/tty" | cmp -s - <(tr -d '\r' <"$tmp/out") || fail "--no-enlarge: a small picture was resized to fit the terminal"
   fi
   ;;
