@@ -47,6 +47,7 @@ help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
              --columns --rows --stretch --invert --background --verbose --jobs --no-footer --color --color-boost \
+             --width --height --size --font-ratio --no-enlarge --footer \
              --format --crlf --save-gray -o -h --help -V --version 'PICTURE\.\.\.'; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
@@ -54,6 +55,21 @@ help)
   expect_status 0 -h
   grep -q "Exit status" "$tmp/out" || fail "-h is not --help"
   [ -s "$tmp/err" ] && fail "--help wrote to stderr"
+  # Every line fits 80 columns.
+  expect_status 0 --help
+  awk 'length($0) > 80 { exit 1 }' "$tmp/out" || fail "--help has lines wider than 80 columns"
+  # The man pages render without a warning, and no font change glues words
+  # together (as .BR with arguments that need spaces does: "file))orscaled(").
+  for page in "$samples/../../cli/morvel-text.1" "$samples/../../app/morvel.1"; do
+    warnings=$(groff -ww -man -z "$page" 2>&1) && [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
+    glued=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null | grep -E '\)[A-Za-z(]')
+    [ -z "$glued" ] || fail "words run together in $page: $glued"
+  done
+  # Argument errors in one line of Morvel's words, the nearest option named.
+  expect_status 2 --colour 256 "$jpg"
+  expect_line "$tmp/err" "morvel-text: unknown option --colour; did you mean --color?"
+  expect_status 2 -o a.txt -o b.txt "$jpg"
+  expect_line "$tmp/err" "morvel-text: -o given more than once"
   ;;
 
 version)
