@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/band_walk.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/columns.h"
@@ -138,9 +139,10 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
 }
 
 // What the loader is asked for: the picture upright when asked, and the size
-// `size` gives it (the same rule preparePicture applies), so that a loader
-// can decode at a reduced scale and shrink while it reads, with the same
-// result as the whole picture shrunk afterwards. The glyph size comes from
+// `size` gives it (the same rule preparePicture applies) in the directions
+// where that shrinks it, so that a loader can decode at a reduced scale and
+// shrink while it reads, with the same result as the whole picture shrunk
+// afterwards. The glyph size comes from
 // `cell`, waited for once the picture's size is known; the whole fit (with
 // its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
 // gray, the natural size.
@@ -158,7 +160,10 @@ morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule
             if (!*chosen) {
                 return std::nullopt;
             }
-            return (*chosen)->scaled;
+            // The loader only shrinks: a direction that grows is enlarged
+            // band by band as the text is made (see walkFittedCanvas).
+            return morvel::PictureSize{std::min(width, (*chosen)->scaled.width),
+                                       std::min(height, (*chosen)->scaled.height)};
         };
     }
     return options;
@@ -192,28 +197,43 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     return style;
 }
 
+// The bound of textBytesUpperBound for a canvas of width x height.
+int64_t textBytesUpperBound(int32_t width, int32_t height, const morvel::AtlasView& view)
+{
+    morvel::ImageRecord shape{};
+    shape.header.biWidth = width;
+    shape.rowCount = height;
+    return morvel::textBytesUpperBound(shape, view);
+}
+
 // `path` as messages show it.
 std::string shown(const std::string& path)
 {
     return morvel::printableName(path);
 }
 
+// A picture ready for the walk: the picture as loaded, and its canvas made
+// from it a band at a time.
+struct PreparedPicture {
+    morvel::ImageHandle loaded;
+    std::optional<morvel::FittedRows> canvas;
+    morvel::PictureSize content;  // the scaled picture inside the canvas
+};
+
 // The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `size` and inverted when asked. The black level is not
-// applied here: the walk reads the picture through its table (see convert).
-// Returns none when the picture cannot be converted (already reported).
-// The gray picture is taken from `loaded`, its colour left there; `content`
-// receives the size of the picture itself inside the one made (which may be
-// extended at its edges).
-morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
-                                   const morvel::TextEngine& engine, const Options& o, const std::string& path,
-                                   int index, const morvel::cli::SizeRule& size, bool& saveFailed,
-                                   morvel::PictureSize& content)
+// asked, and fitted to `size`. Inversion and the black level are applied by
+// the walk (see walkFittedCanvas). Returns false when the picture cannot be
+// converted (already reported). The gray picture is taken from `loaded`,
+// its colour left there.
+bool preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                    const morvel::TextEngine& engine, const Options& o, const std::string& path, int index,
+                    const morvel::cli::SizeRule& size, bool& saveFailed, PreparedPicture& prepared)
 {
-    morvel::ImageHandle picture = std::move(loaded.gray);
+    prepared.loaded = std::move(loaded.gray);
+    const morvel::ImageHandle& picture = prepared.loaded;
     if (!picture) {
         complain("cannot read picture: " + shown(path) + ": " + loaded.error);
-        return nullptr;
+        return false;
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
@@ -225,67 +245,41 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
     }
     const int32_t width = picture->header.biWidth;
     const int32_t height = picture->rowCount;
-    // The loader's fit when it scaled the picture already (the fit of the
-    // picture's own size, which is not always that of the scaled one).
-    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
+    // The loader's fit when it was given one: the picture then comes at the
+    // scaled size where that shrinks, at its own size where it grows.
+    const bool scaledByLoader = loaderFit && width <= loaderFit->scaled.width && height <= loaderFit->scaled.height;
     const auto fit = scaledByLoader
                          ? loaderFit
                          : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
-    // Scaled straight into the canvas; the loaded picture goes as soon as the
-    // canvas holds it. The natural size needs neither.
-    if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
-                fit->scaled.height != height)) {
-        picture =
-            morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
+    if (fit) {
+        prepared.canvas.emplace(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
+                                fit->canvas.height);
     }
-    if (!fit || !picture) {
+    if (!fit || !prepared.canvas->ready()) {
         complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
-        return nullptr;
+        return false;
     }
-    content = fit->scaled;
-    if (o.invert) {
-        morvel::invertGray(*picture);
-    }
-    return picture;
+    prepared.content = fit->scaled;
+    return true;
 }
 
 // The text of one prepared picture, as the engine's Generate makes it from
-// the picture as its source: the working image is the picture stretched to
-// `blackLevel`, here read through the stretch's table by the walk instead of
-// copied, so the picture is held once. The footer (when `footer`) names
-// `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// `view` is the engine's atlas with the glyphs matched against, `matcher`
-// prepared from it. None when memory runs out.
-std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                                   const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
-                                   const morvel::ToneSetup* tone, const Options& o, int32_t blackLevel,
+// the picture as its source (see walkFittedCanvas), with the footer when
+// asked, naming `displayName`; with --invert its last line says so. Lines
+// end in CR LF. None when memory runs out.
+std::optional<std::string> convert(PreparedPicture& prepared, const morvel::TextEngine& engine,
+                                   const morvel::cli::WalkChoice& choice, const Options& o,
                                    const std::string& displayName)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
-                                    blackLevel};
-    const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
-    morvel::GeneratedText generated;
-    uint8_t table[256];
-    if (tone) {
-        // Tone mode reads the picture itself through its tone curve.
-        generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
-    } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
-        generated =
-            morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs, stretched ? table : nullptr);
-    } else {
-        // Without the prepared glyphs (no memory for them), the plain walk on
-        // a stretched copy.
-        morvel::ImageHandle working = morvel::stretchToBlackLevelFast(picture, blackLevel);
-        if (!working) {
-            return std::nullopt;
+    std::optional<std::string> text = morvel::cli::walkFittedCanvas(*prepared.canvas, choice);
+    if (text && o.footer) {
+        *text += morvel::formatFooter(
+            {displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(), choice.blackLevel});
+        if (o.invert) {
+            *text += "Inverted\r\n";
         }
-        generated = morvel::generateText(*working, view, o.match, withFooter);
     }
-    // The footer's last line says when the picture was matched inverted.
-    if (o.footer && o.invert) {
-        generated.text += "Inverted\r\n";
-    }
-    return std::move(generated.text);
+    return text;
 }
 
 }  // namespace
@@ -378,6 +372,8 @@ static int convertAll(int argc, char** argv)
     }
 
     const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
+    const morvel::cli::WalkChoice choice{&view,  &matcher, tone ? &*tone : nullptr, o.match, o.jobs, blackLevel,
+                                         o.invert};
     bool anyFailed = false;
     bool writeFailed = false;
     int converted = 0;
@@ -385,26 +381,28 @@ static int convertAll(int argc, char** argv)
         const std::string& path = o.pictures[i];
         bool saveFailed = false;
         morvel::LoadResult loaded = loads.take(i);
-        morvel::PictureSize content;
-        morvel::ImageHandle picture =
-            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
-        anyFailed = anyFailed || !picture || saveFailed;
-        if (!picture) {
+        PreparedPicture picture;
+        const bool ready =
+            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, picture);
+        anyFailed = anyFailed || !ready || saveFailed;
+        if (!ready) {
             continue;
         }
         // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
+        if (textBytesUpperBound(picture.canvas->canvasWidth(), picture.canvas->canvasHeight(), view) >
+            engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
             continue;
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-        std::optional<std::string> text =
-            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
-        const int32_t lineCount = morvel::cli::pictureLineCount(picture->rowCount, engine.cellHeight());
+        std::optional<std::string> text = convert(picture, engine, choice, o, displayName);
+        const int32_t lineCount =
+            morvel::cli::pictureLineCount(picture.canvas->canvasHeight(), engine.cellHeight());
+        const morvel::PictureSize content = picture.content;
         // The picture is done with before the text goes out.
-        picture.reset();
+        picture = {};
         if (!text) {
             complain("out of memory converting picture: " + shown(path));
             anyFailed = true;

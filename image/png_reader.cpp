@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "image/area_sum.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/picture_transform.h"
@@ -274,9 +275,15 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (target && (target->width < 1 || target->height < 1))
             target.reset();
     }
-    const bool shrink = target && ihdr.interlace_method == 0 && target->width <= naturalWidth &&
-                        target->height <= naturalHeight &&
-                        (target->width < naturalWidth || target->height < naturalHeight);
+    const bool smaller = target && target->width <= naturalWidth && target->height <= naturalHeight &&
+                         (target->width < naturalWidth || target->height < naturalHeight);
+    // An interlaced picture arrives pass by pass: its pixels are summed as
+    // they come, unless the sums would take more than the picture itself.
+    const bool interlaced = ihdr.interlace_method != 0;
+    const bool summed = smaller && interlaced &&
+                        AreaSum::bytesFor(target->width, target->height, 1) <=
+                            int64_t{naturalWidth} * naturalHeight;
+    const bool shrink = smaller && (!interlaced || summed);
     const int32_t width = shrink ? target->width : naturalWidth;
     const int32_t height = shrink ? target->height : naturalHeight;
 
@@ -310,7 +317,20 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     std::optional<RowShrinker> colourShrinker;
     std::vector<uint8_t> grayLine;
     std::vector<uint8_t> colourLine;
-    if (shrink) {
+    std::optional<AreaSum> sums;
+    std::optional<AreaSum> colourSums;
+    if (summed) {
+        sums.emplace(naturalWidth, naturalHeight, width, height, 1);
+        if (!sums->ready())
+            return nullptr;
+        grayLine.resize(ihdr.width);
+        if (colour) {
+            colourSums.emplace(naturalWidth, naturalHeight, width, height, 3);
+            colourLine.resize(size_t{ihdr.width} * 3);
+            if (!colourSums->ready())
+                colour.reset();
+        }
+    } else if (shrink) {
         shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
         if (!shrinker->ready())
             return nullptr;
@@ -345,7 +365,15 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
         if (pass < 0 || pass > 6)
             return nullptr;
-        if (shrink) {
+        const PassColumns columns = kAdam7Columns[pass];
+        if (summed) {
+            grayRow(row.data(), rowFormat, ihdr.width, columns, grayLine.data(), colour ? colourLine.data() : nullptr);
+            const auto y = static_cast<int32_t>(info.row_num);
+            sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first), static_cast<int32_t>(columns.step));
+            if (colour)
+                colourSums->addPixels(y, colourLine.data(), static_cast<int32_t>(columns.first),
+                                      static_cast<int32_t>(columns.step));
+        } else if (shrink) {
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
                 return nullptr;
@@ -361,8 +389,13 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (status == SPNG_EOI)
             break;
     }
-    if (shrink && !shrinker->done())
+    if (summed) {
+        sums->finish(picture->rows);
+        if (colour)
+            colourSums->finish(colour->rows);
+    } else if (shrink && !shrinker->done()) {
         return nullptr;
+    }
     // The chunks after the image data up to the end marker: a file cut off
     // or damaged there is damaged all the same.
     if (spng_decode_chunks(ctx) != 0)
