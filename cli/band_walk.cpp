@@ -65,8 +65,7 @@ std::optional<std::string> walkFittedCanvas(FittedRows& rows, const WalkChoice& 
     // A band of n lines is n cells high and one row more: the walk makes a
     // line only while its top is above the band's last cell height.
     const int64_t pitch = imageRowPitch(rows.canvasWidth(), 8);
-    const auto linesPerBand =
-        static_cast<int32_t>(std::clamp<int64_t>((bandBytes / pitch - 1) / h, 1, lines));
+    const auto linesPerBand = static_cast<int32_t>(std::clamp<int64_t>((bandBytes / pitch - 1) / h, 1, lines));
     const int32_t bandRows = std::min(linesPerBand * h + 1, height);
     ImageHandle block = makeGrayImage(rows.canvasWidth(), bandRows);
     if (!block)

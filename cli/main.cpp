@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -39,6 +40,10 @@
 namespace {
 
 using morvel::cli::Options;
+
+// What the pictures loaded ahead may hold between them (a picture alone may
+// hold more).
+constexpr int64_t kLoadAheadBudget = int64_t{256} << 20;
 
 void complain(const std::string& message)
 {
@@ -138,34 +143,55 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
     return ready;
 }
 
+// The bytes a picture of `natural` size loaded at `loaded` size (none: the
+// natural size) holds while it loads and until it is taken: the gray
+// picture, its colour when asked, and for a shrunk one the decoder's sums
+// (up to 8 bytes a pixel of the result, for an interlaced picture).
+int64_t loadBytes(morvel::PictureSize natural, const std::optional<morvel::PictureSize>& loaded, bool colour)
+{
+    const int64_t samples = colour ? 4 : 1;
+    const int64_t naturalPixels = int64_t{natural.width} * natural.height;
+    if (!loaded) {
+        return naturalPixels * samples;
+    }
+    const int64_t pixels = int64_t{loaded->width} * loaded->height;
+    return pixels * samples * (pixels < naturalPixels ? 9 : 1);
+}
+
 // What the loader is asked for: the picture upright when asked, and the size
 // `size` gives it (the same rule preparePicture applies) in the directions
 // where that shrinks it, so that a loader can decode at a reduced scale and
 // shrink while it reads, with the same result as the whole picture shrunk
-// afterwards. The glyph size comes from
-// `cell`, waited for once the picture's size is known; the whole fit (with
-// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
-// gray, the natural size.
+// afterwards. The glyph size comes from `cell`, waited for once the
+// picture's size is known; the whole fit (with its canvas) is kept in
+// `chosen`. Without bounds, or for a picture saved as gray, the natural
+// size. Once the size is known, `reserve` is told the bytes the picture
+// will hold (and may make the load wait for them).
 morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
                                    const std::shared_future<GlyphCell>& cell,
-                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour)
+                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour,
+                                   const std::function<void(int64_t)>& reserve)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
-    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
-        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+    const bool fitted = (size.columns > 0 || size.rows > 0) && o.saveGray.empty();
+    options.fit = [size, cell, chosen, fitted, colour, reserve](int32_t width,
+                                                                int32_t height) -> std::optional<morvel::PictureSize> {
+        std::optional<morvel::PictureSize> wanted;
+        if (fitted) {
             const GlyphCell glyphs = cell.get();
             *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
-            if (!*chosen) {
-                return std::nullopt;
-            }
             // The loader only shrinks: a direction that grows is enlarged
             // band by band as the text is made (see walkFittedCanvas).
-            return morvel::PictureSize{std::min(width, (*chosen)->scaled.width),
-                                       std::min(height, (*chosen)->scaled.height)};
-        };
-    }
+            if (*chosen) {
+                wanted = morvel::PictureSize{std::min(width, (*chosen)->scaled.width),
+                                             std::min(height, (*chosen)->scaled.height)};
+            }
+        }
+        reserve(loadBytes({width, height}, wanted, colour));
+        return wanted;
+    };
     return options;
 }
 
@@ -252,8 +278,7 @@ bool preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli:
                          ? loaderFit
                          : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
     if (fit) {
-        prepared.canvas.emplace(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width,
-                                fit->canvas.height);
+        prepared.canvas.emplace(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
     }
     if (!fit || !prepared.canvas->ready()) {
         complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
@@ -327,19 +352,21 @@ static int convertAll(int argc, char** argv)
     // The pictures are loaded ahead on threads of their own: the first while
     // the engine is prepared, the next ones while the one before is matched.
     // Decoding takes most of a shrunk picture's time, so as many are decoded
-    // at once as there are cores; pictures kept at their natural size may be
-    // large, and only one is loaded ahead.
-    // The fit each picture's loader chose, read once the picture is taken.
-    // A picture's colour comes at its gray picture's size, so colour does
-    // not change how many are loaded ahead.
+    // at once as there are cores, as long as what they hold fits the budget:
+    // each load reserves the bytes its picture will hold once its size is
+    // known. The fit each picture's loader chose is read once the picture is
+    // taken.
     const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
     const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
-    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour).fit != nullptr;
-    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour](size_t i) {
-        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour));
-    });
+    // A picture's colour comes at its gray picture's size.
+    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth, kLoadAheadBudget,
+                                 [&o, &size, &cell, &loaderFits, colour, &loads](size_t i) {
+                                     const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
+                                     return morvel::cli::readNamedPicture(
+                                         o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, reserve));
+                                 });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
     }
@@ -372,8 +399,8 @@ static int convertAll(int argc, char** argv)
     }
 
     const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
-    const morvel::cli::WalkChoice choice{&view,  &matcher, tone ? &*tone : nullptr, o.match, o.jobs, blackLevel,
-                                         o.invert};
+    const morvel::cli::WalkChoice choice{&view,      &matcher, tone ? &*tone : nullptr, o.match, o.jobs,
+                                         blackLevel, o.invert};
     bool anyFailed = false;
     bool writeFailed = false;
     int converted = 0;
@@ -398,8 +425,7 @@ static int convertAll(int argc, char** argv)
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text = convert(picture, engine, choice, o, displayName);
-        const int32_t lineCount =
-            morvel::cli::pictureLineCount(picture.canvas->canvasHeight(), engine.cellHeight());
+        const int32_t lineCount = morvel::cli::pictureLineCount(picture.canvas->canvasHeight(), engine.cellHeight());
         const morvel::PictureSize content = picture.content;
         // The picture is done with before the text goes out.
         picture = {};

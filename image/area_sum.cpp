@@ -37,7 +37,7 @@ int64_t AreaSum::bytesFor(int32_t width, int32_t height, int32_t channels)
 
 void AreaSum::placeSplits(Split* splits, int32_t source, int32_t size)
 {
-    const int64_t unit = size;      // a source pixel's length
+    const int64_t unit = size;          // a source pixel's length
     const int64_t targetUnit = source;  // a new pixel's length
     for (int32_t i = 0; i < source; ++i) {
         const int64_t start = i * unit;

@@ -281,8 +281,7 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     // they come, unless the sums would take more than the picture itself.
     const bool interlaced = ihdr.interlace_method != 0;
     const bool summed = smaller && interlaced &&
-                        AreaSum::bytesFor(target->width, target->height, 1) <=
-                            int64_t{naturalWidth} * naturalHeight;
+                        AreaSum::bytesFor(target->width, target->height, 1) <= int64_t{naturalWidth} * naturalHeight;
     const bool shrink = smaller && (!interlaced || summed);
     const int32_t width = shrink ? target->width : naturalWidth;
     const int32_t height = shrink ? target->height : naturalHeight;
@@ -369,7 +368,8 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (summed) {
             grayRow(row.data(), rowFormat, ihdr.width, columns, grayLine.data(), colour ? colourLine.data() : nullptr);
             const auto y = static_cast<int32_t>(info.row_num);
-            sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first), static_cast<int32_t>(columns.step));
+            sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first),
+                            static_cast<int32_t>(columns.step));
             if (colour)
                 colourSums->addPixels(y, colourLine.data(), static_cast<int32_t>(columns.first),
                                       static_cast<int32_t>(columns.step));

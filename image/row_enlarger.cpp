@@ -12,11 +12,11 @@ constexpr uint32_t kShareOne = 256;
 
 RowEnlarger::RowEnlarger(const uint8_t* const* sourceRows, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
                          int32_t height, int32_t channels)
-    : sourceRows_(sourceRows), sourceWidth_(sourceWidth), sourceHeight_(sourceHeight), width_(width),
-      height_(height), channels_(channels)
+    : sourceRows_(sourceRows), sourceWidth_(sourceWidth), sourceHeight_(sourceHeight), width_(width), height_(height),
+      channels_(channels)
 {
-    if (sourceRows == nullptr || sourceWidth < 1 || sourceHeight < 1 || width < sourceWidth ||
-        height < sourceHeight || channels < 1 || channels > 4)
+    if (sourceRows == nullptr || sourceWidth < 1 || sourceHeight < 1 || width < sourceWidth || height < sourceHeight ||
+        channels < 1 || channels > 4)
         return;
     const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(channels);
     columns_.reset(new (std::nothrow) Tap[static_cast<size_t>(width)]);
