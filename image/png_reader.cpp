@@ -309,8 +309,13 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     clearRowFill(*picture);
     // The colour, when asked for and its block is within the limit, comes
     // from the same rows, shrunk alike.
+    // A gray picture's colour is its gray in all three channels: made from
+    // the gray result (each channel would be averaged alike) rather than
+    // carried along.
+    const bool colourOfGray = rowFormat == RowFormat::Gray8;
     ImageHandle colour;
-    if (colourOut != nullptr && options.colour && imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
+    if (colourOut != nullptr && options.colour && !colourOfGray &&
+        imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
         colour = makeColourImage(width, height);
     std::optional<RowShrinker> shrinker;
     std::optional<RowShrinker> colourShrinker;
@@ -405,6 +410,8 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (picture && colour)
             colour = fitColour(std::move(colour), target->width, target->height);
     }
+    if (picture && colourOut != nullptr && options.colour && colourOfGray)
+        colour = colourFromGray(*picture);
     if (colourOut != nullptr)
         *colourOut = picture ? std::move(colour) : nullptr;
     return picture;
