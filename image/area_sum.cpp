@@ -21,11 +21,30 @@ AreaSum::AreaSum(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32
     const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(channels);
     columns_.reset(new (std::nothrow) Split[static_cast<size_t>(sourceWidth)]);
     rows_.reset(new (std::nothrow) Split[static_cast<size_t>(sourceHeight)]);
+    spans_.reset(new (std::nothrow) Span[static_cast<size_t>(width)]);
     across_.reset(new (std::nothrow) uint32_t[samples]);
     sums_.reset(new (std::nothrow) uint64_t[samples * static_cast<size_t>(height)]());
-    if (!columns_ || !rows_ || !across_ || !sums_)
+    if (!columns_ || !rows_ || !spans_ || !across_ || !sums_)
         return;
     placeSplits(columns_.get(), sourceWidth, width);
+    for (int32_t x = sourceWidth; x-- > 0;) {
+        const Split split = columns_[static_cast<size_t>(x)];
+        Span& span = spans_[static_cast<size_t>(split.target)];
+        span.first = x;
+        span.firstWeight = split.weight;
+        if (split.weight < static_cast<uint32_t>(width) || x + 1 == sourceWidth ||
+            columns_[static_cast<size_t>(x) + 1].target != split.target) {
+            // The last pixel of its column, wholly or with its first part.
+            span.last = x;
+            span.lastWeight = split.weight;
+        }
+        if (x + 1 < sourceWidth && split.weight < static_cast<uint32_t>(width)) {
+            // Its rest starts the next column.
+            Span& next = spans_[static_cast<size_t>(split.target) + 1];
+            next.first = x;
+            next.firstWeight = static_cast<uint32_t>(width) - split.weight;
+        }
+    }
     placeSplits(rows_.get(), sourceHeight, height);
     ready_ = true;
 }
@@ -48,15 +67,36 @@ void AreaSum::placeSplits(Split* splits, int32_t source, int32_t size)
     }
 }
 
-void AreaSum::addPixels(int32_t y, const uint8_t* row, int32_t first, int32_t step)
+void AreaSum::sumWholeRow(const uint8_t* row)
 {
-    if (!ready_ || y < 0 || y >= sourceHeight_ || first < 0 || step < 1)
-        return;
     const auto channels = static_cast<size_t>(channels_);
-    const size_t samples = static_cast<size_t>(width_) * channels;
-    uint32_t* across = across_.get();
-    std::memset(across, 0, samples * sizeof(uint32_t));
     const auto unit = static_cast<uint32_t>(width_);
+    uint32_t* across = across_.get();
+    for (int32_t i = 0; i < width_; ++i) {
+        const Span& span = spans_[static_cast<size_t>(i)];
+        uint32_t* sums = across + static_cast<size_t>(i) * channels;
+        for (size_t c = 0; c < channels; ++c) {
+            const uint8_t* first = row + static_cast<size_t>(span.first) * channels + c;
+            if (span.first == span.last) {
+                sums[c] = *first * span.firstWeight;
+                continue;
+            }
+            uint32_t inner = 0;
+            const auto count = static_cast<size_t>(span.last - span.first - 1);
+            for (size_t k = 1; k <= count; ++k)
+                inner += first[k * channels];
+            const uint8_t last = first[static_cast<size_t>(span.last - span.first) * channels];
+            sums[c] = *first * span.firstWeight + inner * unit + last * span.lastWeight;
+        }
+    }
+}
+
+void AreaSum::sumPixels(const uint8_t* row, int32_t first, int32_t step)
+{
+    const auto channels = static_cast<size_t>(channels_);
+    const auto unit = static_cast<uint32_t>(width_);
+    uint32_t* across = across_.get();
+    std::memset(across, 0, static_cast<size_t>(width_) * channels * sizeof(uint32_t));
     for (int32_t x = first; x < sourceWidth_; x += step) {
         const Split split = columns_[static_cast<size_t>(x)];
         const uint8_t* pixel = row + static_cast<size_t>(x) * channels;
@@ -67,6 +107,18 @@ void AreaSum::addPixels(int32_t y, const uint8_t* row, int32_t first, int32_t st
             for (size_t c = 0; c < channels; ++c)
                 sum[channels + c] += pixel[c] * (unit - split.weight);
     }
+}
+
+void AreaSum::addPixels(int32_t y, const uint8_t* row, int32_t first, int32_t step)
+{
+    if (!ready_ || y < 0 || y >= sourceHeight_ || first < 0 || step < 1)
+        return;
+    if (first == 0 && step == 1)
+        sumWholeRow(row);
+    else
+        sumPixels(row, first, step);
+    const size_t samples = static_cast<size_t>(width_) * static_cast<size_t>(channels_);
+    const uint32_t* across = across_.get();
     const Split down = rows_[static_cast<size_t>(y)];
     uint64_t* sums = sums_.get() + static_cast<size_t>(down.target) * samples;
     for (size_t k = 0; k < samples; ++k)

@@ -46,7 +46,20 @@ private:
         uint32_t weight;
     };
 
+    // A new column's source pixels, for whole rows: the first and last
+    // under it and their weights (those between weigh a whole unit).
+    struct Span {
+        int32_t first;
+        int32_t last;
+        uint32_t firstWeight;
+        uint32_t lastWeight;
+    };
+
     static void placeSplits(Split* splits, int32_t source, int32_t size);
+    // A whole row summed across, span by span.
+    void sumWholeRow(const uint8_t* row);
+    // The pixels at first, first + step, ... summed across one by one.
+    void sumPixels(const uint8_t* row, int32_t first, int32_t step);
 
     int32_t sourceWidth_;
     int32_t sourceHeight_;
@@ -56,6 +69,7 @@ private:
     bool ready_ = false;
     std::unique_ptr<Split[]> columns_;
     std::unique_ptr<Split[]> rows_;
+    std::unique_ptr<Span[]> spans_;
     std::unique_ptr<uint32_t[]> across_;  // one source row's pixels summed across
     std::unique_ptr<uint64_t[]> sums_;    // width x height x channels
 };
