@@ -103,7 +103,11 @@ void FittedRows::fill(int32_t first, ImageRecord& band)
         uint8_t* row = band.rows[r];
         // The rows below the picture repeat its last row, the columns right
         // of it its last column.
-        enlarger_->row(std::min(first + r, height_ - 1), row);
+        const int32_t y = std::min(first + r, height_ - 1);
+        if (kept_->header.biWidth == width_ && kept_->rowCount == height_)
+            std::memcpy(row, kept_->rows[y], static_cast<size_t>(width_));  // nothing grows
+        else
+            enlarger_->row(y, row);
         std::memset(row + width_, row[width_ - 1], static_cast<size_t>(canvasWidth_ - width_));
     }
 }
