@@ -519,15 +519,16 @@ static int convertAll(int argc, char** argv)
         }
         return text;
     };
-    // An animated GIF to be played or taken apart gives its frames instead
-    // of the picture loaded (its first image).
+    // An animation to be played or taken apart gives its frames instead of
+    // the picture loaded (a GIF's first image); an animated WebP that no
+    // reader takes as a still gives its first frame.
     const bool play = terminal.has_value() && o.animate && !o.html && !o.picture;
     const bool takeApart = play || o.frame != 0 || o.allFrames;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         morvel::LoadResult loaded = loads.take(i);
         std::optional<std::string> text;
-        if (const auto frames = takeApart && loaded.gray ? morvel::cli::animatedGifBytes(path) : std::nullopt) {
+        if (const auto frames = morvel::cli::animationToShow(path, takeApart, loaded.gray != nullptr)) {
             loaded = {};
             std::optional<morvel::cli::ColumnFit> frameFit;
             const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour);
@@ -552,7 +553,8 @@ static int convertAll(int argc, char** argv)
             }
             std::string frameError;
             text.emplace();
-            if (!morvel::cli::framesText(*frames, frameOptions, o.frame, frameText, *text, frameError)) {
+            if (!morvel::cli::framesText(*frames, frameOptions, takeApart ? o.frame : 1, frameText, *text,
+                                         frameError)) {
                 complain(shown(path) + ": " + frameError);
                 anyFailed = true;
                 continue;
