@@ -15,6 +15,7 @@
 
 #include "cli/animation.h"
 #include "cli/band_walk.h"
+#include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/columns.h"
@@ -113,8 +114,8 @@ int32_t footerLines(const Options& o)
 }
 
 // Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose.
-void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// chose when asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
@@ -130,6 +131,18 @@ void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>
     if (o.verbose) {
         complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
     }
+    return dark;
+}
+
+// What transparent parts of a picture are laid over: the page's colour in
+// HTML and in a picture of the text (black when inverted), else black on a
+// dark background and white on a light one, whether or not the picture is
+// inverted afterwards (a white logo on a dark terminal stays white).
+morvel::RgbColour groundColour(const Options& o, bool dark)
+{
+    const bool black = o.html || o.picture ? o.invert : dark;
+    const uint8_t level = black ? 0 : 255;
+    return {level, level, level};
 }
 
 // Font, atlas and the rest as prepareEngine makes them; `cell` is given a
@@ -174,11 +187,12 @@ int64_t loadBytes(morvel::PictureSize natural, const std::optional<morvel::Pictu
 morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
                                    const std::shared_future<GlyphCell>& cell,
                                    std::optional<morvel::cli::ColumnFit>* chosen, bool colour,
-                                   const std::function<void(int64_t)>& reserve = {})
+                                   const morvel::RgbColour& ground, const std::function<void(int64_t)>& reserve = {})
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
+    options.background = ground;
     const bool fitted = (size.columns > 0 || size.rows > 0) && o.saveGray.empty();
     options.fit = [size, cell, chosen, fitted, colour, reserve](int32_t width,
                                                                 int32_t height) -> std::optional<morvel::PictureSize> {
@@ -369,9 +383,12 @@ static int convertAll(int argc, char** argv)
     // back meanwhile are held for the whole process.
     const std::optional<morvel::cli::TerminalSize> terminal =
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
-    settleBackground(o, terminal);
-
-    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, 0);
+    if (o.verbose) {
+        complain(morvel::cli::describeCell(shownCell));
+    }
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o), shownCell.ratio);
 
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
@@ -399,12 +416,12 @@ static int convertAll(int argc, char** argv)
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
     // A picture's colour comes at its gray picture's size.
     const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth, kLoadAheadBudget,
-                                 [&o, &size, &cell, &loaderFits, colour, &loads](size_t i) {
-                                     const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
-                                     return morvel::cli::readNamedPicture(
-                                         o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, reserve));
-                                 });
+    morvel::cli::LoadAhead loads(
+        o.pictures.size(), depth, kLoadAheadBudget, [&o, &size, &cell, &loaderFits, colour, ground, &loads](size_t i) {
+            const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
+            return morvel::cli::readNamedPicture(
+                o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground, reserve));
+        });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
         return 1;
     }
@@ -531,7 +548,7 @@ static int convertAll(int argc, char** argv)
         if (const auto frames = morvel::cli::animationToShow(path, takeApart, loaded.gray != nullptr)) {
             loaded = {};
             std::optional<morvel::cli::ColumnFit> frameFit;
-            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour);
+            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour, ground);
             const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
                 return textOf(frame, frameFit, path, i);
             };
