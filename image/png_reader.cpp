@@ -404,7 +404,8 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
             return failPng(error, ReadFailure::Damaged);
         const PassColumns columns = kAdam7Columns[pass];
         if (summed) {
-            grayRow(row.data(), rowFormat, ihdr.width, columns, grayLine.data(), colour ? colourLine.data() : nullptr);
+            grayRow(row.data(), rowFormat, ihdr.width, columns, options.background, grayLine.data(),
+                    colour ? colourLine.data() : nullptr);
             const auto y = static_cast<int32_t>(info.row_num);
             sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first),
                             static_cast<int32_t>(columns.step));
