@@ -46,7 +46,7 @@ frames)
   head -n -3 "$tmp/out" >"$tmp/still"
   expect_status 0 --columns 30 "$tmp/anim.gif"
   head -n -3 "$tmp/out" | cmp -s - "$tmp/still" || fail "an animation off a terminal is not its first image"
-  expect_status 0 --columns 30 --frames all "$tmp/anim.gif"
+  expect_status 0 --columns 30 --footer --frames all "$tmp/anim.gif"
   [ "$(grep -cx $'\f' "$tmp/out")" -eq 2 ] || fail "--frames all: not two form feed lines"
   [ "$(grep -cx 'anim.gif' "$tmp/out")" -eq 3 ] || fail "--frames all: not three footers"
   expect_status 0 --columns 30 --frame 3 "$tmp/anim.gif"
