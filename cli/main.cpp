@@ -113,18 +113,26 @@ int32_t footerLines(const Options& o)
     return o.invert ? 6 : 5;
 }
 
-// Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose. Returns true for a dark background.
-bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// Settles --background auto: inverts for a dark terminal, as the terminal
+// answered, else as COLORFGBG says, else light. Says what it chose when
+// asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, bool toTerminal, const morvel::cli::TerminalAnswers& answers)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
     if (o.background == morvel::cli::BackgroundChoice::Auto) {
-        if (terminal) {
-            // A terminal that does not answer within 100 ms is taken as light.
-            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
-        } else {
+        const char* colours = std::getenv("COLORFGBG");
+        const auto named = colours ? morvel::cli::backgroundFromColorFgBg(colours) : std::nullopt;
+        if (!toTerminal) {
             how = "not a terminal";
+        } else if (answers.background) {
+            dark = *answers.background == morvel::cli::Background::Dark;
+            how = "the terminal's answer";
+        } else if (named) {
+            dark = *named == morvel::cli::Background::Dark;
+            how = "COLORFGBG";
+        } else {
+            how = answers.why;
         }
     }
     o.invert = o.invert || dark;
@@ -378,13 +386,21 @@ static int convertAll(int argc, char** argv)
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
     const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
-    // The terminal the text goes to, if it goes to one. Its background is
-    // asked for before the second thread starts, so that the signals held
-    // back meanwhile are held for the whole process.
+    // The terminal the text goes to, if it goes to one. It is asked its
+    // background and cell before the second thread starts, so that the
+    // signals held back meanwhile are held for the whole process.
     const std::optional<morvel::cli::TerminalSize> terminal =
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
-    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal));
-    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, 0);
+    // The terminal is asked what neither the options nor its window size
+    // tell: its background and its cell.
+    const bool askBackground = terminal && o.background == morvel::cli::BackgroundChoice::Auto;
+    const bool askCell = terminal && morvel::cli::cellFromTerminal(o) && !(morvel::cli::cellRatioOf(*terminal) > 0);
+    morvel::cli::TerminalAnswers answers;
+    if (askBackground || askCell) {
+        answers = morvel::cli::askTerminal({askBackground, askCell}, morvel::cli::kAnswerTimeoutMs);
+    }
+    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal.has_value(), answers));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, answers.cellRatio);
     if (o.verbose) {
         complain(morvel::cli::describeCell(shownCell));
     }
