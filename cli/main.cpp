@@ -38,6 +38,7 @@
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "image/png_writer.h"
+#include "platform/face_cache.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
 #include "platform/printable_name.h"
@@ -635,6 +636,9 @@ static int convertAll(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Resolved faces are kept between runs (see platform/face_cache.h): the
+    // search for a stand-in face costs more than converting a small picture.
+    morvel::setFaceCacheDirectory(morvel::defaultFaceCacheDirectory());
     const int status = convertAll(argc, argv);
     // The converter shares fontconfig with nothing else: release it, so a
     // memory checker sees a clean end.

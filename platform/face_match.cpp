@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/face_cache.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define MORVEL_LEAK_CHECKED 1
 #elif defined(__has_feature)
@@ -197,21 +199,54 @@ PatternHandle standIn(const LogFont& description, int fcWeight, bool italic)
     return bestMatch(serif ? "serif" : "sans-serif", fcWeight, italic, false);
 }
 
+// What the loaded configuration's matches depend on: its configuration
+// files and the folders holding them, and every font folder it scans.
+std::vector<std::string> configurationSources()
+{
+    std::vector<std::string> sources;
+    const auto collect = [&sources](FcStrList* list, bool withFolder) {
+        if (!list)
+            return;
+        while (FcChar8* item = FcStrListNext(list)) {
+            std::string path = reinterpret_cast<const char*>(item);
+            const size_t slash = path.rfind('/');
+            if (withFolder && slash != std::string::npos && slash > 0)
+                sources.push_back(path.substr(0, slash));
+            sources.push_back(std::move(path));
+        }
+        FcStrListDone(list);
+    };
+    collect(FcConfigGetConfigFiles(nullptr), true);
+    collect(FcConfigGetFontDirs(nullptr), false);
+    std::sort(sources.begin(), sources.end());
+    sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+    return sources;
+}
+
 }  // namespace
 
 std::optional<MatchedFace> matchFace(const LogFont& description)
 {
-    if (!initFontconfig())
-        return std::nullopt;
     int32_t weight = description.lfWeight;
     if (weight <= 0)
         weight = 400;
     weight = std::min(weight, 1000);
-    const int fcWeight = FcWeightFromOpenType(weight);
     const bool italic = description.lfItalic != 0;
-
     MatchedFace face;
     face.requested = faceNameOf(description);
+    const bool cached = !faceCacheDirectory().empty();
+    const std::string key =
+        cached ? faceCacheKey(face.requested, weight, italic, description.lfPitchAndFamily) : std::string();
+    if (cached) {
+        if (std::optional<MatchedFace> hit = cachedFace(key)) {
+            hit->requested = face.requested;
+            return hit;
+        }
+    }
+
+    if (!initFontconfig())
+        return std::nullopt;
+    const int fcWeight = FcWeightFromOpenType(weight);
     PatternHandle match = requestedFace(face, fcWeight, italic);
     if (!match) {
         match = standIn(description, fcWeight, italic);
@@ -226,6 +261,8 @@ std::optional<MatchedFace> matchFace(const LogFont& description)
     int index = 0;
     if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &index) == FcResultMatch)
         face.index = index;
+    if (cached)
+        storeFace(key, face, configurationSources());
     return face;
 }
 

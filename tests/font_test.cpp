@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -9,6 +12,8 @@
 
 #include "engine/glyph_atlas.h"
 #include "image/image_record.h"
+#include "platform/face_cache.h"
+#include "platform/face_match.h"
 #include "platform/font.h"
 #include "platform/log_font.h"
 
@@ -344,4 +349,94 @@ TEST(Font, OverhangingInkStaysInsideTheGlyphsOwnCell)
             EXPECT_GT(inked, 500) << face;
         }
     }
+}
+
+namespace {
+
+// A private folder under the system's temporary folder, removed at the end.
+struct TempFolder {
+    std::string path;
+    TempFolder()
+    {
+        char name[] = "/tmp/morvel-face-cache-XXXXXX";
+        if (mkdtemp(name))
+            path = name;
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+};
+
+void writeText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+}  // namespace
+
+TEST(FaceCache, GivesTheSameFaceAsTheSearchAndNeverAStaleOrDamagedEntry)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    const LogFont description = describe("Lucida Console", -12);
+    const std::optional<MatchedFace> searched = matchFace(description);
+    ASSERT_TRUE(searched);
+
+    setFaceCacheDirectory(folder.path + "/morvel");
+    const std::optional<MatchedFace> stored = matchFace(description);  // searches and stores
+    const std::optional<MatchedFace> reused = matchFace(description);  // read back
+    for (const auto& face : {stored, reused}) {
+        ASSERT_TRUE(face);
+        EXPECT_EQ(face->requested, searched->requested);
+        EXPECT_EQ(face->family, searched->family);
+        EXPECT_EQ(face->substitute, searched->substitute);
+        EXPECT_EQ(face->path, searched->path);
+        EXPECT_EQ(face->index, searched->index);
+    }
+
+    // An entry is used only while its face file and every watched file keep
+    // their state.
+    const std::string faceFile = folder.path + "/face.ttf";
+    const std::string watched = folder.path + "/fonts.conf";
+    writeText(faceFile, "face");
+    writeText(watched, "config");
+    const MatchedFace fake{"Some Face", "Fake Family", true, faceFile, 2};
+    const std::string key = faceCacheKey("Some Face", 400, false, 0);
+    storeFace(key, fake, {watched});
+    std::optional<MatchedFace> hit = cachedFace(key);
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(hit->family, "Fake Family");
+    EXPECT_EQ(hit->index, 2);
+    EXPECT_FALSE(cachedFace(faceCacheKey("Some Face", 700, false, 0)));
+
+    writeText(watched, "config, edited");
+    EXPECT_FALSE(cachedFace(key));
+    storeFace(key, fake, {watched});
+    ASSERT_TRUE(cachedFace(key));
+    std::filesystem::remove(faceFile);
+    EXPECT_FALSE(cachedFace(key));
+
+    // Damaged entries are ignored: cut short, or with a field out of range.
+    writeText(faceFile, "face");
+    storeFace(key, fake, {watched});
+    std::filesystem::path entry;
+    for (const auto& item : std::filesystem::directory_iterator(folder.path + "/morvel")) {
+        std::ifstream in(item.path());
+        std::string magic, storedKey;
+        std::getline(in, magic);
+        if (std::getline(in, storedKey) && storedKey == key)
+            entry = item.path();
+    }
+    ASSERT_FALSE(entry.empty());
+    std::ifstream in(entry, std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(cachedFace(key));
+    for (const std::string& damaged :
+         {good.substr(0, good.size() - 4),
+          good.substr(0, good.find("\n2\n")) + "\n-2\n" + good.substr(good.find("\n2\n") + 3), std::string("garbage"),
+          std::string()}) {
+        writeText(entry.string(), damaged);
+        EXPECT_FALSE(cachedFace(key)) << damaged;
+    }
+    // A search after a damaged entry still finds the face and mends it.
+    EXPECT_TRUE(matchFace(description));
+    setFaceCacheDirectory("");
 }
