@@ -120,16 +120,17 @@ private slots:
     void fontCommand();
     void textBoxAdvancesAreTheAtlasWidths_data();
     void textBoxAdvancesAreTheAtlasWidths();
-    void cancelledFontDialogStillRebuildsAtlas();
+    void cancelledFontDialogChangesNothing();
     void blurCommand();
     void toggleBackToCorrelationResetsSlider();
     void sliderDragAppliesOnceOnRelease();
     void sliderKeyApplies();
     void generateFillsTextBox();
-    void generateWithoutPictureEmptiesTextBox();
+    void generateWithoutPictureKeepsTextBox();
     void resizeGivesExtraWidthToSplitterArea();
     void closingTheWindowEndsTheLoop();
     void keysSaveTextAndOpen();
+    void keysGenerateZoomAndMoveFocus();
     void commandLine_data();
     void commandLine();
     void helpAndVersionNeedNoDisplay();
@@ -325,7 +326,7 @@ void GuiAppTest::hintsOnHover()
     hover(app, ID_TOGGLE_MATCH);
     QCOMPARE(app.statusPartText(0), QStringLiteral("Match type: maximize correlation"));
     hover(app, ID_GENERATE);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("Generate the text image"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Generate the text image (F5)"));
 
     app.action(ID_TOGGLE_MATCH)->trigger();
     hover(app, ID_TOGGLE_MATCH);
@@ -544,21 +545,17 @@ void GuiAppTest::unreadableFileKeepsPreviousPicture()
     QVERIFY(working != nullptr);
 
     app.slider()->setValue(5);
+    app.finishSliderInteraction();
+    const ImageRecord* stretched = app.engine().workingImage();
     app.dropFiles({bad});
-    QCOMPARE(app.engine().workingImage(), working);
-    QCOMPARE(app.imagePane()->image(), working);
-    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("bad.gif - Morvel"));
-    // The status bar says why instead of naming the picture that remains.
+    // Nothing changes but the status bar, which says why.
+    QCOMPARE(app.engine().workingImage(), stretched);
+    QCOMPARE(app.imagePane()->image(), stretched);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("good.jpg - Morvel"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("damaged GIF data"));
-    QCOMPARE(app.slider()->value(), 0);
-
-    // Without a source the toggle back to correlation changes nothing, while
-    // Generate still works on the picture that remains.
-    app.action(ID_TOGGLE_MATCH)->trigger();
-    app.action(ID_TOGGLE_MATCH)->trigger();
-    QCOMPARE(app.engine().workingImage(), working);
+    QCOMPARE(app.slider()->value(), 5);
     app.action(ID_GENERATE)->trigger();
-    QVERIFY(app.engine().outputText().find("bad.gif\r\n") != std::string::npos);
+    QVERIFY(app.engine().outputText().find("good.jpg\r\n") != std::string::npos);
 }
 
 void GuiAppTest::unreadableFirstFileLeavesPaneEmpty()
@@ -568,7 +565,7 @@ void GuiAppTest::unreadableFirstFileLeavesPaneEmpty()
     w.app.dropFiles({missing});
     QVERIFY(w.app.imagePane()->image() == nullptr);
     QCOMPARE(w.app.statusPartText(0), QStringLiteral("No such file or directory"));
-    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("no such file.jpg - Morvel"));
+    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("Morvel"));
 }
 
 void GuiAppTest::fontCommand()
@@ -664,7 +661,7 @@ void GuiAppTest::textBoxAdvancesAreTheAtlasWidths()
     }
 }
 
-void GuiAppTest::cancelledFontDialogStillRebuildsAtlas()
+void GuiAppTest::cancelledFontDialogChangesNothing()
 {
     Window w;
     TextImageApp& app = w.app;
@@ -672,12 +669,13 @@ void GuiAppTest::cancelledFontDialogStillRebuildsAtlas()
     app.action(ID_BLUR_FONT)->trigger();
     app.action(ID_BLUR_FONT)->trigger();
     QCOMPARE(app.engine().blurCount(), 5);
+    const ImageRecord* atlas = app.engine().glyphAtlas();
 
     app.action(ID_CHOOSE_FONT)->trigger();  // no answer queued: cancelled
     QCOMPARE(w.dialogs->fontCalls, 1);
-    QCOMPARE(app.engine().blurCount(), 0);
-    QCOMPARE(app.statusPartText(1), QStringLiteral("0"));
-    QCOMPARE(app.statusPartText(0), drawnFace(app) + QStringLiteral(" 9"));
+    QCOMPARE(app.engine().blurCount(), 5);
+    QCOMPARE(app.engine().glyphAtlas(), atlas);
+    QCOMPARE(app.statusPartText(1), QStringLiteral("5"));
     QCOMPARE(std::memcmp(&before, &app.engine().fontDescription(), sizeof before), 0);
     QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
 }
@@ -835,13 +833,13 @@ void GuiAppTest::generateFillsTextBox()
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiAppTest::generateWithoutPictureEmptiesTextBox()
+void GuiAppTest::generateWithoutPictureKeepsTextBox()
 {
     Window w;
     w.app.action(ID_GENERATE)->trigger();
-    QCOMPARE(w.app.textBox()->toPlainText(), QString());
+    QCOMPARE(w.app.textBox()->toPlainText(), asShown(w.app.helpText()));
     QCOMPARE(w.app.statusPartText(2), QString());
-    QCOMPARE(w.app.statusPartText(0), drawnFace(w.app) + QStringLiteral(" 9"));
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("Load a picture first"));
 }
 
 void GuiAppTest::resizeGivesExtraWidthToSplitterArea()
@@ -896,6 +894,19 @@ void GuiAppTest::keysSaveTextAndOpen()
     QCOMPARE(QString::fromUtf8(bytes), shown.endsWith(QLatin1Char('\n')) ? shown : shown + QLatin1Char('\n'));
     QVERIFY(!bytes.contains('\r') && bytes.startsWith("edited\n"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys.txt"));
+    // The dialog starts beside the picture, named after it, every time.
+    QCOMPARE(w.dialogs->lastSaveStartPath, dir_.filePath(QStringLiteral("keys.txt")));
+
+    // A name ending in .html gets the page: the text escaped in a <pre>.
+    const QString page = dir_.filePath(QStringLiteral("keys page.HTML"));
+    w.dialogs->saves.push_front(page);
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QFile html(page);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QByteArray pageBytes = html.readAll();
+    QVERIFY(pageBytes.startsWith("<!DOCTYPE html>"));
+    QVERIFY(pageBytes.contains("<pre") && pageBytes.contains("edited\n") && pageBytes.contains("keys.jpg\n"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys page.HTML"));
 
     // The picture itself is refused and stays as it was.
     const QByteArray pictureBytes = [&] {
@@ -908,7 +919,7 @@ void GuiAppTest::keysSaveTextAndOpen()
     QFile again(picture);
     QVERIFY(again.open(QIODevice::ReadOnly));
     QCOMPARE(again.readAll(), pictureBytes);
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 2);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 3);
 
     // A named pipe nobody reads from is refused rather than waited on.
     const QString pipe = dir_.filePath(QStringLiteral("pipe"));
@@ -920,6 +931,51 @@ void GuiAppTest::keysSaveTextAndOpen()
     QTest::keyClick(app.textBox()->viewport(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(w.dialogs->openCalls, 1);
     QCOMPARE(w.dialogs->lastStartPath, picture);
+}
+
+void GuiAppTest::keysGenerateZoomAndMoveFocus()
+{
+    Window w;
+    TextImageApp& app = w.app;
+    QApplication::setActiveWindow(app.mainWindow());
+    QVERIFY(QTest::qWaitForWindowActive(app.mainWindow()));
+    app.dropFiles({writeGrayJpeg(QStringLiteral("f5.jpg"), 120, 90)});
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> generateKeys[] = {{Qt::Key_F5, Qt::NoModifier},
+                                                                      {Qt::Key_Return, Qt::ControlModifier}};
+    for (const auto& [key, modifiers] : generateKeys) {
+        app.textBox()->setPlainText(QString());
+        QTest::keyClick(app.textBox(), key, modifiers);
+        QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
+        QVERIFY(!app.engine().outputText().empty());
+    }
+
+    // Zoom changes the view's font only: the matched font stays.
+    const QFont matched = app.textBox()->font();
+    QTest::keyClick(app.textBox(), Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Plus, Qt::ControlModifier);
+    QVERIFY(app.textBox()->font().pixelSize() > matched.pixelSize());
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QVERIFY(app.textBox()->font().pixelSize() < matched.pixelSize());
+    QTest::keyClick(app.textBox(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(app.textBox()->font(), matched);
+    QCOMPARE(app.textBox()->matchedFont(), matched);
+
+    // Tab leaves the text box without typing a tab and goes round the
+    // toolbar, the slider and back; Shift+Tab goes back.
+    const QString before = app.textBox()->toPlainText();
+    app.textBox()->setFocus();
+    QTest::keyClick(app.textBox(), Qt::Key_Tab);
+    QCOMPARE(app.textBox()->toPlainText(), before);
+    QCOMPARE(QApplication::focusWidget(), app.toolbar()->widgetForAction(app.action(ID_OPEN_IMAGE)));
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.slider()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.textBox()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.slider()));
 }
 
 void GuiAppTest::commandLine_data()
