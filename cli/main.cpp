@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -13,7 +14,6 @@
 
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
-#include "cli/columns.h"
 #include "cli/html_page.h"
 #include "cli/input.h"
 #include "cli/load_ahead.h"
@@ -22,15 +22,9 @@
 #include "cli/output_names.h"
 #include "cli/terminal.h"
 #include "cli/text_size.h"
-#include "engine/fast_black_level.h"
-#include "engine/fast_matcher.h"
-#include "engine/generator.h"
-#include "engine/glyph_set.h"
-#include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
-#include "engine/tone_match.h"
+#include "engine/text_fit.h"
 #include "image/load_picture.h"
-#include "image/picture_transform.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
 #include "platform/printable_name.h"
@@ -77,12 +71,11 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
         engine.blurFont();
     }
     engine.updateBlackLevelRange();
-    engine.setMatchMode(o.match);
     return true;
 }
 
 // The bounds of `size` as a message names them.
-std::string describeSize(const morvel::cli::SizeRule& size)
+std::string describeSize(const morvel::SizeRule& size)
 {
     if (size.rows == 0) {
         return std::to_string(size.columns) + " columns";
@@ -144,9 +137,9 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
 // `cell`, waited for once the picture's size is known; the whole fit (with
 // its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
 // gray, the natural size.
-morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
-                                   const std::shared_future<GlyphCell>& cell,
-                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour)
+morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::SizeRule& size,
+                                   const std::shared_future<GlyphCell>& cell, std::optional<morvel::ColumnFit>* chosen,
+                                   bool colour)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
@@ -154,7 +147,7 @@ morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule
     if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
         options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
             const GlyphCell glyphs = cell.get();
-            *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
+            *chosen = morvel::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
             if (!*chosen) {
                 return std::nullopt;
             }
@@ -198,135 +191,123 @@ std::string shown(const std::string& path)
     return morvel::printableName(path);
 }
 
-// The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `size` and inverted when asked. The black level is not
-// applied here: the walk reads the picture through its table (see convert).
-// Returns none when the picture cannot be converted (already reported).
-// The gray picture is taken from `loaded`, its colour left there; `content`
-// receives the size of the picture itself inside the one made (which may be
-// extended at its edges).
-morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
-                                   const morvel::TextEngine& engine, const Options& o, const std::string& path,
-                                   int index, const morvel::cli::SizeRule& size, bool& saveFailed,
-                                   morvel::PictureSize& content)
+// Saves the loaded gray picture when asked (--save-gray); false when that
+// fails (already reported).
+bool saveGrayWhenAsked(const morvel::ImageRecord& picture, const Options& o, int index)
 {
-    morvel::ImageHandle picture = std::move(loaded.gray);
-    if (!picture) {
-        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
-        return nullptr;
+    if (o.saveGray.empty()) {
+        return true;
     }
-    if (!o.saveGray.empty()) {
-        const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
-        std::string error;
-        if (!morvel::cli::writePgm(grayPath, *picture, error)) {
-            complain("cannot write " + shown(grayPath) + ": " + error);
-            saveFailed = true;
-        }
+    const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
+    std::string error;
+    if (!morvel::cli::writePgm(grayPath, picture, error)) {
+        complain("cannot write " + shown(grayPath) + ": " + error);
+        return false;
     }
-    const int32_t width = picture->header.biWidth;
-    const int32_t height = picture->rowCount;
-    // The loader's fit when it scaled the picture already (the fit of the
-    // picture's own size, which is not always that of the scaled one).
-    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
-    const auto fit = scaledByLoader
-                         ? loaderFit
-                         : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
-    // Scaled straight into the canvas; the loaded picture goes as soon as the
-    // canvas holds it. The natural size needs neither.
-    if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
-                fit->scaled.height != height)) {
-        picture =
-            morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
-    }
-    if (!fit || !picture) {
-        complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
-        return nullptr;
-    }
-    content = fit->scaled;
-    if (o.invert) {
-        morvel::invertGray(*picture);
-    }
-    return picture;
+    return true;
 }
 
-// The text of one prepared picture, as the engine's Generate makes it from
-// the picture as its source: the working image is the picture stretched to
-// `blackLevel`, here read through the stretch's table by the walk instead of
-// copied, so the picture is held once. The footer (when `footer`) names
-// `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// `view` is the engine's atlas with the glyphs matched against, `matcher`
-// prepared from it. None when memory runs out.
-std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                                   const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
-                                   const morvel::ToneSetup* tone, const Options& o, int32_t blackLevel,
-                                   const std::string& displayName)
+// What the engine is asked for, from the options.
+morvel::TextSettings textSettingsOf(const Options& o, const morvel::SizeRule& size)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
-                                    blackLevel};
-    const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
-    morvel::GeneratedText generated;
-    uint8_t table[256];
-    if (tone) {
-        // Tone mode reads the picture itself through its tone curve.
-        generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
-    } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
-        generated =
-            morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs, stretched ? table : nullptr);
-    } else {
-        // Without the prepared glyphs (no memory for them), the plain walk on
-        // a stretched copy.
-        morvel::ImageHandle working = morvel::stretchToBlackLevelFast(picture, blackLevel);
-        if (!working) {
-            return std::nullopt;
-        }
-        generated = morvel::generateText(*working, view, o.match, withFooter);
-    }
-    // The footer's last line says when the picture was matched inverted.
-    if (o.footer && o.invert) {
-        generated.text += "Inverted\r\n";
-    }
-    return std::move(generated.text);
+    morvel::TextSettings settings;
+    settings.mode = o.match;
+    settings.blackLevel = o.blackLevel;
+    settings.blackLevelMax = o.blackLevelMax;
+    settings.gamma = o.gamma;
+    settings.chars = o.chars;
+    settings.size = size;
+    settings.invert = o.invert;
+    return settings;
 }
 
-}  // namespace
+// One run of the converter over the pictures of the command line: the
+// engine prepared once, the pictures loaded ahead, each one's text made by
+// the engine's one call and written, in order, to the one output.
+class ConversionRun {
+public:
+    explicit ConversionRun(Options& o) : o_(o) {}
+    // The whole run; returns the exit status.
+    int run();
 
-// The whole run; returns the exit status. Every font is gone when it returns.
-static int convertAll(int argc, char** argv)
+private:
+    // Everything before the first picture: the terminal, the background,
+    // the size, the engine (on a second thread) and the loads ahead, the
+    // output. False when the run cannot go on; `status_` says how it ends.
+    bool start();
+    bool prepare();
+    // Converts and writes picture `i`; false when writing failed.
+    bool convertOne(size_t i);
+    // The text of a converted picture as it goes out: coloured, or a page.
+    std::string dressed(morvel::TextImage& made, morvel::LoadResult& loaded, const std::string& displayName);
+    int finish();
+
+    Options& o_;
+    int status_ = 1;
+    bool toStandardOutput_ = false;
+    std::optional<morvel::cli::TerminalSize> terminal_;
+    morvel::SizeRule size_;
+    morvel::TextSettings settings_;
+    std::unique_ptr<morvel::TextEngine> engine_;
+    std::promise<GlyphCell> cellPromise_;
+    std::shared_future<GlyphCell> cell_;
+    std::future<bool> prepared_;
+    std::vector<std::optional<morvel::ColumnFit>> loaderFits_;
+    std::unique_ptr<morvel::cli::LoadAhead> loads_;
+    morvel::cli::ColourMode colourMode_ = morvel::cli::ColourMode::None;
+    bool colour_ = false;
+    morvel::cli::HtmlStyle htmlStyle_;
+    morvel::OutputFile out_;
+    std::string outputName_;
+    std::string writeError_;
+    bool anyFailed_ = false;
+    int converted_ = 0;
+};
+
+int ConversionRun::run()
 {
-    morvel::cli::ParseResult parsed = morvel::cli::parseOptions(argc, argv);
-    if (!parsed.options) {
-        return parsed.exitStatus;
+    if (!start() || !prepare()) {
+        return status_;
     }
-    Options& o = *parsed.options;
+    for (size_t i = 0; i < o_.pictures.size(); ++i) {
+        if (!convertOne(i)) {
+            complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
+            out_.discard();
+            return 1;
+        }
+    }
+    return finish();
+}
+
+bool ConversionRun::start()
+{
     // Before anything is read or written: no output may destroy an input
     // or another output.
-    if (const auto conflict = morvel::cli::outputConflict(o)) {
+    if (const auto conflict = morvel::cli::outputConflict(o_)) {
         complain(*conflict);
-        return 2;
+        status_ = 2;
+        return false;
     }
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
-    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
+    toStandardOutput_ = o_.output.empty() || o_.output == morvel::cli::kStdinName;
     // The terminal the text goes to, if it goes to one. Its background is
     // asked for before the second thread starts, so that the signals held
     // back meanwhile are held for the whole process.
-    const std::optional<morvel::cli::TerminalSize> terminal =
-        toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
-    settleBackground(o, terminal);
-
-    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+    terminal_ = toStandardOutput_ ? morvel::cli::terminalSize() : std::nullopt;
+    settleBackground(o_, terminal_);
+    size_ = morvel::cli::sizeRuleFor(o_, terminal_, footerLines(o_));
+    settings_ = textSettingsOf(o_, size_);
 
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
     // and its font are touched only by that thread until it is done; the
     // loader only waits for the glyph size).
-    morvel::TextEngine engine(nullptr, o.dpi);
-    std::promise<GlyphCell> cellPromise;
-    const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
-    std::future<bool> prepared;
+    engine_ = std::make_unique<morvel::TextEngine>(nullptr, o_.dpi);
+    engine_->setJobs(o_.jobs);
+    cell_ = cellPromise_.get_future().share();
     try {
-        prepared = std::async(std::launch::async,
-                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
+        prepared_ = std::async(std::launch::async, [this] { return prepareEngineAndCell(*engine_, o_, cellPromise_); });
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
@@ -334,134 +315,132 @@ static int convertAll(int argc, char** argv)
     // the engine is prepared, the next ones while the one before is matched.
     // Decoding takes most of a shrunk picture's time, so as many are decoded
     // at once as there are cores; pictures kept at their natural size may be
-    // large, and only one is loaded ahead.
-    // The fit each picture's loader chose, read once the picture is taken.
-    // A picture's colour comes at its gray picture's size, so colour does
-    // not change how many are loaded ahead.
-    const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
-    const bool colour = colourMode != morvel::cli::ColourMode::None;
-    std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
-    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour).fit != nullptr;
+    // large, and only one is loaded ahead. A picture's colour comes at its
+    // gray picture's size, so colour does not change how many are loaded
+    // ahead.
+    colourMode_ = resolveColourMode(o_, terminal_.has_value());
+    colour_ = colourMode_ != morvel::cli::ColourMode::None;
+    loaderFits_.resize(o_.pictures.size());
+    const bool fitted = loadOptionsFor(o_, size_, cell_, nullptr, colour_).fit != nullptr;
     const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour](size_t i) {
-        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour));
+    loads_ = std::make_unique<morvel::cli::LoadAhead>(o_.pictures.size(), depth, [this](size_t i) {
+        return morvel::cli::readNamedPicture(o_.pictures[i],
+                                             loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_));
     });
-    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
-        return 1;
-    }
-    // The glyphs matched against: all, or those of --chars.
-    const std::vector<morvel::GlyphEntry> candidates =
-        o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
-    const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
-    const morvel::FastMatcher matcher(view);
-    int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
-    // Tone mode: the candidates' tones from the unblurred atlas; its level
-    // never lies below the densest candidate's tone (max: exactly that).
-    // --chars takes the place of the ramp.
-    std::optional<morvel::ToneSetup> tone;
-    if (o.match == morvel::MatchMode::Tone) {
-        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(),
-                                     o.chars.empty() ? std::string(morvel::kToneRamp) : o.chars,
-                                     o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
-        if (!tone) {
-            complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
-            return 1;
-        }
-        blackLevel = tone->blackLevel;
-    }
-    const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
-    morvel::OutputFile out;
-    std::string writeError;
-    if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
-        complain("cannot write " + outputName + ": " + writeError);
-        return 1;
-    }
-
-    const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
-    bool anyFailed = false;
-    bool writeFailed = false;
-    int converted = 0;
-    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
-        const std::string& path = o.pictures[i];
-        bool saveFailed = false;
-        morvel::LoadResult loaded = loads.take(i);
-        morvel::PictureSize content;
-        morvel::ImageHandle picture =
-            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
-        anyFailed = anyFailed || !picture || saveFailed;
-        if (!picture) {
-            continue;
-        }
-        // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
-            complain("text image too large: " + shown(path));
-            anyFailed = true;
-            continue;
-        }
-        const std::string displayName =
-            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-        std::optional<std::string> text =
-            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
-        const int32_t lineCount = morvel::cli::pictureLineCount(picture->rowCount, engine.cellHeight());
-        // The picture is done with before the text goes out.
-        picture.reset();
-        if (!text) {
-            complain("out of memory converting picture: " + shown(path));
-            anyFailed = true;
-            continue;
-        }
-        std::vector<morvel::cli::Rgb> colours;
-        if (colour && loaded.colour) {
-            colours = morvel::cli::cellColours(*text, lineCount, htmlStyle.advances, engine.cellHeight(),
-                                               *loaded.colour, content);
-            loaded.colour.reset();
-            if (o.colourBoost) {
-                for (morvel::cli::Rgb& c : colours)
-                    c = morvel::cli::boostColour(c, o.invert);
-            }
-        }
-        if (o.html) {
-            std::string page = converted == 0 ? morvel::cli::htmlPageStart(htmlStyle, displayName) : std::string();
-            page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode);
-            text = std::move(page);
-        } else if (colour) {
-            text = morvel::cli::sgrText(*text, lineCount, colours, colourMode);
-        }
-        // An empty line between the texts of consecutive pictures.
-        if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
-            writeFailed = true;
-            break;
-        }
-        ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
-            writeFailed = true;
-        }
-    }
-
-    if (o.html && converted > 0 && !writeFailed &&
-        !morvel::cli::writeText(out, morvel::cli::htmlPageEnd(), false, writeError)) {
-        writeFailed = true;
-    }
-    if (writeFailed) {
-        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
-        out.discard();
-        return 1;
-    }
-    if (converted == 0 && !toStandardOutput) {
-        // Nothing to put in it: the file is left as it was.
-        out.discard();
-        return 1;
-    }
-    if (!out.commit(writeError)) {
-        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
-        return 1;
-    }
-    return anyFailed ? 1 : 0;
+    return prepared_.valid() ? prepared_.get() : prepareEngineAndCell(*engine_, o_, cellPromise_);
 }
+
+bool ConversionRun::prepare()
+{
+    if (!engine_->canMatch(settings_)) {
+        complain("no character of the tone ramp has a width in \"" + engine_->font()->faceUsed() + "\"");
+        return false;
+    }
+    outputName_ = toStandardOutput_ ? std::string("standard output") : shown(o_.output);
+    if (!out_.open(toStandardOutput_ ? std::string(morvel::cli::kStdinName) : o_.output, writeError_)) {
+        complain("cannot write " + outputName_ + ": " + writeError_);
+        return false;
+    }
+    htmlStyle_ = htmlStyleOf(*engine_, o_);
+    return true;
+}
+
+bool ConversionRun::convertOne(size_t i)
+{
+    const std::string& path = o_.pictures[i];
+    morvel::LoadResult loaded = loads_->take(i);
+    if (!loaded.gray) {
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
+        anyFailed_ = true;
+        return true;
+    }
+    anyFailed_ = !saveGrayWhenAsked(*loaded.gray, o_, static_cast<int>(i) + 1) || anyFailed_;
+    const std::string displayName =
+        path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
+    const morvel::ColumnFit* fit = loaderFits_[i] ? &*loaderFits_[i] : nullptr;
+    morvel::TextImage made =
+        engine_->makeTextImage(std::move(loaded.gray), settings_, o_.footer ? &displayName : nullptr, {}, fit);
+    switch (made.failure) {
+    case morvel::TextFailure::None:
+        break;
+    case morvel::TextFailure::TooLarge:
+        complain("text image too large: " + shown(path));
+        anyFailed_ = true;
+        return true;
+    case morvel::TextFailure::NoMemory:
+        complain("out of memory converting picture: " + shown(path));
+        anyFailed_ = true;
+        return true;
+    default:
+        complain("cannot scale picture to " + describeSize(size_) + ": " + shown(path));
+        anyFailed_ = true;
+        return true;
+    }
+    std::string text = dressed(made, loaded, displayName);
+    // An empty line between the texts of consecutive pictures.
+    if (converted_ > 0 && !o_.html && !morvel::cli::writeText(out_, "\r\n", o_.crlf, writeError_)) {
+        return false;
+    }
+    ++converted_;
+    return morvel::cli::writeText(out_, std::move(text), o_.crlf, writeError_);
+}
+
+std::string ConversionRun::dressed(morvel::TextImage& made, morvel::LoadResult& loaded, const std::string& displayName)
+{
+    std::vector<morvel::cli::Rgb> colours;
+    if (colour_ && loaded.colour) {
+        colours = morvel::cli::cellColours(made.cells, *loaded.colour, made.content);
+        loaded.colour.reset();
+        if (o_.colourBoost) {
+            for (morvel::cli::Rgb& c : colours)
+                c = morvel::cli::boostColour(c, o_.invert);
+        }
+    }
+    if (o_.html) {
+        std::string page = converted_ == 0 ? morvel::cli::htmlPageStart(htmlStyle_, displayName) : std::string();
+        page += morvel::cli::htmlPre(htmlStyle_, made.text, made.lineCount, colours, colourMode_);
+        return page;
+    }
+    if (colour_) {
+        return morvel::cli::sgrText(made.text, made.lineCount, colours, colourMode_);
+    }
+    return std::move(made.text);
+}
+
+int ConversionRun::finish()
+{
+    if (o_.html && converted_ > 0 && !morvel::cli::writeText(out_, morvel::cli::htmlPageEnd(), false, writeError_)) {
+        complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
+        out_.discard();
+        return 1;
+    }
+    if (converted_ == 0 && !toStandardOutput_) {
+        // Nothing to put in it: the file is left as it was.
+        out_.discard();
+        return 1;
+    }
+    if (!out_.commit(writeError_)) {
+        complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
+        return 1;
+    }
+    return anyFailed_ ? 1 : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    const int status = convertAll(argc, argv);
+    int status = 0;
+    {
+        morvel::cli::ParseResult parsed = morvel::cli::parseOptions(argc, argv);
+        if (!parsed.options) {
+            status = parsed.exitStatus;
+        } else {
+            // Every font is gone when the run is.
+            ConversionRun run(*parsed.options);
+            status = run.run();
+        }
+    }
     // The converter shares fontconfig with nothing else: release it, so a
     // memory checker sees a clean end.
     morvel::releaseFontSystem();
