@@ -1,13 +1,17 @@
 // The window's commands: one slot per toolbar button or key, and what they
 // share (loading a picture, the hints, saving and copying the text).
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
+#include <QTextDocument>
+#include <algorithm>
 #include <string>
 
+#include "app/control_strip.h"
 #include "app/level_slider.h"
 #include "app/save_text.h"
 #include "app/text_box.h"
@@ -102,7 +106,108 @@ void TextImageApp::generate()
         setStatus(0, QStringLiteral("Load a picture first"));
         return;
     }
-    engine_.generateTextImage(slider_ != nullptr ? slider_->value() : 0);
+    const TextSettings settings = runSettings();
+    // At a size, the picture is read again as the converter reads it: a
+    // loader may decode it at a reduced scale and shrink it while reading,
+    // which is what makes the converter's text.
+    std::optional<ColumnFit> fit;
+    ImageHandle sized;
+    if (settings.size.columns > 0 || settings.size.rows > 0) {
+        LoadOptions options;
+        options.fit = [this, &settings, &fit](int32_t width, int32_t height) -> std::optional<PictureSize> {
+            fit = fitText(width, height, settings.size, engine_.maxGlyphWidth(), engine_.cellHeight());
+            return fit ? std::optional<PictureSize>(fit->scaled) : std::nullopt;
+        };
+        sized = readPicture(QFile::encodeName(picturePath_).toStdString(), options).gray;
+    }
+    const ColumnFit* fitted = sized && fit ? &*fit : nullptr;
+    engine_.generateTextImage(settings, std::move(sized), fitted);
+    showColours();
+}
+
+void TextImageApp::applySettings(const WindowSettings& chosen)
+{
+    controls_->setSettings(chosen);
+    showInverted(chosen.invert);
+}
+
+WindowSettings TextImageApp::settings() const
+{
+    return controls_->settings();
+}
+
+TextSettings TextImageApp::runSettings() const
+{
+    const WindowSettings chosen = controls_->settings();
+    TextSettings run;
+    run.mode = chosen.tone ? MatchMode::Tone : engine_.matchMode();
+    run.gamma = chosen.gamma;
+    run.invert = chosen.invert;
+    if (chosen.width == WindowSettings::Width::Columns)
+        run.size.columns = chosen.columns;
+    else if (chosen.width == WindowSettings::Width::Fit)
+        run.size.columns = fittingColumns();
+    run.footerLevel = slider_->value();
+    run.footerNamesMode = true;
+    return run;
+}
+
+int32_t TextImageApp::fittingColumns() const
+{
+    // The text at the matched font's size (not the zoomed view's), in the
+    // box's width less the document's margins.
+    const int32_t glyphWidth = std::max(engine_.maxGlyphWidth(), 1);
+    const int margins = 2 * static_cast<int>(textBox_->document()->documentMargin());
+    const int32_t columns = (textBox_->viewport()->width() - margins) / glyphWidth;
+    return std::clamp(columns, kMinColumns, kMaxColumns);
+}
+
+const ImageRecord* TextImageApp::pictureColour()
+{
+    if (!colourRead_ && !picturePath_.isEmpty()) {
+        colourRead_ = true;
+        LoadOptions options;
+        options.colour = true;
+        colour_ = std::move(readPicture(QFile::encodeName(picturePath_).toStdString(), options).colour);
+    }
+    return colour_.get();
+}
+
+std::vector<cli::Rgb> TextImageApp::cellColoursShown()
+{
+    const TextImage& last = engine_.lastTextImage();
+    if (!controls_->settings().colour || last.cells.empty() || engine_.outputText() != last.text)
+        return {};
+    const ImageRecord* colour = pictureColour();
+    if (colour == nullptr)
+        return {};
+    return cli::cellColours(last.cells, *colour, last.content);
+}
+
+void TextImageApp::showColours()
+{
+    std::vector<QColor> colours;
+    // Only while the box shows the last text as it was made.
+    if (textBox_->toPlainText() ==
+        QString::fromStdString(engine_.outputText()).replace(QLatin1String("\r\n"), QLatin1String("\n"))) {
+        for (const cli::Rgb& c : cellColoursShown())
+            colours.emplace_back(c.red, c.green, c.blue);
+    }
+    textBox_->setCharacterColours(std::move(colours), engine_.lastTextImage().lineCount);
+}
+
+void TextImageApp::showInverted(bool on)
+{
+    QPalette palette = textBox_->palette();
+    const QPalette standard = QApplication::palette(textBox_);
+    const bool darkStandard = standard.color(QPalette::Base).lightness() < standard.color(QPalette::Text).lightness();
+    if (on == darkStandard) {
+        palette = standard;
+    } else {
+        palette.setColor(QPalette::Base, standard.color(QPalette::Text));
+        palette.setColor(QPalette::Text, standard.color(QPalette::Base));
+    }
+    textBox_->setPalette(palette);
 }
 
 void TextImageApp::copyAll()
@@ -129,6 +234,8 @@ bool TextImageApp::showToolHint(int id)
     case ID_TOGGLE_MATCH:
         hint = engine_.matchMode() == MatchMode::Correlation ? QStringLiteral("Match type: maximize correlation")
                                                              : QStringLiteral("Match type: minimize difference");
+        if (controls_->settings().tone)
+            hint = QStringLiteral("Match type: tone (Tone is on)");
         break;
     case ID_GENERATE:
         hint = QStringLiteral("Generate the text image (F5)");
@@ -184,6 +291,8 @@ void TextImageApp::loadImage()
         return;
     }
     picturePath_ = imagePath_;
+    colour_.reset();
+    colourRead_ = false;
     engine_.setSourceImage(std::move(loaded.gray));
     engine_.setDisplayName(printableName(displayNameOf(path)));
     if (window_)
@@ -228,7 +337,7 @@ void TextImageApp::saveText()
     }
 }
 
-bool TextImageApp::saveHtml(const QString& path, QString& error) const
+bool TextImageApp::saveHtml(const QString& path, QString& error)
 {
     // The converter's page, from the text as the box shows it.
     cli::HtmlStyle style;
@@ -243,7 +352,11 @@ bool TextImageApp::saveHtml(const QString& path, QString& error) const
         shown += QLatin1String("\r\n");
     const std::string text = shown.toStdString();
     std::string page = cli::htmlPageStart(style, engine_.displayName());
-    page += cli::htmlPre(style, text, 0, {}, cli::ColourMode::None);
+    style.dark = controls_->settings().invert;
+    // The colours go with the text as it was made, not with edits.
+    const std::vector<cli::Rgb> colours = text == engine_.outputText() ? cellColoursShown() : std::vector<cli::Rgb>();
+    page += cli::htmlPre(style, text, engine_.lastTextImage().lineCount, colours,
+                         colours.empty() ? cli::ColourMode::None : cli::ColourMode::TrueColour);
     page += cli::htmlPageEnd();
     return saveBytesFile(path, QByteArray::fromStdString(page), picturePath_, error);
 }

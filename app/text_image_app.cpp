@@ -22,6 +22,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/control_strip.h"
 #include "app/file_drop_filter.h"
 #include "app/level_slider.h"
 #include "app/text_box.h"
@@ -135,6 +136,7 @@ void TextImageApp::createWindows()
     slider_->setValue(0);
     slider_->show();
     connect(slider_, &LevelSlider::interactionFinished, this, [this](int) { finishSliderInteraction(); });
+    createControls();
 
     statusBar_ = new StatusParts(window_.get());
     statusBar_->show();
@@ -253,6 +255,21 @@ void TextImageApp::createKeys()
     });
 }
 
+void TextImageApp::createControls()
+{
+    controls_ = new ControlStrip(window_.get());
+    // A dark theme gets light text on a dark box, matched inverted, unless
+    // the user turns Invert off.
+    const QPalette palette = window_->palette();
+    WindowSettings start;
+    start.invert = palette.color(QPalette::Base).lightness() < palette.color(QPalette::Text).lightness();
+    controls_->setSettings(start);
+    showInverted(start.invert);
+    connect(controls_, &ControlStrip::invertChanged, this, &TextImageApp::showInverted);
+    connect(controls_, &ControlStrip::colourChanged, this, &TextImageApp::showColours);
+    controls_->show();
+}
+
 void TextImageApp::setFocusChain()
 {
     // Tab and Shift+Tab: the toolbar's buttons in order, the slider, the
@@ -271,7 +288,8 @@ void TextImageApp::setFocusChain()
     }
     slider_->setFocusPolicy(Qt::StrongFocus);
     QWidget::setTabOrder(previous, slider_);
-    QWidget::setTabOrder(slider_, textBox_);
+    QWidget::setTabOrder(slider_, controls_->firstControl());
+    QWidget::setTabOrder(controls_->lastControl(), textBox_);
 }
 
 WindowLayout TextImageApp::currentLayout() const
@@ -286,7 +304,8 @@ WindowLayout TextImageApp::currentLayout() const
 
 void TextImageApp::layout()
 {
-    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr)
+    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr ||
+        controls_ == nullptr)
         return;
     const WindowLayout rects = currentLayout();
     const auto nonNegative = [](const QRect& r) {
@@ -298,6 +317,11 @@ void TextImageApp::layout()
     splitter_->minLeft = rects.minLeft;
     toolbar_->setGeometry(rects.toolbar);
     slider_->setGeometry(rects.slider);
+    // The controls follow the slider on the toolbar's strip.
+    const QSize strip = controls_->sizeHint();
+    controls_->setGeometry(rects.slider.x() + rects.slider.width() + 16,
+                           rects.toolbar.y() + std::max(0, (rects.toolbar.height() - strip.height()) / 2),
+                           strip.width(), std::min(strip.height(), std::max(rects.toolbar.height(), 1)));
 }
 
 QAction* TextImageApp::action(int id) const

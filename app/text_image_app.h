@@ -17,6 +17,8 @@
 #include "app/matched_font.h"
 #include "app/status_parts.h"
 #include "app/window_layout.h"
+#include "app/window_settings.h"
+#include "cli/cell_colours.h"
 #include "engine/text_engine.h"
 
 class QAction;
@@ -26,6 +28,7 @@ class QToolBar;
 
 namespace morvel {
 
+class ControlStrip;
 class ControlStrip;
 class ImageView;
 class LevelSlider;
@@ -76,6 +79,14 @@ public:
     // Places every child from the current sizes and the max glyph width.
     void layout();
 
+    // Sets the controls (the command line's choices before the first
+    // picture); the start-up state when left alone.
+    void applySettings(const WindowSettings& settings);
+    WindowSettings settings() const;
+    // The engine's settings for the next Generate: the controls', the
+    // toggle's and the slider's.
+    TextSettings runSettings() const;
+
     // Runs one toolbar command; other ids do nothing.
     void handleCommand(int id);
     // One slot per action.
@@ -117,6 +128,7 @@ public:
     ImageView* imagePane() const { return imagePane_; }
     Splitter* splitter() const { return splitter_; }
     TextBox* textBox() const { return textBox_; }
+    ControlStrip* controls() const { return controls_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* action(int id) const;
     LevelSlider* slider() const { return slider_; }
@@ -148,11 +160,23 @@ private:
 
     void createToolbar();
     void createTextBox();
+    void createControls();
     void createKeys();
     void setFocusChain();
     void setStatus(int part, const QString& text);
+    // The columns "Fit" gives: as many as the text box shows at its width.
+    int32_t fittingColumns() const;
+    // The loaded picture's colour, read when first needed (none for a
+    // picture without colour).
+    const ImageRecord* pictureColour();
+    // The colours of the last text's cells; empty without colour.
+    std::vector<cli::Rgb> cellColoursShown();
+    // Colours each character of the text box as its cell, or not at all.
+    void showColours();
+    // The text box light on dark for an inverted text, else dark on light.
+    void showInverted(bool on);
     // Writes the text as an HTML page.
-    bool saveHtml(const QString& path, QString& error) const;
+    bool saveHtml(const QString& path, QString& error);
 
     // The engine is declared first so that it outlives the window, whose
     // panes show the engine's pictures.
@@ -166,6 +190,7 @@ private:
     QToolBar* toolbar_ = nullptr;
     std::array<QAction*, 5> actions_{};
     LevelSlider* slider_ = nullptr;
+    ControlStrip* controls_ = nullptr;
     StatusParts* statusBar_ = nullptr;
     MatchedFont matchedFont_;
 
@@ -174,6 +199,8 @@ private:
     QString picturePath_;
     QString savedPath_;
     std::string helpText_;
+    ImageHandle colour_;
+    bool colourRead_ = false;
 };
 
 }  // namespace morvel

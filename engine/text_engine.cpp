@@ -165,7 +165,7 @@ void TextEngine::generateTextImage(int32_t blackLevel)
     generateTextImage(settings);
 }
 
-void TextEngine::generateTextImage(const TextSettings& asked)
+void TextEngine::generateTextImage(const TextSettings& asked, ImageHandle picture, const ColumnFit* fitted)
 {
     if (!working_ || !source_) {
         events().textChanged(std::string());
@@ -182,11 +182,15 @@ void TextEngine::generateTextImage(const TextSettings& asked)
     TextSettings settings = asked;
     settings.blackLevel = appliedLevel_;
     settings.blackLevelMax = false;
-    ImageHandle picture(copyImageRecord(source_.get()));
+    if (!picture) {
+        picture.reset(copyImageRecord(source_.get()));
+        fitted = nullptr;
+    }
     TextImage made;
     if (picture) {
-        made = makeTextImage(std::move(picture), settings, &displayName_,
-                             [this](const std::string& soFar) { events().textChanged(soFar); });
+        made = makeTextImage(
+            std::move(picture), settings, &displayName_,
+            [this](const std::string& soFar) { events().textChanged(soFar); }, fitted);
     } else {
         made.failure = TextFailure::NoMemory;
     }

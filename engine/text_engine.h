@@ -113,7 +113,10 @@ public:
     // naming `settings.footerLevel` (the slider's position) and, after the
     // footer, the match mode when it is not correlation. Lines reach
     // textChanged as they are made; the status bar gets the width.
-    void generateTextImage(const TextSettings& settings);
+    // `picture`, when given, stands in for the source: the same picture as
+    // a loader gave it at the settings' size (`fitted` its fit).
+    void generateTextImage(const TextSettings& settings, ImageHandle picture = nullptr,
+                           const ColumnFit* fitted = nullptr);
     // The same with the toggle's mode at the natural size, the footer naming
     // `blackLevel`.
     void generateTextImage(int32_t blackLevel);

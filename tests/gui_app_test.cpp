@@ -32,6 +32,7 @@
 #include <sys/stat.h>
 
 #include "app/command_line.h"
+#include "app/control_strip.h"
 #include "app/level_slider.h"
 #include "app/text_image_app.h"
 #include "app/toolbar_images.h"
@@ -135,6 +136,8 @@ private slots:
     void commandLine();
     void helpAndVersionNeedNoDisplay();
     void pictureNamedOnCommandLineLoads();
+    void controlsGiveTheConvertersText_data();
+    void controlsGiveTheConvertersText();
 
 private:
     QString writeGrayJpeg(const QString& name, int width, int height);
@@ -973,9 +976,14 @@ void GuiAppTest::keysGenerateZoomAndMoveFocus()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.slider()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), app.controls()->firstControl());
+    // Through the strip's enabled controls (the spin boxes wait for their
+    // choice) to the text box.
+    for (int i = 0; i < 6 && app.controls()->isAncestorOf(QApplication::focusWidget()); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.textBox()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.slider()));
+    QCOMPARE(QApplication::focusWidget(), app.controls()->lastControl());
 }
 
 void GuiAppTest::commandLine_data()
@@ -1077,6 +1085,66 @@ void GuiAppTest::pictureNamedOnCommandLineLoads()
     QCOMPARE(w.app.imagePath(), path);
     QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("named.jpg - Morvel"));
     QCOMPARE(w.app.statusPartText(0), QStringLiteral("named.jpg (70 x 50)"));
+}
+
+void GuiAppTest::controlsGiveTheConvertersText_data()
+{
+    QTest::addColumn<QStringList>("arguments");  // the window's command line
+    QTest::addColumn<QString>("converter");      // the same for morvel-text; empty: none to compare
+    QTest::addColumn<int>("columns");            // the width the lines must have; 0: any
+    const QString sphere = QStringLiteral(MORVEL_SOURCE_DIR "/res/samples/sphere.jpg");
+    const QString hills = QStringLiteral(MORVEL_SOURCE_DIR "/res/samples/hills.gif");
+    QTest::newRow("tone, 80 columns") << QStringList{"--match", "tone", "--columns", "80", sphere}
+                                      << QStringLiteral("--match tone --columns 80") << 80;
+    QTest::newRow("tone, natural") << QStringList{"--match", "tone", sphere} << QStringLiteral("--match tone") << 0;
+    QTest::newRow("tone, 80 columns, GIF") << QStringList{"--match", "tone", "--columns", "80", hills}
+                                           << QStringLiteral("--match tone --columns 80") << 80;
+    QTest::newRow("defaults") << QStringList{hills} << QStringLiteral("--match correlation") << 0;
+    QTest::newRow("difference, 100 columns, inverted")
+        << QStringList{"--match", "difference", "--columns=100", "--invert", hills}
+        << QStringLiteral("--match difference --columns 100 --invert") << 100;
+    QTest::newRow("fit") << QStringList{"--columns", "fit", sphere} << QString() << -1;
+}
+
+// The window set from its command line, then Generate: the picture lines are
+// the converter's for the same choices, and as wide as asked.
+void GuiAppTest::controlsGiveTheConvertersText()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, converter);
+    QFETCH(int, columns);
+    std::vector<std::string> storage{"morvel"};
+    for (const QString& a : arguments)
+        storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& a : storage)
+        argv.push_back(a.c_str());
+    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    QCOMPARE(line.action, CommandLine::Action::Run);
+    Window w;
+    w.app.applySettings(line.settings);
+    if (line.difference)
+        w.app.handleCommand(ID_TOGGLE_MATCH);
+    w.app.openPicture(QString::fromStdString(line.picture));
+    w.app.handleCommand(ID_GENERATE);
+    const TextImage& made = w.app.engine().lastTextImage();
+    QVERIFY(made.lineCount > 0);
+    const std::string& text = w.app.engine().outputText();
+    size_t end = 0;
+    for (int i = 0; i < made.lineCount; ++i)
+        end = text.find("\r\n", end) + 2;
+    const std::string lines = text.substr(0, end);
+    if (columns != 0)
+        QCOMPARE(static_cast<int>(text.find("\r\n")), columns > 0 ? columns : w.app.runSettings().size.columns);
+    if (converter.isEmpty())
+        return;
+    QProcess program;
+    program.start(QStringLiteral(MORVEL_CONVERTER),
+                  converter.split(QLatin1Char(' ')) +
+                      QStringList{"--crlf", "--no-footer", "--color", "none", QString::fromStdString(line.picture)});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.readAllStandardOutput().toStdString(), lines);
 }
 
 QTEST_MAIN(GuiAppTest)
