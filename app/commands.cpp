@@ -302,7 +302,10 @@ void TextImageApp::loadImage()
     engine_.applyBlackLevel(0);
     if (imagePane_ != nullptr)
         imagePane_->setImage(engine_.workingImage());
-    setStatus(0, pictureStatus(engine_.displayName(), engine_.workingImage()));
+    // A picture drawn past damage says what is wrong with it, in the
+    // converter's words.
+    setStatus(0, !loaded.warning.empty() ? fromBytes(loaded.warning)
+                                         : pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
 bool TextImageApp::chooseFont()

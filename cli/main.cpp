@@ -2,6 +2,7 @@
 // line, made as the window's Generate command makes it.
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/animation.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/html_page.h"
@@ -24,7 +26,9 @@
 #include "cli/text_size.h"
 #include "engine/text_engine.h"
 #include "engine/text_fit.h"
+#include "engine/text_picture.h"
 #include "image/load_picture.h"
+#include "image/png_writer.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
 #include "platform/printable_name.h"
@@ -131,7 +135,7 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
 }
 
 // What the loader is asked for: the picture upright when asked, and the size
-// `size` gives it (the same rule preparePicture applies), so that a loader
+// `size` gives it (the same rule the engine applies), so that a loader
 // can decode at a reduced scale and shrink while it reads, with the same
 // result as the whole picture shrunk afterwards. The glyph size comes from
 // `cell`, waited for once the picture's size is known; the whole fit (with
@@ -164,7 +168,7 @@ morvel::cli::ColourMode resolveColourMode(const Options& o, bool terminal)
     if (o.colour) {
         return *o.colour;
     }
-    if (o.html) {
+    if (o.html || o.picture) {
         return morvel::cli::ColourMode::TrueColour;
     }
     return morvel::cli::autoColourMode(terminal, std::getenv("NO_COLOR"), std::getenv("COLORTERM"),
@@ -183,6 +187,34 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     style.advances = morvel::cli::glyphAdvances(engine.atlasView());
     style.keepLineEnds = o.crlf;
     return style;
+}
+
+// The text as a PNG or SVG picture (see writeTextPicture): drawn from
+// `glyphs`, the unblurred atlas of the face matched, coloured as `mode`
+// shows `colours`. None when it cannot be made.
+std::optional<std::string> textPicture(const std::string& text, const morvel::AtlasView& glyphs,
+                                       const morvel::Font& font, const Options& o,
+                                       const std::vector<morvel::cli::Rgb>& colours, int32_t lineCount,
+                                       morvel::cli::ColourMode mode)
+{
+    std::vector<uint8_t> shown;
+    shown.reserve(colours.size() * 3);
+    for (const morvel::cli::Rgb& c : colours) {
+        const morvel::cli::Rgb seen = morvel::cli::colourOfKey(morvel::cli::colourKey(c, mode), mode);
+        shown.insert(shown.end(), {seen.red, seen.green, seen.blue});
+    }
+    morvel::TextPictureStyle style;
+    style.dark = o.invert;
+    if (!shown.empty()) {
+        style.colours = shown.data();
+        style.colourCount = colours.size();
+        style.colouredLines = lineCount;
+    }
+    if (*o.picture == morvel::TextPictureFormat::Svg) {
+        return morvel::textSvg(text, glyphs, morvel::SvgFace{font.faceUsed(), font.pixelSize(), font.ascent()}, style);
+    }
+    const morvel::ImageHandle picture = morvel::drawTextPicture(text, glyphs, style);
+    return picture ? morvel::encodePng(*picture) : std::nullopt;
 }
 
 // `path` as messages show it.
@@ -238,8 +270,18 @@ private:
     bool prepare();
     // Converts and writes picture `i`; false when writing failed.
     bool convertOne(size_t i);
-    // The text of a converted picture as it goes out: coloured, or a page.
-    std::string dressed(morvel::TextImage& made, morvel::LoadResult& loaded, const std::string& displayName);
+    // Picture `i` as an animation's frames, played or taken apart into
+    // `text`; false when writing failed.
+    bool convertFrames(size_t i, const morvel::cli::Animation& frames, std::optional<std::string>& text);
+    // The finished text of one loaded picture (or frame): its lines, colour
+    // codes, page or picture included. None when it could not be made
+    // (reported).
+    std::optional<std::string> textOf(morvel::LoadResult& loaded, const std::optional<morvel::ColumnFit>& fit,
+                                      const std::string& path, size_t index);
+    // The text of a converted picture as it goes out: coloured, a page or a
+    // picture of it.
+    std::optional<std::string> dressed(morvel::TextImage& made, morvel::LoadResult& loaded,
+                                       const std::string& displayName, const std::string& path);
     int finish();
 
     Options& o_;
@@ -260,7 +302,14 @@ private:
     morvel::OutputFile out_;
     std::string outputName_;
     std::string writeError_;
+    // A picture of the text is drawn from the unblurred glyphs.
+    std::optional<morvel::BuiltAtlas> plainGlyphs_;
+    morvel::AtlasView plainView_;
+    // Animations played on the terminal, or taken apart into frames.
+    bool play_ = false;
+    bool takeApart_ = false;
     bool anyFailed_ = false;
+    bool pageStarted_ = false;
     int converted_ = 0;
 };
 
@@ -341,6 +390,24 @@ bool ConversionRun::prepare()
         complain("cannot write " + outputName_ + ": " + writeError_);
         return false;
     }
+    if (o_.picture && terminal_) {
+        complain("a picture is not written to a terminal; name a file with -o");
+        status_ = 2;
+        return false;
+    }
+    if (o_.picture) {
+        plainGlyphs_ = morvel::renderGlyphAtlas(*engine_->font());
+    }
+    if (plainGlyphs_) {
+        plainView_ = morvel::AtlasView{
+            plainGlyphs_->atlas.get(), plainGlyphs_->glyphs.data(), static_cast<int32_t>(plainGlyphs_->glyphs.size()),
+            plainGlyphs_->cellHeight,  plainGlyphs_->maxGlyphWidth, morvel::kAtlasMargin};
+    }
+    // An animation to be played or taken apart gives its frames instead of
+    // the picture loaded (a GIF's first image); an animated WebP that no
+    // reader takes as a still gives its first frame.
+    play_ = terminal_.has_value() && o_.animate && !o_.html && !o_.picture;
+    takeApart_ = play_ || o_.frame != 0 || o_.allFrames;
     htmlStyle_ = htmlStyleOf(*engine_, o_);
     return true;
 }
@@ -349,43 +416,97 @@ bool ConversionRun::convertOne(size_t i)
 {
     const std::string& path = o_.pictures[i];
     morvel::LoadResult loaded = loads_->take(i);
-    if (!loaded.gray) {
-        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
-        anyFailed_ = true;
+    std::optional<std::string> text;
+    if (const auto frames = morvel::cli::animationToShow(path, takeApart_, loaded.gray != nullptr)) {
+        loaded = {};
+        if (!convertFrames(i, *frames, text)) {
+            return false;
+        }
+    } else {
+        text = textOf(loaded, loaderFits_[i], path, i);
+    }
+    if (!text) {
         return true;
     }
-    anyFailed_ = !saveGrayWhenAsked(*loaded.gray, o_, static_cast<int>(i) + 1) || anyFailed_;
-    const std::string displayName =
-        path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-    const morvel::ColumnFit* fit = loaderFits_[i] ? &*loaderFits_[i] : nullptr;
-    morvel::TextImage made =
-        engine_->makeTextImage(std::move(loaded.gray), settings_, o_.footer ? &displayName : nullptr, {}, fit);
-    switch (made.failure) {
-    case morvel::TextFailure::None:
-        break;
-    case morvel::TextFailure::TooLarge:
-        complain("text image too large: " + shown(path));
-        anyFailed_ = true;
-        return true;
-    case morvel::TextFailure::NoMemory:
-        complain("out of memory converting picture: " + shown(path));
-        anyFailed_ = true;
-        return true;
-    default:
-        complain("cannot scale picture to " + describeSize(size_) + ": " + shown(path));
-        anyFailed_ = true;
-        return true;
-    }
-    std::string text = dressed(made, loaded, displayName);
     // An empty line between the texts of consecutive pictures.
     if (converted_ > 0 && !o_.html && !morvel::cli::writeText(out_, "\r\n", o_.crlf, writeError_)) {
         return false;
     }
     ++converted_;
-    return morvel::cli::writeText(out_, std::move(text), o_.crlf, writeError_);
+    return o_.picture ? out_.write(*text, writeError_)
+                      : morvel::cli::writeText(out_, std::move(*text), o_.crlf, writeError_);
 }
 
-std::string ConversionRun::dressed(morvel::TextImage& made, morvel::LoadResult& loaded, const std::string& displayName)
+bool ConversionRun::convertFrames(size_t i, const morvel::cli::Animation& frames, std::optional<std::string>& text)
+{
+    const std::string& path = o_.pictures[i];
+    std::optional<morvel::ColumnFit> frameFit;
+    const morvel::LoadOptions frameOptions = loadOptionsFor(o_, size_, cell_, &frameFit, colour_);
+    const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
+        return textOf(frame, frameFit, path, i);
+    };
+    if (play_) {
+        if (converted_ > 0 && !morvel::cli::writeText(out_, "\r\n", o_.crlf, writeError_)) {
+            return false;
+        }
+        const morvel::cli::PlayOutcome played =
+            morvel::cli::playAnimation(frames, frameOptions, o_.loops, frameText, out_);
+        if (played.end == morvel::cli::PlayEnd::Interrupted) {
+            out_.discard();
+            std::signal(played.signal, SIG_DFL);
+            std::raise(played.signal);
+        }
+        anyFailed_ = anyFailed_ || played.end == morvel::cli::PlayEnd::Failed;
+        ++converted_;
+        return true;
+    }
+    std::string frameError;
+    text.emplace();
+    if (!morvel::cli::framesText(frames, frameOptions, takeApart_ ? o_.frame : 1, frameText, *text, frameError)) {
+        complain(shown(path) + ": " + frameError);
+        anyFailed_ = true;
+        text.reset();
+    }
+    return true;
+}
+
+std::optional<std::string> ConversionRun::textOf(morvel::LoadResult& loaded,
+                                                 const std::optional<morvel::ColumnFit>& fit, const std::string& path,
+                                                 size_t index)
+{
+    if (!loaded.gray) {
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
+        anyFailed_ = true;
+        return std::nullopt;
+    }
+    // Drawn all the same; the run's status stays what it would be.
+    if (!loaded.warning.empty()) {
+        complain(shown(path) + ": " + loaded.warning);
+    }
+    anyFailed_ = !saveGrayWhenAsked(*loaded.gray, o_, static_cast<int>(index) + 1) || anyFailed_;
+    const std::string displayName =
+        path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
+    morvel::TextImage made = engine_->makeTextImage(std::move(loaded.gray), settings_,
+                                                    o_.footer ? &displayName : nullptr, {}, fit ? &*fit : nullptr);
+    switch (made.failure) {
+    case morvel::TextFailure::None:
+        return dressed(made, loaded, displayName, path);
+    case morvel::TextFailure::TooLarge:
+        complain("text image too large: " + shown(path));
+        break;
+    case morvel::TextFailure::NoMemory:
+        complain("out of memory converting picture: " + shown(path));
+        break;
+    default:
+        complain("cannot scale picture to " + describeSize(size_) + ": " + shown(path));
+        break;
+    }
+    anyFailed_ = true;
+    return std::nullopt;
+}
+
+std::optional<std::string> ConversionRun::dressed(morvel::TextImage& made, morvel::LoadResult& loaded,
+                                                  const std::string& displayName, const std::string& path)
 {
     std::vector<morvel::cli::Rgb> colours;
     if (colour_ && loaded.colour) {
@@ -396,8 +517,18 @@ std::string ConversionRun::dressed(morvel::TextImage& made, morvel::LoadResult& 
                 c = morvel::cli::boostColour(c, o_.invert);
         }
     }
+    if (o_.picture) {
+        std::optional<std::string> drawn =
+            textPicture(made.text, plainView_, *engine_->font(), o_, colours, made.lineCount, colourMode_);
+        if (!drawn) {
+            complain("cannot draw the text as a picture: " + shown(path));
+            anyFailed_ = true;
+        }
+        return drawn;
+    }
     if (o_.html) {
-        std::string page = converted_ == 0 ? morvel::cli::htmlPageStart(htmlStyle_, displayName) : std::string();
+        std::string page = pageStarted_ ? std::string() : morvel::cli::htmlPageStart(htmlStyle_, displayName);
+        pageStarted_ = true;
         page += morvel::cli::htmlPre(htmlStyle_, made.text, made.lineCount, colours, colourMode_);
         return page;
     }
