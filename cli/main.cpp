@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/animation.h"
+#include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/html_page.h"
@@ -100,8 +101,8 @@ int32_t footerLines(const Options& o)
 }
 
 // Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose.
-void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// chose when asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
@@ -117,6 +118,18 @@ void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>
     if (o.verbose) {
         complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
     }
+    return dark;
+}
+
+// What transparent parts of a picture are laid over: the page's colour in
+// HTML and in a picture of the text (black when inverted), else black on a
+// dark background and white on a light one, whether or not the picture is
+// inverted afterwards (a white logo on a dark terminal stays white).
+morvel::RgbColour groundColour(const Options& o, bool dark)
+{
+    const bool black = o.html || o.picture ? o.invert : dark;
+    const uint8_t level = black ? 0 : 255;
+    return {level, level, level};
 }
 
 // Font, atlas and the rest as prepareEngine makes them; `cell` is given a
@@ -143,11 +156,12 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
 // gray, the natural size.
 morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::SizeRule& size,
                                    const std::shared_future<GlyphCell>& cell, std::optional<morvel::ColumnFit>* chosen,
-                                   bool colour)
+                                   bool colour, const morvel::RgbColour& ground)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
+    options.background = ground;
     if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
         options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
             const GlyphCell glyphs = cell.get();
@@ -288,6 +302,8 @@ private:
     int status_ = 1;
     bool toStandardOutput_ = false;
     std::optional<morvel::cli::TerminalSize> terminal_;
+    // What transparent parts are laid over.
+    morvel::RgbColour ground_{};
     morvel::SizeRule size_;
     morvel::TextSettings settings_;
     std::unique_ptr<morvel::TextEngine> engine_;
@@ -344,8 +360,12 @@ bool ConversionRun::start()
     // asked for before the second thread starts, so that the signals held
     // back meanwhile are held for the whole process.
     terminal_ = toStandardOutput_ ? morvel::cli::terminalSize() : std::nullopt;
-    settleBackground(o_, terminal_);
-    size_ = morvel::cli::sizeRuleFor(o_, terminal_, footerLines(o_));
+    ground_ = groundColour(o_, settleBackground(o_, terminal_));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o_, terminal_, 0);
+    if (o_.verbose) {
+        complain(morvel::cli::describeCell(shownCell));
+    }
+    size_ = morvel::cli::sizeRuleFor(o_, terminal_, footerLines(o_), shownCell.ratio);
     settings_ = textSettingsOf(o_, size_);
 
     // The font, atlas and blurs are made on a second thread while the first
@@ -370,11 +390,11 @@ bool ConversionRun::start()
     colourMode_ = resolveColourMode(o_, terminal_.has_value());
     colour_ = colourMode_ != morvel::cli::ColourMode::None;
     loaderFits_.resize(o_.pictures.size());
-    const bool fitted = loadOptionsFor(o_, size_, cell_, nullptr, colour_).fit != nullptr;
+    const bool fitted = loadOptionsFor(o_, size_, cell_, nullptr, colour_, ground_).fit != nullptr;
     const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
     loads_ = std::make_unique<morvel::cli::LoadAhead>(o_.pictures.size(), depth, [this](size_t i) {
         return morvel::cli::readNamedPicture(o_.pictures[i],
-                                             loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_));
+                                             loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_, ground_));
     });
     return prepared_.valid() ? prepared_.get() : prepareEngineAndCell(*engine_, o_, cellPromise_);
 }
@@ -441,7 +461,7 @@ bool ConversionRun::convertFrames(size_t i, const morvel::cli::Animation& frames
 {
     const std::string& path = o_.pictures[i];
     std::optional<morvel::ColumnFit> frameFit;
-    const morvel::LoadOptions frameOptions = loadOptionsFor(o_, size_, cell_, &frameFit, colour_);
+    const morvel::LoadOptions frameOptions = loadOptionsFor(o_, size_, cell_, &frameFit, colour_, ground_);
     const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
         return textOf(frame, frameFit, path, i);
     };

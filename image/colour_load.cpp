@@ -89,10 +89,12 @@ struct SpngDeleter {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
 };
 
-// The PNG's samples (8 bits, RGBA) laid over white, as the gray reader lays
-// them: c a + 255 (255 - a), divided by 255, rounded.
-ImageHandle decodePngColour(const uint8_t* data, size_t size)
+// The PNG's samples (8 bits, RGBA) laid over `background`, as the gray
+// reader lays them: c a + g (255 - a), divided by 255, rounded (16-bit
+// samples over g x 257 at their own scale, then rounded to 8 bits).
+ImageHandle decodePngColour(const uint8_t* data, size_t size, const RgbColour& background)
 {
+    const uint64_t ground[3] = {background.red, background.green, background.blue};
     std::unique_ptr<spng_ctx, SpngDeleter> ctx(spng_ctx_new(0));
     spng_ihdr ihdr{};
     size_t bytes = 0;
@@ -118,15 +120,16 @@ ImageHandle decodePngColour(const uint8_t* data, size_t size)
         uint8_t* out = colour->rows[y];
         for (uint32_t x = 0; x < ihdr.width; ++x, px += 4, out += 3) {
             for (int c = 0; c < 3; ++c) {
-                // 16-bit samples composed over white, then rounded to 8 bits;
-                // 8-bit samples arrive scaled by 257 and are composed as 8 bits.
+                // 16-bit samples composed at their scale, then rounded to 8
+                // bits; 8-bit samples arrive scaled by 257 and are composed
+                // as 8 bits.
                 const uint64_t a = px[3], v = px[c];
                 if (sixteen) {
-                    const uint64_t over = (v * a + 65535 * (65535 - a) + 32767) / 65535;
+                    const uint64_t over = (v * a + ground[c] * 257 * (65535 - a) + 32767) / 65535;
                     out[c] = static_cast<uint8_t>((over * 255 + 32767) / 65535);
                 } else {
                     const uint64_t a8 = a / 257, v8 = v / 257;
-                    out[c] = static_cast<uint8_t>((v8 * a8 + 255 * (255 - a8) + 127) / 255);
+                    out[c] = static_cast<uint8_t>((v8 * a8 + ground[c] * (255 - a8) + 127) / 255);
                 }
             }
         }
@@ -136,25 +139,25 @@ ImageHandle decodePngColour(const uint8_t* data, size_t size)
 
 }  // namespace
 
-ImageHandle decodeColour(const uint8_t* data, size_t size)
+ImageHandle decodeColour(const uint8_t* data, size_t size, const RgbColour& background)
 {
     if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes))
         return nullptr;
     if (ImageHandle gif = decodeGif(data, size))
         return colourFromPalette(*gif);
     if (hasPngSignature(data, size))
-        return decodePngColour(data, size);
+        return decodePngColour(data, size, background);
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
         return ImageHandle(decodeJpegColour(data, size));
     return nullptr;
 }
 
-ImageHandle readColour(const std::string& path)
+ImageHandle readColour(const std::string& path, const RgbColour& background)
 {
     const auto bytes = readFileBytes(path);
     if (!bytes)
         return nullptr;
-    return decodeColour(bytes->data(), bytes->size());
+    return decodeColour(bytes->data(), bytes->size(), background);
 }
 
 }  // namespace morvel

@@ -3,7 +3,8 @@
 // colour (a JPEG stored as RGB, a colour block past the limit), bringing it
 // to the gray picture's size afterwards. A JPEG comes as the library's RGB
 // output (what djpeg writes for it), CMYK and YCCK through the RGB of their
-// inks; a PNG as its samples laid over white; a GIF as its palette colours.
+// inks; a PNG as its samples laid over the background given; a GIF as its
+// palette colours.
 #pragma once
 
 #include <cstddef>
@@ -11,14 +12,15 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/load_picture.h"
 
 namespace morvel {
 
 // The 24-bit colour picture of the GIF, PNG or JPEG picture in `size` bytes
 // at `data` (only read), or none (damaged, too large, no memory).
-ImageHandle decodeColour(const uint8_t* data, size_t size);
+ImageHandle decodeColour(const uint8_t* data, size_t size, const RgbColour& background = {});
 
 // The same for the regular file at `path` (read whole, kMaxFileBytes at most).
-ImageHandle readColour(const std::string& path);
+ImageHandle readColour(const std::string& path, const RgbColour& background = {});
 
 }  // namespace morvel

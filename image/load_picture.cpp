@@ -133,7 +133,10 @@ LoadResult load(PictureFormat format, int orientation, const PictureSource& sour
     if (options.colour)
         result.colour = colourBeside(
             std::move(colour),
-            [&source] { return source.path ? readColour(*source.path) : decodeColour(source.data, source.size); },
+            [&source, &options] {
+                return source.path ? readColour(*source.path, options.background)
+                                   : decodeColour(source.data, source.size, options.background);
+            },
             *result.gray);
     orient(result, orientation, options);
     return result;

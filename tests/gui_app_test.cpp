@@ -1096,10 +1096,11 @@ void GuiAppTest::controlsGiveTheConvertersText_data()
     const QString hills = QStringLiteral(MORVEL_SOURCE_DIR "/res/samples/hills.gif");
     QTest::newRow("tone, 80 columns") << QStringList{"--match", "tone", "--columns", "80", sphere}
                                       << QStringLiteral("--match tone --columns 80") << 80;
-    QTest::newRow("tone, natural") << QStringList{"--match", "tone", sphere} << QStringLiteral("--match tone") << 0;
+    QTest::newRow("tone, natural") << QStringList{"--match", "tone", sphere}
+                                   << QStringLiteral("--match tone --columns natural") << 0;
     QTest::newRow("tone, 80 columns, GIF") << QStringList{"--match", "tone", "--columns", "80", hills}
                                            << QStringLiteral("--match tone --columns 80") << 80;
-    QTest::newRow("defaults") << QStringList{hills} << QStringLiteral("--match correlation") << 0;
+    QTest::newRow("defaults") << QStringList{hills} << QStringLiteral("--match correlation --columns natural") << 0;
     QTest::newRow("difference, 100 columns, inverted")
         << QStringList{"--match", "difference", "--columns=100", "--invert", hills}
         << QStringLiteral("--match difference --columns 100 --invert") << 100;
@@ -1140,8 +1141,9 @@ void GuiAppTest::controlsGiveTheConvertersText()
         return;
     QProcess program;
     program.start(QStringLiteral(MORVEL_CONVERTER),
-                  converter.split(QLatin1Char(' ')) +
-                      QStringList{"--crlf", "--no-footer", "--color", "none", QString::fromStdString(line.picture)});
+                  converter.split(QLatin1Char(' ')) + QStringList{"--font-ratio", "font", "--crlf", "--no-footer",
+                                                                  "--color", "none",
+                                                                  QString::fromStdString(line.picture)});
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitCode(), 0);
     QCOMPARE(program.readAllStandardOutput().toStdString(), lines);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "image/colour_load.h"
 #include "image/file_bytes.h"
 #include "image/jpeg_reader.h"
 #include "image/load_picture.h"
@@ -201,6 +202,24 @@ TEST(PngReader, ColourPaletteAndTransparencyOverWhite)
     const uint16_t rgba16[] = {65535, 0, 0, 65535, 0, 0, 0, 0, 0, 0, 0, 32896};
     png = encodePng(pngSpec(3, 1, 16, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba16, sizeof rgba16);
     EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 255, blackOverWhite(128)}));
+
+    // Over another background (a dark terminal's black, a page's colour):
+    // the gray and the colour alike, from the reader's own rows and from the
+    // colour decoded apart, 8 and 16 bits.
+    LoadOptions overBlue;
+    overBlue.colour = true;
+    overBlue.background = {0, 0, 200};
+    const std::vector<uint8_t> blueColours{255, 0, 0, 0, 0, 200, 0, 0, 100};
+    for (const Bytes& bytes : {encodePng(pngSpec(3, 1, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba, sizeof rgba), png}) {
+        ImageHandle colour;
+        ImageHandle gray = decodePng(bytes.data(), bytes.size(), kMaxPixelBytes, overBlue, &colour);
+        ASSERT_TRUE(gray && colour);
+        EXPECT_EQ(pixelsOf(*gray), (std::vector<uint8_t>{76, grayOfRgb(0, 0, 200), grayOfRgb(0, 0, 100)}));
+        EXPECT_EQ(std::vector<uint8_t>(colour->rows[0], colour->rows[0] + 9), blueColours);
+        ImageHandle apart = decodeColour(bytes.data(), bytes.size(), overBlue.background);
+        ASSERT_TRUE(apart);
+        EXPECT_EQ(std::vector<uint8_t>(apart->rows[0], apart->rows[0] + 9), blueColours);
+    }
 
     // A tRNS colour on a gray picture makes that level white.
     spng_trns grayKey{};
