@@ -482,7 +482,10 @@ bool ConversionRun::convertFrames(size_t i, const morvel::cli::Animation& frames
     }
     std::string frameError;
     text.emplace();
-    if (!morvel::cli::framesText(frames, frameOptions, takeApart_ ? o_.frame : 1, frameText, *text, frameError)) {
+    // Frames of text are parted by a line holding a form feed; a page's
+    // frames are <pre>s already.
+    if (!morvel::cli::framesText(frames, frameOptions, takeApart_ ? o_.frame : 1, frameText, o_.html ? "" : "\f\r\n",
+                                 *text, frameError)) {
         complain(shown(path) + ": " + frameError);
         anyFailed_ = true;
         text.reset();
