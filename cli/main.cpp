@@ -100,18 +100,26 @@ int32_t footerLines(const Options& o)
     return o.invert ? 6 : 5;
 }
 
-// Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose. Returns true for a dark background.
-bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// Settles --background auto: inverts for a dark terminal, as the terminal
+// answered, else as COLORFGBG says, else light. Says what it chose when
+// asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, bool toTerminal, const morvel::cli::TerminalAnswers& answers)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
     if (o.background == morvel::cli::BackgroundChoice::Auto) {
-        if (terminal) {
-            // A terminal that does not answer within 100 ms is taken as light.
-            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
-        } else {
+        const char* colours = std::getenv("COLORFGBG");
+        const auto named = colours ? morvel::cli::backgroundFromColorFgBg(colours) : std::nullopt;
+        if (!toTerminal) {
             how = "not a terminal";
+        } else if (answers.background) {
+            dark = *answers.background == morvel::cli::Background::Dark;
+            how = "the terminal's answer";
+        } else if (named) {
+            dark = *named == morvel::cli::Background::Dark;
+            how = "COLORFGBG";
+        } else {
+            how = answers.why;
         }
     }
     o.invert = o.invert || dark;
@@ -356,12 +364,20 @@ bool ConversionRun::start()
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
     toStandardOutput_ = o_.output.empty() || o_.output == morvel::cli::kStdinName;
-    // The terminal the text goes to, if it goes to one. Its background is
-    // asked for before the second thread starts, so that the signals held
-    // back meanwhile are held for the whole process.
+    // The terminal the text goes to, if it goes to one. It is asked its
+    // background and cell before the second thread starts, so that the
+    // signals held back meanwhile are held for the whole process.
     terminal_ = toStandardOutput_ ? morvel::cli::terminalSize() : std::nullopt;
-    ground_ = groundColour(o_, settleBackground(o_, terminal_));
-    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o_, terminal_, 0);
+    // The terminal is asked what neither the options nor its window size
+    // tell: its background and its cell.
+    const bool askBackground = terminal_ && o_.background == morvel::cli::BackgroundChoice::Auto;
+    const bool askCell = terminal_ && morvel::cli::cellFromTerminal(o_) && !(morvel::cli::cellRatioOf(*terminal_) > 0);
+    morvel::cli::TerminalAnswers answers;
+    if (askBackground || askCell) {
+        answers = morvel::cli::askTerminal({askBackground, askCell}, morvel::cli::kAnswerTimeoutMs);
+    }
+    ground_ = groundColour(o_, settleBackground(o_, terminal_.has_value(), answers));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o_, terminal_, answers.cellRatio);
     if (o_.verbose) {
         complain(morvel::cli::describeCell(shownCell));
     }
