@@ -5,8 +5,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/animation.h"
+#include "cli/band_walk.h"
 #include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
@@ -25,10 +26,17 @@
 #include "cli/output_names.h"
 #include "cli/terminal.h"
 #include "cli/text_size.h"
+#include "engine/fast_black_level.h"
+#include "engine/fast_matcher.h"
+#include "engine/generator.h"
+#include "engine/glyph_set.h"
+#include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
-#include "engine/text_fit.h"
+#include "engine/text_image.h"
 #include "engine/text_picture.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
+#include "image/picture_transform.h"
 #include "image/png_writer.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
@@ -37,6 +45,10 @@
 namespace {
 
 using morvel::cli::Options;
+
+// What the pictures loaded ahead may hold between them (a picture alone may
+// hold more).
+constexpr int64_t kLoadAheadBudget = int64_t{256} << 20;
 
 void complain(const std::string& message)
 {
@@ -76,11 +88,12 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
         engine.blurFont();
     }
     engine.updateBlackLevelRange();
+    engine.setMatchMode(o.match);
     return true;
 }
 
 // The bounds of `size` as a message names them.
-std::string describeSize(const morvel::SizeRule& size)
+std::string describeSize(const morvel::cli::SizeRule& size)
 {
     if (size.rows == 0) {
         return std::to_string(size.columns) + " columns";
@@ -155,31 +168,58 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
     return ready;
 }
 
+// The bytes a picture of `natural` size loaded at `loaded` size (none: the
+// natural size) holds while it loads and until it is taken: the gray
+// picture, its colour when asked, and for a shrunk one the decoder's sums
+// (up to 8 bytes a pixel of the result, for an interlaced picture).
+int64_t loadBytes(morvel::PictureSize natural, const std::optional<morvel::PictureSize>& loaded, bool colour)
+{
+    const int64_t samples = colour ? 4 : 1;
+    const int64_t naturalPixels = int64_t{natural.width} * natural.height;
+    if (!loaded) {
+        return naturalPixels * samples;
+    }
+    const int64_t pixels = int64_t{loaded->width} * loaded->height;
+    return pixels * samples * (pixels < naturalPixels ? 9 : 1);
+}
+
 // What the loader is asked for: the picture upright when asked, and the size
-// `size` gives it (the same rule the engine applies), so that a loader
-// can decode at a reduced scale and shrink while it reads, with the same
-// result as the whole picture shrunk afterwards. The glyph size comes from
-// `cell`, waited for once the picture's size is known; the whole fit (with
-// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
-// gray, the natural size.
-morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::SizeRule& size,
-                                   const std::shared_future<GlyphCell>& cell, std::optional<morvel::ColumnFit>* chosen,
-                                   bool colour, const morvel::RgbColour& ground)
+// `size` gives it (the same rule preparePicture applies) in the directions
+// where that shrinks it, so that a loader can decode at a reduced scale and
+// shrink while it reads, with the same result as the whole picture shrunk
+// afterwards. The glyph size comes from `cell`, waited for once the
+// picture's size is known; the whole fit (with its canvas) is kept in
+// `chosen`. Without bounds, or for a picture saved as gray, the natural
+// size. Once the size is known, `reserve` (when given) is told the bytes
+// the picture will hold (and may make the load wait for them).
+morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
+                                   const std::shared_future<GlyphCell>& cell,
+                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour,
+                                   const morvel::RgbColour& ground, const std::function<void(int64_t)>& reserve = {})
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
     options.background = ground;
-    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
-        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+    const bool fitted = (size.columns > 0 || size.rows > 0) && o.saveGray.empty();
+    options.fit = [size, cell, chosen, fitted, colour, reserve](int32_t width,
+                                                                int32_t height) -> std::optional<morvel::PictureSize> {
+        std::optional<morvel::PictureSize> wanted;
+        if (fitted) {
             const GlyphCell glyphs = cell.get();
-            *chosen = morvel::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
-            if (!*chosen) {
-                return std::nullopt;
+            *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
+            // The loader only shrinks: a direction that grows is enlarged
+            // band by band as the text is made (see walkFittedCanvas).
+            if (*chosen) {
+                wanted = morvel::PictureSize{std::min(width, (*chosen)->scaled.width),
+                                             std::min(height, (*chosen)->scaled.height)};
             }
-            return (*chosen)->scaled;
-        };
-    }
+        }
+        if (reserve) {
+            reserve(loadBytes({width, height}, wanted, colour));
+        }
+        return wanted;
+    };
     return options;
 }
 
@@ -209,6 +249,15 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     style.advances = morvel::cli::glyphAdvances(engine.atlasView());
     style.keepLineEnds = o.crlf;
     return style;
+}
+
+// The bound of textBytesUpperBound for a canvas of width x height.
+int64_t textBytesUpperBound(int32_t width, int32_t height, const morvel::AtlasView& view)
+{
+    morvel::ImageRecord shape{};
+    shape.header.biWidth = width;
+    shape.rowCount = height;
+    return morvel::textBytesUpperBound(shape, view);
 }
 
 // The text as a PNG or SVG picture (see writeTextPicture): drawn from
@@ -245,372 +294,348 @@ std::string shown(const std::string& path)
     return morvel::printableName(path);
 }
 
-// Saves the loaded gray picture when asked (--save-gray); false when that
-// fails (already reported).
-bool saveGrayWhenAsked(const morvel::ImageRecord& picture, const Options& o, int index)
+// A picture ready for the walk: the picture as loaded, and its canvas made
+// from it a band at a time.
+struct PreparedPicture {
+    morvel::ImageHandle loaded;
+    std::optional<morvel::FittedRows> canvas;
+    morvel::PictureSize content;  // the scaled picture inside the canvas
+};
+
+// The picture named by `path`, ready for the walk: saved as gray when
+// asked, and fitted to `size`. Inversion and the black level are applied by
+// the walk (see walkFittedCanvas). Returns false when the picture cannot be
+// converted (already reported). The gray picture is taken from `loaded`,
+// its colour left there.
+bool preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                    const morvel::TextEngine& engine, const Options& o, const std::string& path, int index,
+                    const morvel::cli::SizeRule& size, bool& saveFailed, PreparedPicture& prepared)
 {
-    if (o.saveGray.empty()) {
-        return true;
-    }
-    const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
-    std::string error;
-    if (!morvel::cli::writePgm(grayPath, picture, error)) {
-        complain("cannot write " + shown(grayPath) + ": " + error);
+    prepared.loaded = std::move(loaded.gray);
+    const morvel::ImageHandle& picture = prepared.loaded;
+    if (!picture) {
+        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return false;
     }
+    // Drawn all the same; the run's status stays what it would be.
+    if (!loaded.warning.empty()) {
+        complain(shown(path) + ": " + loaded.warning);
+    }
+    if (!o.saveGray.empty()) {
+        const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
+        std::string error;
+        if (!morvel::cli::writePgm(grayPath, *picture, error)) {
+            complain("cannot write " + shown(grayPath) + ": " + error);
+            saveFailed = true;
+        }
+    }
+    const int32_t width = picture->header.biWidth;
+    const int32_t height = picture->rowCount;
+    // The loader's fit when it was given one: the picture then comes at the
+    // scaled size where that shrinks, at its own size where it grows.
+    const bool scaledByLoader = loaderFit && width <= loaderFit->scaled.width && height <= loaderFit->scaled.height;
+    const auto fit = scaledByLoader
+                         ? loaderFit
+                         : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
+    if (fit) {
+        prepared.canvas.emplace(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
+    }
+    if (!fit || !prepared.canvas->ready()) {
+        complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
+        return false;
+    }
+    prepared.content = fit->scaled;
     return true;
 }
 
-// What the engine is asked for, from the options.
-morvel::TextSettings textSettingsOf(const Options& o, const morvel::SizeRule& size)
+// The text of one prepared picture, as the engine's Generate makes it from
+// the picture as its source (see walkFittedCanvas), with the footer when
+// asked, naming `displayName`; with --invert its last line says so. Lines
+// end in CR LF. None when memory runs out.
+std::optional<std::string> convert(PreparedPicture& prepared, const morvel::TextEngine& engine,
+                                   const morvel::cli::WalkChoice& choice, const Options& o,
+                                   const std::string& displayName)
 {
-    morvel::TextSettings settings;
-    settings.mode = o.match;
-    settings.blackLevel = o.blackLevel;
-    settings.blackLevelMax = o.blackLevelMax;
-    settings.gamma = o.gamma;
-    settings.chars = o.chars;
-    settings.size = size;
-    settings.invert = o.invert;
-    return settings;
-}
-
-// One run of the converter over the pictures of the command line: the
-// engine prepared once, the pictures loaded ahead, each one's text made by
-// the engine's one call and written, in order, to the one output.
-class ConversionRun {
-public:
-    explicit ConversionRun(Options& o) : o_(o) {}
-    // The whole run; returns the exit status.
-    int run();
-
-private:
-    // Everything before the first picture: the terminal, the background,
-    // the size, the engine (on a second thread) and the loads ahead, the
-    // output. False when the run cannot go on; `status_` says how it ends.
-    bool start();
-    bool prepare();
-    // Converts and writes picture `i`; false when writing failed.
-    bool convertOne(size_t i);
-    // Picture `i` as an animation's frames, played or taken apart into
-    // `text`; false when writing failed.
-    bool convertFrames(size_t i, const morvel::cli::Animation& frames, std::optional<std::string>& text);
-    // The finished text of one loaded picture (or frame): its lines, colour
-    // codes, page or picture included. None when it could not be made
-    // (reported).
-    std::optional<std::string> textOf(morvel::LoadResult& loaded, const std::optional<morvel::ColumnFit>& fit,
-                                      const std::string& path, size_t index);
-    // The text of a converted picture as it goes out: coloured, a page or a
-    // picture of it.
-    std::optional<std::string> dressed(morvel::TextImage& made, morvel::LoadResult& loaded,
-                                       const std::string& displayName, const std::string& path);
-    int finish();
-
-    Options& o_;
-    int status_ = 1;
-    bool toStandardOutput_ = false;
-    std::optional<morvel::cli::TerminalSize> terminal_;
-    // What transparent parts are laid over.
-    morvel::RgbColour ground_{};
-    morvel::SizeRule size_;
-    morvel::TextSettings settings_;
-    std::unique_ptr<morvel::TextEngine> engine_;
-    std::promise<GlyphCell> cellPromise_;
-    std::shared_future<GlyphCell> cell_;
-    std::future<bool> prepared_;
-    std::vector<std::optional<morvel::ColumnFit>> loaderFits_;
-    std::unique_ptr<morvel::cli::LoadAhead> loads_;
-    morvel::cli::ColourMode colourMode_ = morvel::cli::ColourMode::None;
-    bool colour_ = false;
-    morvel::cli::HtmlStyle htmlStyle_;
-    morvel::OutputFile out_;
-    std::string outputName_;
-    std::string writeError_;
-    // A picture of the text is drawn from the unblurred glyphs.
-    std::optional<morvel::BuiltAtlas> plainGlyphs_;
-    morvel::AtlasView plainView_;
-    // Animations played on the terminal, or taken apart into frames.
-    bool play_ = false;
-    bool takeApart_ = false;
-    bool anyFailed_ = false;
-    bool pageStarted_ = false;
-    int converted_ = 0;
-};
-
-int ConversionRun::run()
-{
-    if (!start() || !prepare()) {
-        return status_;
-    }
-    for (size_t i = 0; i < o_.pictures.size(); ++i) {
-        if (!convertOne(i)) {
-            complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
-            out_.discard();
-            return 1;
+    std::optional<std::string> text = morvel::cli::walkFittedCanvas(*prepared.canvas, choice);
+    if (text && o.footer) {
+        *text += morvel::formatFooter(
+            {displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(), choice.blackLevel});
+        if (o.invert) {
+            *text += "Inverted\r\n";
         }
     }
-    return finish();
+    return text;
 }
 
-bool ConversionRun::start()
+}  // namespace
+
+// The whole run; returns the exit status. Every font is gone when it returns.
+static int convertAll(int argc, char** argv)
 {
+    morvel::cli::ParseResult parsed = morvel::cli::parseOptions(argc, argv);
+    if (!parsed.options) {
+        return parsed.exitStatus;
+    }
+    Options& o = *parsed.options;
     // Before anything is read or written: no output may destroy an input
     // or another output.
-    if (const auto conflict = morvel::cli::outputConflict(o_)) {
+    if (const auto conflict = morvel::cli::outputConflict(o)) {
         complain(*conflict);
-        status_ = 2;
-        return false;
+        return 2;
     }
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
-    toStandardOutput_ = o_.output.empty() || o_.output == morvel::cli::kStdinName;
+    const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
     // The terminal the text goes to, if it goes to one. It is asked its
     // background and cell before the second thread starts, so that the
     // signals held back meanwhile are held for the whole process.
-    terminal_ = toStandardOutput_ ? morvel::cli::terminalSize() : std::nullopt;
+    const std::optional<morvel::cli::TerminalSize> terminal =
+        toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
     // The terminal is asked what neither the options nor its window size
     // tell: its background and its cell.
-    const bool askBackground = terminal_ && o_.background == morvel::cli::BackgroundChoice::Auto;
-    const bool askCell = terminal_ && morvel::cli::cellFromTerminal(o_) && !(morvel::cli::cellRatioOf(*terminal_) > 0);
+    const bool askBackground = terminal && o.background == morvel::cli::BackgroundChoice::Auto;
+    const bool askCell = terminal && morvel::cli::cellFromTerminal(o) && !(morvel::cli::cellRatioOf(*terminal) > 0);
     morvel::cli::TerminalAnswers answers;
     if (askBackground || askCell) {
         answers = morvel::cli::askTerminal({askBackground, askCell}, morvel::cli::kAnswerTimeoutMs);
     }
-    ground_ = groundColour(o_, settleBackground(o_, terminal_.has_value(), answers));
-    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o_, terminal_, answers.cellRatio);
-    if (o_.verbose) {
+    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal.has_value(), answers));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, answers.cellRatio);
+    if (o.verbose) {
         complain(morvel::cli::describeCell(shownCell));
     }
-    size_ = morvel::cli::sizeRuleFor(o_, terminal_, footerLines(o_), shownCell.ratio);
-    settings_ = textSettingsOf(o_, size_);
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o), shownCell.ratio);
 
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
     // and its font are touched only by that thread until it is done; the
     // loader only waits for the glyph size).
-    engine_ = std::make_unique<morvel::TextEngine>(nullptr, o_.dpi);
-    engine_->setJobs(o_.jobs);
-    cell_ = cellPromise_.get_future().share();
+    morvel::TextEngine engine(nullptr, o.dpi);
+    std::promise<GlyphCell> cellPromise;
+    const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
+    std::future<bool> prepared;
     try {
-        prepared_ = std::async(std::launch::async, [this] { return prepareEngineAndCell(*engine_, o_, cellPromise_); });
+        prepared = std::async(std::launch::async,
+                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
     // The pictures are loaded ahead on threads of their own: the first while
     // the engine is prepared, the next ones while the one before is matched.
     // Decoding takes most of a shrunk picture's time, so as many are decoded
-    // at once as there are cores; pictures kept at their natural size may be
-    // large, and only one is loaded ahead. A picture's colour comes at its
-    // gray picture's size, so colour does not change how many are loaded
-    // ahead.
-    colourMode_ = resolveColourMode(o_, terminal_.has_value());
-    colour_ = colourMode_ != morvel::cli::ColourMode::None;
-    loaderFits_.resize(o_.pictures.size());
-    const bool fitted = loadOptionsFor(o_, size_, cell_, nullptr, colour_, ground_).fit != nullptr;
-    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    loads_ = std::make_unique<morvel::cli::LoadAhead>(o_.pictures.size(), depth, [this](size_t i) {
-        return morvel::cli::readNamedPicture(o_.pictures[i],
-                                             loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_, ground_));
-    });
-    return prepared_.valid() ? prepared_.get() : prepareEngineAndCell(*engine_, o_, cellPromise_);
-}
-
-bool ConversionRun::prepare()
-{
-    if (!engine_->canMatch(settings_)) {
-        complain("no character of the tone ramp has a width in \"" + engine_->font()->faceUsed() + "\"");
-        return false;
+    // at once as there are cores, as long as what they hold fits the budget:
+    // each load reserves the bytes its picture will hold once its size is
+    // known. The fit each picture's loader chose is read once the picture is
+    // taken.
+    const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
+    const bool colour = colourMode != morvel::cli::ColourMode::None;
+    std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
+    // A picture's colour comes at its gray picture's size.
+    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    morvel::cli::LoadAhead loads(
+        o.pictures.size(), depth, kLoadAheadBudget, [&o, &size, &cell, &loaderFits, colour, ground, &loads](size_t i) {
+            const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
+            return morvel::cli::readNamedPicture(
+                o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground, reserve));
+        });
+    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
+        return 1;
     }
-    outputName_ = toStandardOutput_ ? std::string("standard output") : shown(o_.output);
-    if (!out_.open(toStandardOutput_ ? std::string(morvel::cli::kStdinName) : o_.output, writeError_)) {
-        complain("cannot write " + outputName_ + ": " + writeError_);
-        return false;
+    // The glyphs matched against: all, or those of --chars.
+    const std::vector<morvel::GlyphEntry> candidates =
+        o.chars.empty() ? engine.glyphTable() : morvel::glyphsAmong(engine.atlasView(), o.chars);
+    const morvel::AtlasView view = morvel::restrictedView(engine.atlasView(), candidates);
+    const morvel::FastMatcher matcher(view);
+    int32_t blackLevel = o.blackLevelMax ? engine.blackLevelRange() : o.blackLevel;
+    // Tone mode: the candidates' tones from the unblurred atlas; its level
+    // never lies below the densest candidate's tone (max: exactly that).
+    // --chars takes the place of the ramp.
+    std::optional<morvel::ToneSetup> tone;
+    if (o.match == morvel::MatchMode::Tone) {
+        tone = morvel::makeToneSetup(engine.atlasView(), engine.glyphCellSums(),
+                                     o.chars.empty() ? std::string(morvel::kToneRamp) : o.chars,
+                                     o.blackLevelMax ? 0 : o.blackLevel, o.gamma);
+        if (!tone) {
+            complain("no character of the tone ramp has a width in \"" + engine.font()->faceUsed() + "\"");
+            return 1;
+        }
+        blackLevel = tone->blackLevel;
     }
-    if (o_.picture && terminal_) {
+    if (o.picture && terminal) {
         complain("a picture is not written to a terminal; name a file with -o");
-        status_ = 2;
-        return false;
+        return 2;
     }
-    if (o_.picture) {
-        plainGlyphs_ = morvel::renderGlyphAtlas(*engine_->font());
+    // A picture of the text is drawn from the unblurred glyphs.
+    const std::optional<morvel::BuiltAtlas> plainGlyphs =
+        o.picture ? morvel::renderGlyphAtlas(*engine.font()) : std::nullopt;
+    const morvel::AtlasView plainView = plainGlyphs
+                                            ? morvel::AtlasView{plainGlyphs->atlas.get(),
+                                                                plainGlyphs->glyphs.data(),
+                                                                static_cast<int32_t>(plainGlyphs->glyphs.size()),
+                                                                plainGlyphs->cellHeight,
+                                                                plainGlyphs->maxGlyphWidth,
+                                                                morvel::kAtlasMargin}
+                                            : morvel::AtlasView{};
+    const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
+    morvel::OutputFile out;
+    std::string writeError;
+    if (!out.open(toStandardOutput ? std::string(morvel::cli::kStdinName) : o.output, writeError)) {
+        complain("cannot write " + outputName + ": " + writeError);
+        return 1;
     }
-    if (plainGlyphs_) {
-        plainView_ = morvel::AtlasView{
-            plainGlyphs_->atlas.get(), plainGlyphs_->glyphs.data(), static_cast<int32_t>(plainGlyphs_->glyphs.size()),
-            plainGlyphs_->cellHeight,  plainGlyphs_->maxGlyphWidth, morvel::kAtlasMargin};
-    }
+
+    const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
+    const morvel::cli::WalkChoice choice{&view,      &matcher, tone ? &*tone : nullptr, o.match, o.jobs,
+                                         blackLevel, o.invert};
+    bool anyFailed = false;
+    bool writeFailed = false;
+    int converted = 0;
+    bool pageStarted = false;
+    // The finished text of one loaded picture (or frame): its lines, colour
+    // codes or page included. None when it could not be made (reported).
+    const auto textOf = [&](morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                            const std::string& path, size_t index) -> std::optional<std::string> {
+        bool saveFailed = false;
+        PreparedPicture picture;
+        const bool ready =
+            preparePicture(loaded, loaderFit, engine, o, path, static_cast<int>(index) + 1, size, saveFailed, picture);
+        anyFailed = anyFailed || !ready || saveFailed;
+        if (!ready) {
+            return std::nullopt;
+        }
+        // The engine's bound on the text, judged before the walk.
+        if (textBytesUpperBound(picture.canvas->canvasWidth(), picture.canvas->canvasHeight(), view) >
+            engine.textLimit()) {
+            complain("text image too large: " + shown(path));
+            anyFailed = true;
+            return std::nullopt;
+        }
+        const std::string displayName =
+            path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
+        std::optional<std::string> text = convert(picture, engine, choice, o, displayName);
+        const int32_t lineCount = morvel::bandCount(picture.canvas->canvasHeight(), engine.cellHeight());
+        const morvel::PictureSize content = picture.content;
+        // The picture is done with before the text goes out.
+        picture = {};
+        if (!text) {
+            complain("out of memory converting picture: " + shown(path));
+            anyFailed = true;
+            return std::nullopt;
+        }
+        std::vector<morvel::cli::Rgb> colours;
+        if (colour && loaded.colour) {
+            colours = morvel::cli::cellColours(morvel::textCells(*text, lineCount, engine.atlasView()), *loaded.colour,
+                                               content);
+            loaded.colour.reset();
+            if (o.colourBoost) {
+                for (morvel::cli::Rgb& c : colours)
+                    c = morvel::cli::boostColour(c, o.invert);
+            }
+        }
+        if (o.picture) {
+            std::optional<std::string> drawn =
+                textPicture(*text, plainView, *engine.font(), o, colours, lineCount, colourMode);
+            if (!drawn) {
+                complain("cannot draw the text as a picture: " + shown(path));
+                anyFailed = true;
+            }
+            return drawn;
+        }
+        if (o.html) {
+            std::string page = pageStarted ? std::string() : morvel::cli::htmlPageStart(htmlStyle, displayName);
+            pageStarted = true;
+            page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode);
+            return page;
+        }
+        if (colour) {
+            return morvel::cli::sgrText(*text, lineCount, colours, colourMode);
+        }
+        return text;
+    };
     // An animation to be played or taken apart gives its frames instead of
     // the picture loaded (a GIF's first image); an animated WebP that no
     // reader takes as a still gives its first frame.
-    play_ = terminal_.has_value() && o_.animate && !o_.html && !o_.picture;
-    takeApart_ = play_ || o_.frame != 0 || o_.allFrames;
-    htmlStyle_ = htmlStyleOf(*engine_, o_);
-    return true;
-}
-
-bool ConversionRun::convertOne(size_t i)
-{
-    const std::string& path = o_.pictures[i];
-    morvel::LoadResult loaded = loads_->take(i);
-    std::optional<std::string> text;
-    if (const auto frames = morvel::cli::animationToShow(path, takeApart_, loaded.gray != nullptr)) {
-        loaded = {};
-        if (!convertFrames(i, *frames, text)) {
-            return false;
+    const bool play = terminal.has_value() && o.animate && !o.html && !o.picture;
+    const bool takeApart = play || o.frame != 0 || o.allFrames;
+    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
+        const std::string& path = o.pictures[i];
+        morvel::LoadResult loaded = loads.take(i);
+        std::optional<std::string> text;
+        if (const auto frames = morvel::cli::animationToShow(path, takeApart, loaded.gray != nullptr)) {
+            loaded = {};
+            std::optional<morvel::cli::ColumnFit> frameFit;
+            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour, ground);
+            const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
+                return textOf(frame, frameFit, path, i);
+            };
+            if (play) {
+                if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
+                    writeFailed = true;
+                    break;
+                }
+                const morvel::cli::PlayOutcome played =
+                    morvel::cli::playAnimation(*frames, frameOptions, o.loops, frameText, out);
+                if (played.end == morvel::cli::PlayEnd::Interrupted) {
+                    out.discard();
+                    std::signal(played.signal, SIG_DFL);
+                    std::raise(played.signal);
+                }
+                anyFailed = anyFailed || played.end == morvel::cli::PlayEnd::Failed;
+                ++converted;
+                continue;
+            }
+            std::string frameError;
+            text.emplace();
+            // Frames of text are parted by a line holding a form feed; a
+            // page's frames are <pre>s already.
+            if (!morvel::cli::framesText(*frames, frameOptions, takeApart ? o.frame : 1, frameText,
+                                         o.html ? "" : "\f\r\n", *text, frameError)) {
+                complain(shown(path) + ": " + frameError);
+                anyFailed = true;
+                continue;
+            }
+        } else {
+            text = textOf(loaded, loaderFits[i], path, i);
+            if (!text) {
+                continue;
+            }
         }
-    } else {
-        text = textOf(loaded, loaderFits_[i], path, i);
-    }
-    if (!text) {
-        return true;
-    }
-    // An empty line between the texts of consecutive pictures.
-    if (converted_ > 0 && !o_.html && !morvel::cli::writeText(out_, "\r\n", o_.crlf, writeError_)) {
-        return false;
-    }
-    ++converted_;
-    return o_.picture ? out_.write(*text, writeError_)
-                      : morvel::cli::writeText(out_, std::move(*text), o_.crlf, writeError_);
-}
-
-bool ConversionRun::convertFrames(size_t i, const morvel::cli::Animation& frames, std::optional<std::string>& text)
-{
-    const std::string& path = o_.pictures[i];
-    std::optional<morvel::ColumnFit> frameFit;
-    const morvel::LoadOptions frameOptions = loadOptionsFor(o_, size_, cell_, &frameFit, colour_, ground_);
-    const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
-        return textOf(frame, frameFit, path, i);
-    };
-    if (play_) {
-        if (converted_ > 0 && !morvel::cli::writeText(out_, "\r\n", o_.crlf, writeError_)) {
-            return false;
+        // An empty line between the texts of consecutive pictures.
+        if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
+            writeFailed = true;
+            break;
         }
-        const morvel::cli::PlayOutcome played =
-            morvel::cli::playAnimation(frames, frameOptions, o_.loops, frameText, out_);
-        if (played.end == morvel::cli::PlayEnd::Interrupted) {
-            out_.discard();
-            std::signal(played.signal, SIG_DFL);
-            std::raise(played.signal);
-        }
-        anyFailed_ = anyFailed_ || played.end == morvel::cli::PlayEnd::Failed;
-        ++converted_;
-        return true;
-    }
-    std::string frameError;
-    text.emplace();
-    // Frames of text are parted by a line holding a form feed; a page's
-    // frames are <pre>s already.
-    if (!morvel::cli::framesText(frames, frameOptions, takeApart_ ? o_.frame : 1, frameText, o_.html ? "" : "\f\r\n",
-                                 *text, frameError)) {
-        complain(shown(path) + ": " + frameError);
-        anyFailed_ = true;
-        text.reset();
-    }
-    return true;
-}
-
-std::optional<std::string> ConversionRun::textOf(morvel::LoadResult& loaded,
-                                                 const std::optional<morvel::ColumnFit>& fit, const std::string& path,
-                                                 size_t index)
-{
-    if (!loaded.gray) {
-        complain("cannot read picture: " + shown(path) + ": " + loaded.error);
-        anyFailed_ = true;
-        return std::nullopt;
-    }
-    // Drawn all the same; the run's status stays what it would be.
-    if (!loaded.warning.empty()) {
-        complain(shown(path) + ": " + loaded.warning);
-    }
-    anyFailed_ = !saveGrayWhenAsked(*loaded.gray, o_, static_cast<int>(index) + 1) || anyFailed_;
-    const std::string displayName =
-        path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-    morvel::TextImage made = engine_->makeTextImage(std::move(loaded.gray), settings_,
-                                                    o_.footer ? &displayName : nullptr, {}, fit ? &*fit : nullptr);
-    switch (made.failure) {
-    case morvel::TextFailure::None:
-        return dressed(made, loaded, displayName, path);
-    case morvel::TextFailure::TooLarge:
-        complain("text image too large: " + shown(path));
-        break;
-    case morvel::TextFailure::NoMemory:
-        complain("out of memory converting picture: " + shown(path));
-        break;
-    default:
-        complain("cannot scale picture to " + describeSize(size_) + ": " + shown(path));
-        break;
-    }
-    anyFailed_ = true;
-    return std::nullopt;
-}
-
-std::optional<std::string> ConversionRun::dressed(morvel::TextImage& made, morvel::LoadResult& loaded,
-                                                  const std::string& displayName, const std::string& path)
-{
-    std::vector<morvel::cli::Rgb> colours;
-    if (colour_ && loaded.colour) {
-        colours = morvel::cli::cellColours(made.cells, *loaded.colour, made.content);
-        loaded.colour.reset();
-        if (o_.colourBoost) {
-            for (morvel::cli::Rgb& c : colours)
-                c = morvel::cli::boostColour(c, o_.invert);
+        ++converted;
+        if (!(o.picture ? out.write(*text, writeError)
+                        : morvel::cli::writeText(out, std::move(*text), o.crlf, writeError))) {
+            writeFailed = true;
         }
     }
-    if (o_.picture) {
-        std::optional<std::string> drawn =
-            textPicture(made.text, plainView_, *engine_->font(), o_, colours, made.lineCount, colourMode_);
-        if (!drawn) {
-            complain("cannot draw the text as a picture: " + shown(path));
-            anyFailed_ = true;
-        }
-        return drawn;
-    }
-    if (o_.html) {
-        std::string page = pageStarted_ ? std::string() : morvel::cli::htmlPageStart(htmlStyle_, displayName);
-        pageStarted_ = true;
-        page += morvel::cli::htmlPre(htmlStyle_, made.text, made.lineCount, colours, colourMode_);
-        return page;
-    }
-    if (colour_) {
-        return morvel::cli::sgrText(made.text, made.lineCount, colours, colourMode_);
-    }
-    return std::move(made.text);
-}
 
-int ConversionRun::finish()
-{
-    if (o_.html && converted_ > 0 && !morvel::cli::writeText(out_, morvel::cli::htmlPageEnd(), false, writeError_)) {
-        complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
-        out_.discard();
+    if (o.html && converted > 0 && !writeFailed &&
+        !morvel::cli::writeText(out, morvel::cli::htmlPageEnd(), false, writeError)) {
+        writeFailed = true;
+    }
+    if (writeFailed) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
+        out.discard();
         return 1;
     }
-    if (converted_ == 0 && !toStandardOutput_) {
+    if (converted == 0 && !toStandardOutput) {
         // Nothing to put in it: the file is left as it was.
-        out_.discard();
+        out.discard();
         return 1;
     }
-    if (!out_.commit(writeError_)) {
-        complain("cannot write " + (toStandardOutput_ ? "to standard output" : outputName_) + ": " + writeError_);
+    if (!out.commit(writeError)) {
+        complain("cannot write " + (toStandardOutput ? "to standard output" : outputName) + ": " + writeError);
         return 1;
     }
-    return anyFailed_ ? 1 : 0;
+    return anyFailed ? 1 : 0;
 }
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
-    int status = 0;
-    {
-        morvel::cli::ParseResult parsed = morvel::cli::parseOptions(argc, argv);
-        if (!parsed.options) {
-            status = parsed.exitStatus;
-        } else {
-            // Every font is gone when the run is.
-            ConversionRun run(*parsed.options);
-            status = run.run();
-        }
-    }
+    const int status = convertAll(argc, argv);
     // The converter shares fontconfig with nothing else: release it, so a
     // memory checker sees a clean end.
     morvel::releaseFontSystem();

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,7 +31,12 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/band_walk.h"
+#include "engine/fast_black_level.h"
+#include "engine/fast_matcher.h"
+#include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
@@ -68,7 +74,8 @@ void prepareEngine(morvel::TextEngine& engine)
 }
 
 // Writes 8-bit samples (gray, or red green blue) as a PNG into `path`.
-void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height, bool colour, const fs::path& path)
+void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height, bool colour, const fs::path& path,
+              bool interlaced = false)
 {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
@@ -77,6 +84,7 @@ void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height
     ihdr.height = static_cast<uint32_t>(height);
     ihdr.bit_depth = 8;
     ihdr.color_type = colour ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_GRAYSCALE;
+    ihdr.interlace_method = interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     spng_set_ihdr(ctx, &ihdr);
     ASSERT_EQ(spng_encode_image(ctx, samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
     size_t length = 0;
@@ -200,6 +208,114 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     engine.setDisplayName("sphere.jpg");
     engine.generateTextImage(engine.blackLevelRange());
     EXPECT_EQ(text, engine.outputText() + "Inverted\r\n");
+}
+
+TEST_F(ConverterFeatures, CanvasWalkedBandByBandIsTheWholeCanvasWalked)
+{
+    // An enlarged canvas made and walked a few lines at a time gives the
+    // text of the whole canvas walked at once, in every mode, inverted or
+    // not, with black levels that stretch (whose range is the whole
+    // canvas's), whatever the band height.
+    morvel::TextEngine engine;
+    prepareEngine(engine);
+    const morvel::ImageHandle sample = morvel::loadPicture(kSamples + "hills.gif");
+    ASSERT_TRUE(sample);
+    const morvel::ImageHandle source = morvel::resizeGray(*sample, 90, 31);
+    const int32_t width = 40 * engine.maxGlyphWidth();
+    const int32_t height = 30 * engine.cellHeight() + 5;
+    const int32_t canvasWidth = width + engine.maxGlyphWidth();
+    const int32_t canvasHeight = height + engine.cellHeight();
+    const morvel::AtlasView view = engine.atlasView();
+    const morvel::FastMatcher matcher(view);
+    struct Case {
+        morvel::MatchMode mode;
+        bool invert;
+        int32_t level;
+        int32_t bandLines;
+    };
+    for (const Case& c :
+         {Case{morvel::MatchMode::Correlation, false, 0, 1}, Case{morvel::MatchMode::Difference, true, 90, 7},
+          Case{morvel::MatchMode::Tone, true, 0, 4}, Case{morvel::MatchMode::Tone, false, 200, 29}}) {
+        SCOPED_TRACE(static_cast<int>(c.mode) * 1000 + c.bandLines);
+        std::optional<morvel::ToneSetup> tone;
+        if (c.mode == morvel::MatchMode::Tone)
+            tone = morvel::makeToneSetup(view, engine.glyphCellSums(), morvel::kToneRamp, c.level, 0.9);
+        morvel::ImageHandle canvas = morvel::fitGray(*source, width, height, canvasWidth, canvasHeight);
+        ASSERT_TRUE(canvas);
+        if (c.invert)
+            morvel::invertGray(*canvas);
+        std::string expected;
+        if (tone) {
+            expected = morvel::generateToneTextFast(*canvas, *tone, nullptr).text;
+        } else {
+            uint8_t table[256];
+            const bool stretched = morvel::blackLevelTable(*canvas, c.level, table);
+            expected =
+                morvel::generateTextFast(*canvas, matcher, c.mode, nullptr, {}, 1, stretched ? table : nullptr).text;
+        }
+        morvel::FittedRows rows(*source, width, height, canvasWidth, canvasHeight);
+        const morvel::cli::WalkChoice choice{&view, &matcher, tone ? &*tone : nullptr, c.mode, 2, c.level, c.invert};
+        const int64_t bandBytes =
+            (int64_t{c.bandLines} * engine.cellHeight() + 1) * morvel::imageRowPitch(canvasWidth, 8);
+        const std::optional<std::string> banded = morvel::cli::walkFittedCanvas(rows, choice, bandBytes);
+        ASSERT_TRUE(banded);
+        EXPECT_EQ(*banded, expected);
+    }
+}
+
+namespace {
+
+// The converter's peak resident memory in KiB on `args`, its standard
+// output going to the file `output`; -1 when it could not be run or failed.
+long peakMemory(const std::vector<std::string>& args, const std::string& output)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVEL_TEXT_BIN, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+TEST_F(ConverterFeatures, MemoryIsBoundedByTheTextNotByThePicture)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory for a while";
+#endif
+    // A tall picture enlarged to a long text (its canvas 200 MB), gray and
+    // in colour, and three large interlaced pictures loaded ahead at once
+    // (36 MB each at their full size, gray): none is held whole.
+    const std::string tall = (dir_.path() / "tall.png").string();
+    std::vector<uint8_t> samples;
+    for (int y = 0; y < 8000; ++y)
+        for (int x = 0; x < 40; ++x)
+            samples.push_back(static_cast<uint8_t>(x * 37 + y * 101 + (x * y) % 13 * 7));
+    writePng(samples, 40, 8000, false, tall);
+    const std::string interlaced = (dir_.path() / "interlaced.png").string();
+    writePng(std::vector<uint8_t>(size_t{6000} * 6000, 90), 6000, 6000, false, interlaced, true);
+    const std::vector<std::string> cases[] = {
+        {"--columns", "100", "--color", "none", tall},
+        {"--columns", "100", "--color", "truecolor", tall},
+        {"--columns", "100", "--color", "truecolor", interlaced, interlaced, interlaced},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[3] + " " + args[4]);
+        const long peak = peakMemory(args, (dir_.path() / "out.txt").string());
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, 150 * 1024);
+    }
 }
 
 namespace {
@@ -609,11 +725,12 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         }
     }
 
-    // On a terminal, auto follows COLORTERM and NO_COLOR.
+    // On a terminal, auto follows COLORTERM and NO_COLOR (background and
+    // cell given, so that the terminal is asked nothing).
     if (std::system("command -v script >/dev/null 2>&1") == 0) {
         auto onTerminal = [&](const std::string& environment) {
             return morvel::testing::runCommand("script -qec \"" + environment + " '" + MORVEL_TEXT_BIN +
-                                               "' --background light " + args + "\" /dev/null");
+                                               "' --background light --font-ratio 1/2 " + args + "\" /dev/null");
         };
         EXPECT_NE(onTerminal("COLORTERM=truecolor").find("\x1b[38;2;255;0;0m"), std::string::npos);
         EXPECT_NE(onTerminal("COLORTERM=").find("\x1b[38;5;196m"), std::string::npos);
