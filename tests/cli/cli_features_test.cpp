@@ -725,11 +725,12 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         }
     }
 
-    // On a terminal, auto follows COLORTERM and NO_COLOR.
+    // On a terminal, auto follows COLORTERM and NO_COLOR (background and
+    // cell given, so that the terminal is asked nothing).
     if (std::system("command -v script >/dev/null 2>&1") == 0) {
         auto onTerminal = [&](const std::string& environment) {
             return morvel::testing::runCommand("script -qec \"" + environment + " '" + MORVEL_TEXT_BIN +
-                                               "' --background light " + args + "\" /dev/null");
+                                               "' --background light --font-ratio 1/2 " + args + "\" /dev/null");
         };
         EXPECT_NE(onTerminal("COLORTERM=truecolor").find("\x1b[38;2;255;0;0m"), std::string::npos);
         EXPECT_NE(onTerminal("COLORTERM=").find("\x1b[38;5;196m"), std::string::npos);
