@@ -251,10 +251,16 @@ ParseResult parseOptions(int argc, char** argv)
     app.add_option("--color", colour,
                    "Colour each character with the picture's mean colour\n"
                    "under it: none, 16, 256, truecolor or auto (default):\n"
-                   "truecolor or 256 on a terminal as COLORTERM says, none\n"
-                   "elsewhere or when NO_COLOR is set; truecolor in HTML")
+                   "on a terminal truecolor when COLORTERM says so, else\n"
+                   "as terminfo's colour count for TERM (8 or 16: 16,\n"
+                   "256: 256, none: none); none elsewhere or when NO_COLOR\n"
+                   "is set; truecolor in HTML")
         ->type_name("MODE")
         ->check(CLI::IsMember({"none", "16", "256", "truecolor", "auto"}).description(""));
+    app.add_flag("--fill", o.fill,
+                 "With colour, give each cell a background colour too:\n"
+                 "character and background mix to the picture's colour,\n"
+                 "the character lighter or darker to show its shape");
     app.add_flag("--color-boost", o.colourBoost,
                  "Stronger colours: more saturated, and darker (lighter\n"
                  "with --invert) so that thin marks keep their colour");

@@ -60,6 +60,7 @@ struct Options {
     bool crlf = false;
     std::optional<ColourMode> colour;   // none: auto
     bool colourBoost = false;           // stronger colours against the background
+    bool fill = false;                  // cells get a background colour too
     bool html = false;                  // an HTML page instead of text
     bool orient = true;                 // turn pictures upright by their EXIF orientation
     std::string saveGray;               // empty: no PGM written
