@@ -560,6 +560,7 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         {"", withFooter},
         {"--color none --invert", runConverter("--invert --match difference '" + path + "'")},
         {"--font 'DejaVu Sans'", runConverter("--font 'DejaVu Sans' --match difference '" + path + "'")},
+        {"--fill", withFooter},
     };
     for (const auto& [options, text] : pages) {
         int status = -1;
@@ -577,6 +578,12 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
             EXPECT_EQ(spans, 10u);
             EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 20) +
                                 "</span><span style=\"color:#0000ff\">"),
+                      std::string::npos);
+        } else if (options == "--fill") {
+            // Red characters on red, then green spaces, in one run each.
+            EXPECT_NE(html.find("<span style=\"color:#ff0000;background:#ff0000\">" + plainLines[0].substr(0, 10) +
+                                "</span><span style=\"color:#ff0000;background:#00ff00\">" + std::string(10, ' ') +
+                                "</span>"),
                       std::string::npos);
         } else if (options[2] == 'c') {
             EXPECT_EQ(html.find("<span"), std::string::npos);
