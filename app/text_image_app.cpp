@@ -456,9 +456,15 @@ void TextImageApp::loadImage()
     engine_.applyBlackLevel(0);
     if (imagePane_ != nullptr)
         imagePane_->setImage(engine_.workingImage());
-    // A failed load says why, in the converter's words; the title names the
-    // file, so the narrow status part holds the reason alone.
-    setStatus(0, failed ? fromBytes(loaded.error) : pictureStatus(engine_.displayName(), engine_.workingImage()));
+    // A failed load says why, and a picture drawn past damage what is wrong
+    // with it, in the converter's words; the title names the file, so the
+    // narrow status part holds the words alone.
+    if (failed)
+        setStatus(0, fromBytes(loaded.error));
+    else if (!loaded.warning.empty())
+        setStatus(0, fromBytes(loaded.warning));
+    else
+        setStatus(0, pictureStatus(engine_.displayName(), engine_.workingImage()));
 }
 
 void TextImageApp::chooseFont()

@@ -2,6 +2,7 @@
 // line, made as the window's Generate command makes it.
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/animation.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/columns.h"
@@ -30,9 +32,11 @@
 #include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/text_picture.h"
 #include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
+#include "image/png_writer.h"
 #include "platform/font.h"
 #include "platform/output_file.h"
 #include "platform/printable_name.h"
@@ -179,7 +183,7 @@ morvel::cli::ColourMode resolveColourMode(const Options& o, bool terminal)
     if (o.colour) {
         return *o.colour;
     }
-    if (o.html) {
+    if (o.html || o.picture) {
         return morvel::cli::ColourMode::TrueColour;
     }
     const char* noColor = std::getenv("NO_COLOR");
@@ -220,6 +224,34 @@ void splitFills(const std::vector<morvel::cli::CellFill>& fills, std::vector<mor
     }
 }
 
+// The text as a PNG or SVG picture (see writeTextPicture): drawn from
+// `glyphs`, the unblurred atlas of the face matched, coloured as `mode`
+// shows `colours`. None when it cannot be made.
+std::optional<std::string> textPicture(const std::string& text, const morvel::AtlasView& glyphs,
+                                       const morvel::Font& font, const Options& o,
+                                       const std::vector<morvel::cli::Rgb>& colours, int32_t lineCount,
+                                       morvel::cli::ColourMode mode)
+{
+    std::vector<uint8_t> shown;
+    shown.reserve(colours.size() * 3);
+    for (const morvel::cli::Rgb& c : colours) {
+        const morvel::cli::Rgb seen = morvel::cli::colourOfKey(morvel::cli::colourKey(c, mode), mode);
+        shown.insert(shown.end(), {seen.red, seen.green, seen.blue});
+    }
+    morvel::TextPictureStyle style;
+    style.dark = o.invert;
+    if (!shown.empty()) {
+        style.colours = shown.data();
+        style.colourCount = colours.size();
+        style.colouredLines = lineCount;
+    }
+    if (*o.picture == morvel::TextPictureFormat::Svg) {
+        return morvel::textSvg(text, glyphs, morvel::SvgFace{font.faceUsed(), font.pixelSize(), font.ascent()}, style);
+    }
+    const morvel::ImageHandle picture = morvel::drawTextPicture(text, glyphs, style);
+    return picture ? morvel::encodePng(*picture) : std::nullopt;
+}
+
 // `path` as messages show it.
 std::string shown(const std::string& path)
 {
@@ -242,6 +274,10 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
     if (!picture) {
         complain("cannot read picture: " + shown(path) + ": " + loaded.error);
         return nullptr;
+    }
+    // Drawn all the same; the run's status stays what it would be.
+    if (!loaded.warning.empty()) {
+        complain(shown(path) + ": " + loaded.warning);
     }
     if (!o.saveGray.empty()) {
         const std::string grayPath = morvel::cli::expandIndex(o.saveGray, index);
@@ -401,6 +437,21 @@ static int convertAll(int argc, char** argv)
         }
         blackLevel = tone->blackLevel;
     }
+    if (o.picture && terminal) {
+        complain("a picture is not written to a terminal; name a file with -o");
+        return 2;
+    }
+    // A picture of the text is drawn from the unblurred glyphs.
+    const std::optional<morvel::BuiltAtlas> plainGlyphs =
+        o.picture ? morvel::renderGlyphAtlas(*engine.font()) : std::nullopt;
+    const morvel::AtlasView plainView = plainGlyphs
+                                            ? morvel::AtlasView{plainGlyphs->atlas.get(),
+                                                                plainGlyphs->glyphs.data(),
+                                                                static_cast<int32_t>(plainGlyphs->glyphs.size()),
+                                                                plainGlyphs->cellHeight,
+                                                                plainGlyphs->maxGlyphWidth,
+                                                                morvel::kAtlasMargin}
+                                            : morvel::AtlasView{};
     const std::string outputName = toStandardOutput ? std::string("standard output") : shown(o.output);
     morvel::OutputFile out;
     std::string writeError;
@@ -413,22 +464,24 @@ static int convertAll(int argc, char** argv)
     bool anyFailed = false;
     bool writeFailed = false;
     int converted = 0;
-    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
-        const std::string& path = o.pictures[i];
+    bool pageStarted = false;
+    // The finished text of one loaded picture (or frame): its lines, colour
+    // codes or page included. None when it could not be made (reported).
+    const auto textOf = [&](morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                            const std::string& path, size_t index) -> std::optional<std::string> {
         bool saveFailed = false;
-        morvel::LoadResult loaded = loads.take(i);
         morvel::PictureSize content;
         morvel::ImageHandle picture =
-            preparePicture(loaded, loaderFits[i], engine, o, path, static_cast<int>(i) + 1, size, saveFailed, content);
+            preparePicture(loaded, loaderFit, engine, o, path, static_cast<int>(index) + 1, size, saveFailed, content);
         anyFailed = anyFailed || !picture || saveFailed;
         if (!picture) {
-            continue;
+            return std::nullopt;
         }
         // The engine's bound on the text, judged before the walk.
         if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
-            continue;
+            return std::nullopt;
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
@@ -440,11 +493,13 @@ static int convertAll(int argc, char** argv)
         if (!text) {
             complain("out of memory converting picture: " + shown(path));
             anyFailed = true;
-            continue;
+            return std::nullopt;
         }
         std::vector<morvel::cli::Rgb> colours;
         std::vector<morvel::cli::Rgb> grounds;
-        if (colour && loaded.colour && o.fill) {
+        // Cells filled in the terminal and in HTML; a picture of the text
+        // draws its characters' colours alone.
+        if (colour && loaded.colour && o.fill && !o.picture) {
             splitFills(
                 morvel::cli::fillColours(*text, lineCount, glyphInk, *loaded.colour, content, o.invert, colourMode),
                 colours, grounds);
@@ -458,12 +513,69 @@ static int convertAll(int argc, char** argv)
                     c = morvel::cli::boostColour(c, o.invert);
             }
         }
+        if (o.picture) {
+            std::optional<std::string> drawn =
+                textPicture(*text, plainView, *engine.font(), o, colours, lineCount, colourMode);
+            if (!drawn) {
+                complain("cannot draw the text as a picture: " + shown(path));
+                anyFailed = true;
+            }
+            return drawn;
+        }
         if (o.html) {
-            std::string page = converted == 0 ? morvel::cli::htmlPageStart(htmlStyle, displayName) : std::string();
+            std::string page = pageStarted ? std::string() : morvel::cli::htmlPageStart(htmlStyle, displayName);
+            pageStarted = true;
             page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode, grounds);
-            text = std::move(page);
-        } else if (colour) {
-            text = morvel::cli::sgrText(*text, lineCount, colours, colourMode, grounds);
+            return page;
+        }
+        if (colour) {
+            return morvel::cli::sgrText(*text, lineCount, colours, colourMode, grounds);
+        }
+        return text;
+    };
+    // An animated GIF to be played or taken apart gives its frames instead
+    // of the picture loaded (its first image).
+    const bool play = terminal.has_value() && o.animate && !o.html && !o.picture;
+    const bool takeApart = play || o.frame != 0 || o.allFrames;
+    for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
+        const std::string& path = o.pictures[i];
+        morvel::LoadResult loaded = loads.take(i);
+        std::optional<std::string> text;
+        if (const auto frames = takeApart && loaded.gray ? morvel::cli::animatedGifBytes(path) : std::nullopt) {
+            loaded = {};
+            std::optional<morvel::cli::ColumnFit> frameFit;
+            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour);
+            const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
+                return textOf(frame, frameFit, path, i);
+            };
+            if (play) {
+                if (converted > 0 && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
+                    writeFailed = true;
+                    break;
+                }
+                const morvel::cli::PlayOutcome played =
+                    morvel::cli::playAnimation(*frames, frameOptions, o.loops, frameText, out);
+                if (played.end == morvel::cli::PlayEnd::Interrupted) {
+                    out.discard();
+                    std::signal(played.signal, SIG_DFL);
+                    std::raise(played.signal);
+                }
+                anyFailed = anyFailed || played.end == morvel::cli::PlayEnd::Failed;
+                ++converted;
+                continue;
+            }
+            std::string frameError;
+            text.emplace();
+            if (!morvel::cli::framesText(*frames, frameOptions, o.frame, frameText, *text, frameError)) {
+                complain(shown(path) + ": " + frameError);
+                anyFailed = true;
+                continue;
+            }
+        } else {
+            text = textOf(loaded, loaderFits[i], path, i);
+            if (!text) {
+                continue;
+            }
         }
         // An empty line between the texts of consecutive pictures.
         if (converted > 0 && !o.html && !morvel::cli::writeText(out, "\r\n", o.crlf, writeError)) {
@@ -471,7 +583,8 @@ static int convertAll(int argc, char** argv)
             break;
         }
         ++converted;
-        if (!morvel::cli::writeText(out, std::move(*text), o.crlf, writeError)) {
+        if (!(o.picture ? out.write(*text, writeError)
+                        : morvel::cli::writeText(out, std::move(*text), o.crlf, writeError))) {
             writeFailed = true;
         }
     }

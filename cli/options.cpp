@@ -265,12 +265,31 @@ ParseResult parseOptions(int argc, char** argv)
                  "Stronger colours: more saturated, and darker (lighter\n"
                  "with --invert) so that thin marks keep their colour");
     app.add_option("--format", format,
-                   "Output format: text, or html (a page with the text in\n"
-                   "the face it was made with); default html when the -o\n"
-                   "FILE ends in .html or .htm, else text")
+                   "Output format: text; html (a page with the text in\n"
+                   "the face it was made with); png or svg (the text as a\n"
+                   "picture in that face); default by the -o FILE's\n"
+                   "ending (.html, .htm, .png, .svg), else text")
         ->type_name("FORMAT")
-        ->check(CLI::IsMember({"text", "html"}).description(""));
+        ->check(CLI::IsMember({"text", "html", "png", "svg"}).description(""));
     app.add_flag("--crlf", o.crlf, "End lines with CR LF (default LF)");
+    bool noAnimate = false;
+    app.add_flag("--no-animate", noAnimate, "Show an animation's first frame instead of playing it\non a terminal");
+    std::string loops;
+    app.add_option("--loops", loops,
+                   "Play an animation N times, 0..10000 (0: until q or\n"
+                   "Ctrl-C); default as often as the file says")
+        ->type_name("N")
+        ->check(decimalIn(kMinLoops, kMaxLoops));
+    std::string frame;
+    app.add_option("--frame", frame, "Show frame N of an animation (1 is the first) instead\nof playing it")
+        ->type_name("N")
+        ->check(decimalIn(kMinFrame, kMaxFrame));
+    std::string frames;
+    app.add_option("--frames", frames,
+                   "all: show every frame of an animation, one after the\n"
+                   "other, each after a line holding a form feed")
+        ->type_name("all")
+        ->check(CLI::IsMember({"all"}).description(""));
     bool noOrientation = false;
     app.add_flag("--no-orientation", noOrientation,
                  "Keep a photo's stored orientation instead of turning it\n"
@@ -325,6 +344,17 @@ ParseResult parseOptions(int argc, char** argv)
     o.footer = !noFooter;
     o.faceNamed = app.count("--font") > 0;
     o.orient = !noOrientation;
+    o.animate = !noAnimate && frame.empty() && frames.empty();
+    if (!loops.empty()) {
+        o.loops = *parseDecimal(loops, kMinLoops, kMaxLoops);
+    }
+    if (!frame.empty()) {
+        o.frame = *parseDecimal(frame, kMinFrame, kMaxFrame);
+    }
+    o.allFrames = !frames.empty();
+    if (o.frame != 0 && o.allFrames) {
+        return usageError("--frame and --frames cannot be given together");
+    }
     if (columns == "auto") {
         o.columnsAuto = true;
     } else if (!columns.empty()) {
@@ -346,8 +376,18 @@ ParseResult parseOptions(int argc, char** argv)
         std::transform(extension.begin(), extension.end(), extension.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         o.html = extension == ".html" || extension == ".htm";
+        o.picture = textPictureFormatOf(o.output);
     } else {
         o.html = format == "html";
+        if (format == "png" || format == "svg")
+            o.picture = format == "png" ? TextPictureFormat::Png : TextPictureFormat::Svg;
+    }
+    if (o.picture && o.pictures.size() > 1) {
+        return usageError("--format " + std::string(*o.picture == TextPictureFormat::Png ? "png" : "svg") +
+                          " takes one picture");
+    }
+    if (o.picture && o.allFrames) {
+        return usageError("--frames all gives text, not a picture");
     }
 
     const int32_t charPixels = mulDiv(o.points, o.dpi, 72);

@@ -8,6 +8,7 @@
 
 #include "cli/colour_text.h"
 #include "engine/generator.h"
+#include "engine/text_picture.h"
 #include "engine/tone_match.h"
 
 namespace morvel::cli {
@@ -21,6 +22,8 @@ inline constexpr int32_t kMinBlackLevel = 0, kMaxBlackLevel = 255;
 inline constexpr int32_t kMinColumns = 1, kMaxColumns = 10000;
 inline constexpr int32_t kMinRows = 1, kMaxRows = 10000;
 inline constexpr int32_t kMinJobs = 0, kMaxJobs = 256;
+inline constexpr int32_t kMinLoops = 0, kMaxLoops = 10000;
+inline constexpr int32_t kMinFrame = 1, kMaxFrame = 1000000;
 // The character height points x dpi / 72 must land in this range of pixels:
 // below it there is nothing to draw, above it the atlas (96 cells stacked)
 // grows past a hundred megabytes for no useful text.
@@ -58,14 +61,19 @@ struct Options {
     int32_t jobs = 0;  // generation threads; 0: one per processor core
     bool footer = true;
     bool crlf = false;
-    std::optional<ColourMode> colour;   // none: auto
-    bool colourBoost = false;           // stronger colours against the background
-    bool fill = false;                  // cells get a background colour too
-    bool html = false;                  // an HTML page instead of text
-    bool orient = true;                 // turn pictures upright by their EXIF orientation
-    std::string saveGray;               // empty: no PGM written
-    std::string output;                 // empty: standard output
-    std::vector<std::string> pictures;  // "-" (at most once): standard input
+    std::optional<ColourMode> colour;          // none: auto
+    bool colourBoost = false;                  // stronger colours against the background
+    bool fill = false;                         // cells get a background colour too
+    bool html = false;                         // an HTML page instead of text
+    std::optional<TextPictureFormat> picture;  // a PNG or SVG picture of the text instead
+    bool orient = true;                        // turn pictures upright by their EXIF orientation
+    bool animate = true;                       // play an animation on a terminal
+    std::optional<int32_t> loops;              // times an animation is played (0: for ever); none: the file's count
+    int32_t frame = 0;                         // the frame of an animation shown (1-based); 0: the first
+    bool allFrames = false;                    // every frame of an animation, one after the other
+    std::string saveGray;                      // empty: no PGM written
+    std::string output;                        // empty: standard output
+    std::vector<std::string> pictures;         // "-" (at most once): standard input
 };
 
 // The picture name that stands for standard input, and its display name.

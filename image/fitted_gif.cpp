@@ -27,6 +27,9 @@ public:
         colour_.reset();
         colourShrinker_.reset();
         took_ = false;
+        uint8_t levels[256];
+        grayLevelsOfPalette(colors, levels);
+        fillLevel_ = levels[0];
         if (!options_.fit)
             return false;
         const std::optional<PictureSize> wanted = options_.fit(width, height);
@@ -61,6 +64,9 @@ public:
         return true;
     }
 
+    // The gray level of colour index 0, which fills what the code stream
+    // did not reach, in the last image begun.
+    uint8_t fillLevel() const { return fillLevel_; }
     // The colour of the image taken row by row, when asked for and made.
     ImageHandle takeColour() { return std::move(colour_); }
 
@@ -98,14 +104,20 @@ private:
     uint8_t palette_[3 * 256] = {};
     std::vector<uint8_t> colourLine_;
     bool took_ = false;
+    uint8_t fillLevel_ = 0;
 };
 
 // The decoder's result as gray at the asked size: a streamed result is that
 // already (its sink made it, and its colour); a whole one is converted and
 // resized, its colour (when `colour` is given) taken from its palette first.
 std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& sink, const LoadOptions& options,
-                                      ImageHandle* colour)
+                                      ImageHandle* colour, ReadError* error, bool endsEarly, std::string* warning)
 {
+    if (warning != nullptr && decoded && endsEarly) {
+        uint8_t levels[256];
+        grayLevelsOfPalette(decoded->colors, levels);
+        *warning = endsEarlyWarning(sink.took() ? sink.fillLevel() : levels[0]);
+    }
     if (sink.took()) {
         if (colour != nullptr && decoded)
             *colour = sink.takeColour();
@@ -116,6 +128,8 @@ std::optional<ImageHandle> grayAtSize(ImageHandle decoded, ShrinkingGraySink& si
     ImageHandle palette = colour != nullptr ? colourFromPalette(*decoded) : nullptr;
     grayFromPalette(decoded.get());
     ImageHandle gray = fitWhole(std::move(decoded), options);
+    if (!gray)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
     if (colour != nullptr && gray && palette)
         *colour = fitColour(std::move(palette), gray->header.biWidth, gray->rowCount);
     return gray;
@@ -134,19 +148,22 @@ ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options)
     return resizeGray(*picture, wanted->width, wanted->height);
 }
 
-std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour)
+std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options, ImageHandle* colour,
+                                       ReadError* error, std::string* warning)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
-    ImageHandle decoded = readGifFile(path, &sink);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
+    bool endsEarly = false;
+    ImageHandle decoded = readGifFile(path, &sink, error, &endsEarly);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error, endsEarly, warning);
 }
 
 std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
-                                         ImageHandle* colour)
+                                         ImageHandle* colour, ReadError* error, std::string* warning)
 {
     ShrinkingGraySink sink(options, colour != nullptr && options.colour);
-    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink);
-    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr);
+    bool endsEarly = false;
+    ImageHandle decoded = decodeGif(data, size, kMaxPixelBytes, &sink, error, &endsEarly);
+    return grayAtSize(std::move(decoded), sink, options, options.colour ? colour : nullptr, error, endsEarly, warning);
 }
 
 }  // namespace morvel

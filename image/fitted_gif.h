@@ -10,6 +10,7 @@
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -20,10 +21,15 @@ namespace morvel {
 // does but the picture cannot be made at that size. With `colour` given and
 // colour asked for in `options`, it receives the palette colours of the same
 // decode at the gray picture's size, shrunk alike (none when not had).
+// Without a picture, `error` (when given) says why (see decodeGif).
+// `warning`, when given, receives endsEarlyWarning's words for an image
+// whose code stream stopped before its last pixel, else nothing.
 std::optional<ImageHandle> readGifGray(const std::string& path, const LoadOptions& options,
-                                       ImageHandle* colour = nullptr);
+                                       ImageHandle* colour = nullptr, ReadError* error = nullptr,
+                                       std::string* warning = nullptr);
 std::optional<ImageHandle> decodeGifGray(const uint8_t* data, size_t size, const LoadOptions& options,
-                                         ImageHandle* colour = nullptr);
+                                         ImageHandle* colour = nullptr, ReadError* error = nullptr,
+                                         std::string* warning = nullptr);
 
 // A picture decoded whole, brought to the size `options`' fit asks for.
 ImageHandle fitWhole(ImageHandle picture, const LoadOptions& options);

@@ -16,16 +16,12 @@
 #include <string>
 
 #include "image/file_bytes.h"
+#include "image/gif_lzw.h"
 
 namespace morvel {
 namespace {
 
-constexpr int kMaxCodes = 4096;  // codes are at most 12 bits wide
-constexpr int kMaxCodeWidth = 12;
-constexpr int kStackSize = 4097;      // longer than any string the table can hold
-constexpr size_t kCodePadding = 256;  // zero bytes after the collected code bytes
-constexpr size_t kCodeSlack = 4;      // lets the reader fetch 3 bytes at the padding's end
-constexpr int kNoCode = -1;
+constexpr int kStackSize = kGifMaxCodes + 1;  // longer than any string the table can hold
 
 // Colours used when the file brings no global colour table; entry i of the
 // record takes row i mod 16.
@@ -73,13 +69,7 @@ struct GifDecoderState {
     int localCount = 0;
     uint8_t localColors[256][3] = {};
 
-    // String table: for every code its prefix code, its last character, its
-    // first character and its length. Roots are their own one-character
-    // strings.
-    uint16_t prefix[kMaxCodes] = {};
-    uint8_t suffix[kMaxCodes] = {};
-    uint8_t firstChar[kMaxCodes] = {};
-    uint16_t length[kMaxCodes] = {};
+    GifStringTable table = {};
     uint8_t stack[kStackSize] = {};
 
     // Code bytes: the data sub-blocks without their length bytes, then zeros.
@@ -100,6 +90,20 @@ struct GifDecoderState {
 
     std::string comment;
     bool gotImage = false;
+    // Why the last image given up was (an image too large, or memory
+    // refused, rather than damage).
+    ReadFailure failure = ReadFailure::Damaged;
+    bool endsEarly = false;  // the decoded image's code stream stopped short
+
+    // Every image to `frames` instead of the first one kept, with the
+    // graphic control in force and the colours of the global table.
+    GifFrameSink* frames = nullptr;
+    GifFrame control;
+    GifScreen screen;
+    bool screenGiven = false;
+    RgbQuad globalColors[256] = {};
+    int imageCount = 0;
+    bool stopped = false;
 
     // Rows handed to a sink instead of stored: `pixels` then holds the
     // pixels from `handedOver` on (part of a row and the latest string).
@@ -207,9 +211,41 @@ void readCommentExtension(GifDecoderState& s)
     }
 }
 
+// The graphic control extension: disposal, transparency and delay of the
+// next image.
+void readGraphicControl(GifDecoderState& s)
+{
+    const size_t start = s.cursor;
+    if (s.size - s.cursor >= 5 && s.data[s.cursor] >= 4) {
+        const int packed = s.data[s.cursor + 1];
+        const int disposal = (packed >> 2) & 7;
+        s.control.disposal = disposal <= 3 ? disposal : 0;
+        s.control.delay = s.data[s.cursor + 2] | (s.data[s.cursor + 3] << 8);
+        s.control.transparent = (packed & 1) != 0 ? s.data[s.cursor + 4] : -1;
+    }
+    s.cursor = start;
+    stepOverSubBlocks(s);
+}
+
+// An application extension: the NETSCAPE2.0 (or ANIMEXTS1.0) loop count.
+void readApplication(GifDecoderState& s)
+{
+    const uint8_t* const at = s.data + s.cursor;
+    const size_t left = s.size - s.cursor;
+    if (left >= 16 && at[0] == 11 &&
+        (std::memcmp(at + 1, "NETSCAPE2.0", 11) == 0 || std::memcmp(at + 1, "ANIMEXTS1.0", 11) == 0) && at[12] >= 3 &&
+        at[13] == 1)
+        s.screen.loops = at[14] | (at[15] << 8);
+    stepOverSubBlocks(s);
+}
+
 void stepOverExtension(GifDecoderState& s, int label)
 {
     int length = 0;
+    if (s.frames != nullptr && label == 0xF9)
+        return readGraphicControl(s);
+    if (s.frames != nullptr && label == 0xFF)
+        return readApplication(s);
     switch (label) {
     case 0x52:  // "R": a numerator and a denominator when its length is 2
         if (!readByte(s, length))
@@ -237,20 +273,6 @@ void stepOverExtension(GifDecoderState& s, int label)
 }
 
 // ---- LZW ---------------------------------------------------------------------
-
-// The next code from the code bytes, least significant bit first, or kNoCode
-// when the code would need bytes past the collected ones and their padding.
-inline int readGifCode(const uint8_t* bytes, uint64_t& bitPosition, uint64_t bitLimit, int width, uint32_t mask)
-{
-    if (bitPosition + static_cast<uint64_t>(width) > bitLimit)
-        return kNoCode;
-    const size_t index = static_cast<size_t>(bitPosition >> 3);
-    const uint32_t window = static_cast<uint32_t>(bytes[index]) | (static_cast<uint32_t>(bytes[index + 1]) << 8) |
-                            (static_cast<uint32_t>(bytes[index + 2]) << 16);
-    const uint32_t shift = static_cast<uint32_t>(bitPosition & 7u);
-    bitPosition += static_cast<uint64_t>(width);
-    return static_cast<int>((window >> shift) & mask);
-}
 
 void moveToNextInterlacedRow(GifDecoderState& s)
 {
@@ -295,153 +317,92 @@ void handOverRows(GifDecoderState& s, size_t written)
     std::memmove(window, window + rows * width, pending - rows * width);
 }
 
-// Decodes the code bytes into the pixel block and returns the pixels written.
-// Streamed: into the window of a sink instead (see handOverRows).
-//
-// Roots are the codes below the clear code; a clear code resets the table
-// wherever it comes; the first code after the start or a clear code is
-// written as its root and adds no entry; a code at or beyond the next free
-// code is the previous string plus its own first character (it decodes as
-// the next free code); a full table stays in use without adding entries.
+// Where decodeGifLzw puts the strings of a non-interlaced image: in order
+// into the pixel block, or (Streamed) into the window of a sink, whose
+// finished rows are handed over as they fill (see handOverRows).
+template <bool Streamed>
+class RowOrderOut {
+public:
+    explicit RowOrderOut(GifDecoderState& s) : s_(s), out_(s.pixels.get()) {}
+    uint8_t* place(size_t)
+    {
+        if constexpr (Streamed)
+            return out_ + (written_ - s_.handedOver);
+        else
+            return out_ + written_;
+    }
+    void placed(uint8_t*, size_t count)
+    {
+        written_ += count;
+        if constexpr (Streamed)
+            handOverRows(s_, written_);
+    }
+
+private:
+    GifDecoderState& s_;
+    uint8_t* const out_;
+    size_t written_ = 0;
+};
+
+// Where decodeGifLzw puts the strings of an interlaced image: a string that
+// fits inside the current row goes there directly; one that ends a row goes
+// by the stack and is spread over the rows pass by pass.
+class InterlacedOut {
+public:
+    explicit InterlacedOut(GifDecoderState& s) : s_(s) { loadRow(); }
+    uint8_t* place(size_t count) { return count < rowRoom_ ? rowCursor_ : s_.stack; }
+    void placed(uint8_t* at, size_t count)
+    {
+        if (at == rowCursor_) {
+            rowCursor_ += count;
+            rowRoom_ -= count;
+            return;
+        }
+        s_.column = s_.imageWidth - static_cast<int>(rowRoom_);
+        advanceInterlacedPixel(s_, at, count);
+        loadRow();
+    }
+
+private:
+    void loadRow()
+    {
+        if (s_.row < s_.imageHeight) {
+            const size_t rowWidth = static_cast<size_t>(s_.imageWidth);
+            rowCursor_ = s_.pixels.get() + static_cast<size_t>(s_.row) * rowWidth + static_cast<size_t>(s_.column);
+            rowRoom_ = rowWidth - static_cast<size_t>(s_.column);
+        } else {
+            rowCursor_ = nullptr;
+            rowRoom_ = 0;
+        }
+    }
+    GifDecoderState& s_;
+    uint8_t* rowCursor_ = nullptr;  // where the current row continues
+    size_t rowRoom_ = 0;            // how much of it is left
+};
+
+// Decodes the image's code bytes into the pixel block (or a sink's window)
+// and returns the pixels written.
 template <bool Interlaced, bool Streamed = false>
 size_t runLzw(GifDecoderState& s, int minCodeSize)
 {
-    const int clearCode = 1 << minCodeSize;
-    const int endCode = clearCode + 1;
-    const int firstFree = clearCode + 2;
-    const int initialWidth = minCodeSize + 1;
-
-    uint16_t* const prefix = s.prefix;
-    uint8_t* const suffix = s.suffix;
-    uint8_t* const firstChar = s.firstChar;
-    uint16_t* const length = s.length;
-    for (int root = 0; root < clearCode; ++root) {
-        prefix[root] = 0;
-        suffix[root] = static_cast<uint8_t>(root);  // roots above 255 keep their low 8 bits
-        firstChar[root] = static_cast<uint8_t>(root);
-        length[root] = 1;
+    const GifCodeStream stream{s.codeBytes.get(), s.bitLimit, minCodeSize};
+    if constexpr (Interlaced) {
+        InterlacedOut out(s);
+        return decodeGifLzw(s.table, stream, s.pixelLimit, out);
+    } else {
+        RowOrderOut<Streamed> out(s);
+        return decodeGifLzw(s.table, stream, s.pixelLimit, out);
     }
-
-    const uint8_t* const bytes = s.codeBytes.get();
-    uint64_t bitPosition = 0;
-    const uint64_t bitLimit = s.bitLimit;
-    int width = initialWidth;
-    int limit = 1 << width;
-    uint32_t mask = static_cast<uint32_t>(limit - 1);
-    int nextFree = firstFree;
-    int previous = kNoCode;
-
-    uint8_t* const out = s.pixels.get();
-    const size_t pixelLimit = s.pixelLimit;
-    size_t written = 0;
-
-    // Interlaced images: where the current row continues and how much of it
-    // is left. Strings that fit inside the row are written there directly.
-    uint8_t* rowCursor = nullptr;
-    size_t rowRoom = 0;
-    auto loadInterlacedRow = [&] {
-        if (s.row < s.imageHeight) {
-            const size_t rowWidth = static_cast<size_t>(s.imageWidth);
-            rowCursor = out + static_cast<size_t>(s.row) * rowWidth + static_cast<size_t>(s.column);
-            rowRoom = rowWidth - static_cast<size_t>(s.column);
-        } else {
-            rowCursor = nullptr;
-            rowRoom = 0;
-        }
-    };
-    if constexpr (Interlaced)
-        loadInterlacedRow();
-
-    while (written < pixelLimit) {
-        int code = readGifCode(bytes, bitPosition, bitLimit, width, mask);
-        if (code == kNoCode || code == endCode)
-            break;
-        if (code == clearCode) {
-            width = initialWidth;
-            limit = 1 << width;
-            mask = static_cast<uint32_t>(limit - 1);
-            nextFree = firstFree;
-            previous = kNoCode;
-            continue;
-        }
-        if (previous == kNoCode) {
-            // First code after the start or a clear code: only a root makes
-            // sense here; anything else has no string to build on. It makes
-            // no entry.
-            if (code > endCode)
-                break;
-        } else if (code >= nextFree) {
-            // Not yet in the table: the previous string plus its own first
-            // character, which is exactly the entry about to be made.
-            if (nextFree >= kMaxCodes)
-                break;  // cannot happen with 12-bit codes; kept for safety
-            prefix[nextFree] = static_cast<uint16_t>(previous);
-            suffix[nextFree] = firstChar[previous];
-            firstChar[nextFree] = firstChar[previous];
-            length[nextFree] = static_cast<uint16_t>(length[previous] + 1);
-            code = nextFree++;
-        } else if (nextFree < kMaxCodes) {
-            prefix[nextFree] = static_cast<uint16_t>(previous);
-            suffix[nextFree] = firstChar[code];
-            firstChar[nextFree] = firstChar[previous];
-            length[nextFree] = static_cast<uint16_t>(length[previous] + 1);
-            ++nextFree;
-        }
-        // Encoders widen their codes once the next entry number needs it
-        // (with a minimum code size of 0 or 1 already after the first code).
-        if (nextFree >= limit && width < kMaxCodeWidth) {
-            ++width;
-            limit <<= 1;
-            mask = static_cast<uint32_t>(limit - 1);
-        }
-        previous = code;
-
-        // Write the string, last character first, straight to its place. A
-        // string running past the last pixel keeps only its first characters.
-        size_t count = length[code];
-        int c = code;
-        const size_t room = pixelLimit - written;
-        if (count > room) {
-            for (size_t skip = count - room; skip > 0; --skip)
-                c = prefix[c];
-            count = room;
-        }
-        uint8_t* target;
-        if constexpr (Interlaced)
-            target = count < rowRoom ? rowCursor : s.stack;  // a string ending a row goes by the stack
-        else if constexpr (Streamed)
-            target = out + (written - s.handedOver);
-        else
-            target = out + written;
-        uint8_t* p = target + count;
-        while (p != target) {
-            *--p = suffix[c];
-            c = prefix[c];
-        }
-        if constexpr (Interlaced) {
-            if (target == rowCursor) {
-                rowCursor += count;
-                rowRoom -= count;
-            } else {
-                s.column = s.imageWidth - static_cast<int>(rowRoom);
-                advanceInterlacedPixel(s, target, count);
-                loadInterlacedRow();
-            }
-        }
-        written += count;
-        if constexpr (Streamed)
-            handOverRows(s, written);
-    }
-    return written;
 }
 
 // ---- Images ------------------------------------------------------------------
 
 // Error exit of decodeGifImage: the image's buffers are released and the
 // record gets nothing from it.
-int gifAbandonImage(GifDecoderState& s, const char* text)
+int gifAbandonImage(GifDecoderState& s, const char* text, ReadFailure failure = ReadFailure::Damaged)
 {
     gifDiagnostic(text);
+    s.failure = failure;
     s.codeBytes.reset();
     s.codeByteCount = 0;
     s.pixels.reset();
@@ -451,10 +412,10 @@ int gifAbandonImage(GifDecoderState& s, const char* text)
 
 // Steps over the rest of an image (code-size byte already read) and gives it
 // up, so that parsing carries on at the next block.
-int giveUpImage(GifDecoderState& s, const char* text)
+int giveUpImage(GifDecoderState& s, const char* text, ReadFailure failure = ReadFailure::Damaged)
 {
     stepOverSubBlocks(s);
-    return gifAbandonImage(s, text);
+    return gifAbandonImage(s, text, failure);
 }
 
 // Steps over an image descriptor that follows the first decoded image.
@@ -482,9 +443,9 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     const size_t width = static_cast<size_t>(s.imageWidth);
     const size_t height = static_cast<size_t>(s.imageHeight);
     // Part of a row, then the longest string the table can hold.
-    s.pixels.reset(static_cast<uint8_t*>(std::malloc(width + kMaxCodes)));
+    s.pixels.reset(static_cast<uint8_t*>(std::malloc(width + kGifMaxCodes)));
     if (!s.pixels)
-        return gifAbandonImage(s, "couldn't malloc the row window");
+        return gifAbandonImage(s, "couldn't malloc the row window", ReadFailure::NoMemory);
     RgbQuad colors[256];
     std::memcpy(colors, record->colors, sizeof colors);
     for (int i = 0; i < s.localCount; ++i)
@@ -496,6 +457,7 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     s.handedOver = 0;
     const size_t written = runLzw<false, true>(s, minCodeSize);
     s.codeBytes.reset();
+    s.endsEarly = written < s.pixelLimit;
     // The rows the code stream did not reach are 0.
     uint8_t* const window = s.pixels.get();
     size_t rowsDone = s.handedOver / width;
@@ -535,20 +497,20 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
     int minCodeSize = 0;
     if (!readByte(s, minCodeSize))
         return gifAbandonImage(s, "image data missing");
-    if (minCodeSize >= kMaxCodeWidth)
+    if (minCodeSize >= kGifMaxCodeWidth)
         return giveUpImage(s, "LZW code size leaves no free code");
     if (s.imageWidth == 0 || s.imageHeight == 0)
         return giveUpImage(s, "image has no pixels");
     const int64_t pitch = imageRowPitch(s.imageWidth, 8);
     const int64_t blockBytes = pitch * s.imageHeight;
     if (blockBytes > s.maxPixelBytes)
-        return giveUpImage(s, "image too large");
+        return giveUpImage(s, "image too large", ReadFailure::TooLarge);
 
     // Collect the data sub-blocks. They cannot hold more than the bytes left.
     const size_t capacity = s.size - s.cursor;
-    s.codeBytes.reset(static_cast<uint8_t*>(std::malloc(capacity + kCodePadding + kCodeSlack)));
+    s.codeBytes.reset(static_cast<uint8_t*>(std::malloc(capacity + kGifCodePadding + kGifCodeSlack)));
     if (!s.codeBytes)
-        return giveUpImage(s, "not enough memory to rasterize gif file");
+        return giveUpImage(s, "not enough memory to rasterize gif file", ReadFailure::NoMemory);
     size_t collected = 0;
     int blockLength = 0;
     while (readByte(s, blockLength) && blockLength != 0) {
@@ -557,9 +519,9 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
         collected += take;
         s.cursor += take;
     }
-    std::memset(s.codeBytes.get() + collected, 0, kCodePadding + kCodeSlack);
+    std::memset(s.codeBytes.get() + collected, 0, kGifCodePadding + kGifCodeSlack);
     s.codeByteCount = collected;
-    s.bitLimit = static_cast<uint64_t>(collected + kCodePadding) * 8;
+    s.bitLimit = static_cast<uint64_t>(collected + kGifCodePadding) * 8;
 
     s.pixelLimit = static_cast<size_t>(s.imageWidth) * static_cast<size_t>(s.imageHeight);
     if (s.sink != nullptr && !s.interlaced)
@@ -575,7 +537,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
     const size_t height = static_cast<size_t>(s.imageHeight);
     s.pixels.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(blockBytes))));
     if (!s.pixels)
-        return gifAbandonImage(s, "couldn't malloc 'pic8'");
+        return gifAbandonImage(s, "couldn't malloc 'pic8'", ReadFailure::NoMemory);
 
     if (s.interlaced) {
         // Rows the stream never reaches stay 0.
@@ -590,6 +552,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
             std::memset(s.pixels.get() + s.pixelsWritten, 0, s.pixelLimit - s.pixelsWritten);
     }
     s.codeBytes.reset();
+    s.endsEarly = s.pixelsWritten < s.pixelLimit;
 
     // Spread the packed rows out to the pitch, last row first, and clear the
     // fill bytes.
@@ -612,7 +575,7 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
     if (!buildRowTable(record, pitch)) {
         s.pixels.reset(record->pixels);
         record->pixels = nullptr;
-        return gifAbandonImage(s, "no memory for the row table");
+        return gifAbandonImage(s, "no memory for the row table", ReadFailure::NoMemory);
     }
     for (int i = 0; i < s.localCount; ++i) {
         record->colors[i].rgbRed = s.localColors[i][0];
@@ -620,6 +583,33 @@ int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize
         record->colors[i].rgbBlue = s.localColors[i][2];
     }
     return 1;
+}
+
+// Decodes the image whose descriptor follows (cursor just past its 0x2C
+// byte) for the frame sink, with the global colours under its local ones
+// and the graphic control read since the image before. False when the sink
+// stopped the decode.
+bool decodeFrame(GifDecoderState& s, ImageRecord* record)
+{
+    if (!s.screenGiven) {
+        s.screen.width = s.screenWidth;
+        s.screen.height = s.screenHeight;
+        s.frames->screen(s.screen);
+        s.screenGiven = true;
+    }
+    std::memcpy(record->colors, s.globalColors, sizeof record->colors);
+    const size_t descriptor = s.cursor;
+    if (decodeGifImage(s, record) == 1) {
+        s.gotImage = true;
+        GifFrame frame = s.control;
+        frame.left = s.data[descriptor] | (s.data[descriptor + 1] << 8);
+        frame.top = s.data[descriptor + 2] | (s.data[descriptor + 3] << 8);
+        frame.image = record;
+        frame.endsEarly = s.endsEarly;
+        s.stopped = !s.frames->frame(frame);
+    }
+    s.control = GifFrame{};
+    return !s.stopped;
 }
 
 // ---- File structure ----------------------------------------------------------
@@ -663,6 +653,7 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
             record->colors[i].rgbBlue = kDefaultColors[i % 16][2];
         }
     }
+    std::memcpy(s.globalColors, record->colors, sizeof s.globalColors);
 
     for (;;) {
         const size_t offset = s.cursor;
@@ -675,7 +666,10 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
                 break;
             stepOverExtension(s, label);
         } else if (block == 0x2C) {
-            if (s.gotImage)
+            if (s.frames != nullptr) {
+                if (!decodeFrame(s, record))
+                    break;
+            } else if (s.gotImage)
                 stepOverImage(s);
             else if (decodeGifImage(s, record) == 1)
                 s.gotImage = true;
@@ -697,40 +691,105 @@ bool parseGifBlocks(GifDecoderState& s, ImageRecord* record)
 
 }  // namespace
 
-ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink)
+ImageHandle decodeGif(const uint8_t* data, size_t size, int64_t maxPixelBytes, GifRowSink* sink, ReadError* error,
+                      bool* endsEarly)
 {
-    if (!data && size > 0)
+    if (!data && size > 0) {
+        fail(error, ReadFailure::NotAPicture, PictureFormat::Gif);
         return nullptr;
+    }
     ImageHandle record(createImageRecord());
-    if (!record)
-        return nullptr;
     // The state holds the 4096-entry string table; keep it off the stack.
-    std::unique_ptr<GifDecoderState> state(new (std::nothrow) GifDecoderState);
-    if (!state)
+    std::unique_ptr<GifDecoderState> state(record ? new (std::nothrow) GifDecoderState : nullptr);
+    if (!state) {
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
         return nullptr;
+    }
     state->data = data;
     state->size = data ? size : 0;
     state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
     state->sink = sink;
-    if (!parseGifBlocks(*state, record.get()))
+    if (!parseGifBlocks(*state, record.get())) {
+        fail(error, state->failure, PictureFormat::Gif);
         return nullptr;
-    if (state->streamed)
-        return sink->finish();
-    return record;
+    }
+    if (endsEarly != nullptr)
+        *endsEarly = state->endsEarly;
+    if (!state->streamed)
+        return record;
+    ImageHandle made = sink->finish();
+    if (!made)
+        fail(error, ReadFailure::NoMemory, PictureFormat::Gif);
+    return made;
 }
 
-ImageHandle readGifFile(const std::string& path, GifRowSink* sink)
+bool decodeGifFrames(const uint8_t* data, size_t size, GifFrameSink& sink, int64_t maxPixelBytes)
+{
+    if (!data)
+        return false;
+    ImageHandle record(createImageRecord());
+    std::unique_ptr<GifDecoderState> state(new (std::nothrow) GifDecoderState);
+    if (!record || !state)
+        return false;
+    state->data = data;
+    state->size = size;
+    state->maxPixelBytes = std::min(maxPixelBytes, kMaxPixelBytes);
+    state->frames = &sink;
+    return parseGifBlocks(*state, record.get());
+}
+
+int countGifImages(const uint8_t* data, size_t size, int limit)
+{
+    if (!data || size < 13 || (std::memcmp(data, "GIF87a", 6) != 0 && std::memcmp(data, "GIF89a", 6) != 0))
+        return 0;
+    // Steps over sub-blocks from `at` up to the empty one.
+    const auto subBlocksEnd = [data, size](size_t at) {
+        while (at < size && data[at] != 0)
+            at += size_t{data[at]} + 1;
+        return at + 1;
+    };
+    size_t at = 13;
+    if ((data[10] & 0x80) != 0)
+        at += size_t{3} << ((data[10] & 7) + 1);
+    int count = 0;
+    while (at < size && count < limit) {
+        if (data[at] == 0x21) {
+            at = subBlocksEnd(at + 2);
+        } else if (data[at] == 0x2C && size - at >= 11) {
+            ++count;
+            const int packed = data[at + 9];
+            at += 10;
+            if ((packed & 0x80) != 0)
+                at += size_t{3} << ((packed & 7) + 1);
+            at = subBlocksEnd(at + 1);
+        } else {
+            break;
+        }
+    }
+    return count;
+}
+
+ImageHandle readGifFile(const std::string& path, GifRowSink* sink, ReadError* error, bool* endsEarly)
 {
     // Look at the signature first: the load sequence tries every picture as
     // a GIF, and a large JPEG or PNG need not be read whole to be turned down.
-    const auto head = readFileHead(path, 6);
-    if (!head || head->size() < 6 ||
-        (std::memcmp(head->data(), "GIF87a", 6) != 0 && std::memcmp(head->data(), "GIF89a", 6) != 0))
+    std::string why;
+    const auto head = readFileHead(path, 6, &why);
+    if (!head) {
+        fail(error, ReadFailure::CannotOpen, PictureFormat::Gif, why);
         return nullptr;
-    const auto bytes = readFileBytes(path);
-    if (!bytes)
+    }
+    if (head->size() < 6 ||
+        (std::memcmp(head->data(), "GIF87a", 6) != 0 && std::memcmp(head->data(), "GIF89a", 6) != 0)) {
+        fail(error, ReadFailure::NotAPicture, PictureFormat::Gif);
         return nullptr;
-    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink);
+    }
+    const auto bytes = readFileBytes(path, kMaxFileBytes, &why);
+    if (!bytes) {
+        fail(error, why == kTooLargeReason ? ReadFailure::TooLarge : ReadFailure::CannotOpen, PictureFormat::Gif, why);
+        return nullptr;
+    }
+    return decodeGif(bytes->data(), bytes->size(), kMaxPixelBytes, sink, error, endsEarly);
 }
 
 }  // namespace morvel

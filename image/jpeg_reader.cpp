@@ -33,6 +33,7 @@ struct JpegErrorManager {
     std::jmp_buf jumpTarget;
     char warning[JMSG_LENGTH_MAX];
     char error[JMSG_LENGTH_MAX];
+    bool endedEarly;  // a warning said the data ended before the picture did
 };
 
 JpegErrorManager* errorManagerOf(j_common_ptr cinfo)
@@ -55,6 +56,8 @@ void keepFirstWarning(j_common_ptr cinfo, int level)
         return;
     if (cinfo->err->num_warnings == 0)
         (*cinfo->err->format_message)(cinfo, errorManagerOf(cinfo)->warning);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF)
+        errorManagerOf(cinfo)->endedEarly = true;
     cinfo->err->num_warnings++;
 }
 
@@ -99,8 +102,10 @@ void useMemorySource(j_decompress_ptr cinfo, const void* input, size_t size)
 
 // Why a decode gave no picture (or, with a picture, the first warning).
 struct JpegOutcome {
-    const char* reason = nullptr;  // the whole reason, when it is not the library's
+    ReadFailure failure = ReadFailure::None;  // set where the reader itself gives up
+    const char* detail = nullptr;             // its words, when the library's would not do
     char message[JMSG_LENGTH_MAX] = {};
+    bool endedEarly = false;  // the picture was completed past the data's end
 };
 
 // How the library delivers a file's rows and how they become gray: as gray
@@ -174,6 +179,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     errors.manager.output_message = keepErrorMessage;
     errors.manager.emit_message = keepFirstWarning;
     errors.warning[0] = '\0';
+    errors.endedEarly = false;
     errors.error[0] = '\0';
 
     if (setjmp(errors.jumpTarget)) {
@@ -184,8 +190,10 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
         // Running out of the memory the library may use is not damage: a
         // progressive picture that large needs more than it is given.
         const int code = errors.manager.msg_code;
-        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
-            outcome->reason = "JPEG picture too large to decode in 256 MiB";
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) {
+            outcome->failure = ReadFailure::DecoderLimit;
+            outcome->detail = "256 MiB";
+        }
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(record);
         std::snprintf(outcome->message, sizeof outcome->message, "%s",
@@ -244,9 +252,12 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     // library starts decoding, so a small file cannot demand a huge block.
     if (cinfo.output_components != components || cinfo.output_width == 0 || cinfo.output_height == 0 ||
         imageRowPitch(width, 8) * height > maxPixelBytes) {
-        outcome->reason = cinfo.output_components != components                 ? "unsupported JPEG colour format"
-                          : cinfo.output_width == 0 || cinfo.output_height == 0 ? "damaged JPEG data"
-                                                                                : kTooLargeReason;
+        const bool empty = cinfo.output_width == 0 || cinfo.output_height == 0;
+        outcome->failure = cinfo.output_components != components ? ReadFailure::Unsupported
+                           : empty                               ? ReadFailure::Damaged
+                                                                 : ReadFailure::TooLarge;
+        if (outcome->failure == ReadFailure::Unsupported)
+            outcome->detail = "colour format";
         jpeg_destroy_decompress(&cinfo);
         return nullptr;
     }
@@ -263,7 +274,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
          !(request.colourPicture = makeColourImage(static_cast<int32_t>(width), static_cast<int32_t>(height))))) {
         jpeg_destroy_decompress(&cinfo);
         freeImageRecord(made);
-        outcome->reason = "out of memory";
+        outcome->failure = ReadFailure::NoMemory;
         return nullptr;
     }
     uint8_t* const* const colourRows = colour ? request.colourPicture->rows : nullptr;
@@ -292,7 +303,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
         if (!shrinker->ready() || (colour && !request.colourShrinker->ready())) {
             jpeg_destroy_decompress(&cinfo);
             freeImageRecord(made);
-            outcome->reason = "out of memory";
+            outcome->failure = ReadFailure::NoMemory;
             return nullptr;
         }
         while (cinfo.output_scanline < cinfo.output_height) {
@@ -342,6 +353,7 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     std::snprintf(outcome->message, sizeof outcome->message, "%s", errors.warning);
+    outcome->endedEarly = errors.endedEarly;
 
     if (made->header.biBitCount == 8)
         setGrayColorTable(made);
@@ -352,17 +364,18 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
 namespace {
 
-// The words for a decode's outcome (see readJpegFile).
-void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
+// The decode's outcome as the reader reports it (see readJpegFile).
+void describe(const JpegOutcome& outcome, bool gavePicture, ReadError* error)
 {
-    if (why == nullptr)
+    if (error == nullptr)
         return;
-    if (outcome.reason != nullptr)
-        *why = outcome.reason;
-    else if (outcome.message[0] != '\0')
-        *why = std::string("damaged JPEG data (") + outcome.message + ")";
+    if (gavePicture)
+        *error =
+            ReadError{ReadFailure::None, PictureFormat::Jpeg, outcome.endedEarly ? kJpegEndsEarly : outcome.message};
+    else if (outcome.failure != ReadFailure::None)
+        fail(error, outcome.failure, PictureFormat::Jpeg, outcome.detail != nullptr ? outcome.detail : "");
     else
-        *why = gavePicture ? "" : "damaged JPEG data";
+        fail(error, ReadFailure::Damaged, PictureFormat::Jpeg, outcome.message);
 }
 
 // The decode of `request` on the attached stream, brought to the fit's size
@@ -370,7 +383,7 @@ void describe(const JpegOutcome& outcome, bool gavePicture, std::string* why)
 // colour asked for in the request, `colour` receives it at the gray
 // picture's size when this decode could give it (none otherwise).
 ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
-                         JpegRequest& request, std::string* why, ImageHandle* colour)
+                         JpegRequest& request, ReadError* error, ImageHandle* colour)
 {
     JpegOutcome outcome;
     std::optional<RowShrinker> shrinker;
@@ -379,7 +392,7 @@ ImageHandle decodeFitted(JpegSourceSetup setupSource, const void* input, size_t 
     if (image && request.fitted &&
         (image->header.biWidth != request.target.width || image->rowCount != request.target.height))
         image = resizeGray(*image, request.target.width, request.target.height);
-    describe(outcome, image != nullptr, why);
+    describe(outcome, image != nullptr, error);
     if (colour != nullptr && image) {
         const int32_t width = image->header.biWidth;
         const int32_t height = image->rowCount;
@@ -402,7 +415,7 @@ int jpegScaleEighths(PictureSize natural, PictureSize target)
     return 8;
 }
 
-ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::string* why, const LoadOptions& options,
+ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, ReadError* error, const LoadOptions& options,
                          ImageHandle* colour)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
@@ -410,47 +423,45 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, std::st
     std::string problem;
     std::FILE* file = openRegularFileStream(path, &problem);
     if (!file) {
-        if (why != nullptr)
-            *why = problem;
+        fail(error, ReadFailure::CannotOpen, PictureFormat::Jpeg, problem);
         return nullptr;
     }
     JpegRequest request;
     request.options = &options;
     request.colour = options.colour && colour != nullptr;
     ImageHandle image =
-        decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, why, request.colour ? colour : nullptr);
+        decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, error, request.colour ? colour : nullptr);
     if (!image && request.colour && std::fseek(file, 0, SEEK_SET) == 0) {
         // Colour needs the chroma decoded and upsampled, which the library
         // refuses for some sampling factors that gray output never touches:
         // the gray picture alone, then, as without colour.
         JpegRequest grayOnly;
         grayOnly.options = &options;
-        image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, grayOnly, why, nullptr);
+        image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, grayOnly, error, nullptr);
     }
     std::fclose(file);
     return image;
 }
 
-ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, std::string* why,
+ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,
                        const LoadOptions& options, ImageHandle* colour)
 {
     // The memory source takes an unsigned long count; an empty buffer is
     // refused by the library itself as a damaged stream.
     if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes)) {
-        if (why != nullptr)
-            *why = kTooLargeReason;
+        fail(error, data == nullptr ? ReadFailure::Damaged : ReadFailure::TooLarge, PictureFormat::Jpeg);
         return nullptr;
     }
     JpegRequest request;
     request.options = &options;
     request.colour = options.colour && colour != nullptr;
     ImageHandle image =
-        decodeFitted(useMemorySource, data, size, maxPixelBytes, request, why, request.colour ? colour : nullptr);
+        decodeFitted(useMemorySource, data, size, maxPixelBytes, request, error, request.colour ? colour : nullptr);
     if (!image && request.colour) {
         // As readJpegFile: the gray picture alone when colour was refused.
         JpegRequest grayOnly;
         grayOnly.options = &options;
-        image = decodeFitted(useMemorySource, data, size, maxPixelBytes, grayOnly, why, nullptr);
+        image = decodeFitted(useMemorySource, data, size, maxPixelBytes, grayOnly, error, nullptr);
     }
     return image;
 }

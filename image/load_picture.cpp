@@ -14,71 +14,19 @@ namespace morvel {
 
 namespace {
 
-// How much of a file's beginning is looked at for its kind and its EXIF
-// orientation (a JPEG's Exif segment is at most 64 KiB and comes before the
-// image data; a PNG's eXIf chunk usually does too).
-constexpr size_t kHeadBytes = 256 * 1024;
+// How much of a file's beginning is looked at for its kind.
+constexpr size_t kHeadBytes = 16;
 
-constexpr const char* kNotAPicture = "not a GIF, JPEG or PNG file";
-
-enum class PictureKind {
-    Gif,
-    Png,
-    Jpeg,
-    Other
-};
-
-// The kind of picture the bytes begin with, by signature.
-PictureKind kindOf(const uint8_t* data, size_t size)
+// The format the bytes begin with, by signature.
+PictureFormat formatOf(const uint8_t* data, size_t size)
 {
     if (size >= 4 && std::memcmp(data, "GIF8", 4) == 0)
-        return PictureKind::Gif;
+        return PictureFormat::Gif;
     if (hasPngSignature(data, size))
-        return PictureKind::Png;
+        return PictureFormat::Png;
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
-        return PictureKind::Jpeg;
-    return PictureKind::Other;
-}
-
-// True when a PNG header declares a picture whose gray block would pass
-// the limit (the reader then gives none for that reason).
-bool pngTooLarge(const uint8_t* data, size_t size)
-{
-    if (size < 24)
-        return false;
-    const auto field = [data](size_t at) {
-        return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 | data[at + 3];
-    };
-    return imageRowPitch(field(16), 8) * static_cast<int64_t>(field(20)) > kMaxPixelBytes;
-}
-
-// True when the first image of a GIF declares a pixel block past the limit
-// (the decoder then gives none for that reason). Reads only the bytes given:
-// the header, the colour table and the extensions before the first image.
-bool gifTooLarge(const uint8_t* data, size_t size)
-{
-    if (size < 13)
-        return false;
-    size_t at = 13;
-    if ((data[10] & 0x80) != 0)
-        at += size_t{3} << ((data[10] & 7) + 1);
-    while (at < size) {
-        if (data[at] == 0x2C) {
-            if (size - at < 9)
-                return false;
-            const int64_t width = data[at + 5] | data[at + 6] << 8;
-            const int64_t height = data[at + 7] | data[at + 8] << 8;
-            return imageRowPitch(width, 8) * height > kMaxPixelBytes;
-        }
-        if (data[at] != 0x21 || size - at < 2)
-            return false;
-        // An extension: its label, then sub-blocks up to an empty one.
-        at += 2;
-        while (at < size && data[at] != 0)
-            at += size_t{data[at]} + 1;
-        ++at;
-    }
-    return false;
+        return PictureFormat::Jpeg;
+    return PictureFormat::Unknown;
 }
 
 // Turns the loaded pictures upright by `orientation` when asked.
@@ -92,19 +40,6 @@ void orient(LoadResult& result, int orientation, const LoadOptions& options)
             if (ImageHandle turned = turnUpright(**picture, orientation))
                 *picture = std::move(turned);
         }
-    }
-}
-
-// The reason for a picture of `kind` that its decoder gave up.
-std::string damaged(PictureKind kind, const uint8_t* head, size_t headSize)
-{
-    switch (kind) {
-    case PictureKind::Gif:
-        return gifTooLarge(head, headSize) ? kTooLargeReason : "damaged GIF data";
-    case PictureKind::Png:
-        return pngTooLarge(head, headSize) ? kTooLargeReason : "damaged PNG data";
-    default:
-        return "damaged JPEG data";
     }
 }
 
@@ -140,99 +75,111 @@ LoadOptions storedOptions(const LoadOptions& options, int orientation)
     return stored;
 }
 
-}  // namespace
+// Where a picture's bytes are: a file, read as its decoder goes, or bytes
+// in memory.
+struct PictureSource {
+    const std::string* path = nullptr;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
 
-LoadResult readPicture(const std::string& path, const LoadOptions& options)
+// The gray picture of `format` from `source`, at the size `stored` asks for
+// (and its colour into `colour`, when given), or none with the reason in
+// `error`. A GIF that ends early says so in `warning`.
+ImageHandle decodeGray(PictureFormat format, const PictureSource& source, const LoadOptions& stored,
+                       ImageHandle* colour, ReadError* error, std::string* warning)
+{
+    const std::string* path = source.path;
+    switch (format) {
+    case PictureFormat::Gif: {
+        std::optional<ImageHandle> gif = path ? readGifGray(*path, stored, colour, error, warning)
+                                              : decodeGifGray(source.data, source.size, stored, colour, error, warning);
+        return gif ? std::move(*gif) : nullptr;
+    }
+    case PictureFormat::Png:
+        return path ? readPngFile(*path, kMaxPixelBytes, stored, colour, error)
+                    : decodePng(source.data, source.size, kMaxPixelBytes, stored, colour, error);
+    case PictureFormat::Jpeg:
+        return path ? readJpegFile(*path, kMaxPixelBytes, error, stored, colour)
+                    : decodeJpeg(source.data, source.size, kMaxPixelBytes, error, stored, colour);
+    case PictureFormat::Unknown:
+        break;
+    }
+    fail(error, ReadFailure::NotAPicture, format);
+    return nullptr;
+}
+
+// The load sequence once the format and the orientation are known.
+LoadResult load(PictureFormat format, int orientation, const PictureSource& source, const LoadOptions& options)
 {
     LoadResult result;
-    const auto head = readFileHead(path, kHeadBytes, &result.error);
-    if (!head)
-        return result;
-    const PictureKind kind = kindOf(head->data(), head->size());
-    if (kind == PictureKind::Other) {
-        result.error = kNotAPicture;
-        return result;
-    }
-    // GIF files are read whole; JPEG and PNG files stream through their
-    // libraries, whatever their size.
-    const auto fileSize = regularFileSize(path);
-    if (kind == PictureKind::Gif && fileSize && *fileSize > kMaxFileBytes) {
-        result.error = kTooLargeReason;
-        return result;
-    }
-    const int orientation = readOrientation(head->data(), head->size());
     const LoadOptions stored = storedOptions(options, orientation);
     ImageHandle colour;
-    ImageHandle* const colourOut = options.colour ? &colour : nullptr;
-    switch (kind) {
-    case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = readGifGray(path, stored, colourOut))
-            result.gray = std::move(*gif);
-        break;
-    case PictureKind::Png:
-        result.gray = readPngFile(path, kMaxPixelBytes, stored, colourOut);
-        break;
-    default: {
-        std::string why;
-        result.gray = readJpegFile(path, kMaxPixelBytes, &why, stored, colourOut);
-        if (!result.gray)
-            result.error = why;
-        break;
-    }
-    }
+    result.gray =
+        decodeGray(format, source, stored, options.colour ? &colour : nullptr, &result.failure, &result.warning);
     if (!result.gray) {
-        if (result.error.empty())
-            result.error = damaged(kind, head->data(), head->size());
+        // A reader that gave up without a word has met damage.
+        if (!result.failure)
+            result.failure = ReadError{ReadFailure::Damaged, format, {}};
+        result.error = messageOf(result.failure);
         return result;
     }
+    // A JPEG completed past damage: its words as the warning.
+    const std::string& damage = result.failure.detail;
+    if (format == PictureFormat::Jpeg && !damage.empty())
+        result.warning =
+            damage == kJpegEndsEarly ? endsEarlyWarning(kJpegFillLevel) : "damaged JPEG data (" + damage + ")";
+    result.failure = {};
     if (options.colour)
         result.colour = colourBeside(
-            std::move(colour), [&path] { return readColour(path); }, *result.gray);
+            std::move(colour),
+            [&source] { return source.path ? readColour(*source.path) : decodeColour(source.data, source.size); },
+            *result.gray);
     orient(result, orientation, options);
     return result;
 }
 
-LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
+LoadResult refused(ReadFailure failure, std::string detail = {})
 {
     LoadResult result;
-    if (data == nullptr || size > static_cast<size_t>(kMaxFileBytes)) {
-        result.error = data == nullptr ? kNotAPicture : kTooLargeReason;
-        return result;
-    }
-    const PictureKind kind = kindOf(data, size);
-    const int orientation = readOrientation(data, size);
-    const LoadOptions stored = storedOptions(options, orientation);
-    ImageHandle colour;
-    ImageHandle* const colourOut = options.colour ? &colour : nullptr;
-    switch (kind) {
-    case PictureKind::Gif:
-        if (std::optional<ImageHandle> gif = decodeGifGray(data, size, stored, colourOut))
-            result.gray = std::move(*gif);
-        break;
-    case PictureKind::Png:
-        result.gray = decodePng(data, size, kMaxPixelBytes, stored, colourOut);
-        break;
-    case PictureKind::Jpeg: {
-        std::string why;
-        result.gray = decodeJpeg(data, size, kMaxPixelBytes, &why, stored, colourOut);
-        if (!result.gray)
-            result.error = why;
-        break;
-    }
-    case PictureKind::Other:
-        result.error = kNotAPicture;
-        return result;
-    }
-    if (!result.gray) {
-        if (result.error.empty())
-            result.error = damaged(kind, data, size);
-        return result;
-    }
-    if (options.colour)
-        result.colour = colourBeside(
-            std::move(colour), [data, size] { return decodeColour(data, size); }, *result.gray);
-    orient(result, orientation, options);
+    result.failure = ReadError{failure, PictureFormat::Unknown, std::move(detail)};
+    result.error = messageOf(result.failure);
     return result;
+}
+
+}  // namespace
+
+std::string endsEarlyWarning(uint8_t fillLevel)
+{
+    const char* fill = fillLevel == 0 ? "black" : fillLevel == 255 ? "white" : "gray";
+    return std::string("picture ends early; the rest is drawn as ") + fill;
+}
+
+LoadResult readPicture(const std::string& path, const LoadOptions& options)
+{
+    std::string why;
+    const auto head = readFileHead(path, kHeadBytes, &why);
+    if (!head)
+        return refused(ReadFailure::CannotOpen, why);
+    const PictureFormat format = formatOf(head->data(), head->size());
+    if (format == PictureFormat::Unknown)
+        return refused(ReadFailure::NotAPicture);
+    const int orientation = readFileOrientation(path);
+    PictureSource source;
+    source.path = &path;
+    return load(format, orientation, source, options);
+}
+
+LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOptions& options)
+{
+    if (data == nullptr)
+        return refused(ReadFailure::NotAPicture);
+    if (size > static_cast<size_t>(kMaxFileBytes))
+        return refused(ReadFailure::TooLarge);
+    const PictureFormat format = formatOf(data, size);
+    if (format == PictureFormat::Unknown)
+        return refused(ReadFailure::NotAPicture);
+    return load(format, readOrientation(data, size), PictureSource{nullptr, data, size}, options);
 }
 
 ImageHandle loadPicture(const std::string& path)

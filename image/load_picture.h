@@ -10,6 +10,7 @@
 #include <string>
 
 #include "image/image_record.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -35,8 +36,17 @@ struct LoadOptions {
 struct LoadResult {
     ImageHandle gray;    // 8-bit gray picture; none when the file gives none
     ImageHandle colour;  // 24-bit picture, only when asked for and given
-    std::string error;   // why `gray` is none, in a few words for a message
+    ReadError failure;   // why `gray` is none
+    std::string error;   // the same as messageOf(failure), for a message
+    // With a picture: what is wrong with it although it was drawn (a file
+    // that ends early, see endsEarlyWarning), in a few words; else empty.
+    std::string warning;
 };
+
+// The words for a picture whose data stops before its last pixel, the rest
+// filled with gray level `fillLevel`: "picture ends early; the rest is drawn
+// as black" (white for 255, gray for any other level).
+std::string endsEarlyWarning(uint8_t fillLevel);
 
 // The load sequence on the file at `path`, or on `size` bytes in memory (a
 // picture read from standard input; the bytes are only read).

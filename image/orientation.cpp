@@ -1,6 +1,13 @@
 #include "image/orientation.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace morvel {
 
@@ -92,14 +99,66 @@ uint32_t bigEndian32(const uint8_t* p)
     return bigEndian16(p) << 16 | bigEndian16(p + 2);
 }
 
-// JPEG: the marker segments from SOI up to the first scan.
-int orientationFromJpeg(const uint8_t* data, size_t size)
-{
-    size_t at = 2;
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF)
+// Most of an EXIF block read for its orientation: a JPEG segment holds at
+// most 64 KiB; a PNG chunk may claim more, of which this much is looked at.
+constexpr size_t kMaxExifBytes = size_t{1} << 20;
+
+// A picture's bytes, read at given offsets: in memory, or from a file
+// through its descriptor, so that a file and the same bytes in memory are
+// walked alike, however far into them the EXIF block lies.
+class ByteSource {
+public:
+    ByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    ByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+
+    uint64_t size() const { return size_; }
+
+    // The `count` bytes at `at`; false when they are not all there.
+    bool read(uint64_t at, size_t count, uint8_t* out) const
+    {
+        if (at > size_ || count > size_ - at)
+            return false;
+        if (data_ != nullptr) {
+            std::memcpy(out, data_ + at, count);
+            return true;
+        }
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t got = ::pread(fd_, out + done, count - done, static_cast<off_t>(at + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            done += static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+    // The orientation in the EXIF block of `length` bytes at `at`.
+    int exifAt(uint64_t at, uint64_t length, bool jpegSegment) const
+    {
+        std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(length, kMaxExifBytes)));
+        if (!read(at, block.size(), block.data()))
             return 1;
-        const uint8_t marker = data[at + 1];
+        return jpegSegment ? orientationFromTiff(block.data(), block.size())
+                           : orientationFromExif(block.data(), block.size());
+    }
+
+private:
+    const uint8_t* data_ = nullptr;
+    int fd_ = -1;
+    uint64_t size_;
+};
+
+// JPEG: the marker segments from SOI up to the first scan.
+int orientationFromJpeg(const ByteSource& source)
+{
+    uint64_t at = 2;
+    uint8_t head[10];
+    while (source.read(at, 4, head)) {
+        if (head[0] != 0xFF)
+            return 1;
+        const uint8_t marker = head[1];
         if (marker == 0xFF) {  // fill byte
             ++at;
             continue;
@@ -110,31 +169,45 @@ int orientationFromJpeg(const uint8_t* data, size_t size)
         }
         if (marker == 0xDA || marker == 0xD9)  // image data, or the end
             return 1;
-        const size_t length = bigEndian16(data + at + 2);
-        if (length < 2 || length > size - at - 2)
+        const uint64_t length = bigEndian16(head + 2);
+        if (length < 2 || length > source.size() - at - 2)
             return 1;
-        if (marker == 0xE1 && length >= 8 && std::memcmp(data + at + 4, "Exif\0\0", 6) == 0)
-            return orientationFromTiff(data + at + 10, length - 8);
+        if (marker == 0xE1 && length >= 8 && source.read(at, 10, head) && std::memcmp(head + 4, "Exif\0\0", 6) == 0)
+            return source.exifAt(at + 10, length - 8, true);
         at += 2 + length;
     }
     return 1;
 }
 
-// PNG: the chunks after the signature, up to the end.
-int orientationFromPng(const uint8_t* data, size_t size)
+// PNG: the chunks after the signature, up to the end, wherever the eXIf
+// chunk lies (before the image data, or after it as some writers put it).
+int orientationFromPng(const ByteSource& source)
 {
-    size_t at = 8;
-    while (at + 12 <= size) {
-        const uint32_t length = bigEndian32(data + at);
-        if (length > size - at - 12)
+    uint64_t at = 8;
+    uint8_t head[8];
+    while (source.read(at, 8, head)) {
+        const uint64_t length = bigEndian32(head);
+        if (length > source.size() - at - 8 || source.size() - at - 8 - length < 4)
             return 1;
-        const uint8_t* type = data + at + 4;
+        const uint8_t* type = head + 4;
         if (std::memcmp(type, "eXIf", 4) == 0)
-            return orientationFromExif(data + at + 8, length);
+            return source.exifAt(at + 8, length, false);
         if (std::memcmp(type, "IEND", 4) == 0)
             return 1;
-        at += 12 + size_t{length};
+        at += 12 + length;
     }
+    return 1;
+}
+
+int orientationOf(const ByteSource& source)
+{
+    static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    uint8_t head[8] = {};
+    const bool eight = source.read(0, 8, head);
+    if ((eight || source.read(0, 2, head)) && head[0] == 0xFF && head[1] == 0xD8)
+        return orientationFromJpeg(source);
+    if (eight && std::memcmp(head, kPngSignature, sizeof kPngSignature) == 0)
+        return orientationFromPng(source);
     return 1;
 }
 
@@ -142,14 +215,22 @@ int orientationFromPng(const uint8_t* data, size_t size)
 
 int readOrientation(const uint8_t* data, size_t size)
 {
-    static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (data == nullptr)
         return 1;
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
-        return orientationFromJpeg(data, size);
-    if (size >= sizeof kPngSignature && std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0)
-        return orientationFromPng(data, size);
-    return 1;
+    return orientationOf(ByteSource(data, size));
+}
+
+int readFileOrientation(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 1;
+    struct stat status {};
+    int orientation = 1;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        orientation = orientationOf(ByteSource(fd, static_cast<uint64_t>(status.st_size)));
+    ::close(fd);
+    return orientation;
 }
 
 bool swapsSides(int orientation)

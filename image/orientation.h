@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "image/image_record.h"
 
@@ -17,6 +18,11 @@ namespace morvel {
 // a PNG file (an eXIf chunk). 1 when there is none or it cannot be read; only
 // the bytes given are read, whatever the file's size fields say.
 int readOrientation(const uint8_t* data, size_t size);
+
+// The same for the regular file at `path`, walked through in place (only the
+// segment or chunk heads and the EXIF block are read), so that a file gives
+// the orientation its bytes give in memory. 1 for anything else.
+int readFileOrientation(const std::string& path);
 
 // True for the orientations (5 to 8) whose upright picture is as wide as the
 // stored one is high.

@@ -256,13 +256,46 @@ SpngContext newContext()
     return ctx;
 }
 
+// The failure a libspng error code stands for: the reader's side limits
+// refuse a picture (libspng's own width and height limits are set to them),
+// running out of memory is not damage, and every other code is.
+ReadFailure failureOf(int code)
+{
+    switch (code) {
+    case SPNG_EUSER_WIDTH:
+    case SPNG_EUSER_HEIGHT:
+        return ReadFailure::Unsupported;
+    case SPNG_EMEM:
+        return ReadFailure::NoMemory;
+    default:
+        return ReadFailure::Damaged;
+    }
+}
+
+// Records the failure for libspng's `code` in `error`; none for a picture.
+ImageHandle failPng(ReadError* error, int code)
+{
+    const ReadFailure failure = failureOf(code);
+    fail(error, failure, PictureFormat::Png,
+         failure == ReadFailure::Unsupported ? "size (a side over 65535 pixels)" : "");
+    return nullptr;
+}
+
+ImageHandle failPng(ReadError* error, ReadFailure failure)
+{
+    fail(error, failure, PictureFormat::Png);
+    return nullptr;
+}
+
 // Decodes the picture whose bytes `ctx` has been given, as decodePng says.
-ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colourOut)
+ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colourOut,
+                          ReadError* error)
 {
     spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx, &ihdr) != 0 || ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide ||
-        ihdr.height > kMaxPngSide)
-        return nullptr;
+    if (const int code = spng_get_ihdr(ctx, &ihdr); code != 0)
+        return failPng(error, code);
+    if (ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide || ihdr.height > kMaxPngSide)
+        return failPng(error, SPNG_EUSER_WIDTH);
     const auto naturalWidth = static_cast<int32_t>(ihdr.width);
     const auto naturalHeight = static_cast<int32_t>(ihdr.height);
 
@@ -283,7 +316,7 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     // The size check comes before any pixel memory is taken.
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
     if (imageRowPitch(width, 8) * static_cast<int64_t>(height) > limit)
-        return nullptr;
+        return failPng(error, ReadFailure::TooLarge);
 
     spng_trns trns{};
     const bool plainGray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
@@ -294,12 +327,12 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     const int format = rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
                        : rowFormat == RowFormat::Rgba16 ? SPNG_FMT_RGBA16
                                                         : SPNG_FMT_RGBA8;
-    if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
-        return nullptr;
+    if (const int code = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return failPng(error, code);
 
     ImageHandle picture = makeGrayImage(width, height);
     if (!picture)
-        return nullptr;
+        return failPng(error, ReadFailure::NoMemory);
     clearRowFill(*picture);
     // The colour, when asked for and its block is within the limit, comes
     // from the same rows, shrunk alike.
@@ -313,7 +346,7 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     if (shrink) {
         shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
         if (!shrinker->ready())
-            return nullptr;
+            return failPng(error, ReadFailure::NoMemory);
         grayLine.resize(ihdr.width);
         if (colour) {
             colourShrinker.emplace(naturalWidth, naturalHeight, width, height, 3, colour->rows);
@@ -336,19 +369,17 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (infoStatus == SPNG_EOI)
             break;
         if (infoStatus != 0)
-            return nullptr;
+            return failPng(error, infoStatus);
         const int status = spng_decode_row(ctx, row.data(), row.size());
         if (status != 0 && status != SPNG_EOI)
-            return nullptr;
-        if (info.row_num >= ihdr.height)
-            return nullptr;
+            return failPng(error, status);
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
-        if (pass < 0 || pass > 6)
-            return nullptr;
+        if (info.row_num >= ihdr.height || pass < 0 || pass > 6)
+            return failPng(error, ReadFailure::Damaged);
         if (shrink) {
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
-                return nullptr;
+                return failPng(error, ReadFailure::Damaged);
             grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data(),
                     colour ? colourLine.data() : nullptr);
             shrinker->addRow(grayLine.data());
@@ -362,14 +393,16 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
             break;
     }
     if (shrink && !shrinker->done())
-        return nullptr;
+        return failPng(error, ReadFailure::Damaged);
     // The chunks after the image data up to the end marker: a file cut off
     // or damaged there is damaged all the same.
-    if (spng_decode_chunks(ctx) != 0)
-        return nullptr;
+    if (const int code = spng_decode_chunks(ctx))
+        return failPng(error, code);
     if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height)) {
         picture = resizeGray(*picture, target->width, target->height);
-        if (picture && colour)
+        if (!picture)
+            return failPng(error, ReadFailure::NoMemory);
+        if (colour)
             colour = fitColour(std::move(colour), target->width, target->height);
     }
     if (colourOut != nullptr)
@@ -380,36 +413,41 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
 }  // namespace
 
 ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes, const LoadOptions& options,
-                      ImageHandle* colour)
+                      ImageHandle* colour, ReadError* error)
 {
     if (!hasPngSignature(data, size))
-        return nullptr;
+        return failPng(error, ReadFailure::NotAPicture);
     SpngContext ctx = newContext();
     ImageChunkStream stream(data, size);
     if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
-        return nullptr;
-    return decodeContext(ctx.get(), maxPixelBytes, options, colour);
+        return failPng(error, ReadFailure::NoMemory);
+    return decodeContext(ctx.get(), maxPixelBytes, options, colour, error);
 }
 
-ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colour)
+ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colour,
+                        ReadError* error)
 {
     // Checked on the open descriptor: a pipe or device in the file's place
     // is not read.
-    FileStream file(openRegularFileStream(path));
-    if (!file)
+    std::string why;
+    FileStream file(openRegularFileStream(path, &why));
+    if (!file) {
+        fail(error, ReadFailure::CannotOpen, PictureFormat::Png, why);
         return nullptr;
+    }
     uint8_t head[8];
-    if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasPngSignature(head, sizeof head) ||
-        std::fseek(file.get(), 0, SEEK_END) != 0)
-        return nullptr;
+    if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !hasPngSignature(head, sizeof head))
+        return failPng(error, ReadFailure::NotAPicture);
+    if (std::fseek(file.get(), 0, SEEK_END) != 0)
+        return failPng(error, ReadFailure::CannotOpen);
     const long size = std::ftell(file.get());
     if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
-        return nullptr;
+        return failPng(error, ReadFailure::CannotOpen);
     SpngContext ctx = newContext();
     ImageChunkStream stream(file.get(), static_cast<uint64_t>(size));
     if (!ctx || spng_set_png_stream(ctx.get(), ImageChunkStream::read, &stream) != 0)
-        return nullptr;
-    return decodeContext(ctx.get(), maxPixelBytes, options, colour);
+        return failPng(error, ReadFailure::NoMemory);
+    return decodeContext(ctx.get(), maxPixelBytes, options, colour, error);
 }
 
 }  // namespace morvel

@@ -9,6 +9,7 @@
 
 #include "image/image_record.h"
 #include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel {
 
@@ -42,12 +43,16 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // picture's colour from the same rows (the samples over white, as the gray
 // is made), at the gray picture's size, shrunk alike; none when it could not
 // be had.
+//
+// With no picture, `error` (when given) receives why: Damaged, TooLarge (the
+// pixel block), Unsupported (a side past kMaxPngSide), NoMemory, NotAPicture
+// (no PNG signature) or, for a file, CannotOpen.
 ImageHandle decodePng(const uint8_t* data, size_t size, int64_t maxPixelBytes = kMaxPixelBytes,
-                      const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                      const LoadOptions& options = {}, ImageHandle* colour = nullptr, ReadError* error = nullptr);
 
 // Decodes the regular file at `path`, read as the decoder goes rather than
 // whole. None for a file that cannot be read or does not hold a PNG picture.
 ImageHandle readPngFile(const std::string& path, int64_t maxPixelBytes = kMaxPixelBytes,
-                        const LoadOptions& options = {}, ImageHandle* colour = nullptr);
+                        const LoadOptions& options = {}, ImageHandle* colour = nullptr, ReadError* error = nullptr);
 
 }  // namespace morvel

@@ -494,6 +494,11 @@ int32_t Font::pixelSize() const
     return impl_->pixelSize;
 }
 
+int32_t Font::ascent() const
+{
+    return impl_->ascent;
+}
+
 void releaseFontSystem()
 {
     if (fontconfigReady) {

@@ -34,6 +34,7 @@ public:
     const std::string& filePath() const;       // the font file, for a toolkit to load the same face
     int faceIndex() const;                     // face index inside that file
     int32_t pixelSize() const;                 // em height in pixels the glyphs are rendered at
+    int32_t ascent() const;                    // pixels from a cell's top to the baseline
 
 private:
     struct Impl;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -263,9 +264,14 @@ bool OutputFile::open(const std::string& path, std::string& error)
             }
             return true;
         }
-        // No temporary file here (a directory the process may not write, a
-        // name too long): the file is written in place, as a plain
-        // redirection would write it.
+        // A directory the process may not write takes no temporary file:
+        // the file is then written in place, as a plain redirection would
+        // write it. Any other failure (no space, no inodes, a read-only
+        // file system) is an error that leaves the old file as it was.
+        if (errno != EACCES && errno != EPERM) {
+            error = "cannot make a temporary file beside it: " + reasonOf(errno);
+            return false;
+        }
         if (!destination.exists) {
             const int created = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (created < 0) {
@@ -277,15 +283,15 @@ bool OutputFile::open(const std::string& path, std::string& error)
             return true;
         }
     }
-    // Opened without truncation: a regular file is emptied only when the
-    // first bytes arrive, so a run that writes nothing leaves it as it was.
+    // Opened without truncation: a regular file keeps its old text until
+    // the whole new text is known and its space reserved (see commit).
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         error = reasonOf(errno);
         return false;
     }
     fd_ = fd;
-    truncateOnWrite_ = S_ISREG(status.st_mode);
+    heldInPlace_ = S_ISREG(status.st_mode);
     return true;
 }
 
@@ -295,15 +301,22 @@ bool OutputFile::write(std::string_view bytes, std::string& error)
         error = reasonOf(EBADF);
         return false;
     }
-    if (truncateOnWrite_ && !bytes.empty()) {
-        if (::ftruncate(fd_, 0) != 0) {
-            error = reasonOf(errno);
+    if (heldInPlace_) {
+        try {
+            held_.append(bytes);
+        } catch (const std::bad_alloc&) {
+            error = reasonOf(ENOMEM);
             return false;
         }
-        truncateOnWrite_ = false;
+        return true;
     }
+    return writeAll(fd_, bytes, error);
+}
+
+bool OutputFile::writeAll(int fd, std::string_view bytes, std::string& error)
+{
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -321,14 +334,10 @@ bool OutputFile::commit(std::string& error)
         error = reasonOf(EBADF);
         return false;
     }
-    if (truncateOnWrite_ && ::ftruncate(fd_, 0) != 0) {
-        // Nothing was written to a file written in place: it is emptied now,
-        // as the finished (empty) text.
-        error = reasonOf(errno);
+    if (heldInPlace_ && !replaceInPlace(error)) {
         discard();
         return false;
     }
-    truncateOnWrite_ = false;
     if (!tempPath_.empty() && ::fsync(fd_) != 0) {
         error = "cannot flush to disk: " + reasonOf(errno);
         discard();
@@ -372,7 +381,48 @@ void OutputFile::discard()
     }
     unregisterTemporaryFile(cleanupSlot_);
     cleanupSlot_ = -1;
-    truncateOnWrite_ = false;
+    heldInPlace_ = false;
+    held_.clear();
+    held_.shrink_to_fit();
+}
+
+bool OutputFile::replaceInPlace(std::string& error)
+{
+    // The space for the whole new text is reserved before any old byte is
+    // overwritten: on a full disk (or past the file-size limit) the old
+    // file keeps its text and size. Only then is the new text written from
+    // the start and the rest cut off.
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) {
+        error = reasonOf(errno);
+        return false;
+    }
+    const auto length = static_cast<off_t>(held_.size());
+    if (length > status.st_size) {
+        const int reserved = ::posix_fallocate(fd_, 0, length);
+        if (reserved != 0) {
+            // A reservation given up part way may have lengthened the file.
+            if (::ftruncate(fd_, status.st_size) != 0) {
+                // Nothing more to do: the old text itself is untouched.
+            }
+            error = reasonOf(reserved);
+            return false;
+        }
+    }
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        error = reasonOf(errno);
+        return false;
+    }
+    heldInPlace_ = false;
+    const std::string text = std::move(held_);
+    held_.clear();
+    if (!writeAll(fd_, text, error))
+        return false;
+    if (::ftruncate(fd_, length) != 0) {
+        error = reasonOf(errno);
+        return false;
+    }
+    return true;
 }
 
 bool writeFileSafely(const std::string& path, std::string_view bytes, std::string& error)

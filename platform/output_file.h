@@ -11,8 +11,12 @@
 //     stays a link;
 //   - a regular file (or a new one) is written to a temporary file in the
 //     same directory, flushed and renamed over it, keeping its permission
-//     bits and, where allowed, its owner; a file with other hard links, one
-//     whose directory cannot take a temporary file, is written in place;
+//     bits and, where allowed, its owner; a file with other hard links, or
+//     one in a directory the process may not write, is written in place,
+//     its new text held until the end, its space reserved, and only then
+//     written over the old (a full disk leaves the old text whole); any
+//     other failure to make the temporary file (no space, no inodes) is an
+//     error that leaves the old file as it was;
 //   - a directory is an error.
 // SIGINT, SIGTERM or SIGHUP arriving while temporary files exist removes
 // them, then ends the process by the signal's default action.
@@ -39,22 +43,28 @@ public:
     bool write(std::string_view bytes, std::string& error);
 
     // Finishes the file: a replaced file is flushed to disk and renamed into
-    // place; a file written in place is closed. False, with the reason in
+    // place; a regular file written in place gets the held text; a file
+    // written in place is closed. False, with the reason in
     // `error`, when the file could not be finished; the old file then stays.
     bool commit(std::string& error);
 
     // Gives up: a temporary file (or a new file made in place) is removed
-    // and an old file stays as it was. An old file written in place keeps
-    // what was written to it.
+    // and an old file stays as it was. A device or pipe keeps what was
+    // written to it.
     void discard();
 
 private:
+    static bool writeAll(int fd, std::string_view bytes, std::string& error);
+    // Writes the held text over the file written in place (see commit).
+    bool replaceInPlace(std::string& error);
+
     int fd_ = -1;
-    bool truncateOnWrite_ = false;  // a regular file written in place, not yet emptied
-    std::string tempPath_;          // the temporary file, when replacing
-    std::string finalPath_;         // what the temporary file is renamed to
-    std::string createdPath_;       // a new file made in place, removed if given up
-    int cleanupSlot_ = -1;          // where the signal handler finds tempPath_
+    bool heldInPlace_ = false;  // a regular file written in place: the text is held until commit
+    std::string held_;          // that text
+    std::string tempPath_;      // the temporary file, when replacing
+    std::string finalPath_;     // what the temporary file is renamed to
+    std::string createdPath_;   // a new file made in place, removed if given up
+    int cleanupSlot_ = -1;      // where the signal handler finds tempPath_
 };
 
 // Writes the whole of `bytes` to `path` by the rules above. False, with a

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/gif_decoder.h"
+#include "image/gif_lzw.h"
 #include "test_files.h"
 
 using namespace morvel;
@@ -498,6 +499,36 @@ TEST(GifDecoder, CodeSizeAndTableSizeAreIndependent)
     for (int m : {12, 13, 255}) {
         const Bytes codes = CodePacker().put(1 << 12, 12).put(1, 12).put(2, 12).finish();
         EXPECT_FALSE(decode(simpleGif(2, 1, 1, m, codes))) << m;
+    }
+}
+
+// The LZW unit alone: what the encoder packs comes back, for every code size
+// a GIF of 4 to 256 colours uses, with a table that fills and is cleared or
+// stays in use, and with the output cut short of the stream.
+TEST(GifLzw, RoundTripsEveryCodeSize)
+{
+    struct Out {
+        Bytes& pixels;
+        uint8_t* place(size_t) { return pixels.data() + at; }
+        void placed(uint8_t*, size_t count) { at += count; }
+        size_t at = 0;
+    };
+    static GifStringTable table;
+    for (int m = 2; m <= 8; ++m) {
+        for (const bool clearWhenFull : {true, false}) {
+            const Bytes picture = noise(20000, 1 << m, static_cast<uint32_t>(m * 7 + 1), 30);
+            Bytes codes = lzwEncode(picture, m, {true, clearWhenFull});
+            codes.resize(codes.size() + kGifCodePadding + kGifCodeSlack, 0);
+            const GifCodeStream stream{codes.data(), (codes.size() - kGifCodeSlack) * 8, m};
+            for (const size_t limit : {picture.size(), picture.size() / 3 + 1}) {
+                Bytes pixels(limit + kGifMaxCodes);
+                Out out{pixels};
+                EXPECT_EQ(decodeGifLzw(table, stream, limit, out), limit) << m;
+                pixels.resize(limit);
+                EXPECT_EQ(pixels, Bytes(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(limit)))
+                    << "code size " << m << (clearWhenFull ? "" : ", full table kept") << ", " << limit << " pixels";
+            }
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/gif_decoder.h"
+#include "image/gif_frames.h"
 #include "test_files.h"
 
 using namespace morvel;
@@ -188,6 +189,36 @@ TEST_F(GifDifferential, LocalTablesOnly)
         const fs::path target = dir_->path() / (std::string("local-") + name);
         writeFile(target, moved);
         expectSameAsGiflib(target);
+    }
+}
+
+// Every frame of a few animations, one per disposal method (transparency
+// and local tables among them), composed as Pillow composes it, both laid
+// over white.
+TEST(GifFrames, ComposedAsPillowComposes)
+{
+    if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-pil is not installed";
+    TempDir dir("morvel-frames");
+    ASSERT_TRUE(run(dir.path(), std::string("/usr/bin/python3 ") + MORVEL_TEST_DATA + "/gif_frames_cases.py ."));
+    for (const char* name : {"dispose0", "dispose1", "dispose2", "dispose3", "restore"}) {
+        const Bytes gif = readFile(dir.path() / (std::string(name) + ".gif"));
+        int frames = 0;
+        const auto compare = [&](AnimationFrame& frame) {
+            frames = frame.index;
+            const Bytes pillow =
+                readFile(dir.path() / (std::string(name) + ".gif." + std::to_string(frame.index) + ".rgb"));
+            const ImageRecord& colour = *frame.picture.colour;
+            Bytes ours;
+            for (int32_t y = 0; y < colour.rowCount; ++y)
+                ours.insert(ours.end(), colour.rows[y], colour.rows[y] + 3 * colour.header.biWidth);
+            EXPECT_EQ(ours, pillow) << name << " frame " << frame.index;
+            return true;
+        };
+        LoadOptions options;
+        options.colour = true;
+        ASSERT_TRUE(forEachGifFrame(gif.data(), gif.size(), options, compare)) << name;
+        EXPECT_EQ(frames, std::string(name) == "restore" ? 5 : 4) << name;
     }
 }
 

@@ -56,8 +56,11 @@ protected:
     ImageHandle readCapturing(const std::string& path, std::string* err)
     {
         ::testing::internal::CaptureStderr();
-        ImageHandle image = readJpegFile(path, kMaxPixelBytes, err);
+        ReadError error;
+        ImageHandle image = readJpegFile(path, kMaxPixelBytes, &error);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << path;
+        EXPECT_EQ(!image, static_cast<bool>(error)) << path;
+        *err = image ? error.detail : messageOf(error);
         return image;
     }
 

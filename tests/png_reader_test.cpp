@@ -416,7 +416,8 @@ TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
     struct Case {
         int orientation;
         bool png;
-        bool orient;  // what LoadOptions asks
+        bool orient;       // what LoadOptions asks
+        bool far = false;  // 300 KB of other chunks before the EXIF
     };
     std::vector<Case> cases;
     for (int o = 1; o <= 8; ++o)
@@ -424,6 +425,7 @@ TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
             cases.push_back({o, png, true});
     cases.push_back({6, false, false});
     cases.push_back({8, true, false});
+    cases.push_back({6, true, true, true});
     const morvel::testing::TempDir dir("morvel-orientation");
     for (const Case& c : cases) {
         Bytes file;
@@ -431,6 +433,12 @@ TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
             PngParams params = pngSpec(24, 16, 8, SPNG_COLOR_TYPE_GRAYSCALE);
             params.exif = exifWithOrientation(c.orientation, true);
             file = encodePng(params, samples.data(), samples.size());
+            if (c.far) {
+                // A private ancillary chunk between the header and the EXIF.
+                Bytes filler{0x00, 0x04, 0x93, 0xE0, 'p', 'r', 'V', 't'};
+                filler.resize(filler.size() + 300000 + 4);
+                file.insert(file.begin() + 33, filler.begin(), filler.end());
+            }
         } else {
             morvel::testing::JpegParams params;
             params.width = 24;
@@ -454,9 +462,13 @@ TEST(Orientation, JpegAndPngStandUprightAsTheirExifSays)
         options.colour = true;  // turned alike
         // From a file for the converter and the window alike.
         const LoadResult loaded = readPicture(dir.write(c.png ? "photo.png" : "photo.jpg", file), options);
-        const std::string label =
-            std::to_string(c.orientation) + (c.png ? " png" : " jpeg") + (c.orient ? "" : " as stored");
+        const std::string label = std::to_string(c.orientation) + (c.png ? " png" : " jpeg") +
+                                  (c.orient ? "" : " as stored") + (c.far ? " far" : "");
         ASSERT_TRUE(loaded.gray) << label << ": " << loaded.error;
+        // The same bytes from standard input stand the same way.
+        const LoadResult fromBytes = readPictureFromBytes(file.data(), file.size(), options);
+        ASSERT_TRUE(fromBytes.gray) << label;
+        EXPECT_EQ(pixelsOf(*fromBytes.gray), pixelsOf(*loaded.gray)) << label;
         const std::string layout = upright[c.orient ? c.orientation : 1];
         const int columns = static_cast<int>(layout.find('/'));
         const int rows = static_cast<int>(layout.size() + 1) / (columns + 1);

@@ -292,6 +292,27 @@ output-file)
   cmp -s "$tmp/private.txt" "$tmp/expected" || fail "-o did not write the hard-linked file"
   expect_status 0 -o "$tmp/private.txt" "$gif"
   [ "$(stat -c %a "$tmp/private.txt")" = 600 ] || fail "-o rewrote a 0600 file with mode $(stat -c %a "$tmp/private.txt")"
+  # Past the file-size limit, a file written in place (it has two names)
+  # keeps its old text whole: the space is reserved before it is written.
+  head -c 100 "$tmp/expected" >"$tmp/private.txt"
+  cp "$tmp/private.txt" "$tmp/small-copy"
+  (trap '' XFSZ; ulimit -f 1; "$bin" -o "$tmp/second-name.txt" "$jpg" "$gif" >/dev/null 2>"$tmp/err") &&
+    fail "-o past the file-size limit succeeded"
+  cmp -s "$tmp/private.txt" "$tmp/small-copy" || fail "-o past the file-size limit damaged the file written in place"
+  # A file system without a free inode takes no temporary file: an error,
+  # and the old file as it was (a small tmpfs, where this may mount one).
+  mkdir "$tmp/full"
+  if mount -t tmpfs -o size=64k,nr_inodes=3 tmpfs "$tmp/full" 2>/dev/null; then
+    head -c 9600 "$tmp/expected" >"$tmp/full/old.txt"
+    dd if=/dev/zero of="$tmp/full/filler" bs=1k count=40 2>/dev/null
+    expect_status 1 --columns 300 -o "$tmp/full/old.txt" "$jpg"
+    cmp -s "$tmp/full/old.txt" <(head -c 9600 "$tmp/expected") || fail "-o on a full file system lost the old file"
+    grep -q "^morvel-text: cannot write $tmp/full/old.txt: .*No space left on device" "$tmp/err" ||
+      fail "no message for -o on a full file system: $(cat "$tmp/err")"
+    umount "$tmp/full"
+  else
+    echo "skipped: -o on a full file system (cannot mount a tmpfs here)"
+  fi
   long=$(printf 'n%.0s' $(seq 250))
   expect_status 0 -o "$tmp/dir/$long" "$jpg" "$gif"
   cmp -s "$tmp/dir/$long" "$tmp/expected" || fail "-o with a 250-byte name"
@@ -400,12 +421,17 @@ bad-input)
   # library prints nothing of its own, and a GIF is never called a JPEG.
   head -c 150 "$jpg" >"$tmp/header.jpg"
   printf 'GIF89a\1\0\1\0\0\0\0\54\0\0\0\0\377\377\377\377\0\2\2\114\1\0\73' >"$tmp/huge.gif"
+  # PNG headers alone: a size no PNG may have, and one past the limit.
+  printf '\211PNG\r\n\32\n\0\0\0\rIHDR\377\377\377\377\377\377\377\377\10\0\0\0\0\367\235\161\342\0\0\0\0IEND\256\102\140\202' >"$tmp/bad.png"
+  printf '\211PNG\r\n\32\n\0\0\0\rIHDR\0\0\234\100\0\0\234\100\10\0\0\0\0\164\147\121\331\0\0\0\0IEND\256\102\140\202' >"$tmp/huge.png"
   reasons=(
     "empty.gif|not a GIF, JPEG or PNG file"
     "random.bin|not a GIF, JPEG or PNG file"
     "header.gif|damaged GIF data"
     "header.jpg|damaged JPEG data (Premature end of JPEG file)"
     "huge.gif|picture larger than the 1 GiB limit"
+    "bad.png|damaged PNG data"
+    "huge.png|picture larger than the 1 GiB limit"
     "adir|Is a directory"
     "missing.png|No such file or directory"
   )
@@ -414,6 +440,19 @@ bad-input)
     grep -v 'not installed' "$tmp/err" >"$tmp/lines"
     [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
       fail "${row%%|*}: $(cat "$tmp/lines")"
+  done
+  # A picture that ends early is drawn all the same (status 0), with one
+  # line that says so and what fills the rest.
+  printf 'GIF89a\2\0\2\0\200\0\0\0\0\0\377\377\377\54\0\0\0\0\2\0\2\0\0\2\2\114\1\0\73' >"$tmp/short.gif"
+  head -c 12000 "$jpg" >"$tmp/short.jpg"
+  warnings=(
+    "short.gif|picture ends early; the rest is drawn as black"
+    "short.jpg|picture ends early; the rest is drawn as gray"
+  )
+  for row in "${warnings[@]}"; do
+    expect_status 0 --columns 20 "$tmp/${row%%|*}"
+    grep -v 'not installed' "$tmp/err" >"$tmp/lines"
+    [ "$(cat "$tmp/lines")" = "morvel-text: $tmp/${row%%|*}: ${row#*|}" ] || fail "${row%%|*}: $(cat "$tmp/lines")"
   done
   # Names with control characters are shown escaped, on one line.
   cp "$gif" "$tmp/new"$'\n'"line.gif"

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "image/gif_decoder.h"
+#include "image/gif_frames.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -17,5 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     morvel::ImageHandle image = morvel::decodeGif(data, size, kFuzzPixelBytes);
     if (image)
         sink = morvel::fuzz::checkPicture(*image);
+    // Every frame, composed; at most a few, so one input stays quick.
+    morvel::LoadOptions options;
+    options.colour = true;
+    morvel::forEachGifFrame(
+        data, size, options,
+        [](morvel::AnimationFrame& frame) {
+            if (frame.picture.gray)
+                sink = morvel::fuzz::checkPicture(*frame.picture.gray);
+            return frame.index < 8;
+        },
+        nullptr, kFuzzPixelBytes);
     return 0;
 }
