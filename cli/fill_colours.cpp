@@ -203,21 +203,14 @@ struct CellSums {
     double cover = 0;
 };
 
-// The colours as `mode` shows them: for the palettes the ground's nearest
-// entry, and the ink's nearest to what brings the mix back to the mean.
-CellFill shownFill(CellFill fill, Linear mean, double share, ColourMode mode)
+// The colours as `mode` shows them: for the palettes the entries nearest
+// to each. (An ink chosen to make up for the ground's rounding would carry
+// that rounding, many times over, into its hue.)
+CellFill shownFill(CellFill fill, ColourMode mode)
 {
     if (mode == ColourMode::TrueColour)
         return fill;
-    fill.ground = colourOfKey(colourKey(fill.ground, mode), mode);
-    if (share < kNoInk)
-        return {fill.ground, fill.ground};
-    share = std::min(share, kMostInk);
-    const Linear g = linearOf(fill.ground);
-    const Linear wanted = {(mean.r - (1 - share) * g.r) / share, (mean.g - (1 - share) * g.g) / share,
-                           (mean.b - (1 - share) * g.b) / share};
-    fill.ink = colourOfKey(colourKey(rgbOf(wanted), mode), mode);
-    return fill;
+    return {colourOfKey(colourKey(fill.ink, mode), mode), colourOfKey(colourKey(fill.ground, mode), mode)};
 }
 
 // A cell's fill from its sums: the picture under the ink and under the
@@ -228,7 +221,7 @@ CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
     const double share = sums.cover / sums.count;
     const double paper = sums.count - sums.cover;
     if (share < kNoInk)
-        return shownFill({rgbOf(mean), rgbOf(mean)}, mean, share, mode);
+        return shownFill({rgbOf(mean), rgbOf(mean)}, mode);
     const Linear inked = {sums.inked[0] / sums.cover, sums.inked[1] / sums.cover, sums.inked[2] / sums.cover};
     const Linear bare = paper > 1e-9
                             ? Linear{(sums.all[0] - sums.inked[0]) / paper, (sums.all[1] - sums.inked[1]) / paper,
@@ -240,7 +233,7 @@ CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
     // cell if it leans at all.
     if (std::abs(apart) < kLeastApart)
         fill = partedFill(rgbOf(mean), share, std::abs(apart) >= kLeaning ? apart > 0 : lightInk, kLeastApart);
-    return shownFill(fill, mean, share, mode);
+    return shownFill(fill, mode);
 }
 
 }  // namespace

@@ -61,9 +61,8 @@ CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart);
 // cell); where these are less than 15 CIE lightness steps apart, they are
 // parted as partedFill does, the ink lighter where the picture under it is
 // lighter by 2 steps or more, darker where it is darker, else as `lightInk`
-// says. `mode` shows them: for the palettes the ground
-// is the entry nearest the wanted one and the ink the entry nearest to what
-// then brings the mix to the mean. Empty when `colour` is not a 24-bit
+// says. `mode` shows them: for the palettes each is the
+// entry nearest the one wanted. Empty when `colour` is not a 24-bit
 // picture, `content` is empty, or `mode` is ColourMode::None.
 std::vector<CellFill> fillColours(const std::string& text, int32_t lineCount, const GlyphInk& ink,
                                   const ImageRecord& colour, PictureSize content, bool lightInk, ColourMode mode);
