@@ -12,6 +12,7 @@
 
 #include "image/file_bytes.h"
 #include "image/gif_decoder.h"
+#include "image/webp_frames.h"
 
 namespace morvel::cli {
 namespace {
@@ -134,32 +135,46 @@ std::string drawnInPlace(const std::string& text)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> animatedGifBytes(const std::string& path)
+std::optional<Animation> animationAt(const std::string& path)
 {
-    const auto head = readFileHead(path, 6);
-    if (!head || head->size() < 6 || std::memcmp(head->data(), "GIF8", 4) != 0)
+    const auto head = readFileHead(path, 21);
+    if (!head)
+        return std::nullopt;
+    const bool gif = head->size() >= 6 && std::memcmp(head->data(), "GIF8", 4) == 0;
+    const bool webp = isAnimatedWebp(head->data(), head->size());
+    if (!gif && !webp)
         return std::nullopt;
     auto bytes = readFileBytes(path);
-    if (!bytes || countGifImages(bytes->data(), bytes->size(), 2) < 2)
+    if (!bytes || (gif && countGifImages(bytes->data(), bytes->size(), 2) < 2))
         return std::nullopt;
-    return bytes;
+    return Animation{std::move(*bytes), webp};
 }
 
-int frameDelayMs(int hundredths)
+std::optional<Animation> animationToShow(const std::string& path, bool takeApart, bool loaded)
 {
-    return (hundredths <= 1 ? 10 : hundredths) * 10;
+    if (!takeApart && loaded)
+        return std::nullopt;
+    std::optional<Animation> animation = animationAt(path);
+    if (animation && !takeApart && !animation->webp)
+        animation.reset();
+    return animation;
 }
 
-int64_t showingsOf(std::optional<int32_t> asked, int fileLoops)
+bool forEachFrame(const Animation& animation, const LoadOptions& options,
+                  const std::function<bool(AnimationFrame&)>& use, int64_t* showings)
 {
-    if (asked)
-        return *asked;
-    if (fileLoops < 0)
-        return 1;
-    return fileLoops == 0 ? 0 : int64_t{fileLoops} + 1;
+    const uint8_t* const data = animation.bytes.data();
+    const size_t size = animation.bytes.size();
+    return animation.webp ? forEachWebpFrame(data, size, options, use, showings)
+                          : forEachGifFrame(data, size, options, use, showings);
 }
 
-bool framesText(const std::vector<uint8_t>& bytes, const LoadOptions& options, int32_t wanted, const FrameText& textOf,
+int frameDelayMs(int ms)
+{
+    return ms <= 10 ? 100 : ms;
+}
+
+bool framesText(const Animation& animation, const LoadOptions& options, int32_t wanted, const FrameText& textOf,
                 std::string& text, std::string& error)
 {
     int32_t count = 0;
@@ -178,7 +193,7 @@ bool framesText(const std::vector<uint8_t>& bytes, const LoadOptions& options, i
         text += *made;
         return wanted == 0;
     };
-    forEachGifFrame(bytes.data(), bytes.size(), options, use);
+    forEachFrame(animation, options, use);
     if (failed) {
         error = "frame " + std::to_string(count) + " could not be made";
         return false;
@@ -190,13 +205,13 @@ bool framesText(const std::vector<uint8_t>& bytes, const LoadOptions& options, i
     return true;
 }
 
-PlayOutcome playAnimation(const std::vector<uint8_t>& bytes, const LoadOptions& options, std::optional<int32_t> loops,
+PlayOutcome playAnimation(const Animation& animation, const LoadOptions& options, std::optional<int32_t> loops,
                           const FrameText& textOf, OutputFile& out)
 {
     PlayOutcome outcome;
     {
         PlaySession session(out);
-        int fileLoops = -1;
+        int64_t fileShowings = 1;
         // The loop count is known once the first showing has begun.
         for (int64_t shown = 0; outcome.end == PlayEnd::Finished; ++shown) {
             const auto use = [&](AnimationFrame& frame) {
@@ -208,14 +223,14 @@ PlayOutcome playAnimation(const std::vector<uint8_t>& bytes, const LoadOptions& 
                     outcome.end = PlayEnd::Failed;
                     return false;
                 }
-                if (!session.waitUntil(start + std::chrono::milliseconds(frameDelayMs(frame.delay)))) {
+                if (!session.waitUntil(start + std::chrono::milliseconds(frameDelayMs(frame.delayMs)))) {
                     outcome.end = session.quit() ? PlayEnd::Quit : PlayEnd::Interrupted;
                     return false;
                 }
                 return true;
             };
-            forEachGifFrame(bytes.data(), bytes.size(), options, use, &fileLoops);
-            const int64_t showings = showingsOf(loops, fileLoops);
+            forEachFrame(animation, options, use, &fileShowings);
+            const int64_t showings = loops ? *loops : fileShowings;
             if (showings != 0 && shown + 1 >= showings)
                 break;
         }

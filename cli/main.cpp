@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/animation.h"
+#include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
 #include "cli/columns.h"
@@ -114,8 +115,8 @@ int32_t footerLines(const Options& o)
 }
 
 // Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose.
-void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// chose when asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
@@ -131,6 +132,18 @@ void settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>
     if (o.verbose) {
         complain(std::string("background ") + (dark ? "dark" : "light") + " (" + how + ")");
     }
+    return dark;
+}
+
+// What transparent parts of a picture are laid over: the page's colour in
+// HTML and in a picture of the text (black when inverted), else black on a
+// dark background and white on a light one, whether or not the picture is
+// inverted afterwards (a white logo on a dark terminal stays white).
+morvel::RgbColour groundColour(const Options& o, bool dark)
+{
+    const bool black = o.html || o.picture ? o.invert : dark;
+    const uint8_t level = black ? 0 : 255;
+    return {level, level, level};
 }
 
 // Font, atlas and the rest as prepareEngine makes them; `cell` is given a
@@ -158,11 +171,13 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
 // gray, the natural size.
 morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
                                    const std::shared_future<GlyphCell>& cell,
-                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour)
+                                   std::optional<morvel::cli::ColumnFit>* chosen, bool colour,
+                                   const morvel::RgbColour& ground)
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
+    options.background = ground;
     if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
         options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
             const GlyphCell glyphs = cell.get();
@@ -376,9 +391,12 @@ static int convertAll(int argc, char** argv)
     // back meanwhile are held for the whole process.
     const std::optional<morvel::cli::TerminalSize> terminal =
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
-    settleBackground(o, terminal);
-
-    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o));
+    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, 0);
+    if (o.verbose) {
+        complain(morvel::cli::describeCell(shownCell));
+    }
+    const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o), shownCell.ratio);
 
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
@@ -409,10 +427,11 @@ static int convertAll(int argc, char** argv)
     const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
     const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
-    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour).fit != nullptr;
+    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour, ground).fit != nullptr;
     const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour](size_t i) {
-        return morvel::cli::readNamedPicture(o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour));
+    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour, ground](size_t i) {
+        return morvel::cli::readNamedPicture(o.pictures[i],
+                                             loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground));
     });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise, ink))) {
         return 1;
@@ -533,18 +552,19 @@ static int convertAll(int argc, char** argv)
         }
         return text;
     };
-    // An animated GIF to be played or taken apart gives its frames instead
-    // of the picture loaded (its first image).
+    // An animation to be played or taken apart gives its frames instead of
+    // the picture loaded (a GIF's first image); an animated WebP that no
+    // reader takes as a still gives its first frame.
     const bool play = terminal.has_value() && o.animate && !o.html && !o.picture;
     const bool takeApart = play || o.frame != 0 || o.allFrames;
     for (size_t i = 0; i < o.pictures.size() && !writeFailed; ++i) {
         const std::string& path = o.pictures[i];
         morvel::LoadResult loaded = loads.take(i);
         std::optional<std::string> text;
-        if (const auto frames = takeApart && loaded.gray ? morvel::cli::animatedGifBytes(path) : std::nullopt) {
+        if (const auto frames = morvel::cli::animationToShow(path, takeApart, loaded.gray != nullptr)) {
             loaded = {};
             std::optional<morvel::cli::ColumnFit> frameFit;
-            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour);
+            const morvel::LoadOptions frameOptions = loadOptionsFor(o, size, cell, &frameFit, colour, ground);
             const morvel::cli::FrameText frameText = [&](morvel::LoadResult& frame) {
                 return textOf(frame, frameFit, path, i);
             };
@@ -566,7 +586,8 @@ static int convertAll(int argc, char** argv)
             }
             std::string frameError;
             text.emplace();
-            if (!morvel::cli::framesText(*frames, frameOptions, o.frame, frameText, *text, frameError)) {
+            if (!morvel::cli::framesText(*frames, frameOptions, takeApart ? o.frame : 1, frameText, *text,
+                                         frameError)) {
                 complain(shown(path) + ": " + frameError);
                 anyFailed = true;
                 continue;

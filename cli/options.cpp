@@ -65,6 +65,36 @@ std::optional<double> parseFraction(const std::string& text, double lo, double h
     return value;
 }
 
+std::optional<double> parseFontRatio(const std::string& text)
+{
+    const size_t slash = text.find('/');
+    const std::optional<double> width = parseFraction(text.substr(0, slash), 0, 1e6);
+    const std::optional<double> height =
+        slash == std::string::npos ? std::optional<double>(1.0) : parseFraction(text.substr(slash + 1), 0, 1e6);
+    if (!width || !height || !(*height > 0)) {
+        return std::nullopt;
+    }
+    const double ratio = *width / *height;
+    if (!(ratio >= kMinFontRatio && ratio <= kMaxFontRatio)) {
+        return std::nullopt;
+    }
+    return ratio;
+}
+
+std::optional<std::pair<int32_t, int32_t>> parseSizeBox(const std::string& text)
+{
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::optional<int32_t> columns = parseDecimal(text.substr(0, x), kMinColumns, kMaxColumns);
+    const std::optional<int32_t> rows = parseDecimal(text.substr(x + 1), kMinRows, kMaxRows);
+    if (!columns || !rows) {
+        return std::nullopt;
+    }
+    return std::make_pair(*columns, *rows);
+}
+
 std::string expandIndex(const std::string& pattern, int index)
 {
     const std::string number = std::to_string(index);
@@ -97,37 +127,44 @@ CLI::Validator decimalIn(int32_t lo, int32_t hi)
         "", "decimal " + range);
 }
 
-// The same check that also accepts the keyword `word` (max, auto).
-CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, const std::string& name)
+// The same check that also accepts the keyword `word` (max, auto) and
+// `other` when given (natural).
+CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, const std::string& name,
+                               const std::string& other = {})
 {
     const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
+    const std::string words = other.empty() ? word : word + ", " + other;
     return CLI::Validator(
-        [word, lo, hi, range](std::string& text) -> std::string {
-            if (text == word || parseDecimal(text, lo, hi)) {
+        [word, other, lo, hi, range, words](std::string& text) -> std::string {
+            if (text == word || (!other.empty() && text == other) || parseDecimal(text, lo, hi)) {
                 return {};
             }
-            return "\"" + text + "\" is neither " + word + " nor a whole number in " + range;
+            return "\"" + text + "\" is neither " + words + " nor a whole number in " + range;
         },
         "", name);
 }
 
-constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image followed\n"
-                                    "by the footer; an empty line separates the texts of consecutive pictures.\n"
-                                    "The picture name - reads one picture from standard input; its footer names\n"
-                                    "it \"stdin\". With --save-gray FILE and several pictures, FILE must contain\n"
-                                    "%d, which is replaced by the picture's position on the command line (1 for\n"
-                                    "the first). Lines carry no trailing spaces, except with --crlf.\n"
+constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image; an\n"
+                                    "empty line separates the texts of consecutive pictures. The picture name -\n"
+                                    "reads one picture from standard input. With --save-gray FILE and several\n"
+                                    "pictures, FILE must contain %d, which is replaced by the picture's position\n"
+                                    "on the command line (1 for the first). Lines carry no trailing spaces,\n"
+                                    "except with --crlf.\n"
                                     "\n"
                                     "Size: --columns and --rows as given. Without either, text going to a\n"
-                                    "terminal fits it: at most its width, and its height less one line with the\n"
-                                    "footer counted, keeping the aspect; a picture that fits already is not\n"
-                                    "enlarged (--columns auto --rows auto asks for the same). Text going to a\n"
-                                    "file or a pipe keeps the natural size: one picture pixel to one pixel of\n"
-                                    "the font.\n"
+                                    "terminal fills it: its columns and its rows less one line, keeping the\n"
+                                    "aspect, a small picture enlarged (not with --no-enlarge). Text going to a\n"
+                                    "file or a pipe is 80 characters wide. --columns natural: one picture pixel\n"
+                                    "to one pixel of the font. Each character covers a part of the picture\n"
+                                    "shaped like the cell it is shown in: the terminal's, else 1/2 (see\n"
+                                    "--font-ratio); in HTML and at the natural size the font's own.\n"
+                                    "\n"
+                                    "The window's text: --columns natural --match correlation --black-level 0\n"
+                                    "--crlf --footer.\n"
                                     "\n"
                                     "Examples:\n"
                                     "  morvel-text photo.jpg                  fit the terminal\n"
-                                    "  morvel-text photo.jpg > photo.txt      natural size: one character a cell\n"
+                                    "  morvel-text photo.jpg > photo.txt      80 characters wide\n"
                                     "  morvel-text --columns 100 photo.png    100 characters wide\n"
                                     "  morvel-text --rows 40 photo.png        40 lines\n"
                                     "  morvel-text --columns 100 --rows 40 photo.png\n"
@@ -199,9 +236,7 @@ ParseResult parseOptions(int argc, char** argv)
     app.add_option("--match", match,
                    "Match mode: tone (default) reproduces the picture's\n"
                    "light and dark; difference and correlation are the\n"
-                   "window's modes (--match correlation --black-level 0\n"
-                   "--crlf at the natural size gives the window's text\n"
-                   "exactly)")
+                   "window's modes")
         ->type_name("MODE")
         ->check(CLI::IsMember({"tone", "difference", "correlation"}).description(""));
     app.add_option("--gamma", gamma, "Tone mode's curve exponent, 0.3..3.0 (default 0.9);\nhigher darkens the midtones")
@@ -218,13 +253,35 @@ ParseResult parseOptions(int argc, char** argv)
                    "character's own (max: that character's)")
         ->type_name("N|max")
         ->check(wordOrDecimalIn("max", kMinBlackLevel, kMaxBlackLevel, "black level"));
-    app.add_option("--columns", columns,
+    app.add_option("-w,--columns,--width", columns,
                    "Scale the picture so that the text is about N characters\n"
                    "wide (exactly N with a monospaced font), 1..10000; auto:\n"
-                   "the terminal's width when the text goes to a terminal")
-        ->type_name("N|auto")
-        ->check(wordOrDecimalIn("auto", kMinColumns, kMaxColumns, "columns"));
-    app.add_option("--rows", rows,
+                   "the terminal's width when the text goes to a terminal;\n"
+                   "natural: one picture pixel to one pixel of the font")
+        ->type_name("N|auto|natural")
+        ->check(wordOrDecimalIn("auto", kMinColumns, kMaxColumns, "columns", "natural"));
+    std::string box;
+    app.add_option("-s,--size", box, "A box of W columns and H rows: --columns W --rows H")
+        ->type_name("WxH")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return parseSizeBox(text) ? std::string() : "\"" + text + "\" is not a size such as 80x24";
+            },
+            "", "size"));
+    std::string fontRatio;
+    app.add_option("--font-ratio", fontRatio,
+                   "The width over the height of the cell the text is shown\n"
+                   "in, as W/H or one number (default: the terminal's cell,\n"
+                   "else 1/2), or font: the font's own cell")
+        ->type_name("W/H|font")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                return text == "font" || parseFontRatio(text) ? std::string()
+                                                              : "\"" + text + "\" is not a cell ratio such as 1/2";
+            },
+            "", "ratio"));
+    app.add_flag("--no-enlarge", o.noEnlarge, "Keep a picture smaller than the text's size at its own size");
+    app.add_option("--rows,--height", rows,
                    "Scale the picture so that the text has N lines (footer\n"
                    "not counted), 1..10000; auto: the terminal's rows less\n"
                    "one, footer included. With --columns: the largest size\n"
@@ -243,11 +300,14 @@ ParseResult parseOptions(int argc, char** argv)
                    "else light (default auto)")
         ->type_name("WHICH")
         ->check(CLI::IsMember({"light", "dark", "auto"}).description(""));
-    app.add_flag("--verbose", o.verbose, "Say on standard error which background was chosen");
+    app.add_flag("--verbose", o.verbose,
+                 "Say on standard error which background and which cell\n"
+                 "were chosen, and what decided them");
     app.add_option("--jobs", jobs, "Threads that generate the text, 0..256; 0: one per\nprocessor core (default 0)")
         ->type_name("N")
         ->check(decimalIn(kMinJobs, kMaxJobs));
-    app.add_flag("--no-footer", noFooter, "Leave out the footer");
+    app.add_flag("--footer", o.footer, "Add the window's footer: name, font, blur and level");
+    app.add_flag("--no-footer", noFooter, "Leave out the footer (the default)");
     app.add_option("--color", colour,
                    "Colour each character with the picture's mean colour\n"
                    "under it: none, 16, 256, truecolor or auto (default):\n"
@@ -341,7 +401,7 @@ ParseResult parseOptions(int argc, char** argv)
     } else {
         o.blackLevel = *parseDecimal(blackLevel, kMinBlackLevel, kMaxBlackLevel);
     }
-    o.footer = !noFooter;
+    o.footer = o.footer && !noFooter;
     o.faceNamed = app.count("--font") > 0;
     o.orient = !noOrientation;
     o.animate = !noAnimate && frame.empty() && frames.empty();
@@ -357,8 +417,19 @@ ParseResult parseOptions(int argc, char** argv)
     }
     if (columns == "auto") {
         o.columnsAuto = true;
+    } else if (columns == "natural") {
+        o.columnsNatural = true;
     } else if (!columns.empty()) {
         o.columns = *parseDecimal(columns, kMinColumns, kMaxColumns);
+    }
+    if (const auto sized = parseSizeBox(box)) {
+        o.columns = sized->first;
+        o.rows = sized->second;
+    }
+    if (fontRatio == "font") {
+        o.fontRatioFont = true;
+    } else if (!fontRatio.empty()) {
+        o.fontRatio = *parseFontRatio(fontRatio);
     }
     if (rows == "auto") {
         o.rowsAuto = true;
@@ -419,6 +490,9 @@ ParseResult parseOptions(int argc, char** argv)
             return usageError("--gamma applies to --match tone only");
         }
         o.gamma = *g;
+    }
+    if (!box.empty() && (!columns.empty() || !rows.empty())) {
+        return usageError("--size gives the columns and the rows: not with --columns or --rows");
     }
     if (o.face.empty()) {
         return usageError("--font: the face name is empty");

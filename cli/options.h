@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/colour_text.h"
@@ -22,6 +23,7 @@ inline constexpr int32_t kMinBlackLevel = 0, kMaxBlackLevel = 255;
 inline constexpr int32_t kMinColumns = 1, kMaxColumns = 10000;
 inline constexpr int32_t kMinRows = 1, kMaxRows = 10000;
 inline constexpr int32_t kMinJobs = 0, kMaxJobs = 256;
+inline constexpr double kMinFontRatio = 0.05, kMaxFontRatio = 20;
 inline constexpr int32_t kMinLoops = 0, kMaxLoops = 10000;
 inline constexpr int32_t kMinFrame = 1, kMaxFrame = 1000000;
 // The character height points x dpi / 72 must land in this range of pixels:
@@ -49,17 +51,23 @@ struct Options {
     double gamma = kDefaultToneGamma;  // tone mode's curve
     std::string chars;                 // the characters matched against (with the space); empty: all
     int32_t blackLevel = 0;
-    bool blackLevelMax = false;  // use the range computed from the blurred atlas
-    int32_t columns = 0;         // 0: the picture at its natural size
-    bool columnsAuto = false;    // columns from the terminal the text goes to
-    int32_t rows = 0;            // 0: no bound on the lines
-    bool rowsAuto = false;       // lines from the terminal the text goes to
-    bool stretch = false;        // fill columns x rows exactly
+    bool blackLevelMax = false;   // use the range computed from the blurred atlas
+    int32_t columns = 0;          // 0: not given
+    bool columnsAuto = false;     // columns from the terminal the text goes to
+    bool columnsNatural = false;  // the picture at its natural size
+    int32_t rows = 0;             // 0: not given
+    bool rowsAuto = false;        // lines from the terminal the text goes to
+    bool stretch = false;         // fill columns x rows exactly
+    bool noEnlarge = false;       // a picture that fits keeps its own size
+    // --font-ratio: the width over the height of the cell the text is shown
+    // in (0: not given), or the font's own cell.
+    double fontRatio = 0;
+    bool fontRatioFont = false;
     bool invert = false;
     BackgroundChoice background = BackgroundChoice::Auto;
     bool verbose = false;
     int32_t jobs = 0;  // generation threads; 0: one per processor core
-    bool footer = true;
+    bool footer = false;
     bool crlf = false;
     std::optional<ColourMode> colour;          // none: auto
     bool colourBoost = false;                  // stronger colours against the background
@@ -98,6 +106,14 @@ std::optional<int32_t> parseDecimal(const std::string& text, int32_t lo, int32_t
 // A plain decimal number (digits with at most one point, no sign or
 // exponent) inside lo..hi.
 std::optional<double> parseFraction(const std::string& text, double lo, double hi);
+
+// A --font-ratio value other than `font`: W/H (each a plain decimal number)
+// or one number, the width over the height of a cell, inside
+// kMinFontRatio..kMaxFontRatio.
+std::optional<double> parseFontRatio(const std::string& text);
+
+// A --size value WxH: columns and rows, each inside its option's range.
+std::optional<std::pair<int32_t, int32_t>> parseSizeBox(const std::string& text);
 
 // The --save-gray path for the picture with the 1-based `index`: every "%d"
 // in `pattern` replaced by the index; nothing else in the pattern is special.

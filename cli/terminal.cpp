@@ -148,6 +148,10 @@ std::optional<TerminalSize> terminalSize()
         if (window.ws_row > 0) {
             size.rows = std::min<int32_t>(window.ws_row, kMaxRows);
         }
+        if (window.ws_col > 0 && window.ws_row > 0) {
+            size.pixelWidth = window.ws_xpixel;
+            size.pixelHeight = window.ws_ypixel;
+        }
     }
     return size;
 }

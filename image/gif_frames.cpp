@@ -171,7 +171,7 @@ public:
             return false;
         AnimationFrame shown;
         shown.index = ++count_;
-        shown.delay = frame.delay;
+        shown.delayMs = frame.delay * 10;
         shown.picture.gray = fitWhole(grayOfScreen(*compositor_), options_);
         if (!shown.picture.gray) {
             shown.picture.error = "out of memory";
@@ -203,12 +203,14 @@ private:
 }  // namespace
 
 bool forEachGifFrame(const uint8_t* data, size_t size, const LoadOptions& options,
-                     const std::function<bool(AnimationFrame&)>& use, int* loops, int64_t maxPixelBytes)
+                     const std::function<bool(AnimationFrame&)>& use, int64_t* showings, int64_t maxPixelBytes)
 {
     FrameComposer composer(options, use, maxPixelBytes);
     const bool decoded = decodeGifFrames(data, size, composer, maxPixelBytes);
-    if (loops != nullptr)
-        *loops = composer.loops();
+    if (showings != nullptr) {
+        const int loops = composer.loops();
+        *showings = loops < 0 ? 1 : loops == 0 ? 0 : int64_t{loops} + 1;
+    }
     return decoded && composer.count() > 0;
 }
 

@@ -67,18 +67,20 @@ ImageHandle colourOfScreen(const GifCompositor& screen);
 // One frame of an animation, ready to convert.
 struct AnimationFrame {
     LoadResult picture;  // gray (and colour when asked) at the size the load's fit asks for
-    int delay = 0;       // hundredths of a second it stays, as stored
+    int delayMs = 0;     // milliseconds it stays, as stored
     int index = 0;       // counted from 1
 };
 
 // Hands `use` each frame of the animated GIF in the `size` bytes at `data`,
 // composed and brought to the size `options`' fit asks for (colour beside
 // when asked; GIF carries no orientation). `use` returns false to stop.
-// `loops`, when given, receives the file's loop count (GifScreen::loops).
+// `showings`, when given, receives how many times the file asks the
+// animation to be shown: its NETSCAPE2.0 loop count N says N repeats after
+// the first showing, 0 for ever (0 here too); without one, once.
 // False when the bytes hold no frame. Frames and screens past
 // `maxPixelBytes` are refused (the fuzz target passes less).
 bool forEachGifFrame(const uint8_t* data, size_t size, const LoadOptions& options,
-                     const std::function<bool(AnimationFrame&)>& use, int* loops = nullptr,
+                     const std::function<bool(AnimationFrame&)>& use, int64_t* showings = nullptr,
                      int64_t maxPixelBytes = kMaxPixelBytes);
 
 }  // namespace morvel

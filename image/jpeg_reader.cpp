@@ -110,19 +110,29 @@ struct JpegOutcome {
 
 // How the library delivers a file's rows and how they become gray: as gray
 // itself; as four ink samples (CMYK), which Adobe's files store inverted
-// (255 is no ink), made RGB and then gray; or as YCbCr when colour is wanted
-// too, whose Y is the very gray the library gives for gray output.
+// (255 is no ink), made RGB and then gray; or, when colour is wanted too, as
+// YCbCr, whose Y is the very gray the library gives for gray output, or as
+// RGB for a file stored so, whose gray by the luminance weights is the
+// library's own (it computes gray from RGB with the same weights).
 enum class RowKind {
     Gray,
     Inks,
     InvertedInks,
-    Ycc
+    Ycc,
+    Rgb
 };
 
 // The gray pixels (and, with `rgb`, the colour) of a row of `width` pixels
 // delivered as `kind` (not Gray).
 void splitRow(const uint8_t* decoded, RowKind kind, JDIMENSION width, uint8_t* gray, uint8_t* rgb)
 {
+    if (kind == RowKind::Rgb) {
+        if (rgb != nullptr)
+            std::memcpy(rgb, decoded, size_t{3} * width);
+        for (JDIMENSION x = 0; x < width; ++x, decoded += 3)
+            gray[x] = grayOfRgb(decoded[0], decoded[1], decoded[2]);
+        return;
+    }
     if (kind == RowKind::Ycc) {
         for (JDIMENSION x = 0; x < width; ++x, decoded += 3) {
             gray[x] = decoded[0];
@@ -154,82 +164,77 @@ struct JpegRequest {
     bool fitted = false;        // the fit asked for a size
     PictureSize target;         // that size
     bool grayFile = false;      // the file holds gray only
+    bool started = false;       // the library began decoding (its setup took the request)
     ImageHandle colourPicture;  // the colour, at the gray picture's size
     std::optional<RowShrinker> colourShrinker;
 };
 
-// Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
-// to an 8-bit gray record: at the natural size, at the request's scale, or
-// at the size its fit asks for when that is a shrink of the decoded size,
-// each row going through `shrinker` as it is decoded. Kept free of C++
-// objects with destructors: a library error jumps back into this frame with
-// longjmp, which would skip them. Everything that must survive the jump is
-// either outside this frame (the file or bytes, the request and the
-// shrinker, owned by the caller) or volatile.
-ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
-                              JpegOutcome* outcome, JpegRequest& request, std::optional<RowShrinker>& shrinker)
-{
+// The library's decompressor with everything the reader gives it: its error
+// manager, the scan monitor and the limit on the library's memory. Every
+// decode, gray or colour, goes through one. Plain data only: a library error
+// jumps out of the functions that use it with longjmp.
+struct JpegDecoder {
     jpeg_decompress_struct cinfo;
     JpegErrorManager errors;
     ScanLimitMonitor monitor;
-    ImageRecord* volatile record = nullptr;
+};
 
-    cinfo.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = jpegErrorExit;
-    errors.manager.output_message = keepErrorMessage;
-    errors.manager.emit_message = keepFirstWarning;
-    errors.warning[0] = '\0';
-    errors.endedEarly = false;
-    errors.error[0] = '\0';
+// Readies `d` for a stream: the replaced error methods, the memory limit and
+// the scan monitor. The caller has set the recovery point first.
+void openDecoder(JpegDecoder& d)
+{
+    d.cinfo.err = jpeg_std_error(&d.errors.manager);
+    d.errors.manager.error_exit = jpegErrorExit;
+    d.errors.manager.output_message = keepErrorMessage;
+    d.errors.manager.emit_message = keepFirstWarning;
+    d.errors.warning[0] = '\0';
+    d.errors.error[0] = '\0';
+    d.errors.endedEarly = false;
+    jpeg_create_decompress(&d.cinfo);
+    d.cinfo.mem->max_memory_to_use = kJpegLibraryMemory;
+    d.monitor.progress = {};
+    d.monitor.progress.progress_monitor = limitScans;
+    d.monitor.errors = &d.errors;
+    d.cinfo.progress = &d.monitor.progress;
+}
 
-    if (setjmp(errors.jumpTarget)) {
-        // A library error: the library is not entered again except to be
-        // destroyed, which is what its error recovery expects. The first
-        // warning, when there was one, usually names the cause (a file cut
-        // off before its image is first "Premature end of JPEG file").
-        // Running out of the memory the library may use is not damage: a
-        // progressive picture that large needs more than it is given.
-        const int code = errors.manager.msg_code;
-        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) {
-            outcome->failure = ReadFailure::DecoderLimit;
-            outcome->detail = "256 MiB";
-        }
-        jpeg_destroy_decompress(&cinfo);
-        freeImageRecord(record);
-        std::snprintf(outcome->message, sizeof outcome->message, "%s",
-                      errors.warning[0] != '\0' ? errors.warning : errors.error);
-        return nullptr;
-    }
+// What a decode settled on once the header was read.
+struct JpegPlan {
+    RowKind kind = RowKind::Gray;
+    int components = 1;
+    bool shrink = false;  // rows go through the shrinker to the fitted size
+    bool colour = false;  // colour comes from this decode
+    int64_t width = 0;    // the record's size
+    int64_t height = 0;
+};
 
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = kJpegLibraryMemory;
-    monitor.progress = {};
-    monitor.progress.progress_monitor = limitScans;
-    monitor.errors = &errors;
-    cinfo.progress = &monitor.progress;
-
-    setupSource(&cinfo, input, size);
-    jpeg_read_header(&cinfo, TRUE);
-    // The library turns only gray and YCbCr files into gray. Print-shop
-    // files (CMYK, or YCCK, which it turns into CMYK) are taken as CMYK and
-    // made gray here, through RGB with the luminance weights PNG uses. With
-    // colour wanted, a YCbCr file is taken as YCbCr: its Y is the gray, its
-    // three components the colour, from the one decode.
-    const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    const bool ycc = request.colour && cinfo.jpeg_color_space == JCS_YCbCr;
-    request.grayFile = cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    cinfo.out_color_space = inks ? JCS_CMYK : ycc ? JCS_YCbCr : JCS_GRAYSCALE;
-    const RowKind kind = inks  ? (cinfo.saw_Adobe_marker ? RowKind::InvertedInks : RowKind::Inks)
-                         : ycc ? RowKind::Ycc
-                               : RowKind::Gray;
-    const int components = inks ? 4 : ycc ? 3 : 1;
+// Chooses how the library delivers the rows and at which scale, from the
+// header. The library turns only gray and YCbCr files into gray. Print-shop
+// files (CMYK, or YCCK, which it turns into CMYK) are taken as CMYK and made
+// gray here, through RGB with the luminance weights PNG uses. With colour
+// wanted, a YCbCr or RGB file is taken as it is stored: gray and colour from
+// the one decode.
+JpegPlan planDecode(j_decompress_ptr cinfo, JpegRequest& request)
+{
+    JpegPlan plan;
+    const J_COLOR_SPACE stored = cinfo->jpeg_color_space;
+    const bool inks = stored == JCS_CMYK || stored == JCS_YCCK;
+    const bool ycc = request.colour && stored == JCS_YCbCr;
+    const bool rgb = request.colour && stored == JCS_RGB;
+    request.grayFile = stored == JCS_GRAYSCALE;
+    cinfo->out_color_space = inks ? JCS_CMYK : ycc ? JCS_YCbCr : rgb ? JCS_RGB : JCS_GRAYSCALE;
+    plan.kind = inks  ? (cinfo->saw_Adobe_marker ? RowKind::InvertedInks : RowKind::Inks)
+                : ycc ? RowKind::Ycc
+                : rgb ? RowKind::Rgb
+                      : RowKind::Gray;
+    plan.components = inks ? 4 : ycc || rgb ? 3 : 1;
 
     // The size wanted, asked once the header tells the picture's size; the
     // library then decodes at the smallest scale that still covers it.
     int scale = request.scaleEighths;
     if (request.options != nullptr && request.options->fit) {
         const auto natural =
-            PictureSize{static_cast<int32_t>(cinfo.image_width), static_cast<int32_t>(cinfo.image_height)};
+            PictureSize{static_cast<int32_t>(cinfo->image_width), static_cast<int32_t>(cinfo->image_height)};
         const std::optional<PictureSize> wanted = request.options->fit(natural.width, natural.height);
         if (wanted && wanted->width > 0 && wanted->height > 0) {
             request.fitted = true;
@@ -238,109 +243,184 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
                 scale = jpegScaleEighths(natural, *wanted);
         }
     }
-    cinfo.scale_num = static_cast<unsigned>(scale >= 1 && scale <= 8 ? scale : 8);
-    cinfo.scale_denom = 8;
-    jpeg_calc_output_dimensions(&cinfo);
-    const bool shrink = request.fitted && request.target.width <= static_cast<int64_t>(cinfo.output_width) &&
-                        request.target.height <= static_cast<int64_t>(cinfo.output_height) &&
-                        (request.target.width < static_cast<int64_t>(cinfo.output_width) ||
-                         request.target.height < static_cast<int64_t>(cinfo.output_height));
-    const int64_t width = shrink ? request.target.width : cinfo.output_width;
-    const int64_t height = shrink ? request.target.height : cinfo.output_height;
+    cinfo->scale_num = static_cast<unsigned>(scale >= 1 && scale <= 8 ? scale : 8);
+    cinfo->scale_denom = 8;
+    jpeg_calc_output_dimensions(cinfo);
+    const int64_t outWidth = cinfo->output_width;
+    const int64_t outHeight = cinfo->output_height;
+    const PictureSize target = request.target;
+    plan.shrink = request.fitted && target.width <= outWidth && target.height <= outHeight &&
+                  (target.width < outWidth || target.height < outHeight);
+    plan.width = plan.shrink ? target.width : outWidth;
+    plan.height = plan.shrink ? target.height : outHeight;
+    return plan;
+}
 
-    // Refuse a declared size whose pixel block would pass the limit before the
-    // library starts decoding, so a small file cannot demand a huge block.
-    if (cinfo.output_components != components || cinfo.output_width == 0 || cinfo.output_height == 0 ||
-        imageRowPitch(width, 8) * height > maxPixelBytes) {
-        const bool empty = cinfo.output_width == 0 || cinfo.output_height == 0;
-        outcome->failure = cinfo.output_components != components ? ReadFailure::Unsupported
-                           : empty                               ? ReadFailure::Damaged
-                                                                 : ReadFailure::TooLarge;
-        if (outcome->failure == ReadFailure::Unsupported)
-            outcome->detail = "colour format";
-        jpeg_destroy_decompress(&cinfo);
+// Why the plan cannot be decoded, checked before the library starts
+// decoding, so that a small file cannot demand a huge block; None when it
+// can. A colour block past the limit only leaves the colour out.
+ReadFailure refusePlan(j_decompress_ptr cinfo, JpegPlan& plan, const JpegRequest& request, int64_t maxPixelBytes)
+{
+    if (cinfo->output_components != plan.components)
+        return ReadFailure::Unsupported;
+    if (cinfo->output_width == 0 || cinfo->output_height == 0)
+        return ReadFailure::Damaged;
+    if (imageRowPitch(plan.width, 8) * plan.height > maxPixelBytes)
+        return ReadFailure::TooLarge;
+    plan.colour =
+        request.colour && plan.kind != RowKind::Gray && imageRowPitch(plan.width, 24) * plan.height <= maxPixelBytes;
+    return ReadFailure::None;
+}
+
+// The gray record of the plan's size and, when the plan gives colour, the
+// colour record beside it. False when memory runs out.
+bool makeRecords(const JpegPlan& plan, JpegRequest& request, ImageRecord* made)
+{
+    if (!made || !shapeImageRecord(made, static_cast<int32_t>(plan.width), static_cast<int32_t>(plan.height), 8))
+        return false;
+    if (plan.colour &&
+        !(request.colourPicture = makeColourImage(static_cast<int32_t>(plan.width), static_cast<int32_t>(plan.height))))
+        return false;
+    return true;
+}
+
+// Rows of the library's own (freed with the decompressor, whichever way the
+// read ends): `decoded` for rows as delivered when they are not the
+// record's own rows, `lines` for a gray and a colour line split from them.
+struct JpegRows {
+    JSAMPARRAY decoded = nullptr;
+    JSAMPARRAY lines = nullptr;
+};
+
+JpegRows libraryRows(j_decompress_ptr cinfo, const JpegPlan& plan)
+{
+    JpegRows rows;
+    const auto common = reinterpret_cast<j_common_ptr>(cinfo);
+    const JDIMENSION perRead = plan.shrink ? kRowsPerRead : 1;
+    if (plan.kind != RowKind::Gray || plan.shrink)
+        rows.decoded = (*cinfo->mem->alloc_sarray)(
+            common, JPOOL_IMAGE, cinfo->output_width * static_cast<JDIMENSION>(plan.components), perRead);
+    if (plan.kind != RowKind::Gray)
+        rows.lines = (*cinfo->mem->alloc_sarray)(common, JPOOL_IMAGE, cinfo->output_width * 3, 2);
+    return rows;
+}
+
+// The shrinkers from the decoded size to the record's (and the colour
+// record's). False when they get no memory.
+bool makeShrinkers(j_decompress_ptr cinfo, const JpegPlan& plan, ImageRecord* made, JpegRequest& request,
+                   std::optional<RowShrinker>& shrinker)
+{
+    const auto outWidth = static_cast<int32_t>(cinfo->output_width);
+    const auto outHeight = static_cast<int32_t>(cinfo->output_height);
+    shrinker.emplace(outWidth, outHeight, made->header.biWidth, made->rowCount, 1, made->rows);
+    if (plan.colour)
+        request.colourShrinker.emplace(outWidth, outHeight, made->header.biWidth, made->rowCount, 3,
+                                       request.colourPicture->rows);
+    return shrinker->ready() && (!plan.colour || request.colourShrinker->ready());
+}
+
+// Decodes every row, a few at a time, averaging each into the record (and
+// its colour into the colour record) at once. False when the stream breaks
+// off.
+bool decodeShrinking(j_decompress_ptr cinfo, const JpegPlan& plan, const JpegRows& rows, JpegRequest& request,
+                     std::optional<RowShrinker>& shrinker)
+{
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, rows.decoded, kRowsPerRead);
+        if (got == 0)
+            return false;
+        for (JDIMENSION r = 0; r < got; ++r) {
+            if (plan.kind == RowKind::Gray) {
+                shrinker->addRow(rows.decoded[r]);
+                continue;
+            }
+            splitRow(rows.decoded[r], plan.kind, cinfo->output_width, rows.lines[0],
+                     plan.colour ? rows.lines[1] : nullptr);
+            shrinker->addRow(rows.lines[0]);
+            if (plan.colour)
+                request.colourShrinker->addRow(rows.lines[1]);
+        }
+    }
+    return true;
+}
+
+// Decodes every row straight into the record (and the colour record). The
+// row being decoded is the library's own scanline counter, so a row index
+// can never run past the table. False when the stream breaks off: neither
+// source ever suspends, so no progress means a broken stream.
+bool decodeRows(j_decompress_ptr cinfo, const JpegPlan& plan, const JpegRows& rows, ImageRecord* made,
+                const JpegRequest& request)
+{
+    uint8_t* const* const colourRows = plan.colour ? request.colourPicture->rows : nullptr;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const JDIMENSION y = cinfo->output_scanline;
+        JSAMPROW row = plan.kind != RowKind::Gray ? rows.decoded[0] : made->rows[y];
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1)
+            return false;
+        if (plan.kind != RowKind::Gray)
+            splitRow(row, plan.kind, cinfo->output_width, made->rows[y], colourRows ? colourRows[y] : nullptr);
+    }
+    return true;
+}
+
+// Decodes the JPEG stream that `setupSource` attaches (from `input`, `size`)
+// to an 8-bit gray record: at the natural size, at the request's scale, or
+// at the size its fit asks for when that is a shrink of the decoded size,
+// each row going through `shrinker` as it is decoded. Kept free of C++
+// objects with destructors, as are the functions it calls: a library error
+// jumps back into this frame with longjmp, which would skip them.
+// Everything that must survive the jump is either outside this frame (the
+// file or bytes, the request and the shrinker, owned by the caller) or
+// volatile.
+ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, size_t size, int64_t maxPixelBytes,
+                              JpegOutcome* outcome, JpegRequest& request, std::optional<RowShrinker>& shrinker)
+{
+    JpegDecoder d;
+    ImageRecord* volatile record = nullptr;
+    if (setjmp(d.errors.jumpTarget)) {
+        // A library error: the library is not entered again except to be
+        // destroyed, which is what its error recovery expects. The first
+        // warning, when there was one, usually names the cause (a file cut
+        // off before its image is first "Premature end of JPEG file").
+        // Running out of the memory the library may use is not damage: a
+        // progressive picture that large needs more than it is given.
+        const int code = d.errors.manager.msg_code;
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) {
+            outcome->failure = ReadFailure::DecoderLimit;
+            outcome->detail = "256 MiB";
+        }
+        jpeg_destroy_decompress(&d.cinfo);
+        freeImageRecord(record);
+        std::snprintf(outcome->message, sizeof outcome->message, "%s",
+                      d.errors.warning[0] != '\0' ? d.errors.warning : d.errors.error);
         return nullptr;
     }
-    // The colour comes from this decode for the kinds that carry it; a
-    // colour block past the limit is left out (the caller falls back).
-    const bool colour = request.colour && kind != RowKind::Gray && imageRowPitch(width, 24) * height <= maxPixelBytes;
-
-    jpeg_start_decompress(&cinfo);
+    openDecoder(d);
+    setupSource(&d.cinfo, input, size);
+    jpeg_read_header(&d.cinfo, TRUE);
+    JpegPlan plan = planDecode(&d.cinfo, request);
+    outcome->failure = refusePlan(&d.cinfo, plan, request, maxPixelBytes);
+    if (outcome->failure != ReadFailure::None) {
+        if (outcome->failure == ReadFailure::Unsupported)
+            outcome->detail = "colour format";
+        jpeg_destroy_decompress(&d.cinfo);
+        return nullptr;
+    }
+    jpeg_start_decompress(&d.cinfo);
+    request.started = true;
 
     ImageRecord* made = createImageRecord();
     record = made;
-    if (!made || !shapeImageRecord(made, static_cast<int32_t>(width), static_cast<int32_t>(height), 8) ||
-        (colour &&
-         !(request.colourPicture = makeColourImage(static_cast<int32_t>(width), static_cast<int32_t>(height))))) {
-        jpeg_destroy_decompress(&cinfo);
-        freeImageRecord(made);
+    if (!makeRecords(plan, request, made) || (plan.shrink && !makeShrinkers(&d.cinfo, plan, made, request, shrinker)))
         outcome->failure = ReadFailure::NoMemory;
+    const JpegRows rows = libraryRows(&d.cinfo, plan);
+    const bool decoded = outcome->failure == ReadFailure::None &&
+                         (!plan.shrink || decodeShrinking(&d.cinfo, plan, rows, request, shrinker)) &&
+                         decodeRows(&d.cinfo, plan, rows, made, request);
+    if (!decoded) {
+        jpeg_destroy_decompress(&d.cinfo);
+        freeImageRecord(made);
         return nullptr;
-    }
-    uint8_t* const* const colourRows = colour ? request.colourPicture->rows : nullptr;
-    // Rows that are not gray already arrive in rows of the library's own
-    // (freed with the decompressor, whichever way the read ends) and are
-    // split into a gray line and a colour line.
-    const JDIMENSION perRead = shrink ? kRowsPerRead : 1;
-    const JSAMPARRAY decoded =
-        kind != RowKind::Gray || shrink
-            ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                         cinfo.output_width * static_cast<JDIMENSION>(components), perRead)
-            : nullptr;
-    const JSAMPARRAY lines = kind != RowKind::Gray ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                                                JPOOL_IMAGE, cinfo.output_width * 3, 2)
-                                                   : nullptr;
-
-    if (shrink) {
-        // A few decoded rows at a time, each averaged into the record (and
-        // its colour into the colour record) at once.
-        shrinker.emplace(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height),
-                         made->header.biWidth, made->rowCount, 1, made->rows);
-        if (colour)
-            request.colourShrinker.emplace(static_cast<int32_t>(cinfo.output_width),
-                                           static_cast<int32_t>(cinfo.output_height), made->header.biWidth,
-                                           made->rowCount, 3, colourRows);
-        if (!shrinker->ready() || (colour && !request.colourShrinker->ready())) {
-            jpeg_destroy_decompress(&cinfo);
-            freeImageRecord(made);
-            outcome->failure = ReadFailure::NoMemory;
-            return nullptr;
-        }
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION got = jpeg_read_scanlines(&cinfo, decoded, perRead);
-            if (got == 0) {
-                jpeg_destroy_decompress(&cinfo);
-                freeImageRecord(made);
-                return nullptr;
-            }
-            for (JDIMENSION r = 0; r < got; ++r) {
-                if (kind == RowKind::Gray) {
-                    shrinker->addRow(decoded[r]);
-                    continue;
-                }
-                splitRow(decoded[r], kind, cinfo.output_width, lines[0], colour ? lines[1] : nullptr);
-                shrinker->addRow(lines[0]);
-                if (colour)
-                    request.colourShrinker->addRow(lines[1]);
-            }
-        }
-    }
-
-    // The row being decoded is the library's own scanline counter, so a row
-    // index can never run past the table.
-    while (cinfo.output_scanline < cinfo.output_height) {
-        const JDIMENSION y = cinfo.output_scanline;
-        JSAMPROW row = kind != RowKind::Gray ? decoded[0] : made->rows[y];
-        const JDIMENSION read = jpeg_read_scanlines(&cinfo, &row, 1);
-        if (read != 1) {
-            // Neither source ever suspends; no progress means a broken
-            // stream, not a picture.
-            jpeg_destroy_decompress(&cinfo);
-            freeImageRecord(made);
-            return nullptr;
-        }
-        if (kind != RowKind::Gray)
-            splitRow(row, kind, cinfo.output_width, made->rows[y], colour ? colourRows[y] : nullptr);
     }
 
     // The library writes only the pixels of a row; the fill bytes up to the
@@ -350,13 +430,11 @@ ImageRecord* decodeJpegStream(JpegSourceSetup setupSource, const void* input, si
 
     // An error here (damage after the last row) still jumps to the recovery
     // point and gives no picture.
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::snprintf(outcome->message, sizeof outcome->message, "%s", errors.warning);
-    outcome->endedEarly = errors.endedEarly;
-
-    if (made->header.biBitCount == 8)
-        setGrayColorTable(made);
+    jpeg_finish_decompress(&d.cinfo);
+    jpeg_destroy_decompress(&d.cinfo);
+    std::snprintf(outcome->message, sizeof outcome->message, "%s", d.errors.warning);
+    outcome->endedEarly = d.errors.endedEarly;
+    setGrayColorTable(made);
     return made;
 }
 
@@ -431,10 +509,12 @@ ImageHandle readJpegFile(const std::string& path, int64_t maxPixelBytes, ReadErr
     request.colour = options.colour && colour != nullptr;
     ImageHandle image =
         decodeFitted(useStdioSource, file, 0, maxPixelBytes, request, error, request.colour ? colour : nullptr);
-    if (!image && request.colour && std::fseek(file, 0, SEEK_SET) == 0) {
+    if (!image && request.colour && !request.started && std::fseek(file, 0, SEEK_SET) == 0) {
         // Colour needs the chroma decoded and upsampled, which the library
-        // refuses for some sampling factors that gray output never touches:
-        // the gray picture alone, then, as without colour.
+        // refuses, before it decodes anything, for some sampling factors
+        // that gray output never touches: the gray picture alone, then, as
+        // without colour. A stream that failed once decoding began is not
+        // read again.
         JpegRequest grayOnly;
         grayOnly.options = &options;
         image = decodeFitted(useStdioSource, file, 0, maxPixelBytes, grayOnly, error, nullptr);
@@ -457,7 +537,7 @@ ImageHandle decodeJpeg(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     request.colour = options.colour && colour != nullptr;
     ImageHandle image =
         decodeFitted(useMemorySource, data, size, maxPixelBytes, request, error, request.colour ? colour : nullptr);
-    if (!image && request.colour) {
+    if (!image && request.colour && !request.started) {
         // As readJpegFile: the gray picture alone when colour was refused.
         JpegRequest grayOnly;
         grayOnly.options = &options;

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "image/colour_load.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/fitted_gif.h"
@@ -41,20 +40,6 @@ void orient(LoadResult& result, int orientation, const LoadOptions& options)
                 *picture = std::move(turned);
         }
     }
-}
-
-// The picture's colour at the gray picture's size: `sameDecode`, when the
-// gray picture's decode gave it, or else `decodeApart()` (a decode of its
-// own at the stored size) brought to that size; when neither gives one (no
-// memory for it), the gray as colour.
-template <typename DecodeApart>
-ImageHandle colourBeside(ImageHandle sameDecode, DecodeApart decodeApart, const ImageRecord& gray)
-{
-    if (sameDecode)
-        return sameDecode;
-    if (ImageHandle apart = fitColour(decodeApart(), gray.header.biWidth, gray.rowCount))
-        return apart;
-    return colourFromGray(gray);
 }
 
 // The options as the decoders see them: a decoder asks the fit with the
@@ -130,11 +115,11 @@ LoadResult load(PictureFormat format, int orientation, const PictureSource& sour
         result.warning =
             damage == kJpegEndsEarly ? endsEarlyWarning(kJpegFillLevel) : "damaged JPEG data (" + damage + ")";
     result.failure = {};
+    // The colour comes from the gray picture's own decode; the picture is
+    // never decoded again for it. Where that decode could not give it (its
+    // block past the limit, no memory), the gray stands in for it.
     if (options.colour)
-        result.colour = colourBeside(
-            std::move(colour),
-            [&source] { return source.path ? readColour(*source.path) : decodeColour(source.data, source.size); },
-            *result.gray);
+        result.colour = colour ? std::move(colour) : colourFromGray(*result.gray);
     orient(result, orientation, options);
     return result;
 }

@@ -20,6 +20,13 @@ struct PictureSize {
     int32_t height = 0;
 };
 
+// A colour of 8-bit red, green and blue samples.
+struct RgbColour {
+    uint8_t red = 255;
+    uint8_t green = 255;
+    uint8_t blue = 255;
+};
+
 // What a caller asks of a load beyond the plain gray picture.
 struct LoadOptions {
     // The size the picture is wanted at, given its upright size; none (or no
@@ -30,6 +37,10 @@ struct LoadOptions {
     bool colour = false;
     // Turn the picture upright by its stored orientation (EXIF), if any.
     bool orient = true;
+    // What the transparent parts of a picture are laid over, in its gray
+    // and its colour alike: the ground the text is shown on (white for a
+    // light one, black for a dark one, a page's colour).
+    RgbColour background;
 };
 
 // A loaded picture, or why there is none.

@@ -42,11 +42,12 @@ struct FileCloser {
 };
 using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
-// A sample of `maxValue` full scale composed over white with `alpha` of the
-// same scale: c a + max (max - a), divided by max, rounded.
-uint64_t overWhite(uint64_t sample, uint64_t alpha, uint64_t maxValue)
+// A sample of `maxValue` full scale composed over the background sample
+// `ground` with `alpha`, all of the same scale: c a + g (max - a), divided
+// by max, rounded.
+uint64_t over(uint64_t sample, uint64_t alpha, uint64_t ground, uint64_t maxValue)
 {
-    return (sample * alpha + maxValue * (maxValue - alpha) + maxValue / 2) / maxValue;
+    return (sample * alpha + ground * (maxValue - alpha) + maxValue / 2) / maxValue;
 }
 
 // A 16-bit sample rounded to 8 bits: v x 255 / 65535 to the nearest.
@@ -73,10 +74,11 @@ enum class RowFormat {
 
 // Gray pixels of the decoded row `decoded` (16-bit samples in host order) at
 // the columns of `columns`, written into `gray`, and with `colour` their
-// colours (red, green, blue over white) into it.
-void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, uint8_t* gray,
-             uint8_t* colour = nullptr)
+// colours (red, green, blue over `ground`) into it.
+void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColumns columns, const RgbColour& ground,
+             uint8_t* gray, uint8_t* colour = nullptr)
 {
+    const uint8_t groundRgb[3] = {ground.red, ground.green, ground.blue};
     if (format == RowFormat::Gray8) {
         // The samples are the gray levels (an RGBA row of them would give
         // the same: grayOfRgb keeps a gray colour's level).
@@ -100,19 +102,19 @@ void grayRow(const uint8_t* decoded, RowFormat format, uint32_t width, PassColum
             uint16_t px[4];
             std::memcpy(px, rgba + size_t{x} * 8, sizeof px);
             for (int c = 0; c < 3; ++c)
-                rgb[c] = to8Bits(overWhite(px[c], px[3], 65535));
+                rgb[c] = to8Bits(over(px[c], px[3], groundRgb[c] * 257u, 65535));
         } else {
             const uint8_t* px = rgba + size_t{x} * 4;
             if (px[3] == 255) {
                 // Opaque (every pixel of a picture without transparency):
-                // composing over white keeps the samples.
+                // composing keeps the samples.
                 gray[x] = grayOfRgb(px[0], px[1], px[2]);
                 if (colour != nullptr)
                     std::memcpy(colour + size_t{3} * x, px, 3);
                 continue;
             }
             for (int c = 0; c < 3; ++c)
-                rgb[c] = static_cast<uint8_t>(overWhite(px[c], px[3], 255));
+                rgb[c] = static_cast<uint8_t>(over(px[c], px[3], groundRgb[c], 255));
         }
         gray[x] = grayOfRgb(rgb[0], rgb[1], rgb[2]);
         if (colour != nullptr)
@@ -380,14 +382,14 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
                 return failPng(error, ReadFailure::Damaged);
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], grayLine.data(),
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], options.background, grayLine.data(),
                     colour ? colourLine.data() : nullptr);
             shrinker->addRow(grayLine.data());
             if (colour)
                 colourShrinker->addRow(colourLine.data());
         } else {
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], picture->rows[info.row_num],
-                    colour ? colour->rows[info.row_num] : nullptr);
+            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], options.background,
+                    picture->rows[info.row_num], colour ? colour->rows[info.row_num] : nullptr);
         }
         if (status == SPNG_EOI)
             break;

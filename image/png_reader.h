@@ -28,7 +28,7 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 
 // Decodes `size` bytes at `data` (only read). Colour becomes gray by
 // grayOfRgb; transparency (an alpha channel or a tRNS chunk) is composed over
-// white; 16-bit samples are rounded to 8 bits; samples are taken as stored
+// the options' background; 16-bit samples are rounded to 8 bits; samples are taken as stored
 // (no gamma correction, as for GIF and JPEG). A picture whose pixel block
 // would pass `maxPixelBytes` (at most kMaxPixelBytes counts) is refused before
 // any pixel is decoded.
@@ -40,7 +40,7 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // (resizeGray). The size limit then applies to what is held.
 //
 // With `colour` given and colour asked for in `options`, it receives the
-// picture's colour from the same rows (the samples over white, as the gray
+// picture's colour from the same rows (the samples over the background, as the gray
 // is made), at the gray picture's size, shrunk alike; none when it could not
 // be had.
 //

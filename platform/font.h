@@ -1,15 +1,12 @@
-// The font layer: a font made from a description, resolved through
-// fontconfig and rendered with FreeType. A face counts as installed when
-// fontconfig's best match is of that family, of a family the configuration
-// makes its alias (Courier -> Nimbus Mono PS), or when it is a generic
-// family (monospace, mono, sans-serif, sans, serif). Any other face resolves
-// to an installed face of the same pitch (monospaced for the default), and
-// the font says which face it really used.
+// The font layer: a font made from a description, its face found through
+// fontconfig (see platform/face_match.h for which face a description gets)
+// and rendered with FreeType; the font says which face it really used.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "platform/face_match.h"
 #include "platform/glyph_renderer.h"
 #include "platform/log_font.h"
 
@@ -41,10 +38,5 @@ private:
     explicit Font(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
-
-// Releases fontconfig's loaded configuration. For a program that is done
-// with fonts (every Font destroyed) and shares fontconfig with no toolkit,
-// such as the converter at exit, so that memory checkers see a clean end.
-void releaseFontSystem();
 
 }  // namespace morvel

@@ -236,39 +236,14 @@ bool OutputFile::open(const std::string& path, std::string& error)
     // has other names, which a replacement would part from this one.
     const bool inPlace = destination.exists && (!S_ISREG(status.st_mode) || status.st_nlink > 1);
     if (!inPlace) {
-        // The temporary name carries the file's own when it fits in a name;
-        // a long name gets a short temporary one instead.
-        const std::string base = baseNameOf(target);
-        const std::string dir = directoryOf(target);
-        const std::string tempBase = base.size() + 8 <= kNameMax ? "." + base + ".XXXXXX" : ".morvel.XXXXXX";
-        std::string temp = (dir == "/" ? "" : dir) + "/" + tempBase;
-        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            fd_ = fd;
-            tempPath_ = temp;
-            finalPath_ = target;
-            cleanupSlot_ = registerTemporaryFile(tempPath_);
-            if (destination.exists) {
-                // The old file's owner where the process may set it, then
-                // its permission bits (set after, as a change of owner may
-                // clear set-id bits).
-                if ((status.st_uid != ::geteuid() || status.st_gid != ::getegid()) &&
-                    ::fchown(fd_, status.st_uid, status.st_gid) != 0) {
-                    // Not the process's to give away: the file becomes its own.
-                }
-                ::fchmod(fd_, status.st_mode & 07777);
-            } else {
-                // mkstemp makes the file private; a new file gets the mode a
-                // plain new file gets.
-                ::fchmod(fd_, 0666 & ~currentUmask());
-            }
+        const int made = makeTemporaryFile(target, destination.exists ? &status : nullptr);
+        if (made > 0)
             return true;
-        }
         // A directory the process may not write takes no temporary file:
         // the file is then written in place, as a plain redirection would
         // write it. Any other failure (no space, no inodes, a read-only
         // file system) is an error that leaves the old file as it was.
-        if (errno != EACCES && errno != EPERM) {
+        if (made < 0) {
             error = "cannot make a temporary file beside it: " + reasonOf(errno);
             return false;
         }
@@ -293,6 +268,38 @@ bool OutputFile::open(const std::string& path, std::string& error)
     fd_ = fd;
     heldInPlace_ = S_ISREG(status.st_mode);
     return true;
+}
+
+int OutputFile::makeTemporaryFile(const std::string& target, const struct stat* old)
+{
+    // The temporary name carries the file's own when it fits in a name; a
+    // long name gets a short temporary one instead.
+    const std::string base = baseNameOf(target);
+    const std::string dir = directoryOf(target);
+    const std::string tempBase = base.size() + 8 <= kNameMax ? "." + base + ".XXXXXX" : ".morvel.XXXXXX";
+    std::string temp = (dir == "/" ? "" : dir) + "/" + tempBase;
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM ? 0 : -1;
+    fd_ = fd;
+    tempPath_ = temp;
+    finalPath_ = target;
+    cleanupSlot_ = registerTemporaryFile(tempPath_);
+    if (old != nullptr) {
+        // The old file's owner where the process may set it, then its
+        // permission bits (set after, as a change of owner may clear set-id
+        // bits).
+        if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid()) &&
+            ::fchown(fd_, old->st_uid, old->st_gid) != 0) {
+            // Not the process's to give away: the file becomes its own.
+        }
+        ::fchmod(fd_, old->st_mode & 07777);
+    } else {
+        // mkstemp makes the file private; a new file gets the mode a plain
+        // new file gets.
+        ::fchmod(fd_, 0666 & ~currentUmask());
+    }
+    return 1;
 }
 
 bool OutputFile::write(std::string_view bytes, std::string& error)

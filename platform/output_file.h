@@ -22,6 +22,8 @@
 // them, then ends the process by the signal's default action.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,11 @@ public:
     void discard();
 
 private:
+    // Makes the temporary file that will replace `target` (with the owner
+    // and mode of `old`, the file it replaces, when there is one): 1 when
+    // made, 0 when the directory may not be written (errno says why), -1
+    // for any other failure.
+    int makeTemporaryFile(const std::string& target, const struct stat* old);
     static bool writeAll(int fd, std::string_view bytes, std::string& error);
     // Writes the held text over the file written in place (see commit).
     bool replaceInPlace(std::string& error);

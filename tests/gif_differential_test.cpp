@@ -13,6 +13,7 @@
 
 #include "image/gif_decoder.h"
 #include "image/gif_frames.h"
+#include "image/webp_frames.h"
 #include "test_files.h"
 
 using namespace morvel;
@@ -192,22 +193,23 @@ TEST_F(GifDifferential, LocalTablesOnly)
     }
 }
 
-// Every frame of a few animations, one per disposal method (transparency
-// and local tables among them), composed as Pillow composes it, both laid
-// over white.
+// Every frame of a few animated GIFs, one per disposal method (transparency
+// and local tables among them), and of an animated WebP, composed as Pillow
+// composes it, both laid over white.
 TEST(GifFrames, ComposedAsPillowComposes)
 {
     if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3-pil is not installed";
     TempDir dir("morvel-frames");
     ASSERT_TRUE(run(dir.path(), std::string("/usr/bin/python3 ") + MORVEL_TEST_DATA + "/gif_frames_cases.py ."));
-    for (const char* name : {"dispose0", "dispose1", "dispose2", "dispose3", "restore"}) {
-        const Bytes gif = readFile(dir.path() / (std::string(name) + ".gif"));
+    for (const char* name :
+         {"dispose0.gif", "dispose1.gif", "dispose2.gif", "dispose3.gif", "restore.gif", "blend.webp"}) {
+        const Bytes gif = readFile(dir.path() / name);
         int frames = 0;
         const auto compare = [&](AnimationFrame& frame) {
             frames = frame.index;
             const Bytes pillow =
-                readFile(dir.path() / (std::string(name) + ".gif." + std::to_string(frame.index) + ".rgb"));
+                readFile(dir.path() / (std::string(name) + "." + std::to_string(frame.index) + ".rgb"));
             const ImageRecord& colour = *frame.picture.colour;
             Bytes ours;
             for (int32_t y = 0; y < colour.rowCount; ++y)
@@ -217,8 +219,11 @@ TEST(GifFrames, ComposedAsPillowComposes)
         };
         LoadOptions options;
         options.colour = true;
-        ASSERT_TRUE(forEachGifFrame(gif.data(), gif.size(), options, compare)) << name;
-        EXPECT_EQ(frames, std::string(name) == "restore" ? 5 : 4) << name;
+        const bool webp = std::string(name) == "blend.webp";
+        ASSERT_TRUE(webp ? forEachWebpFrame(gif.data(), gif.size(), options, compare)
+                         : forEachGifFrame(gif.data(), gif.size(), options, compare))
+            << name;
+        EXPECT_EQ(frames, webp ? 3 : std::string(name) == "restore.gif" ? 5 : 4) << name;
     }
 }
 

@@ -12,7 +12,6 @@
 
 #include <jpeglib.h>
 
-#include "image/colour_load.h"
 #include "image/image_record.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
@@ -172,8 +171,10 @@ TEST_F(JpegReader, CmykAndYcckPicturesLoadAsGrayThroughRgb)
         ASSERT_TRUE(image) << err;
         expectGrayRecord(*image, 16, 16);
         const int gray = grayOfRgb(c.red, c.green, c.blue);
-        // The colour loader gives that colour.
-        ImageHandle colour = readColour((dir_.path() / "inks.jpg").string());
+        // Asked for colour, the load gives that colour.
+        LoadOptions withColour;
+        withColour.colour = true;
+        ImageHandle colour = readPicture((dir_.path() / "inks.jpg").string(), withColour).colour;
         ASSERT_TRUE(colour);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
@@ -399,10 +400,13 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
                                   static_cast<size_t>(width)),
                       0)
                 << "row " << y;
-        // The colour loader gives the colours djpeg gives for RGB output.
+        // Asked for colour, the load gives the colours djpeg gives for RGB
+        // output.
         if (path.find("gray.jpg") != std::string::npos)
             continue;
-        ImageHandle colour = readColour(path);
+        LoadOptions withColour;
+        withColour.colour = true;
+        ImageHandle colour = readPicture(path, withColour).colour;
         ASSERT_TRUE(colour);
         ASSERT_EQ(std::system(("djpeg -pnm -outfile " + pgm + " " + path).c_str()), 0);
         std::ifstream ppm(pgm, std::ios::binary);
@@ -418,9 +422,8 @@ TEST_F(JpegReader, DecodesToTheSameBytesAsDjpeg)
                                   static_cast<size_t>(width) * 3),
                       0)
                 << "colour row " << y;
-        // Gray and colour from one decode (YCbCr taken apart): the same bytes.
-        LoadOptions withColour;
-        withColour.colour = true;
+        // Gray and colour from one decode (YCbCr or RGB taken apart): the
+        // same bytes.
         const LoadResult both = readPicture(path, withColour);
         ASSERT_TRUE(both.gray && both.colour);
         for (int y = 0; y < height; ++y) {

@@ -202,6 +202,24 @@ TEST(PngReader, ColourPaletteAndTransparencyOverWhite)
     png = encodePng(pngSpec(3, 1, 16, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba16, sizeof rgba16);
     EXPECT_EQ(decodeToGray(png), (std::vector<uint8_t>{76, 255, blackOverWhite(128)}));
 
+    // Over another background (a dark terminal's black, a page's colour):
+    // the gray and the colour alike, from the reader's own rows and through
+    // the load sequence, 8 and 16 bits.
+    LoadOptions overBlue;
+    overBlue.colour = true;
+    overBlue.background = {0, 0, 200};
+    const std::vector<uint8_t> blueColours{255, 0, 0, 0, 0, 200, 0, 0, 100};
+    for (const Bytes& bytes : {encodePng(pngSpec(3, 1, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), rgba, sizeof rgba), png}) {
+        ImageHandle colour;
+        ImageHandle gray = decodePng(bytes.data(), bytes.size(), kMaxPixelBytes, overBlue, &colour);
+        ASSERT_TRUE(gray && colour);
+        EXPECT_EQ(pixelsOf(*gray), (std::vector<uint8_t>{76, grayOfRgb(0, 0, 200), grayOfRgb(0, 0, 100)}));
+        EXPECT_EQ(std::vector<uint8_t>(colour->rows[0], colour->rows[0] + 9), blueColours);
+        const LoadResult loaded = readPictureFromBytes(bytes.data(), bytes.size(), overBlue);
+        ASSERT_TRUE(loaded.colour);
+        EXPECT_EQ(std::vector<uint8_t>(loaded.colour->rows[0], loaded.colour->rows[0] + 9), blueColours);
+    }
+
     // A tRNS colour on a gray picture makes that level white.
     spng_trns grayKey{};
     grayKey.gray = 40;
@@ -253,11 +271,24 @@ TEST(PngReader, DamagedOrOversizedGivesNoPicture)
 
     // A size the limits refuse, before any pixel is decoded: too wide for
     // the reader, or a block above the caller's limit.
+    // Each says why, as a typed failure.
     std::vector<uint8_t> wideRow((kMaxPngSide + 1) / 8);
     const Bytes wide =
         encodePng(pngSpec(kMaxPngSide + 1, 1, 1, SPNG_COLOR_TYPE_GRAYSCALE), wideRow.data(), wideRow.size());
-    EXPECT_FALSE(decodePng(wide.data(), wide.size()));
-    EXPECT_FALSE(decodePng(png.data(), png.size(), 40 * 30 - 1));
+    const struct {
+        Bytes bytes;
+        int64_t limit;
+        ReadFailure failure;
+    } refused[] = {{wide, kMaxPixelBytes, ReadFailure::Unsupported},
+                   {png, 40 * 30 - 1, ReadFailure::TooLarge},
+                   {Bytes(png.begin(), png.end() - 30), kMaxPixelBytes, ReadFailure::Damaged},
+                   {Bytes(png.begin() + 1, png.end()), kMaxPixelBytes, ReadFailure::NotAPicture}};
+    for (const auto& r : refused) {
+        ReadError error;
+        EXPECT_FALSE(decodePng(r.bytes.data(), r.bytes.size(), r.limit, {}, nullptr, &error));
+        EXPECT_EQ(error.failure, r.failure) << messageOf(error);
+        EXPECT_EQ(error.format, PictureFormat::Png);
+    }
     EXPECT_TRUE(decodePng(png.data(), png.size(), 40 * 30));
 }
 

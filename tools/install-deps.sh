@@ -8,10 +8,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-noto-mono fonts-urw-base35
-  libjpeg-dev libjpeg-turbo-progs libspng-dev libstb-dev zlib1g-dev
+  libjpeg-dev libjpeg-turbo-progs libspng-dev libstb-dev zlib1g-dev libwebp-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libncurses-dev
   qt6-base-dev qt6-qpa-plugins
-  libgif-dev imagemagick gifsicle
+  libgif-dev imagemagick gifsicle python3-pil
   xvfb xauth
 )
 if [ "${1:-}" = --package ]; then

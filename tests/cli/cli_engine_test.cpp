@@ -48,8 +48,9 @@ TEST(ConverterMatchesEngine, WindowDefaultsOnBothSamples)
     // Correlation at black level 0 with CR LF line ends: the window's text.
     for (const char* picture : {"sphere.jpg", "hills.gif"}) {
         int status = -1;
-        const std::string text =
-            runConverter("--match correlation --black-level 0 --crlf '" + kSamples + picture + "'", &status);
+        const std::string text = runConverter(
+            "--columns natural --footer --match correlation --black-level 0 --crlf '" + kSamples + picture + "'",
+            &status);
         EXPECT_EQ(status, 0) << picture;
         EXPECT_EQ(text, engineText(picture, Settings{})) << picture;
     }
@@ -58,8 +59,9 @@ TEST(ConverterMatchesEngine, WindowDefaultsOnBothSamples)
 TEST(ConverterMatchesEngine, DifferenceModeOneBlurMaxBlackLevel)
 {
     int status = -1;
-    const std::string text =
-        runConverter("--crlf --match difference --blur 1 --black-level max '" + kSamples + "sphere.jpg'", &status);
+    const std::string text = runConverter(
+        "--columns natural --footer --crlf --match difference --blur 1 --black-level max '" + kSamples + "sphere.jpg'",
+        &status);
     EXPECT_EQ(status, 0);
     Settings s;
     s.blur = 1;
@@ -73,7 +75,8 @@ TEST(ConverterMatchesEngine, ToneModeInvertedWithGamma)
     // The picture inverted before the tone curve; the footer gives the level
     // in force, the densest ramp character's tone.
     int status = -1;
-    const std::string text = runConverter("--crlf --invert --gamma 1.5 '" + kSamples + "hills.gif'", &status);
+    const std::string text =
+        runConverter("--columns natural --footer --crlf --invert --gamma 1.5 '" + kSamples + "hills.gif'", &status);
     EXPECT_EQ(status, 0);
     morvel::TextEngine engine;
     ASSERT_TRUE(engine.setDefaultFont("Lucida Console", 9, 400));

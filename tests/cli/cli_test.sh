@@ -63,7 +63,7 @@ exit-codes)
   # All pictures converted.
   expect_status 0 "$jpg" "$gif"
   # One good and one missing picture: the good one is still converted.
-  expect_status 1 "$tmp/missing.gif" "$jpg"
+  expect_status 1 --footer "$tmp/missing.gif" "$jpg"
   expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/missing.gif: No such file or directory"
   grep -qxF "sphere.jpg" "$tmp/out" || fail "the good picture after a missing one was not converted"
   # A file neither decoder reads.
@@ -122,9 +122,9 @@ exit-codes)
 
 text-format)
   # LF by default; --crlf gives the engine's CR LF text, the same otherwise.
-  expect_status 0 "$jpg"
+  expect_status 0 --footer "$jpg"
   cp "$tmp/out" "$tmp/lf"
-  expect_status 0 --crlf "$jpg"
+  expect_status 0 --footer --crlf "$jpg"
   cp "$tmp/out" "$tmp/crlf"
   grep -q $'\r' "$tmp/lf" && fail "the default output holds CR"
   [ "$(grep -c $'\r$' "$tmp/crlf")" -eq "$(wc -l <"$tmp/crlf")" ] || fail "--crlf: not every line ends in CR LF"
@@ -147,7 +147,7 @@ text-format)
   # which depends on the face drawn; pinned to DejaVu Sans Mono at 12 pixels
   # it is 185.
   grep -qE '^\(Blur 3, Black Level [0-9]+\)$' "$tmp/footer" || fail "footer level line: $(tail -n 1 "$tmp/footer")"
-  expect_status 0 --font "DejaVu Sans Mono" "$jpg"
+  expect_status 0 --footer --font "DejaVu Sans Mono" "$jpg"
   tail -n 1 "$tmp/out" | grep -qx '(Blur 3, Black Level 185)' || fail "DejaVu Sans Mono level: $(tail -n 1 "$tmp/out")"
   # Picture lines: all as long as each other (monospaced default font), a
   # comfortable terminal width, and not all blank.
@@ -159,36 +159,36 @@ text-format)
   [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 300 ] || fail "the sphere gave almost no characters"
   # --chars: only those characters and the space in every mode; no footer line.
   for mode in tone correlation difference; do
-    expect_status 0 --match $mode --chars '.:-=+*#%@' --columns 60 "$jpg"
+    expect_status 0 --footer --match $mode --chars '.:-=+*#%@' --columns 60 "$jpg"
     head -n -5 "$tmp/out" >"$tmp/lines"
     LC_ALL=C grep -q '[^ .:=+*#%@-]' "$tmp/lines" && fail "--chars in $mode mode: $(LC_ALL=C grep -o '[^ .:=+*#%@-]' "$tmp/lines" | sort -u | tr -d '\n')"
     [ "$(tr -d ' \n' <"$tmp/lines" | wc -c)" -ge 100 ] || fail "--chars in $mode mode gave almost nothing"
     [ "$(tail -n 3 "$tmp/out" | head -n 1)" = sphere.jpg ] || fail "--chars changed the footer: $(tail -n 5 "$tmp/out")"
   done
   # Options reach the engine and the footer.
-  expect_status 0 --match correlation --blur 0 --black-level 17 --points 11 "$jpg"
+  expect_status 0 --footer --match correlation --blur 0 --black-level 17 --points 11 "$jpg"
   expect_line "$tmp/out" "(Blur 0, Black Level 17)"
   expect_line "$tmp/out" "11 Point $drawn"
-  expect_status 0 --black-level max "$jpg"
+  expect_status 0 --footer --black-level max "$jpg"
   grep -qE '^\(Blur 3, Black Level ([1-9][0-9]*)\)$' "$tmp/out" || fail "--black-level max: $(tail -n 1 "$tmp/out")"
-  expect_status 0 --match difference "$jpg"
+  expect_status 0 --footer --match difference "$jpg"
   cmp -s "$tmp/out" "$tmp/lf" && fail "--match difference changed nothing"
   # The GIF decodes and converts too; the same run twice gives the same text.
-  expect_status 0 "$gif"
+  expect_status 0 --footer "$gif"
   cp "$tmp/out" "$tmp/gif1"
-  expect_status 0 "$gif"
+  expect_status 0 --footer "$gif"
   cmp -s "$tmp/out" "$tmp/gif1" || fail "two runs on the GIF differ"
   expect_line "$tmp/out" "hills.gif"
   ;;
 
 no-footer)
-  expect_status 0 "$jpg"
+  expect_status 0 --footer "$jpg"
   head -n -5 "$tmp/out" >"$tmp/lines"
   expect_status 0 --no-footer "$jpg"
   cmp -s "$tmp/out" "$tmp/lines" || fail "--no-footer is not the text without its five footer lines"
   expect_status 0 --no-footer --crlf --match difference "$jpg"
   tr -d '\r' <"$tmp/out" >"$tmp/nf"
-  expect_status 0 --match difference "$jpg"
+  expect_status 0 --footer --match difference "$jpg"
   head -n -5 "$tmp/out" | cmp -s - "$tmp/nf" || fail "--no-footer differs in difference mode"
   ;;
 
@@ -228,35 +228,35 @@ save-gray)
   expect_status 0 --save-gray "$tmp/%s%n%x.pgm" "$gif"
   [ -e "$tmp/%s%n%x.pgm" ] || fail "a name with other % sequences was not kept literally"
   # An unwritable PGM is reported; the text is still printed.
-  expect_status 1 --save-gray "$tmp/no/such/dir/g.pgm" "$gif"
+  expect_status 1 --footer --save-gray "$tmp/no/such/dir/g.pgm" "$gif"
   grep -q "^morvel-text: cannot write $tmp/no/such/dir/g.pgm" "$tmp/err" || fail "no message for the unwritable PGM"
   expect_line "$tmp/out" "hills.gif"
   ;;
 
 output-file)
-  expect_status 0 "$jpg" "$gif"
+  expect_status 0 --footer "$jpg" "$gif"
   cp "$tmp/out" "$tmp/expected"
   mkdir "$tmp/dir"
   # -o: the whole text in the file, nothing on stdout, no temporary left.
-  expect_status 0 -o "$tmp/dir/art.txt" "$jpg" "$gif"
+  expect_status 0 --footer -o "$tmp/dir/art.txt" "$jpg" "$gif"
   cmp -s "$tmp/dir/art.txt" "$tmp/expected" || fail "-o file differs from the standard output text"
   [ -s "$tmp/out" ] && fail "-o also printed the text"
   [ "$(listing "$tmp/dir")" = "art.txt " ] || fail "directory after -o: $(listing "$tmp/dir")"
   # Replacing an existing file; with a failed picture the rest still goes in.
-  expect_status 1 -o "$tmp/dir/art.txt" "$jpg" "$tmp/missing.gif"
+  expect_status 1 --footer -o "$tmp/dir/art.txt" "$jpg" "$tmp/missing.gif"
   cmp -s "$tmp/dir/art.txt" <(head -n "$(grep -n '^(Blur' "$tmp/expected" | head -n 1 | cut -d: -f1)" "$tmp/expected") ||
     fail "-o with a failed picture does not hold the converted one"
   # Nothing converted: the old file stays as it was.
   echo keep >"$tmp/dir/keep.txt"
-  expect_status 1 -o "$tmp/dir/keep.txt" "$tmp/missing.gif"
+  expect_status 1 --footer -o "$tmp/dir/keep.txt" "$tmp/missing.gif"
   [ "$(cat "$tmp/dir/keep.txt")" = keep ] || fail "-o replaced a file although nothing converted"
   # Writing fails: a missing directory, a directory in the way. No file and no
   # temporary file are left behind.
-  expect_status 1 -o "$tmp/nodir/art.txt" "$jpg"
+  expect_status 1 --footer -o "$tmp/nodir/art.txt" "$jpg"
   [ -e "$tmp/nodir" ] && fail "-o created something in a missing directory"
   grep -q "^morvel-text: cannot write $tmp/nodir/art.txt" "$tmp/err" || fail "no message for -o into a missing directory"
   mkdir "$tmp/dir/sub"
-  expect_status 1 -o "$tmp/dir/sub" "$jpg"
+  expect_status 1 --footer -o "$tmp/dir/sub" "$jpg"
   [ "$(listing "$tmp/dir")" = "art.txt keep.txt sub " ] || fail "directory after a failed -o: $(listing "$tmp/dir")"
   [ -z "$(listing "$tmp/dir/sub")" ] || fail "files left in the directory in the way"
   # What the path names is written as a redirection would write it. A named
@@ -264,21 +264,21 @@ output-file)
   mkfifo "$tmp/fifo"
   cat "$tmp/fifo" >"$tmp/from-fifo" &
   reader=$!
-  expect_status 0 -o "$tmp/fifo" "$jpg" "$gif"
+  expect_status 0 --footer -o "$tmp/fifo" "$jpg" "$gif"
   wait "$reader"
   cmp -s "$tmp/from-fifo" "$tmp/expected" || fail "-o onto a named pipe: the reader got other text"
   [ -p "$tmp/fifo" ] || fail "-o replaced the named pipe"
   # -o - is standard output; /dev/stdout is the caller's own descriptor, so
   # an appending redirection appends.
-  expect_status 0 -o - "$jpg" "$gif"
+  expect_status 0 --footer -o - "$jpg" "$gif"
   cmp -s "$tmp/out" "$tmp/expected" || fail "-o - is not standard output"
   echo first >"$tmp/appended"
-  "$bin" -o /dev/stdout "$jpg" "$gif" >>"$tmp/appended" 2>/dev/null
+  "$bin" --footer -o /dev/stdout "$jpg" "$gif" >>"$tmp/appended" 2>/dev/null
   cat <(echo first) "$tmp/expected" | cmp -s - "$tmp/appended" || fail "-o /dev/stdout did not append to the caller's file"
   # A symlink: the file it points to is replaced, the link stays a link.
   echo old >"$tmp/target.txt"
   ln -s target.txt "$tmp/link.txt"
-  expect_status 0 -o "$tmp/link.txt" "$jpg" "$gif"
+  expect_status 0 --footer -o "$tmp/link.txt" "$jpg" "$gif"
   [ -L "$tmp/link.txt" ] || fail "-o replaced the symlink"
   cmp -s "$tmp/target.txt" "$tmp/expected" || fail "-o through a symlink did not write its target"
   # A private file stays private; a file with two names keeps both, each
@@ -286,11 +286,11 @@ output-file)
   echo old >"$tmp/private.txt"
   chmod 600 "$tmp/private.txt"
   ln "$tmp/private.txt" "$tmp/second-name.txt"
-  expect_status 0 -o "$tmp/second-name.txt" "$jpg" "$gif"
+  expect_status 0 --footer -o "$tmp/second-name.txt" "$jpg" "$gif"
   [ "$(stat -c %a "$tmp/private.txt")" = 600 ] || fail "-o changed a 0600 file to $(stat -c %a "$tmp/private.txt")"
   [ "$(stat -c %h "$tmp/private.txt")" = 2 ] || fail "-o broke the hard link"
   cmp -s "$tmp/private.txt" "$tmp/expected" || fail "-o did not write the hard-linked file"
-  expect_status 0 -o "$tmp/private.txt" "$gif"
+  expect_status 0 --footer -o "$tmp/private.txt" "$gif"
   [ "$(stat -c %a "$tmp/private.txt")" = 600 ] || fail "-o rewrote a 0600 file with mode $(stat -c %a "$tmp/private.txt")"
   # Past the file-size limit, a file written in place (it has two names)
   # keeps its old text whole: the space is reserved before it is written.
@@ -314,11 +314,11 @@ output-file)
     echo "skipped: -o on a full file system (cannot mount a tmpfs here)"
   fi
   long=$(printf 'n%.0s' $(seq 250))
-  expect_status 0 -o "$tmp/dir/$long" "$jpg" "$gif"
+  expect_status 0 --footer -o "$tmp/dir/$long" "$jpg" "$gif"
   cmp -s "$tmp/dir/$long" "$tmp/expected" || fail "-o with a 250-byte name"
   # A device node (made here, as root only) is written in place.
   if mknod "$tmp/null" c 1 3 2>/dev/null; then
-    expect_status 0 -o "$tmp/null" "$gif"
+    expect_status 0 --footer -o "$tmp/null" "$gif"
     [ -c "$tmp/null" ] || fail "-o replaced a device node"
   else
     echo "skipped: -o onto a device node (mknod needs root)"
@@ -333,7 +333,7 @@ output-file)
   [ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   if [ "$(id -u)" -ne 0 ] || command -v setpriv >/dev/null; then
     chmod 755 "$tmp"
-    "${as_user[@]}" "$bin" -o "$tmp/ro/art.txt" "$jpg" "$gif" >/dev/null 2>"$tmp/err" ||
+    "${as_user[@]}" "$bin" --footer -o "$tmp/ro/art.txt" "$jpg" "$gif" >/dev/null 2>"$tmp/err" ||
       fail "-o into a read-only directory: $(cat "$tmp/err")"
     cmp -s "$tmp/ro/art.txt" "$tmp/expected" || fail "-o did not write the file in the read-only directory"
     chmod 700 "$tmp"
@@ -346,7 +346,7 @@ output-file)
   mkdir "$tmp/sig"
   mkfifo "$tmp/slow"
   exec 3<>"$tmp/slow"
-  "$bin" -o "$tmp/sig/art.txt" "$jpg" - <"$tmp/slow" 2>/dev/null &
+  "$bin" --footer -o "$tmp/sig/art.txt" "$jpg" - <"$tmp/slow" 2>/dev/null &
   pid=$!
   for _ in $(seq 100); do [ -n "$(listing "$tmp/sig")" ] && break; sleep 0.1; done
   [ -n "$(listing "$tmp/sig")" ] || fail "no temporary file appeared while writing"
@@ -369,14 +369,14 @@ output-file)
   )
   for row in "${refusals[@]}"; do
     # shellcheck disable=SC2086  # word splitting of the prepared arguments is wanted
-    expect_status 2 ${row%%|*}
+    expect_status 2 --footer ${row%%|*}
     expect_line "$tmp/err" "morvel-text: ${row#*|}"
   done
   cmp -s "$tmp/in1.gif" "$gif" || fail "a refused run changed the input picture"
   [ -e "$tmp/new.txt" ] && fail "a refused run wrote a file"
   # A full device: the write fails at the end and leaves no file behind.
   if [ -w /dev/full ]; then
-    "$bin" "$jpg" >/dev/full 2>"$tmp/err"
+    "$bin" --footer "$jpg" >/dev/full 2>"$tmp/err"
     [ $? -eq 1 ] || fail "writing to a full stdout did not give status 1"
     grep -q "^morvel-text: cannot write to standard output" "$tmp/err" || fail "no message for a full stdout"
   fi
@@ -385,7 +385,7 @@ output-file)
 font-notice)
   # A named face that is not installed: one notice naming the stand-in,
   # however many pictures, and the footer names the stand-in.
-  expect_status 0 --font "No Such Face Qx" "$gif" "$gif"
+  expect_status 0 --footer --font "No Such Face Qx" "$gif" "$gif"
   [ "$(grep -c 'not installed' "$tmp/err")" -eq 1 ] || fail "notice count: $(cat "$tmp/err")"
   grep -qE '^morvel-text: font "No Such Face Qx" is not installed; using "[^"]+"$' "$tmp/err" ||
     fail "notice: $(cat "$tmp/err")"
@@ -393,7 +393,7 @@ font-notice)
   expect_line "$tmp/out" "9 Point $used"
   # No notice for the default face, a generic family or an installed face.
   for face in "" "--font=monospace" "--font=mono" "--font=sans-serif" "--font=DejaVu Sans Mono"; do
-    expect_status 0 ${face:+"$face"} --italic --weight 700 "$gif"
+    expect_status 0 --footer ${face:+"$face"} --italic --weight 700 "$gif"
     [ -s "$tmp/err" ] && fail "notice for ${face:-the default face}: $(cat "$tmp/err")"
   done
   expect_line "$tmp/out" "9 Point DejaVu Sans Mono"
@@ -435,8 +435,9 @@ bad-input)
     "adir|Is a directory"
     "missing.png|No such file or directory"
   )
+  # At the natural size, where a picture is held whole.
   for row in "${reasons[@]}"; do
-    expect_status 1 "$tmp/${row%%|*}"
+    expect_status 1 --columns natural "$tmp/${row%%|*}"
     grep -v 'not installed' "$tmp/err" >"$tmp/lines"
     [ "$(cat "$tmp/lines")" = "morvel-text: cannot read picture: $tmp/${row%%|*}: ${row#*|}" ] ||
       fail "${row%%|*}: $(cat "$tmp/lines")"
@@ -456,7 +457,7 @@ bad-input)
   done
   # Names with control characters are shown escaped, on one line.
   cp "$gif" "$tmp/new"$'\n'"line.gif"
-  expect_status 1 "$tmp/new"$'\n'"line.gif" "$tmp/no"$'\t'"pe.gif"
+  expect_status 1 --footer "$tmp/new"$'\n'"line.gif" "$tmp/no"$'\t'"pe.gif"
   expect_line "$tmp/out" 'new\nline.gif'
   expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/no\\tpe.gif: No such file or directory"
   # Inputs that are not regular files: a named pipe, /dev/stdin, a process
@@ -478,16 +479,17 @@ bad-input)
   expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG or PNG file"
   # A file name starting with '-' after "--", and one with spaces.
   cp "$gif" "$tmp/-odd name.gif"
-  expect_status 0 -- "$tmp/-odd name.gif"
+  expect_status 0 --footer -- "$tmp/-odd name.gif"
   expect_line "$tmp/out" "-odd name.gif"
   ;;
 
 columns-auto)
-  # Not a terminal (a pipe, or -o): the natural size, whatever $COLUMNS says.
+  # Not a terminal (a pipe, or -o): 80 columns, whatever $COLUMNS says.
   expect_status 0 --no-footer "$jpg"
-  cp "$tmp/out" "$tmp/natural"
+  cp "$tmp/out" "$tmp/default"
+  [ "$(awk '{ print length($0) }' "$tmp/default" | sort -n | tail -n 1)" = 80 ] || fail "a pipe did not get 80 columns"
   COLUMNS=50 expect_status 0 --no-footer --columns auto "$jpg"
-  cmp -s "$tmp/out" "$tmp/natural" || fail "--columns auto into a pipe changed the size"
+  cmp -s "$tmp/out" "$tmp/default" || fail "--columns auto into a pipe changed the size"
   if command -v script >/dev/null; then
     # A terminal 50 columns wide: lines of 50 characters.
     script -qec "stty cols 50 rows 30; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
@@ -498,24 +500,27 @@ columns-auto)
     COLUMNS=33 script -qec "stty cols 0; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
     widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
     [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
-    # With -o the text goes to a file: the natural size.
+    # With -o the text goes to a file: 80 columns.
     script -qec "stty cols 50; '$bin' --no-footer --columns auto -o '$tmp/file.txt' '$jpg'" /dev/null </dev/null >/dev/null 2>&1
-    cmp -s "$tmp/file.txt" "$tmp/natural" || fail "--columns auto with -o did not keep the natural size"
+    cmp -s "$tmp/file.txt" "$tmp/default" || fail "--columns auto with -o did not give 80 columns"
     # Without sizes a terminal bounds the whole text, footer included, less
     # the prompt's line: on 80 x 24 the wide sphere takes all 23 lines, and
     # --rows auto alone the same height.
     for sizes in "" "--rows auto" "--columns auto --rows auto"; do
-      script -qec "stty cols 80 rows 24; '$bin' --background light --color none --crlf $sizes '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+      script -qec "stty cols 80 rows 24; '$bin' --footer --background light --color none --crlf $sizes '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
       tr -d '\r' <"$tmp/tty" >"$tmp/ttytext"
       [ "$(wc -l <"$tmp/ttytext")" -eq 23 ] || fail "'$sizes' on 80 x 24 gave $(wc -l <"$tmp/ttytext") lines"
       widest=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -n | tail -n 1)
       [ "$widest" -le 80 ] || fail "'$sizes' on 80 x 24 gave lines of $widest characters"
     done
-    # A picture that fits the screen keeps its natural size.
+    # A small picture fills the screen; with --no-enlarge it keeps its own
+    # width, as it does in a pipe.
     convert "$jpg" -resize 10% "$tmp/small.png"
-    expect_status 0 --crlf "$tmp/small.png"
     script -qec "stty cols 80 rows 24; '$bin' --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
-    tr -d '\r' <"$tmp/tty" | cmp -s - <(tr -d '\r' <"$tmp/out") || fail "a small picture was resized to fit the terminal"
+    [ "$(tr -d '\r' <"$tmp/tty" | wc -l)" -eq 23 ] || fail "a small picture did not fill the terminal"
+    expect_status 0 --no-enlarge --crlf "$tmp/small.png"
+    script -qec "stty cols 80 rows 24; '$bin' --no-enlarge --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    tr -d '\r' <"$tmp/tty" | cmp -s - <(tr -d '\r' <"$tmp/out") || fail "--no-enlarge: a small picture was resized to fit the terminal"
   fi
   ;;
 

@@ -1,6 +1,6 @@
-"""Writes the animated GIFs of the frame composition test into OUTDIR, and
-beside each frame k of case.gif the frame as Pillow composes it, laid over
-white: case.gif.k.rgb (width x height x 3 bytes)."""
+"""Writes the animated GIFs (and one animated WebP) of the frame composition
+test into OUTDIR, and beside each frame k of case.gif the frame as Pillow
+composes it, laid over white: case.gif.k.rgb (width x height x 3 bytes)."""
 import os
 import sys
 
@@ -37,10 +37,22 @@ CASES["restore"] = gif(10, 8, COLOURS, [
 ])
 
 out = sys.argv[1]
+paths = []
 for name, data in CASES.items():
-    path = os.path.join(out, name + ".gif")
-    with open(path, "wb") as f:
+    paths.append(os.path.join(out, name + ".gif"))
+    with open(paths[-1], "wb") as f:
         f.write(data)
+# Lossless frames, opaque or transparent, the later ones smaller than the
+# canvas (the library blends and disposes them).
+frames = [Image.new("RGBA", (12, 9), (255, 255, 255, 0)) for _ in range(3)]
+for k, frame in enumerate(frames):
+    for y in range(9):
+        for x in range(12):
+            if (x + k * 3) % 5 < 2 or y == k:
+                frame.putpixel((x, y), (40 * k, 200 - 50 * k, 90, 255))
+paths.append(os.path.join(out, "blend.webp"))
+frames[0].save(paths[-1], save_all=True, append_images=frames[1:], duration=[50, 70, 90], lossless=True, loop=0)
+for path in paths:
     image = Image.open(path)
     for k in range(image.n_frames):
         image.seek(k)
