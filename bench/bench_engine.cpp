@@ -8,7 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "bench/synthetic_picture.h"
 #include "engine/black_level.h"
@@ -18,7 +21,10 @@
 #include "engine/generator.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/text_picture.h"
 #include "engine/tone_match.h"
+#include "image/png_writer.h"
+#include "platform/font.h"
 
 using namespace morvel;
 
@@ -262,3 +268,39 @@ BENCHMARK(BM_PrepareMatcher)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 BENCHMARK_MAIN();
+
+// The text as a picture: 100 columns by 50 lines of the default face, drawn
+// from its unblurred atlas and encoded as a PNG (gray, then in colour), or
+// written as an SVG.
+void BM_TextPicture(benchmark::State& state)
+{
+    const Font& font = *defaultEngine().font();
+    static const std::optional<BuiltAtlas> built = renderGlyphAtlas(font);
+    const AtlasView glyphs{built->atlas.get(), built->glyphs.data(), static_cast<int32_t>(built->glyphs.size()),
+                           built->cellHeight,  built->maxGlyphWidth, kAtlasMargin};
+    std::string text;
+    std::vector<uint8_t> colours;
+    for (int line = 0; line < 50; ++line) {
+        for (int column = 0; column < 100; ++column) {
+            text += kToneRamp[static_cast<size_t>(line * 7 + column) % std::strlen(kToneRamp)];
+            colours.insert(colours.end(), {static_cast<uint8_t>(line * 5), static_cast<uint8_t>(column * 2), 90});
+        }
+        text += "\r\n";
+    }
+    TextPictureStyle style;
+    if (state.range(0) != 0) {
+        style.colours = colours.data();
+        style.colourCount = colours.size() / 3;
+        style.colouredLines = 50;
+    }
+    for (auto _ : state) {
+        if (state.range(0) == 2) {
+            benchmark::DoNotOptimize(
+                textSvg(text, glyphs, SvgFace{font.faceUsed(), font.pixelSize(), font.ascent()}, style));
+        } else {
+            const ImageHandle drawn = drawTextPicture(text, glyphs, style);
+            benchmark::DoNotOptimize(encodePng(*drawn));
+        }
+    }
+}
+BENCHMARK(BM_TextPicture)->ArgName("gray0_colour1_svg2")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);

@@ -175,7 +175,7 @@ int frameDelayMs(int ms)
 }
 
 bool framesText(const Animation& animation, const LoadOptions& options, int32_t wanted, const FrameText& textOf,
-                std::string& text, std::string& error)
+                const std::string& separator, std::string& text, std::string& error)
 {
     int32_t count = 0;
     bool failed = false;
@@ -189,7 +189,7 @@ bool framesText(const Animation& animation, const LoadOptions& options, int32_t 
             return false;
         }
         if (wanted == 0 && frame.index > 1)
-            text += "\f\r\n";
+            text += separator;
         text += *made;
         return wanted == 0;
     };

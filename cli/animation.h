@@ -44,12 +44,12 @@ int frameDelayMs(int ms);
 // included); none when it could not be made (already reported).
 using FrameText = std::function<std::optional<std::string>(LoadResult& frame)>;
 
-// The text of frame `wanted` (1-based; 0: every frame, each after a line
-// holding a form feed) of `animation`, each frame converted by `textOf`.
+// The text of frame `wanted` (1-based; 0: every frame, `separator` between
+// each and the next) of `animation`, each frame converted by `textOf`.
 // False, with the reason in `error`, when there is no such frame or a frame
 // could not be made.
 bool framesText(const Animation& animation, const LoadOptions& options, int32_t wanted, const FrameText& textOf,
-                std::string& text, std::string& error);
+                const std::string& separator, std::string& text, std::string& error);
 
 // How a played animation ended.
 enum class PlayEnd {

@@ -586,8 +586,10 @@ static int convertAll(int argc, char** argv)
             }
             std::string frameError;
             text.emplace();
-            if (!morvel::cli::framesText(*frames, frameOptions, takeApart ? o.frame : 1, frameText, *text,
-                                         frameError)) {
+            // Frames of text are parted by a line holding a form feed; a
+            // page's frames are <pre>s already.
+            if (!morvel::cli::framesText(*frames, frameOptions, takeApart ? o.frame : 1, frameText,
+                                         o.html ? "" : "\f\r\n", *text, frameError)) {
                 complain(shown(path) + ": " + frameError);
                 anyFailed = true;
                 continue;

@@ -27,6 +27,11 @@ std::optional<std::string> encodePng(const ImageRecord& picture)
     std::unique_ptr<spng_ctx, SpngContextDeleter> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx || spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1) != 0)
         return std::nullopt;
+    // Text drawn in glyphs is flat ground and sharp edges, which the row
+    // filters only make harder to compress: unfiltered rows give smaller
+    // files in a third of the time.
+    if (spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_DISABLE_FILTERING) != 0)
+        return std::nullopt;
     spng_ihdr header{};
     header.width = static_cast<uint32_t>(width);
     header.height = static_cast<uint32_t>(height);

@@ -1,5 +1,5 @@
 // PNG files written with libspng: 8-bit gray or 24-bit colour records as
-// they are, one IDAT stream, no other chunks.
+// they are, rows unfiltered, no chunks beyond the image.
 #pragma once
 
 #include <optional>

@@ -38,6 +38,39 @@ listing() { ls -A "$1" | tr '\n' ' '; }
 
 case "$case_name" in
 
+frames)
+  # An animation not on a terminal: its first image as a still GIF, one
+  # frame, or every frame after a form feed line.
+  gifsicle "$gif" "$gif" "$gif" >"$tmp/anim.gif" || fail "gifsicle could not make the animation"
+  expect_status 0 --columns 30 "$gif"
+  head -n -3 "$tmp/out" >"$tmp/still"
+  expect_status 0 --columns 30 "$tmp/anim.gif"
+  head -n -3 "$tmp/out" | cmp -s - "$tmp/still" || fail "an animation off a terminal is not its first image"
+  expect_status 0 --columns 30 --frames all "$tmp/anim.gif"
+  [ "$(grep -cx $'\f' "$tmp/out")" -eq 2 ] || fail "--frames all: not two form feed lines"
+  [ "$(grep -cx 'anim.gif' "$tmp/out")" -eq 3 ] || fail "--frames all: not three footers"
+  expect_status 0 --columns 30 --frame 3 "$tmp/anim.gif"
+  cp "$tmp/out" "$tmp/third"
+  expect_status 0 --columns 30 --frame 1 "$tmp/anim.gif"
+  cmp -s "$tmp/out" "$tmp/third" || fail "--frame 3 of three equal frames differs from --frame 1"
+  expect_status 1 --frame 4 "$tmp/anim.gif"
+  expect_line "$tmp/err" "morvel-text: $tmp/anim.gif: there is no frame 4 (the picture has 3)"
+  for args in "--frame 0" "--frames some" "--loops -1" "--frame 1 --frames all"; do
+    expect_status 2 $args "$tmp/anim.gif"
+  done
+  ;;
+
+pictures)
+  # The text as a PNG or an SVG, chosen by -o's ending or --format.
+  expect_status 0 --columns 40 -o "$tmp/a.png" "$jpg"
+  [ "$(head -c 8 "$tmp/a.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || fail "-o a.png is not a PNG"
+  expect_status 0 --columns 40 --format svg -o "$tmp/a.txt" "$jpg"
+  head -1 "$tmp/a.txt" | grep -q '^<?xml' || fail "--format svg is not an SVG"
+  grep -q '</svg>' "$tmp/a.txt" || fail "the SVG is not whole"
+  expect_status 2 --format png -o "$tmp/b.png" "$jpg" "$gif"
+  [ -e "$tmp/b.png" ] && fail "a PNG of two pictures was written"
+  ;;
+
 help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
