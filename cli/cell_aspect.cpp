@@ -16,6 +16,11 @@ double cellRatioOf(const TerminalSize& size)
     return ratio >= kMinFontRatio && ratio <= kMaxFontRatio ? ratio : 0;
 }
 
+bool cellFromTerminal(const Options& o)
+{
+    return !o.columnsNatural && !o.fontRatioFont && !(o.fontRatio > 0) && !o.html && !o.picture;
+}
+
 CellChoice chooseCell(const Options& o, const std::optional<TerminalSize>& terminal, double answeredRatio)
 {
     if (o.columnsNatural) {

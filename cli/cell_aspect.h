@@ -31,6 +31,10 @@ struct CellChoice {
 // a pipe kDefaultCellRatio.
 CellChoice chooseCell(const Options& o, const std::optional<TerminalSize>& terminal, double answeredRatio);
 
+// True when the cell comes from the terminal, if the text goes to one (no
+// option and no output format decides it).
+bool cellFromTerminal(const Options& o);
+
 // The cell of a terminal whose window is `size`, from its size in pixels;
 // 0 when the terminal does not give it.
 double cellRatioOf(const TerminalSize& size);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cli/animation.h"
+#include "cli/band_walk.h"
 #include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
@@ -45,6 +47,10 @@
 namespace {
 
 using morvel::cli::Options;
+
+// What the pictures loaded ahead may hold between them (a picture alone may
+// hold more).
+constexpr int64_t kLoadAheadBudget = int64_t{256} << 20;
 
 void complain(const std::string& message)
 {
@@ -114,18 +120,26 @@ int32_t footerLines(const Options& o)
     return o.invert ? 6 : 5;
 }
 
-// Settles --background auto: inverts for a dark terminal. Says what it
-// chose when asked to be verbose. Returns true for a dark background.
-bool settleBackground(Options& o, const std::optional<morvel::cli::TerminalSize>& terminal)
+// Settles --background auto: inverts for a dark terminal, as the terminal
+// answered, else as COLORFGBG says, else light. Says what it chose when
+// asked to be verbose. Returns true for a dark background.
+bool settleBackground(Options& o, bool toTerminal, const morvel::cli::TerminalAnswers& answers)
 {
     std::string how = "--background";
     bool dark = o.background == morvel::cli::BackgroundChoice::Dark;
     if (o.background == morvel::cli::BackgroundChoice::Auto) {
-        if (terminal) {
-            // A terminal that does not answer within 100 ms is taken as light.
-            dark = morvel::cli::terminalBackground(100, how) == morvel::cli::Background::Dark;
-        } else {
+        const char* colours = std::getenv("COLORFGBG");
+        const auto named = colours ? morvel::cli::backgroundFromColorFgBg(colours) : std::nullopt;
+        if (!toTerminal) {
             how = "not a terminal";
+        } else if (answers.background) {
+            dark = *answers.background == morvel::cli::Background::Dark;
+            how = "the terminal's answer";
+        } else if (named) {
+            dark = *named == morvel::cli::Background::Dark;
+            how = "COLORFGBG";
+        } else {
+            how = answers.why;
         }
     }
     o.invert = o.invert || dark;
@@ -162,32 +176,58 @@ bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::pro
     return ready;
 }
 
+// The bytes a picture of `natural` size loaded at `loaded` size (none: the
+// natural size) holds while it loads and until it is taken: the gray
+// picture, its colour when asked, and for a shrunk one the decoder's sums
+// (up to 8 bytes a pixel of the result, for an interlaced picture).
+int64_t loadBytes(morvel::PictureSize natural, const std::optional<morvel::PictureSize>& loaded, bool colour)
+{
+    const int64_t samples = colour ? 4 : 1;
+    const int64_t naturalPixels = int64_t{natural.width} * natural.height;
+    if (!loaded) {
+        return naturalPixels * samples;
+    }
+    const int64_t pixels = int64_t{loaded->width} * loaded->height;
+    return pixels * samples * (pixels < naturalPixels ? 9 : 1);
+}
+
 // What the loader is asked for: the picture upright when asked, and the size
-// `size` gives it (the same rule preparePicture applies), so that a loader
-// can decode at a reduced scale and shrink while it reads, with the same
-// result as the whole picture shrunk afterwards. The glyph size comes from
-// `cell`, waited for once the picture's size is known; the whole fit (with
-// its canvas) is kept in `chosen`. Without bounds, or for a picture saved as
-// gray, the natural size.
+// `size` gives it (the same rule preparePicture applies) in the directions
+// where that shrinks it, so that a loader can decode at a reduced scale and
+// shrink while it reads, with the same result as the whole picture shrunk
+// afterwards. The glyph size comes from `cell`, waited for once the
+// picture's size is known; the whole fit (with its canvas) is kept in
+// `chosen`. Without bounds, or for a picture saved as gray, the natural
+// size. Once the size is known, `reserve` (when given) is told the bytes
+// the picture will hold (and may make the load wait for them).
 morvel::LoadOptions loadOptionsFor(const Options& o, const morvel::cli::SizeRule& size,
                                    const std::shared_future<GlyphCell>& cell,
                                    std::optional<morvel::cli::ColumnFit>* chosen, bool colour,
-                                   const morvel::RgbColour& ground)
+                                   const morvel::RgbColour& ground, const std::function<void(int64_t)>& reserve = {})
 {
     morvel::LoadOptions options;
     options.orient = o.orient;
     options.colour = colour;
     options.background = ground;
-    if ((size.columns > 0 || size.rows > 0) && o.saveGray.empty()) {
-        options.fit = [size, cell, chosen](int32_t width, int32_t height) -> std::optional<morvel::PictureSize> {
+    const bool fitted = (size.columns > 0 || size.rows > 0) && o.saveGray.empty();
+    options.fit = [size, cell, chosen, fitted, colour, reserve](int32_t width,
+                                                                int32_t height) -> std::optional<morvel::PictureSize> {
+        std::optional<morvel::PictureSize> wanted;
+        if (fitted) {
             const GlyphCell glyphs = cell.get();
             *chosen = morvel::cli::fitText(width, height, size, glyphs.maxWidth, glyphs.height);
-            if (!*chosen) {
-                return std::nullopt;
+            // The loader only shrinks: a direction that grows is enlarged
+            // band by band as the text is made (see walkFittedCanvas).
+            if (*chosen) {
+                wanted = morvel::PictureSize{std::min(width, (*chosen)->scaled.width),
+                                             std::min(height, (*chosen)->scaled.height)};
             }
-            return (*chosen)->scaled;
-        };
-    }
+        }
+        if (reserve) {
+            reserve(loadBytes({width, height}, wanted, colour));
+        }
+        return wanted;
+    };
     return options;
 }
 
@@ -239,6 +279,15 @@ void splitFills(const std::vector<morvel::cli::CellFill>& fills, std::vector<mor
     }
 }
 
+// The bound of textBytesUpperBound for a canvas of width x height.
+int64_t textBytesUpperBound(int32_t width, int32_t height, const morvel::AtlasView& view)
+{
+    morvel::ImageRecord shape{};
+    shape.header.biWidth = width;
+    shape.rowCount = height;
+    return morvel::textBytesUpperBound(shape, view);
+}
+
 // The text as a PNG or SVG picture (see writeTextPicture): drawn from
 // `glyphs`, the unblurred atlas of the face matched, coloured as `mode`
 // shows `colours`. None when it cannot be made.
@@ -273,22 +322,28 @@ std::string shown(const std::string& path)
     return morvel::printableName(path);
 }
 
+// A picture ready for the walk: the picture as loaded, and its canvas made
+// from it a band at a time.
+struct PreparedPicture {
+    morvel::ImageHandle loaded;
+    std::optional<morvel::FittedRows> canvas;
+    morvel::PictureSize content;  // the scaled picture inside the canvas
+};
+
 // The picture named by `path`, ready for the walk: saved as gray when
-// asked, fitted to `size` and inverted when asked. The black level is not
-// applied here: the walk reads the picture through its table (see convert).
-// Returns none when the picture cannot be converted (already reported).
-// The gray picture is taken from `loaded`, its colour left there; `content`
-// receives the size of the picture itself inside the one made (which may be
-// extended at its edges).
-morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
-                                   const morvel::TextEngine& engine, const Options& o, const std::string& path,
-                                   int index, const morvel::cli::SizeRule& size, bool& saveFailed,
-                                   morvel::PictureSize& content)
+// asked, and fitted to `size`. Inversion and the black level are applied by
+// the walk (see walkFittedCanvas). Returns false when the picture cannot be
+// converted (already reported). The gray picture is taken from `loaded`,
+// its colour left there.
+bool preparePicture(morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
+                    const morvel::TextEngine& engine, const Options& o, const std::string& path, int index,
+                    const morvel::cli::SizeRule& size, bool& saveFailed, PreparedPicture& prepared)
 {
-    morvel::ImageHandle picture = std::move(loaded.gray);
+    prepared.loaded = std::move(loaded.gray);
+    const morvel::ImageHandle& picture = prepared.loaded;
     if (!picture) {
         complain("cannot read picture: " + shown(path) + ": " + loaded.error);
-        return nullptr;
+        return false;
     }
     // Drawn all the same; the run's status stays what it would be.
     if (!loaded.warning.empty()) {
@@ -304,67 +359,40 @@ morvel::ImageHandle preparePicture(morvel::LoadResult& loaded, const std::option
     }
     const int32_t width = picture->header.biWidth;
     const int32_t height = picture->rowCount;
-    // The loader's fit when it scaled the picture already (the fit of the
-    // picture's own size, which is not always that of the scaled one).
-    const bool scaledByLoader = loaderFit && loaderFit->scaled.width == width && loaderFit->scaled.height == height;
+    // The loader's fit when it was given one: the picture then comes at the
+    // scaled size where that shrinks, at its own size where it grows.
+    const bool scaledByLoader = loaderFit && width <= loaderFit->scaled.width && height <= loaderFit->scaled.height;
     const auto fit = scaledByLoader
                          ? loaderFit
                          : morvel::cli::fitText(width, height, size, engine.maxGlyphWidth(), engine.cellHeight());
-    // Scaled straight into the canvas; the loaded picture goes as soon as the
-    // canvas holds it. The natural size needs neither.
-    if (fit && (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
-                fit->scaled.height != height)) {
-        picture =
-            morvel::fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
+    if (fit) {
+        prepared.canvas.emplace(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
     }
-    if (!fit || !picture) {
+    if (!fit || !prepared.canvas->ready()) {
         complain("cannot scale picture to " + describeSize(size) + ": " + shown(path));
-        return nullptr;
+        return false;
     }
-    content = fit->scaled;
-    if (o.invert) {
-        morvel::invertGray(*picture);
-    }
-    return picture;
+    prepared.content = fit->scaled;
+    return true;
 }
 
 // The text of one prepared picture, as the engine's Generate makes it from
-// the picture as its source: the working image is the picture stretched to
-// `blackLevel`, here read through the stretch's table by the walk instead of
-// copied, so the picture is held once. The footer (when `footer`) names
-// `displayName`; with `invert` its last line says so. Lines end in CR LF.
-// `view` is the engine's atlas with the glyphs matched against, `matcher`
-// prepared from it. None when memory runs out.
-std::optional<std::string> convert(const morvel::ImageRecord& picture, const morvel::TextEngine& engine,
-                                   const morvel::AtlasView& view, const morvel::FastMatcher& matcher,
-                                   const morvel::ToneSetup* tone, const Options& o, int32_t blackLevel,
+// the picture as its source (see walkFittedCanvas), with the footer when
+// asked, naming `displayName`; with --invert its last line says so. Lines
+// end in CR LF. None when memory runs out.
+std::optional<std::string> convert(PreparedPicture& prepared, const morvel::TextEngine& engine,
+                                   const morvel::cli::WalkChoice& choice, const Options& o,
                                    const std::string& displayName)
 {
-    const morvel::TextFooter footer{displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(),
-                                    blackLevel};
-    const morvel::TextFooter* withFooter = o.footer ? &footer : nullptr;
-    morvel::GeneratedText generated;
-    uint8_t table[256];
-    if (tone) {
-        // Tone mode reads the picture itself through its tone curve.
-        generated = morvel::generateToneTextFast(picture, *tone, withFooter, {}, o.jobs);
-    } else if (const bool stretched = morvel::blackLevelTable(picture, blackLevel, table); matcher.usable()) {
-        generated =
-            morvel::generateTextFast(picture, matcher, o.match, withFooter, {}, o.jobs, stretched ? table : nullptr);
-    } else {
-        // Without the prepared glyphs (no memory for them), the plain walk on
-        // a stretched copy.
-        morvel::ImageHandle working = morvel::stretchToBlackLevelFast(picture, blackLevel);
-        if (!working) {
-            return std::nullopt;
+    std::optional<std::string> text = morvel::cli::walkFittedCanvas(*prepared.canvas, choice);
+    if (text && o.footer) {
+        *text += morvel::formatFooter(
+            {displayName, engine.pointSize(), engine.drawnFaceName(), engine.blurCount(), choice.blackLevel});
+        if (o.invert) {
+            *text += "Inverted\r\n";
         }
-        generated = morvel::generateText(*working, view, o.match, withFooter);
     }
-    // The footer's last line says when the picture was matched inverted.
-    if (o.footer && o.invert) {
-        generated.text += "Inverted\r\n";
-    }
-    return std::move(generated.text);
+    return text;
 }
 
 }  // namespace
@@ -386,13 +414,21 @@ static int convertAll(int argc, char** argv)
     // The text goes to standard output unless -o names a file ("-" is
     // standard output too).
     const bool toStandardOutput = o.output.empty() || o.output == morvel::cli::kStdinName;
-    // The terminal the text goes to, if it goes to one. Its background is
-    // asked for before the second thread starts, so that the signals held
-    // back meanwhile are held for the whole process.
+    // The terminal the text goes to, if it goes to one. It is asked its
+    // background and cell before the second thread starts, so that the
+    // signals held back meanwhile are held for the whole process.
     const std::optional<morvel::cli::TerminalSize> terminal =
         toStandardOutput ? morvel::cli::terminalSize() : std::nullopt;
-    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal));
-    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, 0);
+    // The terminal is asked what neither the options nor its window size
+    // tell: its background and its cell.
+    const bool askBackground = terminal && o.background == morvel::cli::BackgroundChoice::Auto;
+    const bool askCell = terminal && morvel::cli::cellFromTerminal(o) && !(morvel::cli::cellRatioOf(*terminal) > 0);
+    morvel::cli::TerminalAnswers answers;
+    if (askBackground || askCell) {
+        answers = morvel::cli::askTerminal({askBackground, askCell}, morvel::cli::kAnswerTimeoutMs);
+    }
+    const morvel::RgbColour ground = groundColour(o, settleBackground(o, terminal.has_value(), answers));
+    const morvel::cli::CellChoice shownCell = morvel::cli::chooseCell(o, terminal, answers.cellRatio);
     if (o.verbose) {
         complain(morvel::cli::describeCell(shownCell));
     }
@@ -419,20 +455,21 @@ static int convertAll(int argc, char** argv)
     // The pictures are loaded ahead on threads of their own: the first while
     // the engine is prepared, the next ones while the one before is matched.
     // Decoding takes most of a shrunk picture's time, so as many are decoded
-    // at once as there are cores; pictures kept at their natural size may be
-    // large, and only one is loaded ahead.
-    // The fit each picture's loader chose, read once the picture is taken.
-    // A picture's colour comes at its gray picture's size, so colour does
-    // not change how many are loaded ahead.
+    // at once as there are cores, as long as what they hold fits the budget:
+    // each load reserves the bytes its picture will hold once its size is
+    // known. The fit each picture's loader chose is read once the picture is
+    // taken.
     const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
     const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
-    const bool fitted = loadOptionsFor(o, size, cell, nullptr, colour, ground).fit != nullptr;
-    const size_t depth = fitted ? std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8) : 1;
-    morvel::cli::LoadAhead loads(o.pictures.size(), depth, [&o, &size, &cell, &loaderFits, colour, ground](size_t i) {
-        return morvel::cli::readNamedPicture(o.pictures[i],
-                                             loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground));
-    });
+    // A picture's colour comes at its gray picture's size.
+    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    morvel::cli::LoadAhead loads(
+        o.pictures.size(), depth, kLoadAheadBudget, [&o, &size, &cell, &loaderFits, colour, ground, &loads](size_t i) {
+            const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
+            return morvel::cli::readNamedPicture(
+                o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground, reserve));
+        });
     if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise, ink))) {
         return 1;
     }
@@ -480,6 +517,8 @@ static int convertAll(int argc, char** argv)
     }
 
     const morvel::cli::HtmlStyle htmlStyle = htmlStyleOf(engine, o);
+    const morvel::cli::WalkChoice choice{&view,      &matcher, tone ? &*tone : nullptr, o.match, o.jobs,
+                                         blackLevel, o.invert};
     bool anyFailed = false;
     bool writeFailed = false;
     int converted = 0;
@@ -489,26 +528,27 @@ static int convertAll(int argc, char** argv)
     const auto textOf = [&](morvel::LoadResult& loaded, const std::optional<morvel::cli::ColumnFit>& loaderFit,
                             const std::string& path, size_t index) -> std::optional<std::string> {
         bool saveFailed = false;
-        morvel::PictureSize content;
-        morvel::ImageHandle picture =
-            preparePicture(loaded, loaderFit, engine, o, path, static_cast<int>(index) + 1, size, saveFailed, content);
-        anyFailed = anyFailed || !picture || saveFailed;
-        if (!picture) {
+        PreparedPicture picture;
+        const bool ready =
+            preparePicture(loaded, loaderFit, engine, o, path, static_cast<int>(index) + 1, size, saveFailed, picture);
+        anyFailed = anyFailed || !ready || saveFailed;
+        if (!ready) {
             return std::nullopt;
         }
         // The engine's bound on the text, judged before the walk.
-        if (morvel::textBytesUpperBound(*picture, view) > engine.textLimit()) {
+        if (textBytesUpperBound(picture.canvas->canvasWidth(), picture.canvas->canvasHeight(), view) >
+            engine.textLimit()) {
             complain("text image too large: " + shown(path));
             anyFailed = true;
             return std::nullopt;
         }
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
-        std::optional<std::string> text =
-            convert(*picture, engine, view, matcher, tone ? &*tone : nullptr, o, blackLevel, displayName);
-        const int32_t lineCount = morvel::cli::pictureLineCount(picture->rowCount, engine.cellHeight());
+        std::optional<std::string> text = convert(picture, engine, choice, o, displayName);
+        const int32_t lineCount = morvel::cli::pictureLineCount(picture.canvas->canvasHeight(), engine.cellHeight());
+        const morvel::PictureSize content = picture.content;
         // The picture is done with before the text goes out.
-        picture.reset();
+        picture = {};
         if (!text) {
             complain("out of memory converting picture: " + shown(path));
             anyFailed = true;

@@ -1,5 +1,6 @@
 #include "cli/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -63,73 +64,103 @@ std::optional<double> component(std::string_view& text)
     return static_cast<double>(value) / full;
 }
 
-// True when standard input and standard output are the same terminal and
-// this process is in its foreground (so reading it neither stops the
-// process nor takes input meant for another).
-bool inputIsThatTerminal()
+// The controlling terminal, opened for the questions, when standard output
+// is that terminal and this process is in its foreground (so reading it
+// neither stops the process nor takes input meant for another); -1 with
+// `why` set otherwise.
+int openAskableTerminal(std::string& why)
 {
-    struct stat in {};
-    struct stat out {};
-    return ::isatty(STDIN_FILENO) == 1 && ::fstat(STDIN_FILENO, &in) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
-           in.st_rdev == out.st_rdev && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) {
+        why = "no controlling terminal";
+        return -1;
+    }
+    // Standard output is the controlling terminal when that terminal's
+    // session is this process's.
+    if (::isatty(STDOUT_FILENO) != 1 || ::tcgetsid(STDOUT_FILENO) != ::getsid(0)) {
+        why = "standard output is not the controlling terminal";
+    } else if (::tcgetpgrp(tty) != ::getpgrp()) {
+        why = "not in the terminal's foreground";
+    } else {
+        return tty;
+    }
+    ::close(tty);
+    return -1;
 }
 
-// Sends the OSC 11 query and collects the answer up to its end (BEL or
-// ESC \), at most `timeoutMs` later. The terminal reads unbuffered and
-// unechoed meanwhile; its settings are restored before returning, and the
-// signals that would end or stop the process wait until then.
-std::string askBackground(int timeoutMs)
+// The questions as one write: each asked, then CSI c.
+std::string questionsText(const TerminalQuestions& questions)
 {
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        return {};
+    std::string text;
+    if (questions.background) {
+        text += "\033]11;?\033\\";
     }
-    sigset_t held;
-    sigset_t previous;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGTTIN, SIGTTOU}) {
-        sigaddset(&held, signal);
+    if (questions.cellSize) {
+        text += "\033[16t";
     }
-    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    return text + "\033[c";
+}
 
+// Reads the terminal's answers from `tty` one byte at a time until the
+// device attributes arrive or `timeoutMs` pass: nothing after them is read.
+std::string readAnswers(int tty, int timeoutMs)
+{
     std::string reply;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (reply.size() < 1024 && !hasDeviceAttributes(reply)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd input{tty, POLLIN, 0};
+        const int ready = ::poll(&input, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        char byte = 0;
+        if (ready <= 0 || ::read(tty, &byte, 1) != 1) {
+            break;
+        }
+        reply += byte;
+    }
+    return reply;
+}
+
+// The answers to `questions` on the terminal `tty` (in its foreground),
+// with its settings put back.
+TerminalAnswers askOn(int tty, const TerminalQuestions& questions, int timeoutMs)
+{
+    TerminalAnswers answers;
+    termios saved{};
+    if (::tcgetattr(tty, &saved) != 0) {
+        answers.why = "the terminal's settings cannot be read";
+        return answers;
+    }
     termios raw = saved;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
-        static constexpr char kQuery[] = "\033]11;?\033\\";
-        if (::write(STDOUT_FILENO, kQuery, sizeof kQuery - 1) == static_cast<ssize_t>(sizeof kQuery - 1)) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            while (reply.size() < 256) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-                if (left.count() <= 0) {
-                    break;
-                }
-                pollfd input{STDIN_FILENO, POLLIN, 0};
-                const int ready = ::poll(&input, 1, static_cast<int>(left.count()));
-                if (ready < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (ready <= 0) {
-                    break;
-                }
-                char buffer[64];
-                const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-                if (got <= 0) {
-                    break;
-                }
-                reply.append(buffer, static_cast<size_t>(got));
-                if (reply.find('\a') != std::string::npos || reply.find("\033\\") != std::string::npos) {
-                    break;
-                }
-            }
-        }
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    // Out of line mode, a line being typed shows as pending input too.
+    if (::tcsetattr(tty, TCSANOW, &raw) != 0) {
+        answers.why = "the terminal's settings cannot be changed";
+        return answers;
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return reply;
+    pollfd typed{tty, POLLIN, 0};
+    if (::poll(&typed, 1, 0) > 0) {
+        answers.why = "input typed ahead";
+    } else {
+        const std::string questionText = questionsText(questions);
+        std::string reply;
+        if (::write(tty, questionText.data(), questionText.size()) == static_cast<ssize_t>(questionText.size())) {
+            reply = readAnswers(tty, timeoutMs);
+        }
+        answers.background = backgroundFromOsc11Reply(reply);
+        answers.cellRatio = cellRatioFromReply(reply).value_or(0);
+        answers.why = hasDeviceAttributes(reply) ? "no answer from the terminal" : "the terminal does not answer";
+    }
+    ::tcsetattr(tty, TCSANOW, &saved);
+    return answers;
 }
 
 }  // namespace
@@ -199,24 +230,63 @@ std::optional<Background> backgroundFromOsc11Reply(std::string_view reply)
     return luma < 0.5 ? Background::Dark : Background::Light;
 }
 
-Background terminalBackground(int timeoutMs, std::string& how)
+std::optional<double> cellRatioFromReply(std::string_view reply)
 {
-    if (const char* colours = std::getenv("COLORFGBG")) {
-        if (const auto background = backgroundFromColorFgBg(colours)) {
-            how = "COLORFGBG";
-            return *background;
+    const std::string_view start = "\033[6;";
+    const size_t at = reply.find(start);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view rest = reply.substr(at + start.size());
+    const size_t semicolon = rest.find(';');
+    const size_t end = rest.find('t');
+    if (semicolon == std::string_view::npos || end == std::string_view::npos || end < semicolon) {
+        return std::nullopt;
+    }
+    const auto height = parseDecimal(std::string(rest.substr(0, semicolon)), 1, 100000);
+    const auto width = parseDecimal(std::string(rest.substr(semicolon + 1, end - semicolon - 1)), 1, 100000);
+    if (!height || !width) {
+        return std::nullopt;
+    }
+    const double ratio = static_cast<double>(*width) / *height;
+    if (!(ratio >= kMinFontRatio && ratio <= kMaxFontRatio)) {
+        return std::nullopt;
+    }
+    return ratio;
+}
+
+bool hasDeviceAttributes(std::string_view reply)
+{
+    for (size_t at = reply.find("\033[?"); at != std::string_view::npos; at = reply.find("\033[?", at + 1)) {
+        size_t i = at + 3;
+        while (i < reply.size() && ((reply[i] >= '0' && reply[i] <= '9') || reply[i] == ';')) {
+            ++i;
+        }
+        if (i < reply.size() && reply[i] == 'c') {
+            return true;
         }
     }
-    if (inputIsThatTerminal()) {
-        if (const auto background = backgroundFromOsc11Reply(askBackground(timeoutMs))) {
-            how = "the terminal's answer";
-            return *background;
-        }
-        how = "no answer from the terminal";
-        return Background::Light;
+    return false;
+}
+
+TerminalAnswers askTerminal(const TerminalQuestions& questions, int timeoutMs)
+{
+    TerminalAnswers answers;
+    const int tty = openAskableTerminal(answers.why);
+    if (tty < 0) {
+        return answers;
     }
-    how = "standard input is not the terminal";
-    return Background::Light;
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGTTIN, SIGTTOU}) {
+        sigaddset(&held, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    answers = askOn(tty, questions, timeoutMs);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(tty);
+    return answers;
 }
 
 }  // namespace morvel::cli

@@ -40,23 +40,31 @@ void foldRange(const uint8_t* row, int32_t count, uint8_t& lo, uint8_t& hi)
 
 }  // namespace
 
+void foldLevelRange(const ImageRecord& picture, uint8_t& lo, uint8_t& hi)
+{
+    if (picture.header.biBitCount != 8 || !picture.rows)
+        return;
+    // Only real pixels count: the fill bytes past the width are skipped.
+    for (int32_t y = 0; y < picture.rowCount; ++y)
+        foldRange(picture.rows[y], picture.header.biWidth, lo, hi);
+}
+
 bool blackLevelTable(const ImageRecord& picture, int32_t level, uint8_t table[256])
 {
     if (level < 0 || level > 255 || picture.header.biBitCount != 8)
         return false;
-    const int32_t width = picture.header.biWidth;
-    const int32_t height = picture.rowCount;
-    if (width <= 0 || height <= 0 || !picture.rows)
+    if (picture.header.biWidth <= 0 || picture.rowCount <= 0 || !picture.rows)
         return false;
-
-    // Only real pixels count: the fill bytes past the width are skipped.
     uint8_t lo = 255;
     uint8_t hi = 0;
-    for (int32_t y = 0; y < height; ++y)
-        foldRange(picture.rows[y], width, lo, hi);
-    if (lo == hi)
-        return false;
+    foldLevelRange(picture, lo, hi);
+    return blackLevelTableOfRange(lo, hi, level, table);
+}
 
+bool blackLevelTableOfRange(uint8_t lo, uint8_t hi, int32_t level, uint8_t table[256])
+{
+    if (level < 0 || level > 255 || lo >= hi)
+        return false;
     // The stretch of every level that occurs, with the same integer
     // arithmetic as the plain loop; the others (and the fill bytes) stay.
     const int32_t span = hi - lo;

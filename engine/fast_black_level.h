@@ -21,6 +21,14 @@ ImageHandle stretchToBlackLevelFast(const ImageRecord& source, int32_t level);
 // 8-bit.
 bool blackLevelTable(const ImageRecord& picture, int32_t level, uint8_t table[256]);
 
+// The lowest and highest level of an 8-bit picture's pixels, folded into
+// `lo` and `hi` (start them at 255 and 0): a picture made a band at a time
+// has its range gathered band by band.
+void foldLevelRange(const ImageRecord& picture, uint8_t& lo, uint8_t& hi);
+
+// blackLevelTable of a picture whose pixels range from `lo` to `hi`.
+bool blackLevelTableOfRange(uint8_t lo, uint8_t hi, int32_t level, uint8_t table[256]);
+
 // stretchToBlackLevel done on `picture` itself, for a caller that no longer
 // needs the unstretched picture: no copy. False (the picture untouched) for a
 // level outside 0..255 or a picture that is not 8-bit.

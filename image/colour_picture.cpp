@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "image/picture_transform.h"
+#include "image/row_enlarger.h"
 #include "image/row_shrinker.h"
 
 namespace morvel {
@@ -24,18 +24,6 @@ constexpr int32_t kHalf = 1 << 15;
 uint8_t clampLevel(int32_t level)
 {
     return static_cast<uint8_t>(std::clamp(level, 0, 255));
-}
-
-// One channel of a colour picture as an 8-bit gray picture.
-ImageHandle channelOf(const ImageRecord& colour, int channel)
-{
-    ImageHandle plane = makeGrayImage(colour.header.biWidth, colour.rowCount);
-    if (!plane)
-        return nullptr;
-    for (int32_t y = 0; y < colour.rowCount; ++y)
-        for (int32_t x = 0; x < colour.header.biWidth; ++x)
-            plane->rows[y][x] = colour.rows[y][3 * static_cast<size_t>(x) + static_cast<size_t>(channel)];
-    return plane;
 }
 
 }  // namespace
@@ -68,26 +56,28 @@ ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height)
     const int32_t sourceHeight = colour->rowCount;
     if (width == sourceWidth && height == sourceHeight)
         return colour;
-    ImageHandle fitted = makeColourImage(width, height);
-    if (!fitted)
-        return nullptr;
-    if (width <= sourceWidth && height <= sourceHeight) {
-        RowShrinker shrinker(sourceWidth, sourceHeight, width, height, 3, fitted->rows);
+    // As resizeGray: the directions that shrink first, then those that grow.
+    const int32_t shrunkWidth = std::min(width, sourceWidth);
+    const int32_t shrunkHeight = std::min(height, sourceHeight);
+    if (shrunkWidth != sourceWidth || shrunkHeight != sourceHeight) {
+        ImageHandle shrunk = makeColourImage(shrunkWidth, shrunkHeight);
+        if (!shrunk)
+            return nullptr;
+        RowShrinker shrinker(sourceWidth, sourceHeight, shrunkWidth, shrunkHeight, 3, shrunk->rows);
         if (!shrinker.ready())
             return nullptr;
         for (int32_t y = 0; y < sourceHeight; ++y)
             shrinker.addRow(colour->rows[y]);
-        return fitted;
+        colour = std::move(shrunk);
     }
-    for (int channel = 0; channel < 3; ++channel) {
-        ImageHandle plane = channelOf(*colour, channel);
-        ImageHandle resized = plane ? resizeGray(*plane, width, height) : nullptr;
-        if (!resized)
-            return nullptr;
-        for (int32_t y = 0; y < height; ++y)
-            for (int32_t x = 0; x < width; ++x)
-                fitted->rows[y][3 * static_cast<size_t>(x) + static_cast<size_t>(channel)] = resized->rows[y][x];
-    }
+    if (shrunkWidth == width && shrunkHeight == height)
+        return colour;
+    ImageHandle fitted = makeColourImage(width, height);
+    RowEnlarger enlarger(colour->rows, shrunkWidth, shrunkHeight, width, height, 3);
+    if (!fitted || !enlarger.ready())
+        return nullptr;
+    for (int32_t y = 0; y < height; ++y)
+        enlarger.row(y, fitted->rows[y]);
     return fitted;
 }
 

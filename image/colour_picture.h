@@ -19,10 +19,9 @@ ImageHandle colourFromPalette(const ImageRecord& palettePicture);
 // None for a picture that is not 8-bit, or no memory.
 ImageHandle colourFromGray(const ImageRecord& gray);
 
-// `colour` (24-bit) brought to width x height: shrunk by area averaging
-// (RowShrinker, each channel on its own, as the gray picture is) when
-// neither side grows, otherwise each channel resized as resizeGray resizes
-// gray. The same picture at its own size; none when it cannot be made.
+// `colour` (24-bit) brought to width x height as resizeGray brings gray,
+// each channel on its own: the directions that shrink by area averaging
+// (RowShrinker), then those that grow by linear interpolation (RowEnlarger). The same picture at its own size; none when it cannot be made.
 ImageHandle fitColour(ImageHandle colour, int32_t width, int32_t height);
 
 // The red, green and blue of a JFIF YCbCr sample (ITU-R BT.601 full range):

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image/area_sum.h"
 #include "image/colour_picture.h"
 #include "image/gif_decoder.h"
 #include "image/gray_conversion.h"
@@ -20,12 +21,14 @@ public:
     // their own.
     ShrinkingGraySink(const LoadOptions& options, bool colour) : options_(options), wantColour_(colour) {}
 
-    bool begin(int32_t width, int32_t height, const RgbQuad* colors) override
+    bool begin(int32_t width, int32_t height, const RgbQuad* colors, bool interlaced) override
     {
         picture_.reset();
         shrinker_.reset();
+        sums_.reset();
         colour_.reset();
         colourShrinker_.reset();
+        colourSums_.reset();
         took_ = false;
         uint8_t levels[256];
         grayLevelsOfPalette(colors, levels);
@@ -36,20 +39,31 @@ public:
         if (!wanted || wanted->width < 1 || wanted->height < 1 || wanted->width > width || wanted->height > height ||
             (wanted->width == width && wanted->height == height))
             return false;  // decoded whole: kept, or enlarged afterwards
+        // The rows of an interlaced image come in pass order: they are summed
+        // as they come, unless the sums would take more than the image.
+        const bool summed = interlaced;
+        if (summed && AreaSum::bytesFor(wanted->width, wanted->height, 1) > int64_t{width} * height)
+            return false;
         picture_ = makeGrayImage(wanted->width, wanted->height);
         if (!picture_)
             return false;
         clearRowFill(*picture_);
-        shrinker_.emplace(width, height, wanted->width, wanted->height, 1, picture_->rows);
-        if (!shrinker_->ready()) {
+        if (summed)
+            sums_.emplace(width, height, wanted->width, wanted->height, 1);
+        else
+            shrinker_.emplace(width, height, wanted->width, wanted->height, 1, picture_->rows);
+        if (summed ? !sums_->ready() : !shrinker_->ready()) {
             picture_.reset();
             return false;
         }
         grayLevelsOfPalette(colors, levels_);
         line_.resize(static_cast<size_t>(width));
         if (wantColour_ && (colour_ = makeColourImage(wanted->width, wanted->height))) {
-            colourShrinker_.emplace(width, height, wanted->width, wanted->height, 3, colour_->rows);
-            if (colourShrinker_->ready()) {
+            if (summed)
+                colourSums_.emplace(width, height, wanted->width, wanted->height, 3);
+            else
+                colourShrinker_.emplace(width, height, wanted->width, wanted->height, 3, colour_->rows);
+            if (summed ? colourSums_->ready() : colourShrinker_->ready()) {
                 for (int i = 0; i < 256; ++i) {
                     palette_[3 * i] = colors[i].rgbRed;
                     palette_[3 * i + 1] = colors[i].rgbGreen;
@@ -73,20 +87,33 @@ public:
     // True when the last image begun was taken row by row.
     bool took() const { return took_; }
 
-    void row(const uint8_t* indices) override
+    void row(int32_t y, const uint8_t* indices) override
     {
         for (size_t x = 0; x < line_.size(); ++x)
             line_[x] = levels_[indices[x]];
-        shrinker_->addRow(line_.data());
+        if (sums_)
+            sums_->addPixels(y, line_.data());
+        else
+            shrinker_->addRow(line_.data());
         if (colour_) {
             for (size_t x = 0; x < line_.size(); ++x)
                 std::memcpy(&colourLine_[3 * x], &palette_[3 * size_t{indices[x]}], 3);
-            colourShrinker_->addRow(colourLine_.data());
+            if (colourSums_)
+                colourSums_->addPixels(y, colourLine_.data());
+            else
+                colourShrinker_->addRow(colourLine_.data());
         }
     }
 
     ImageHandle finish() override
     {
+        if (sums_ && picture_) {
+            // The decoder hands over every row, reached by the code stream or not.
+            sums_->finish(picture_->rows);
+            if (colour_)
+                colourSums_->finish(colour_->rows);
+            return std::move(picture_);
+        }
         if (!shrinker_ || !shrinker_->done())
             return nullptr;
         return std::move(picture_);
@@ -97,10 +124,12 @@ private:
     bool wantColour_;
     ImageHandle picture_;
     std::optional<RowShrinker> shrinker_;
+    std::optional<AreaSum> sums_;  // in place of the shrinker for an interlaced image
     uint8_t levels_[256] = {};
     std::vector<uint8_t> line_;
     ImageHandle colour_;
     std::optional<RowShrinker> colourShrinker_;
+    std::optional<AreaSum> colourSums_;
     uint8_t palette_[3 * 256] = {};
     std::vector<uint8_t> colourLine_;
     bool took_ = false;

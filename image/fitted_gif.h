@@ -1,6 +1,7 @@
-// GIF pictures in gray at the size a load asks for: a non-interlaced image
-// that is shrunk has its rows turned gray and averaged into the result as
-// the decoder makes them, so the image is never held whole.
+// GIF pictures in gray at the size a load asks for: an image that is shrunk
+// has its rows turned gray and averaged into the result as the decoder makes
+// them (an interlaced one's, coming in pass order, summed by AreaSum), so the
+// image is never held whole.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +17,8 @@ namespace morvel {
 
 // The gray picture of the GIF file at `path` (or of `size` bytes at `data`),
 // at the size `options`' fit asks for (natural without one): grayFromPalette's
-// levels, shrunk by RowShrinker or, when decoded whole, resized by
-// resizeGray. Nullopt when the file holds no GIF picture; none inside when it
+// levels, shrunk by RowShrinker or AreaSum (the same bytes) or, when decoded
+// whole, resized by resizeGray. Nullopt when the file holds no GIF picture; none inside when it
 // does but the picture cannot be made at that size. With `colour` given and
 // colour asked for in `options`, it receives the palette colours of the same
 // decode at the gray picture's size, shrunk alike (none when not had).

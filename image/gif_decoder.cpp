@@ -301,6 +301,24 @@ void advanceInterlacedPixel(GifDecoderState& s, const uint8_t* chars, size_t cou
     }
 }
 
+// The image row that the `streamRow`th row of the code stream fills: the
+// same row, or for an interlaced image its row in pass order.
+int32_t imageRowOf(const GifDecoderState& s, size_t streamRow)
+{
+    if (!s.interlaced)
+        return static_cast<int32_t>(streamRow);
+    const auto height = static_cast<size_t>(s.imageHeight);
+    for (int pass = 0; pass < 4; ++pass) {
+        const auto first = static_cast<size_t>(kPassFirstRow[pass]);
+        const auto step = static_cast<size_t>(kPassStep[pass]);
+        const size_t rows = height > first ? (height - first + step - 1) / step : 0;
+        if (streamRow < rows)
+            return static_cast<int32_t>(first + streamRow * step);
+        streamRow -= rows;
+    }
+    return static_cast<int32_t>(height);  // past the last pass: not a row
+}
+
 // Hands the finished rows among the pixels written so far to the sink and
 // moves the rest of a row to the front of the window.
 void handOverRows(GifDecoderState& s, size_t written)
@@ -311,8 +329,9 @@ void handOverRows(GifDecoderState& s, size_t written)
         return;
     uint8_t* const window = s.pixels.get();
     const size_t rows = pending / width;
+    const size_t done = s.handedOver / width;
     for (size_t r = 0; r < rows; ++r)
-        s.sink->row(window + r * width);
+        s.sink->row(imageRowOf(s, done + r), window + r * width);
     s.handedOver += rows * width;
     std::memmove(window, window + rows * width, pending - rows * width);
 }
@@ -433,8 +452,8 @@ void stepOverImage(GifDecoderState& s)
     stepOverSubBlocks(s);
 }
 
-// Decodes a non-interlaced image (code bytes collected) row by row into the
-// sink, when the sink takes it; else into the record as usual. Returns what
+// Decodes an image (code bytes collected) row by row into the sink, when
+// the sink takes it; else into the record as usual. Returns what
 // decodeGifImage returns.
 int decodeGifImageWhole(GifDecoderState& s, ImageRecord* record, int minCodeSize);
 
@@ -450,7 +469,7 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     std::memcpy(colors, record->colors, sizeof colors);
     for (int i = 0; i < s.localCount; ++i)
         colors[i] = RgbQuad{s.localColors[i][2], s.localColors[i][1], s.localColors[i][0], colors[i].rgbReserved};
-    if (!s.sink->begin(s.imageWidth, s.imageHeight, colors)) {
+    if (!s.sink->begin(s.imageWidth, s.imageHeight, colors, s.interlaced)) {
         s.pixels.reset();
         return decodeGifImageWhole(s, record, minCodeSize);
     }
@@ -464,10 +483,10 @@ int streamGifImage(GifDecoderState& s, ImageRecord* record, int minCodeSize)
     if (rowsDone < height) {
         const size_t pending = written - s.handedOver;
         std::memset(window + pending, 0, width - pending);
-        s.sink->row(window);
+        s.sink->row(imageRowOf(s, rowsDone), window);
         std::memset(window, 0, width);
         for (++rowsDone; rowsDone < height; ++rowsDone)
-            s.sink->row(window);
+            s.sink->row(imageRowOf(s, rowsDone), window);
     }
     s.pixels.reset();
     s.streamed = true;
@@ -524,7 +543,7 @@ int decodeGifImage(GifDecoderState& s, ImageRecord* record)
     s.bitLimit = static_cast<uint64_t>(collected + kGifCodePadding) * 8;
 
     s.pixelLimit = static_cast<size_t>(s.imageWidth) * static_cast<size_t>(s.imageHeight);
-    if (s.sink != nullptr && !s.interlaced)
+    if (s.sink != nullptr)
         return streamGifImage(s, record, minCodeSize);
     return decodeGifImageWhole(s, record, minCodeSize);
 }

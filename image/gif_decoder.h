@@ -12,18 +12,20 @@
 
 namespace morvel {
 
-// Takes the rows of a non-interlaced image as the decoder makes them, instead
-// of the decoder storing the image (see decodeGif).
+// Takes the rows of an image as the decoder makes them, instead of the
+// decoder storing the image (see decodeGif).
 class GifRowSink {
 public:
     virtual ~GifRowSink() = default;
     // The image about to be decoded, with its colour table as the record
     // would carry it (256 entries, the local colours in place). True to take
-    // its rows; false to have it decoded whole as usual.
-    virtual bool begin(int32_t width, int32_t height, const RgbQuad* colors) = 0;
-    // The next row of colour-table indices (width bytes), top to bottom;
-    // rows the code stream did not reach come as index 0.
-    virtual void row(const uint8_t* indices) = 0;
+    // its rows; false to have it decoded whole as usual. The rows of an
+    // `interlaced` image come in pass order, those of the others top to
+    // bottom.
+    virtual bool begin(int32_t width, int32_t height, const RgbQuad* colors, bool interlaced) = 0;
+    // Row `y` of colour-table indices (width bytes), each row once; rows
+    // the code stream did not reach come as index 0.
+    virtual void row(int32_t y, const uint8_t* indices) = 0;
     // The picture made from the rows; none when it could not be made.
     virtual ImageHandle finish() = 0;
 };

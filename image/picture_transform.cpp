@@ -1,11 +1,5 @@
 #include "image/picture_transform.h"
 
-// The resampler is stb_image_resize (public domain, header only), compiled
-// here with internal linkage so that no other object can clash with it.
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STB_IMAGE_RESIZE_STATIC
-#include <stb_image_resize.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -19,32 +13,6 @@ bool isGrayPicture(const ImageRecord& picture)
 {
     return picture.header.biBitCount == 8 && picture.rows != nullptr && picture.header.biWidth >= 1 &&
            picture.rowCount >= 1;
-}
-
-// Scales `source` to width x height into the top-left corner of `target`,
-// which is at least that large. Both blocks are below kMaxPixelBytes (1 GiB),
-// so their pitches and the offsets the resampler forms from them fit its int
-// arguments.
-bool resizeInto(const ImageRecord& source, ImageRecord& target, int32_t width, int32_t height)
-{
-    const int32_t sourceWidth = source.header.biWidth;
-    const int32_t sourceHeight = source.rowCount;
-    // Smaller (or equal) both ways: the area averaging that the loaders also
-    // apply while they decode, so a picture shrunk whole and one shrunk row
-    // by row come out byte for byte the same.
-    if (width <= sourceWidth && height <= sourceHeight) {
-        RowShrinker shrinker(sourceWidth, sourceHeight, width, height, 1, target.rows);
-        if (!shrinker.ready())
-            return false;
-        for (int32_t y = 0; y < sourceHeight; ++y)
-            shrinker.addRow(source.rows[y]);
-        return true;
-    }
-    const bool shrinking = static_cast<int64_t>(width) * height < static_cast<int64_t>(sourceWidth) * sourceHeight;
-    return stbir_resize_uint8_generic(
-               source.rows[0], sourceWidth, sourceHeight, static_cast<int>(recordPitch(source)), target.rows[0], width,
-               height, static_cast<int>(recordPitch(target)), 1, STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP,
-               shrinking ? STBIR_FILTER_BOX : STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr) != 0;
 }
 
 // Fills `picture` outside its top-left width x height corner: the columns
@@ -65,13 +33,7 @@ void repeatEdges(ImageRecord& picture, int32_t width, int32_t height)
 
 ImageHandle resizeGray(const ImageRecord& source, int32_t width, int32_t height)
 {
-    if (!isGrayPicture(source) || width < 1 || height < 1)
-        return nullptr;
-    ImageHandle scaled = makeGrayImage(width, height);
-    if (!scaled || !resizeInto(source, *scaled, width, height))
-        return nullptr;
-    clearRowFill(*scaled);
-    return scaled;
+    return fitGray(source, width, height, width, height);
 }
 
 ImageHandle extendGray(const ImageRecord& source, int32_t width, int32_t height)
@@ -94,14 +56,60 @@ ImageHandle fitGray(const ImageRecord& source, int32_t width, int32_t height, in
 {
     if (width == source.header.biWidth && height == source.rowCount)
         return extendGray(source, canvasWidth, canvasHeight);
-    if (!isGrayPicture(source) || width < 1 || height < 1 || canvasWidth < width || canvasHeight < height)
+    FittedRows rows(source, width, height, canvasWidth, canvasHeight);
+    if (!rows.ready())
         return nullptr;
     ImageHandle canvas = makeGrayImage(canvasWidth, canvasHeight);
-    if (!canvas || !resizeInto(source, *canvas, width, height))
+    if (!canvas)
         return nullptr;
-    repeatEdges(*canvas, width, height);
+    rows.fill(0, *canvas);
     clearRowFill(*canvas);
     return canvas;
+}
+
+FittedRows::FittedRows(const ImageRecord& source, int32_t width, int32_t height, int32_t canvasWidth,
+                       int32_t canvasHeight)
+    : width_(width), height_(height), canvasWidth_(canvasWidth), canvasHeight_(canvasHeight)
+{
+    if (!isGrayPicture(source) || width < 1 || height < 1 || canvasWidth < width || canvasHeight < height)
+        return;
+    const int32_t sourceWidth = source.header.biWidth;
+    const int32_t sourceHeight = source.rowCount;
+    // The directions that shrink are shrunk first, by area averaging: the
+    // averaging that the loaders apply while they decode, so a picture
+    // shrunk whole and one shrunk row by row come out byte for byte the same.
+    const int32_t shrunkWidth = std::min(width, sourceWidth);
+    const int32_t shrunkHeight = std::min(height, sourceHeight);
+    kept_ = &source;
+    if (shrunkWidth != sourceWidth || shrunkHeight != sourceHeight) {
+        shrunk_ = makeGrayImage(shrunkWidth, shrunkHeight);
+        if (!shrunk_)
+            return;
+        RowShrinker shrinker(sourceWidth, sourceHeight, shrunkWidth, shrunkHeight, 1, shrunk_->rows);
+        if (!shrinker.ready())
+            return;
+        for (int32_t y = 0; y < sourceHeight; ++y)
+            shrinker.addRow(source.rows[y]);
+        kept_ = shrunk_.get();
+    }
+    enlarger_.emplace(kept_->rows, shrunkWidth, shrunkHeight, width, height, 1);
+}
+
+void FittedRows::fill(int32_t first, ImageRecord& band)
+{
+    if (!ready() || band.header.biBitCount != 8 || band.header.biWidth != canvasWidth_ || band.rows == nullptr)
+        return;
+    for (int32_t r = 0; r < band.rowCount && first + r < canvasHeight_; ++r) {
+        uint8_t* row = band.rows[r];
+        // The rows below the picture repeat its last row, the columns right
+        // of it its last column.
+        const int32_t y = std::min(first + r, height_ - 1);
+        if (kept_->header.biWidth == width_ && kept_->rowCount == height_)
+            std::memcpy(row, kept_->rows[y], static_cast<size_t>(width_));  // nothing grows
+        else
+            enlarger_->row(y, row);
+        std::memset(row + width_, row[width_ - 1], static_cast<size_t>(canvasWidth_ - width_));
+    }
 }
 
 void invertGray(ImageRecord& picture)

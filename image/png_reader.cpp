@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "image/area_sum.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/picture_transform.h"
@@ -309,9 +310,14 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (target && (target->width < 1 || target->height < 1))
             target.reset();
     }
-    const bool shrink = target && ihdr.interlace_method == 0 && target->width <= naturalWidth &&
-                        target->height <= naturalHeight &&
-                        (target->width < naturalWidth || target->height < naturalHeight);
+    const bool smaller = target && target->width <= naturalWidth && target->height <= naturalHeight &&
+                         (target->width < naturalWidth || target->height < naturalHeight);
+    // An interlaced picture arrives pass by pass: its pixels are summed as
+    // they come, unless the sums would take more than the picture itself.
+    const bool interlaced = ihdr.interlace_method != 0;
+    const bool summed = smaller && interlaced &&
+                        AreaSum::bytesFor(target->width, target->height, 1) <= int64_t{naturalWidth} * naturalHeight;
+    const bool shrink = smaller && (!interlaced || summed);
     const int32_t width = shrink ? target->width : naturalWidth;
     const int32_t height = shrink ? target->height : naturalHeight;
 
@@ -338,14 +344,32 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
     clearRowFill(*picture);
     // The colour, when asked for and its block is within the limit, comes
     // from the same rows, shrunk alike.
+    // A gray picture's colour is its gray in all three channels: made from
+    // the gray result (each channel would be averaged alike) rather than
+    // carried along.
+    const bool colourOfGray = rowFormat == RowFormat::Gray8;
     ImageHandle colour;
-    if (colourOut != nullptr && options.colour && imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
+    if (colourOut != nullptr && options.colour && !colourOfGray &&
+        imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
         colour = makeColourImage(width, height);
     std::optional<RowShrinker> shrinker;
     std::optional<RowShrinker> colourShrinker;
     std::vector<uint8_t> grayLine;
     std::vector<uint8_t> colourLine;
-    if (shrink) {
+    std::optional<AreaSum> sums;
+    std::optional<AreaSum> colourSums;
+    if (summed) {
+        sums.emplace(naturalWidth, naturalHeight, width, height, 1);
+        if (!sums->ready())
+            return failPng(error, ReadFailure::NoMemory);
+        grayLine.resize(ihdr.width);
+        if (colour) {
+            colourSums.emplace(naturalWidth, naturalHeight, width, height, 3);
+            colourLine.resize(size_t{ihdr.width} * 3);
+            if (!colourSums->ready())
+                colour.reset();
+        }
+    } else if (shrink) {
         shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
         if (!shrinker->ready())
             return failPng(error, ReadFailure::NoMemory);
@@ -378,7 +402,17 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
         if (info.row_num >= ihdr.height || pass < 0 || pass > 6)
             return failPng(error, ReadFailure::Damaged);
-        if (shrink) {
+        const PassColumns columns = kAdam7Columns[pass];
+        if (summed) {
+            grayRow(row.data(), rowFormat, ihdr.width, columns, options.background, grayLine.data(),
+                    colour ? colourLine.data() : nullptr);
+            const auto y = static_cast<int32_t>(info.row_num);
+            sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first),
+                            static_cast<int32_t>(columns.step));
+            if (colour)
+                colourSums->addPixels(y, colourLine.data(), static_cast<int32_t>(columns.first),
+                                      static_cast<int32_t>(columns.step));
+        } else if (shrink) {
             // Rows of a non-interlaced picture come once each, in order.
             if (info.row_num != expectedRow++)
                 return failPng(error, ReadFailure::Damaged);
@@ -394,8 +428,13 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (status == SPNG_EOI)
             break;
     }
-    if (shrink && !shrinker->done())
+    if (summed) {
+        sums->finish(picture->rows);
+        if (colour)
+            colourSums->finish(colour->rows);
+    } else if (shrink && !shrinker->done()) {
         return failPng(error, ReadFailure::Damaged);
+    }
     // The chunks after the image data up to the end marker: a file cut off
     // or damaged there is damaged all the same.
     if (const int code = spng_decode_chunks(ctx))
@@ -407,6 +446,8 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (colour)
             colour = fitColour(std::move(colour), target->width, target->height);
     }
+    if (picture && colourOut != nullptr && options.colour && colourOfGray)
+        colour = colourFromGray(*picture);
     if (colourOut != nullptr)
         *colourOut = picture ? std::move(colour) : nullptr;
     return picture;

@@ -36,8 +36,11 @@ uint8_t grayOfRgb(uint8_t red, uint8_t green, uint8_t blue);
 // With a `fit` in `options`, the picture comes at the size it asks for. A
 // non-interlaced picture to be shrunk has each decoded row averaged into the
 // result at once (RowShrinker), so memory holds the result and one row; an
-// interlaced one, or one to be enlarged, is decoded whole and resized
-// (resizeGray). The size limit then applies to what is held.
+// interlaced one has the pixels of each pass summed as they come (AreaSum,
+// the same bytes), unless the sums (8 bytes a pixel of the result) would
+// take more than the whole picture. A picture to be enlarged, or that one,
+// is decoded whole and resized (resizeGray). The size limit then applies to
+// what is held.
 //
 // With `colour` given and colour asked for in `options`, it receives the
 // picture's colour from the same rows (the samples over the background, as the gray

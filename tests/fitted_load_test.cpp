@@ -18,6 +18,7 @@
 #define STB_IMAGE_RESIZE_STATIC
 #include <stb_image_resize.h>
 
+#include "image/colour_picture.h"
 #include "image/jpeg_reader.h"
 #include "image/load_picture.h"
 #include "image/orientation.h"
@@ -87,8 +88,9 @@ Bytes png(int width, int height, uint8_t colorType, uint8_t bitDepth, bool inter
 // A GIF of four gray levels in groups of four pixels a b a b, the last two
 // decoded from one two-pixel string (clear, a, b, then the code of "ab"),
 // so that strings run across row ends. That code widens the codes to 4 bits,
-// and the next clear code, sent at that width, narrows them again.
-Bytes gif(int width, int height)
+// and the next clear code, sent at that width, narrows them again. An
+// `interlaced` one stores its rows in pass order.
+Bytes gif(int width, int height, bool interlaced = false)
 {
     Bytes out = {'G',
                  'I',
@@ -124,7 +126,7 @@ Bytes gif(int width, int height)
                  static_cast<uint8_t>(width >> 8),
                  static_cast<uint8_t>(height),
                  static_cast<uint8_t>(height >> 8),
-                 0,
+                 static_cast<uint8_t>(interlaced ? 0x40 : 0),
                  2};
     Bytes data;
     uint32_t acc = 0;
@@ -224,7 +226,10 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         {"16-bit colour png", png(120, 90, SPNG_COLOR_TYPE_TRUECOLOR, 16, false), {120, 90}, {37, 28}},
         {"gray png, one direction", png(200, 50, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 8, false), {200, 50}, {61, 50}},
         {"interlaced png", png(64, 64, SPNG_COLOR_TYPE_GRAYSCALE, 8, true), {64, 64}, {20, 21}},
+        {"interlaced 16-bit colour png", png(75, 50, SPNG_COLOR_TYPE_TRUECOLOR, 16, true), {75, 50}, {23, 17}},
         {"gif", gif(91, 70), {91, 70}, {31, 24}},
+        {"interlaced gif", gif(91, 70, true), {91, 70}, {31, 24}},
+        {"interlaced gif, one direction", gif(40, 33, true), {40, 33}, {40, 10}},
         {"jpeg on its side", jpeg(320, 200, 3, false, 6), {200, 320}, {53, 85}, 6},
         {"png on its side", png(90, 61, SPNG_COLOR_TYPE_TRUECOLOR, 8, false, 8), {61, 90}, {20, 29}, 8},
     };
@@ -263,6 +268,19 @@ TEST(FittedLoad, EqualsTheWholePictureShrunk)
         EXPECT_EQ(pixelsOf(*both.gray), pixelsOf(*expected));
         EXPECT_EQ(both.colour->header.biWidth, c.target.width);
         EXPECT_EQ(both.colour->rowCount, c.target.height);
+        if (std::string(c.name).find("jpeg") == std::string::npos) {
+            // The colour shrunk alike: the whole picture's colour resized.
+            LoadOptions colourOnly;
+            colourOnly.colour = true;
+            ImageHandle wholeColour = readPictureFromBytes(c.bytes.data(), c.bytes.size(), colourOnly).colour;
+            wholeColour = fitColour(std::move(wholeColour), c.target.width, c.target.height);
+            ASSERT_TRUE(wholeColour);
+            for (int32_t y = 0; y < c.target.height; ++y)
+                ASSERT_EQ(std::memcmp(wholeColour->rows[y], both.colour->rows[y],
+                                      size_t{3} * static_cast<size_t>(c.target.width)),
+                          0)
+                    << "colour row " << y;
+        }
 
         if (c.target.width > whole->header.biWidth)
             continue;  // enlarged: interpolated, not averaged

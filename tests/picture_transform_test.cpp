@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "image/image_record.h"
 #include "image/picture_transform.h"
@@ -21,7 +23,119 @@ ImageHandle checkerboard(int32_t width, int32_t height)
     return image;
 }
 
+using Plane = std::vector<std::vector<int64_t>>;
+
+// The area average written out: each new pixel sums every source pixel
+// times the length of their overlap in each direction, in units where a
+// source pixel is n long and a new one s, rounded half up.
+Plane plainShrink(const Plane& source, int32_t width, int32_t height)
+{
+    const auto sourceHeight = static_cast<int64_t>(source.size());
+    const auto sourceWidth = static_cast<int64_t>(source[0].size());
+    const auto overlap = [](int64_t a, int64_t b, int64_t c, int64_t d) {
+        return std::max<int64_t>(0, std::min(b, d) - std::max(a, c));
+    };
+    Plane out(static_cast<size_t>(height), std::vector<int64_t>(static_cast<size_t>(width)));
+    for (int64_t y = 0; y < height; ++y)
+        for (int64_t x = 0; x < width; ++x) {
+            int64_t sum = 0;
+            // The source pixels from those at the new pixel's start to
+            // those at its end; the others do not overlap it.
+            for (int64_t v = y * sourceHeight / height;
+                 v <= std::min(sourceHeight - 1, (y + 1) * sourceHeight / height); ++v)
+                for (int64_t u = x * sourceWidth / width; u <= std::min(sourceWidth - 1, (x + 1) * sourceWidth / width);
+                     ++u)
+                    sum += source[static_cast<size_t>(v)][static_cast<size_t>(u)] *
+                           overlap(u * width, (u + 1) * width, x * sourceWidth, (x + 1) * sourceWidth) *
+                           overlap(v * height, (v + 1) * height, y * sourceHeight, (y + 1) * sourceHeight);
+            const int64_t divisor = sourceWidth * sourceHeight;
+            out[static_cast<size_t>(y)][static_cast<size_t>(x)] = (sum + divisor / 2) / divisor;
+        }
+    return out;
+}
+
+// Linear interpolation written out: new pixel i of n over s source pixels
+// sits at u = (i + 1/2) s / n - 1/2, clamped to the first and last pixel
+// centres; the next pixel's share is u's fraction in 256ths, rounded.
+std::pair<int64_t, int64_t> plainTap(int64_t i, int64_t source, int64_t size)
+{
+    const double u =
+        std::clamp((static_cast<double>(i) + 0.5) * static_cast<double>(source) / static_cast<double>(size) - 0.5, 0.0,
+                   static_cast<double>(source - 1));
+    const auto first = std::min(static_cast<int64_t>(u), source - 1);
+    return {first, static_cast<int64_t>(std::floor((u - static_cast<double>(first)) * 256 + 0.5))};
+}
+
+Plane plainEnlarge(const Plane& source, int32_t width, int32_t height)
+{
+    const auto sourceHeight = static_cast<int64_t>(source.size());
+    const auto sourceWidth = static_cast<int64_t>(source[0].size());
+    Plane out(static_cast<size_t>(height), std::vector<int64_t>(static_cast<size_t>(width)));
+    const auto at = [&](int64_t v, int64_t u) {
+        return source[static_cast<size_t>(std::min(v, sourceHeight - 1))]
+                     [static_cast<size_t>(std::min(u, sourceWidth - 1))];
+    };
+    for (int64_t y = 0; y < height; ++y)
+        for (int64_t x = 0; x < width; ++x) {
+            const auto [row, down] = plainTap(y, sourceHeight, height);
+            const auto [column, across] = plainTap(x, sourceWidth, width);
+            const int64_t sum = at(row, column) * (256 - across) * (256 - down) +
+                                at(row, column + 1) * across * (256 - down) +
+                                at(row + 1, column) * (256 - across) * down + at(row + 1, column + 1) * across * down;
+            out[static_cast<size_t>(y)][static_cast<size_t>(x)] = (sum + 32768) / 65536;
+        }
+    return out;
+}
+
 }  // namespace
+
+TEST(ResizeGray, EqualsThePlainDefinitionAtRandomSizes)
+{
+    // Sizes that shrink, grow or do both (one direction each way, as a
+    // 448 x 240 picture fitted to 50 columns by 20 rows): the directions that
+    // shrink averaged first, then those that grow interpolated, each exactly
+    // as written out above; and the canvas made a few rows at a time is the
+    // canvas made whole.
+    std::mt19937 random(22);
+    std::uniform_int_distribution<int32_t> side(1, 40);
+    struct Sizes {
+        int32_t sourceWidth, sourceHeight, width, height;
+    };
+    std::vector<Sizes> cases = {{448, 240, 357, 300}, {7, 3, 2, 11}, {1, 1, 5, 1}, {2, 9, 9, 2}};
+    for (int i = 0; i < 60; ++i)
+        cases.push_back({side(random), side(random), side(random), side(random)});
+    for (const Sizes& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sourceWidth) + " x " + std::to_string(c.sourceHeight) + " to " +
+                     std::to_string(c.width) + " x " + std::to_string(c.height));
+        ImageHandle source = makeGrayImage(c.sourceWidth, c.sourceHeight);
+        Plane plain(static_cast<size_t>(c.sourceHeight), std::vector<int64_t>(static_cast<size_t>(c.sourceWidth)));
+        for (int32_t y = 0; y < c.sourceHeight; ++y)
+            for (int32_t x = 0; x < c.sourceWidth; ++x)
+                plain[static_cast<size_t>(y)][static_cast<size_t>(x)] = source->rows[y][x] =
+                    static_cast<uint8_t>(random());
+        const Plane expected =
+            plainEnlarge(plainShrink(plain, std::min(c.width, c.sourceWidth), std::min(c.height, c.sourceHeight)),
+                         c.width, c.height);
+        ImageHandle resized = resizeGray(*source, c.width, c.height);
+        ASSERT_TRUE(resized);
+        for (int32_t y = 0; y < c.height; ++y)
+            for (int32_t x = 0; x < c.width; ++x)
+                ASSERT_EQ(resized->rows[y][x], expected[static_cast<size_t>(y)][static_cast<size_t>(x)])
+                    << "at " << x << ", " << y;
+        const int32_t canvasWidth = c.width + 3;
+        const int32_t canvasHeight = c.height + 4;
+        ImageHandle whole = fitGray(*source, c.width, c.height, canvasWidth, canvasHeight);
+        FittedRows rows(*source, c.width, c.height, canvasWidth, canvasHeight);
+        ImageHandle band = makeGrayImage(canvasWidth, 5);
+        ASSERT_TRUE(whole && rows.ready() && band);
+        for (int32_t first = 0; first < canvasHeight; first += band->rowCount) {
+            rows.fill(first, *band);
+            for (int32_t r = 0; r < band->rowCount && first + r < canvasHeight; ++r)
+                ASSERT_EQ(std::memcmp(band->rows[r], whole->rows[first + r], static_cast<size_t>(canvasWidth)), 0)
+                    << "canvas row " << first + r;
+        }
+    }
+}
 
 TEST(ResizeGray, FineCheckerboardShrinksToMidGray)
 {

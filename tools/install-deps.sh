@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libncurses-dev
   qt6-base-dev qt6-qpa-plugins
   libgif-dev imagemagick gifsicle python3-pil
-  xvfb xauth
+  xvfb xauth groff-base
 )
 if [ "${1:-}" = --package ]; then
   packages+=(dpkg-dev file lintian appstream desktop-file-utils)

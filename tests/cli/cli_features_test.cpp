@@ -6,13 +6,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +31,13 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/band_walk.h"
 #include "cli/fill_colours.h"
+#include "engine/fast_black_level.h"
+#include "engine/fast_matcher.h"
+#include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/tone_match.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
@@ -67,7 +75,8 @@ void prepareEngine(morvel::TextEngine& engine)
 }
 
 // Writes 8-bit samples (gray, or red green blue) as a PNG into `path`.
-void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height, bool colour, const fs::path& path)
+void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height, bool colour, const fs::path& path,
+              bool interlaced = false)
 {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
@@ -76,6 +85,7 @@ void writePng(const std::vector<uint8_t>& samples, int32_t width, int32_t height
     ihdr.height = static_cast<uint32_t>(height);
     ihdr.bit_depth = 8;
     ihdr.color_type = colour ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_GRAYSCALE;
+    ihdr.interlace_method = interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     spng_set_ihdr(ctx, &ihdr);
     ASSERT_EQ(spng_encode_image(ctx, samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE), 0);
     size_t length = 0;
@@ -201,7 +211,136 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     EXPECT_EQ(text, engine.outputText() + "Inverted\r\n");
 }
 
+TEST_F(ConverterFeatures, CanvasWalkedBandByBandIsTheWholeCanvasWalked)
+{
+    // An enlarged canvas made and walked a few lines at a time gives the
+    // text of the whole canvas walked at once, in every mode, inverted or
+    // not, with black levels that stretch (whose range is the whole
+    // canvas's), whatever the band height.
+    morvel::TextEngine engine;
+    prepareEngine(engine);
+    const morvel::ImageHandle sample = morvel::loadPicture(kSamples + "hills.gif");
+    ASSERT_TRUE(sample);
+    const morvel::ImageHandle source = morvel::resizeGray(*sample, 90, 31);
+    const int32_t width = 40 * engine.maxGlyphWidth();
+    const int32_t height = 30 * engine.cellHeight() + 5;
+    const int32_t canvasWidth = width + engine.maxGlyphWidth();
+    const int32_t canvasHeight = height + engine.cellHeight();
+    const morvel::AtlasView view = engine.atlasView();
+    const morvel::FastMatcher matcher(view);
+    struct Case {
+        morvel::MatchMode mode;
+        bool invert;
+        int32_t level;
+        int32_t bandLines;
+    };
+    for (const Case& c :
+         {Case{morvel::MatchMode::Correlation, false, 0, 1}, Case{morvel::MatchMode::Difference, true, 90, 7},
+          Case{morvel::MatchMode::Tone, true, 0, 4}, Case{morvel::MatchMode::Tone, false, 200, 29}}) {
+        SCOPED_TRACE(static_cast<int>(c.mode) * 1000 + c.bandLines);
+        std::optional<morvel::ToneSetup> tone;
+        if (c.mode == morvel::MatchMode::Tone)
+            tone = morvel::makeToneSetup(view, engine.glyphCellSums(), morvel::kToneRamp, c.level, 0.9);
+        morvel::ImageHandle canvas = morvel::fitGray(*source, width, height, canvasWidth, canvasHeight);
+        ASSERT_TRUE(canvas);
+        if (c.invert)
+            morvel::invertGray(*canvas);
+        std::string expected;
+        if (tone) {
+            expected = morvel::generateToneTextFast(*canvas, *tone, nullptr).text;
+        } else {
+            uint8_t table[256];
+            const bool stretched = morvel::blackLevelTable(*canvas, c.level, table);
+            expected =
+                morvel::generateTextFast(*canvas, matcher, c.mode, nullptr, {}, 1, stretched ? table : nullptr).text;
+        }
+        morvel::FittedRows rows(*source, width, height, canvasWidth, canvasHeight);
+        const morvel::cli::WalkChoice choice{&view, &matcher, tone ? &*tone : nullptr, c.mode, 2, c.level, c.invert};
+        const int64_t bandBytes =
+            (int64_t{c.bandLines} * engine.cellHeight() + 1) * morvel::imageRowPitch(canvasWidth, 8);
+        const std::optional<std::string> banded = morvel::cli::walkFittedCanvas(rows, choice, bandBytes);
+        ASSERT_TRUE(banded);
+        EXPECT_EQ(*banded, expected);
+    }
+}
+
 namespace {
+
+// The converter's peak resident memory in KiB on `args`, its standard
+// output going to the file `output`; -1 when it could not be run or failed.
+long peakMemory(const std::vector<std::string>& args, const std::string& output)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVEL_TEXT_BIN, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+TEST_F(ConverterFeatures, MemoryIsBoundedByTheTextNotByThePicture)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory for a while";
+#endif
+    // A tall picture enlarged to a long text (its canvas 200 MB), gray and
+    // in colour, and three large interlaced pictures loaded ahead at once
+    // (36 MB each at their full size, gray): none is held whole.
+    const std::string tall = (dir_.path() / "tall.png").string();
+    std::vector<uint8_t> samples;
+    for (int y = 0; y < 8000; ++y)
+        for (int x = 0; x < 40; ++x)
+            samples.push_back(static_cast<uint8_t>(x * 37 + y * 101 + (x * y) % 13 * 7));
+    writePng(samples, 40, 8000, false, tall);
+    const std::string interlaced = (dir_.path() / "interlaced.png").string();
+    writePng(std::vector<uint8_t>(size_t{6000} * 6000, 90), 6000, 6000, false, interlaced, true);
+    const std::vector<std::string> cases[] = {
+        {"--columns", "100", "--color", "none", tall},
+        {"--columns", "100", "--color", "truecolor", tall},
+        {"--columns", "100", "--color", "truecolor", interlaced, interlaced, interlaced},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[3] + " " + args[4]);
+        const long peak = peakMemory(args, (dir_.path() / "out.txt").string());
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, 150 * 1024);
+    }
+}
+
+namespace {
+
+// How the test plays the terminal the converter runs on.
+struct TerminalPlay {
+    const char* colours = nullptr;  // COLORFGBG (unset when null)
+    std::string reply;              // the answer to the background query
+    bool attributes = true;         // answer the device attributes request
+    int delayMs = 0;                // wait this long before answering
+    std::string typeAhead;          // typed before the converter starts
+    std::string stdinFile;          // the picture on standard input instead
+    int signal = 0;                 // sent once the questions are asked
+};
+
+// A terminal with COLORFGBG `colours` that answers the background query
+// with `reply`.
+TerminalPlay answering(const char* colours, std::string reply = {})
+{
+    TerminalPlay play;
+    play.colours = colours;
+    play.reply = std::move(reply);
+    return play;
+}
 
 // What the converter did on a terminal of its own (a pseudo-terminal whose
 // other side is this test).
@@ -210,20 +349,44 @@ struct TerminalRun {
     std::string errors;         // its standard error
     bool asked = false;         // it sent the background query
     bool settingsKept = false;  // the terminal's modes were as before afterwards
+    std::string left;           // input left unread on the terminal after it
+    int status = -1;            // its wait status
+    double askedMs = 0;         // from the questions to its end
 };
 
-// Runs the converter with `args` on a new terminal as its standard input and
-// output, with COLORFGBG set to `colours` (unset when null), and answers its
-// background query with `reply` (no answer when null).
-TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colours, const char* reply)
+// The input waiting on the terminal `slaveName`, read without waiting.
+std::string pendingInput(const std::string& slaveName)
+{
+    const int slave = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+        return "?";
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    std::string left;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(slave, buffer, sizeof buffer)) > 0;)
+        left.append(buffer, static_cast<size_t>(got));
+    ::close(slave);
+    return left;
+}
+
+// Runs the converter with `args` on a new terminal as its controlling
+// terminal, standard input and output, played as `play` says.
+TerminalRun runOnTerminal(const std::vector<std::string>& args, const TerminalPlay& play)
 {
     TerminalRun run;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return run;
     const std::string slaveName = ::ptsname(master);
+    // Held open, so that the terminal keeps its input after the converter.
+    const int keeper = ::open(slaveName.c_str(), O_RDWR | O_NOCTTY);
     termios before{};
     ::tcgetattr(master, &before);
+    if (!play.typeAhead.empty())
+        (void)!::write(master, play.typeAhead.data(), play.typeAhead.size());
     int errors[2];
     if (::pipe(errors) != 0)
         return run;
@@ -233,11 +396,12 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colo
         // with the converter in the foreground.
         ::setsid();
         const int slave = ::open(slaveName.c_str(), O_RDWR);
-        ::dup2(slave, 0);
+        const int input = play.stdinFile.empty() ? slave : ::open(play.stdinFile.c_str(), O_RDONLY);
+        ::dup2(input, 0);
         ::dup2(slave, 1);
         ::dup2(errors[1], 2);
-        if (colours != nullptr)
-            ::setenv("COLORFGBG", colours, 1);
+        if (play.colours != nullptr)
+            ::setenv("COLORFGBG", play.colours, 1);
         else
             ::unsetenv("COLORFGBG");
         std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
@@ -249,23 +413,39 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colo
     }
     ::close(errors[1]);
     bool answered = false;
-    for (;;) {
+    auto asked = std::chrono::steady_clock::now();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool ended = false;
+    while (std::chrono::steady_clock::now() < deadline) {
         pollfd fd{master, POLLIN, 0};
-        if (::poll(&fd, 1, 5000) <= 0)
-            break;
+        if (::poll(&fd, 1, 20) <= 0) {
+            // Nothing more to read: done once the converter is.
+            if (ended)
+                break;
+            ended = ::waitpid(child, &run.status, WNOHANG) == child;
+            if (ended)
+                run.askedMs =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
+            continue;
+        }
         char buffer[4096];
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got <= 0)
-            break;  // the converter is gone
+            break;
         run.screen.append(buffer, static_cast<size_t>(got));
-        if (!answered && run.screen.find("\033]11;?\033\\") != std::string::npos) {
-            run.asked = answered = true;
-            if (reply != nullptr)
-                (void)!::write(master, reply, std::strlen(reply));
+        if (!answered && run.screen.find("\033[c") != std::string::npos) {
+            answered = true;
+            asked = std::chrono::steady_clock::now();
+            run.asked = run.screen.find("\033]11;?\033\\") != std::string::npos;
+            if (play.signal != 0)
+                ::kill(child, play.signal);
+            ::usleep(static_cast<useconds_t>(play.delayMs) * 1000);
+            const std::string answer = play.reply + (play.attributes ? "\033[?62;22c" : "");
+            (void)!::write(master, answer.data(), answer.size());
         }
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    if (!ended)
+        ::waitpid(child, &run.status, 0);
     char buffer[4096];
     for (ssize_t got; (got = ::read(errors[0], buffer, sizeof buffer)) > 0;)
         run.errors.append(buffer, static_cast<size_t>(got));
@@ -273,6 +453,8 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colo
     termios after{};
     run.settingsKept = ::tcgetattr(master, &after) == 0 && after.c_lflag == before.c_lflag &&
                        std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc) == 0;
+    run.left = pendingInput(slaveName);
+    ::close(keeper);
     ::close(master);
     return run;
 }
@@ -281,31 +463,63 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args, const char* colo
 
 TEST_F(ConverterFeatures, BackgroundFromTheTerminal)
 {
+    const std::string dark = "\033]11;rgb:0000/0000/0000\033\\";
     struct Case {
-        const char* colours;
-        const char* reply;
+        const char* what;
+        TerminalPlay play;
         bool asks;
         const char* verdict;  // what --verbose says
     };
+    TerminalPlay late;
+    late.reply = dark;
+    late.delayMs = 150;
+    TerminalPlay typed;
+    typed.typeAhead = "echo TYPEAHEAD-OK\n";
+    TerminalPlay silent;
+    silent.attributes = false;
+    TerminalPlay onStdin;
+    onStdin.reply = dark;
+    onStdin.stdinFile = kSamples + "hills.gif";
     const Case cases[] = {
-        {"15;0", nullptr, false, "background dark (COLORFGBG)"},
-        {"0;default;15", nullptr, false, "background light (COLORFGBG)"},
-        {nullptr, "\033]11;rgb:0000/0000/0000\033\\", true, "background dark (the terminal's answer)"},
-        {nullptr, "\033]11;rgb:ff/fa/f0\a", true, "background light (the terminal's answer)"},
-        {"default", "\033]11;rgb:1e1e/1e1e/2e2e\a", true, "background dark (the terminal's answer)"},
-        {nullptr, nullptr, true, "background light (no answer from the terminal)"},
+        {"COLORFGBG, no answer", answering("15;0"), true, "background dark (COLORFGBG)"},
+        {"COLORFGBG light", answering("0;default;15"), true, "background light (COLORFGBG)"},
+        {"answer dark", answering(nullptr, dark), true, "background dark (the terminal's answer)"},
+        {"answer light, BEL", answering(nullptr, "\033]11;rgb:ff/fa/f0\a"), true,
+         "background light (the terminal's answer)"},
+        {"the answer beats COLORFGBG", answering("15;0", "\033]11;rgb:ffff/ffff/ffff\a"), true,
+         "background light (the terminal's answer)"},
+        {"only device attributes", answering(nullptr), true, "background light (no answer from the terminal)"},
+        {"nothing at all", silent, true, "background light (the terminal does not answer)"},
+        {"answers late", late, true, "background dark (the terminal's answer)"},
+        {"typed ahead", typed, false, "background light (input typed ahead)"},
+        {"picture on standard input", onStdin, true, "background dark (the terminal's answer)"},
     };
-    const std::vector<std::string> args = {"--verbose", "--footer", "--columns", "10", kSamples + "hills.gif"};
     for (const Case& c : cases) {
-        const std::string what = std::string(c.colours ? c.colours : "-") + " " + (c.reply ? c.reply + 1 : "-");
-        const TerminalRun run = runOnTerminal(args, c.colours, c.reply);
-        EXPECT_EQ(run.asked, c.asks) << what;
+        const std::string picture = c.play.stdinFile.empty() ? kSamples + "hills.gif" : "-";
+        const TerminalRun run = runOnTerminal({"--verbose", "--footer", "--columns", "10", picture}, c.play);
+        EXPECT_EQ(run.asked, c.asks) << c.what;
         EXPECT_EQ(run.errors.substr(0, run.errors.find('\n') + 1), "morvel-text: " + std::string(c.verdict) + "\n")
-            << what;
-        EXPECT_TRUE(run.settingsKept) << what;
+            << c.what;
+        EXPECT_TRUE(run.settingsKept) << c.what;
+        // Nothing of the answers is left for the shell; what was typed is.
+        EXPECT_EQ(run.left, c.play.typeAhead) << c.what;
         // A dark background inverts, as --invert does.
-        const bool dark = std::string(c.verdict).find("dark") != std::string::npos;
-        EXPECT_EQ(run.screen.find("Inverted\r\n") != std::string::npos, dark) << what;
+        const bool inverted = std::string(c.verdict).find("dark") != std::string::npos;
+        EXPECT_EQ(run.screen.find("Inverted\r\n") != std::string::npos, inverted) << c.what;
+        // A terminal that answers costs its round trip, not a timeout.
+        if (c.play.attributes && c.play.delayMs == 0 && c.asks) {
+            EXPECT_LT(run.askedMs, 400) << c.what;
+        }
+    }
+    // A signal while the questions wait: the terminal's settings come back
+    // before the converter ends by it.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        TerminalPlay interrupted;
+        interrupted.attributes = false;
+        interrupted.signal = signal;
+        const TerminalRun run = runOnTerminal({"--columns", "10", kSamples + "hills.gif"}, interrupted);
+        EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal) << signal;
+        EXPECT_TRUE(run.settingsKept) << signal;
     }
     // Not a terminal: light, without asking.
     EXPECT_EQ(runConverter("--footer --background auto --columns 10 '" + kSamples + "hills.gif'").find("Inverted"),

@@ -33,6 +33,11 @@ expect_status() {
 expect_line() {
   grep -qxF -- "$2" "$1" || fail "$1 lacks the line: $2"
 }
+# Drops from $tmp/tty the questions the converter asks a terminal (which
+# this one, script's, does not answer).
+strip_questions() {
+  sed -i $'s/\x1b\\]11;?\x1b\\\\//g; s/\x1b\\[16t//g; s/\x1b\\[c//g' "$tmp/tty"
+}
 # The listing of a directory, hidden files included.
 listing() { ls -A "$1" | tr '\n' ' '; }
 
@@ -46,7 +51,7 @@ frames)
   head -n -3 "$tmp/out" >"$tmp/still"
   expect_status 0 --columns 30 "$tmp/anim.gif"
   head -n -3 "$tmp/out" | cmp -s - "$tmp/still" || fail "an animation off a terminal is not its first image"
-  expect_status 0 --columns 30 --frames all "$tmp/anim.gif"
+  expect_status 0 --columns 30 --footer --frames all "$tmp/anim.gif"
   [ "$(grep -cx $'\f' "$tmp/out")" -eq 2 ] || fail "--frames all: not two form feed lines"
   [ "$(grep -cx 'anim.gif' "$tmp/out")" -eq 3 ] || fail "--frames all: not three footers"
   expect_status 0 --columns 30 --frame 3 "$tmp/anim.gif"
@@ -75,6 +80,7 @@ help)
   expect_status 0 --help
   for opt in --font --points --weight --italic --dpi --blur --match --gamma --black-level \
              --columns --rows --stretch --invert --background --verbose --jobs --no-footer --color --color-boost \
+             --width --height --size --font-ratio --no-enlarge --footer \
              --format --crlf --save-gray -o -h --help -V --version 'PICTURE\.\.\.'; do
     grep -qe "$opt" "$tmp/out" || fail "--help does not mention $opt"
   done
@@ -82,6 +88,21 @@ help)
   expect_status 0 -h
   grep -q "Exit status" "$tmp/out" || fail "-h is not --help"
   [ -s "$tmp/err" ] && fail "--help wrote to stderr"
+  # Every line fits 80 columns.
+  expect_status 0 --help
+  awk 'length($0) > 80 { exit 1 }' "$tmp/out" || fail "--help has lines wider than 80 columns"
+  # The man pages render without a warning, and no font change glues words
+  # together (as .BR with arguments that need spaces does: "file))orscaled(").
+  for page in "$samples/../../cli/morvel-text.1" "$samples/../../app/morvel.1"; do
+    warnings=$(groff -ww -man -z "$page" 2>&1) && [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
+    glued=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null | grep -E '\)[A-Za-z(]')
+    [ -z "$glued" ] || fail "words run together in $page: $glued"
+  done
+  # Argument errors in one line of Morvel's words, the nearest option named.
+  expect_status 2 --colour 256 "$jpg"
+  expect_line "$tmp/err" "morvel-text: unknown option --colour; did you mean --color?"
+  expect_status 2 -o a.txt -o b.txt "$jpg"
+  expect_line "$tmp/err" "morvel-text: -o given more than once"
   ;;
 
 version)
@@ -526,11 +547,13 @@ columns-auto)
   if command -v script >/dev/null; then
     # A terminal 50 columns wide: lines of 50 characters.
     script -qec "stty cols 50 rows 30; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     tr -d '\r' <"$tmp/tty" | grep -v 'not installed' >"$tmp/ttytext"
     widths=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -u)
     [ "$widths" = 50 ] || fail "--columns auto on a 50-column terminal gave widths: $(echo $widths)"
     # A terminal that tells no width: $COLUMNS.
     COLUMNS=33 script -qec "stty cols 0; '$bin' --background light --color none --crlf --no-footer --columns auto '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     widths=$(tr -d '\r' <"$tmp/tty" | grep -v 'not installed' | awk '{ print length($0) }' | sort -u)
     [ "$widths" = 33 ] || fail "--columns auto with COLUMNS=33 gave widths: $(echo $widths)"
     # With -o the text goes to a file: 80 columns.
@@ -541,6 +564,7 @@ columns-auto)
     # --rows auto alone the same height.
     for sizes in "" "--rows auto" "--columns auto --rows auto"; do
       script -qec "stty cols 80 rows 24; '$bin' --footer --background light --color none --crlf $sizes '$jpg'" /dev/null </dev/null >"$tmp/tty" 2>&1
+      strip_questions
       tr -d '\r' <"$tmp/tty" >"$tmp/ttytext"
       [ "$(wc -l <"$tmp/ttytext")" -eq 23 ] || fail "'$sizes' on 80 x 24 gave $(wc -l <"$tmp/ttytext") lines"
       widest=$(awk '{ print length($0) }' "$tmp/ttytext" | sort -n | tail -n 1)
@@ -550,9 +574,11 @@ columns-auto)
     # width, as it does in a pipe.
     convert "$jpg" -resize 10% "$tmp/small.png"
     script -qec "stty cols 80 rows 24; '$bin' --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     [ "$(tr -d '\r' <"$tmp/tty" | wc -l)" -eq 23 ] || fail "a small picture did not fill the terminal"
     expect_status 0 --no-enlarge --crlf "$tmp/small.png"
     script -qec "stty cols 80 rows 24; '$bin' --no-enlarge --background light --color none --crlf '$tmp/small.png'" /dev/null </dev/null >"$tmp/tty" 2>&1
+    strip_questions
     tr -d '\r' <"$tmp/tty" | cmp -s - <(tr -d '\r' <"$tmp/out") || fail "--no-enlarge: a small picture was resized to fit the terminal"
   fi
   ;;

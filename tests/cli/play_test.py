@@ -44,8 +44,8 @@ def main():
         pid, fd = pty.fork()
         if pid == 0:
             fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-            os.execv(binary, [binary, "--footer", "--font", "DejaVu Sans Mono", "--background", "light", "--color", "none",
-                               path])
+            os.execv(binary, [binary, "--footer", "--font", "DejaVu Sans Mono", "--background", "light",
+                              "--font-ratio", "1/2", "--color", "none", path])
         before = termios.tcgetattr(fd)
         # Three frames drawn (in place: three homes), then q.
         shown = read_until(fd, lambda got: got.count(HOME) >= 4, 10)
