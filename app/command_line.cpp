@@ -110,8 +110,9 @@ std::string helpText()
 {
     return "Usage: morvel [options] [PICTURE]\n"
            "\n"
-           "Opens the Morvel window, which turns a GIF, JPEG or PNG picture into text\n"
-           "art. With PICTURE, the window loads it as if it had been dropped on it.\n"
+           "Opens the Morvel window, which turns a picture (GIF, JPEG, PNG, WebP, HEIC,\n"
+           "AVIF, TIFF or BMP) into text art. With PICTURE, the window loads it as if\n"
+           "it had been dropped on it.\n"
            "\n"
            "Options:\n"
            "  -h, --help     print this help and exit\n"

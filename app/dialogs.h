@@ -26,7 +26,8 @@ public:
 };
 
 // The file filter of the open dialog: pictures first, then everything.
-inline constexpr const char* kImageFileFilter = "Images (*.gif *.jpg *.jpeg *.png);;All (*)";
+inline constexpr const char* kImageFileFilter =
+    "Images (*.gif *.jpg *.jpeg *.png *.webp *.heic *.heif *.avif *.tif *.tiff *.bmp);;All (*)";
 
 // The file filter of the save dialog.
 inline constexpr const char* kTextFileFilter = "Text (*.txt);;All (*)";

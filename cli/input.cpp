@@ -10,22 +10,9 @@
 
 #include "cli/options.h"
 #include "image/file_bytes.h"
-#include "image/png_reader.h"
+#include "image/load_picture.h"
 
 namespace morvel::cli {
-
-namespace {
-
-// Enough of the beginning to tell a picture by its signature.
-constexpr size_t kSignatureBytes = 8;
-
-bool beginsLikeAPicture(const uint8_t* data, size_t size)
-{
-    return (size >= 4 && std::memcmp(data, "GIF8", 4) == 0) || hasPngSignature(data, size) ||
-           (size >= 2 && data[0] == 0xFF && data[1] == 0xD8);
-}
-
-}  // namespace
 
 std::optional<std::vector<uint8_t>> readAllBytes(int fd, int64_t maxBytes, std::string& why)
 {
@@ -64,7 +51,7 @@ std::optional<std::vector<uint8_t>> readAllBytes(int fd, int64_t maxBytes, std::
         if (!checked && bytes.size() >= kSignatureBytes) {
             checked = true;
             if (!beginsLikeAPicture(bytes.data(), bytes.size())) {
-                why = "not a GIF, JPEG or PNG file";
+                why = kNotAPictureReason;
                 return std::nullopt;
             }
         }

@@ -146,12 +146,12 @@ CLI::Validator wordOrDecimalIn(const std::string& word, int32_t lo, int32_t hi, 
         "", name);
 }
 
-constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG or PNG) in turn, its text image; an\n"
-                                    "empty line separates the texts of consecutive pictures. The picture name -\n"
-                                    "reads one picture from standard input. With --save-gray FILE and several\n"
-                                    "pictures, FILE must contain %d, which is replaced by the picture's position\n"
-                                    "on the command line (1 for the first). Lines carry no trailing spaces,\n"
-                                    "except with --crlf.\n"
+constexpr const char* kFooterHelp = "Prints, for each PICTURE (GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP) in\n"
+                                    "turn, its text image; an empty line separates the texts of consecutive\n"
+                                    "pictures. The picture name - reads one picture from standard input. With\n"
+                                    "--save-gray FILE and several pictures, FILE must contain %d, which is\n"
+                                    "replaced by the picture's position on the command line (1 for the first).\n"
+                                    "Lines carry no trailing spaces, except with --crlf.\n"
                                     "\n"
                                     "Size: --columns and --rows as given. Without either, text going to a\n"
                                     "terminal fills it: its columns and its rows less one line, keeping the\n"
@@ -416,7 +416,7 @@ void declareOptions(CLI::App& app, Options& o, Typed& t)
     declareSizeAndLook(app, o, t);
     declareOutput(app, o, t);
     declareFont(app, o, t);
-    app.add_option("PICTURE", o.pictures, "GIF, JPEG or PNG pictures to convert; - reads one from standard input")
+    app.add_option("PICTURE", o.pictures, "Pictures to convert; - reads one from standard input")
         ->type_name("")
         ->required();
     for (CLI::Option* option : app.get_options()) {
@@ -631,7 +631,7 @@ std::string inMorvelsWords(const CLI::ParseError& error, const CLI::App& app)
 
 ParseResult parseOptions(int argc, char** argv)
 {
-    CLI::App app{"morvel-text: turns GIF, JPEG and PNG pictures into text art.", "morvel-text"};
+    CLI::App app{"morvel-text: turns pictures into text art.", "morvel-text"};
     Options o;
     Typed t;
     declareOptions(app, o, t);

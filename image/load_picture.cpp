@@ -2,19 +2,20 @@
 
 #include <cstring>
 
+#include "image/bmp_reader.h"
 #include "image/colour_picture.h"
 #include "image/file_bytes.h"
 #include "image/fitted_gif.h"
+#include "image/heif_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/orientation.h"
 #include "image/png_reader.h"
+#include "image/tiff_reader.h"
+#include "image/webp_reader.h"
 
 namespace morvel {
 
 namespace {
-
-// How much of a file's beginning is looked at for its kind.
-constexpr size_t kHeadBytes = 16;
 
 // The format the bytes begin with, by signature.
 PictureFormat formatOf(const uint8_t* data, size_t size)
@@ -25,6 +26,14 @@ PictureFormat formatOf(const uint8_t* data, size_t size)
         return PictureFormat::Png;
     if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8)
         return PictureFormat::Jpeg;
+    if (hasWebpSignature(data, size))
+        return PictureFormat::Webp;
+    if (hasHeifSignature(data, size))
+        return PictureFormat::Heif;
+    if (hasTiffSignature(data, size))
+        return PictureFormat::Tiff;
+    if (hasBmpSignature(data, size))
+        return PictureFormat::Bmp;
     return PictureFormat::Unknown;
 }
 
@@ -61,7 +70,7 @@ LoadOptions storedOptions(const LoadOptions& options, int orientation)
 }
 
 // Where a picture's bytes are: a file, read as its decoder goes, or bytes
-// in memory.
+// in memory (WebP, HEIF, TIFF and BMP files are read whole first).
 struct PictureSource {
     const std::string* path = nullptr;
     const uint8_t* data = nullptr;
@@ -87,6 +96,14 @@ ImageHandle decodeGray(PictureFormat format, const PictureSource& source, const 
     case PictureFormat::Jpeg:
         return path ? readJpegFile(*path, kMaxPixelBytes, error, stored, colour)
                     : decodeJpeg(source.data, source.size, kMaxPixelBytes, error, stored, colour);
+    case PictureFormat::Webp:
+        return decodeWebp(source.data, source.size, kMaxPixelBytes, error, stored, colour);
+    case PictureFormat::Heif:
+        return decodeHeif(source.data, source.size, kMaxPixelBytes, error, stored, colour);
+    case PictureFormat::Tiff:
+        return decodeTiff(source.data, source.size, kMaxPixelBytes, error, stored, colour);
+    case PictureFormat::Bmp:
+        return decodeBmp(source.data, source.size, kMaxPixelBytes, error, stored, colour);
     case PictureFormat::Unknown:
         break;
     }
@@ -143,12 +160,18 @@ std::string endsEarlyWarning(uint8_t fillLevel)
 LoadResult readPicture(const std::string& path, const LoadOptions& options)
 {
     std::string why;
-    const auto head = readFileHead(path, kHeadBytes, &why);
+    const auto head = readFileHead(path, kSignatureBytes, &why);
     if (!head)
         return refused(ReadFailure::CannotOpen, why);
     const PictureFormat format = formatOf(head->data(), head->size());
     if (format == PictureFormat::Unknown)
         return refused(ReadFailure::NotAPicture);
+    if (format != PictureFormat::Gif && format != PictureFormat::Png && format != PictureFormat::Jpeg) {
+        const auto bytes = readFileBytes(path, kMaxFileBytes, &why);
+        if (!bytes)
+            return refused(why == kTooLargeReason ? ReadFailure::TooLarge : ReadFailure::CannotOpen, why);
+        return readPictureFromBytes(bytes->data(), bytes->size(), options);
+    }
     const int orientation = readFileOrientation(path);
     PictureSource source;
     source.path = &path;
@@ -165,6 +188,11 @@ LoadResult readPictureFromBytes(const uint8_t* data, size_t size, const LoadOpti
     if (format == PictureFormat::Unknown)
         return refused(ReadFailure::NotAPicture);
     return load(format, readOrientation(data, size), PictureSource{nullptr, data, size}, options);
+}
+
+bool beginsLikeAPicture(const uint8_t* data, size_t size)
+{
+    return data != nullptr && formatOf(data, size) != PictureFormat::Unknown;
 }
 
 ImageHandle loadPicture(const std::string& path)

@@ -1,6 +1,7 @@
 // The load sequence for a picture: the file's signature picks the decoder
-// (GIF, then converted to gray; PNG or JPEG, gray already), and the picture
-// is turned upright by its EXIF orientation.
+// (GIF, then converted to gray; PNG, JPEG, WebP, HEIF (HEIC and AVIF), TIFF
+// or BMP, gray already), and the picture is turned upright by its stored
+// orientation (EXIF, or the TIFF tag).
 #pragma once
 
 #include <cstddef>
@@ -53,6 +54,13 @@ struct LoadResult {
     // that ends early, see endsEarlyWarning), in a few words; else empty.
     std::string warning;
 };
+
+// How many bytes of a file's beginning beginsLikeAPicture needs to decide.
+inline constexpr size_t kSignatureBytes = 32;
+
+// True when the `size` bytes at `data` (the file's beginning, kSignatureBytes
+// or all there is) begin with the signature of a format some reader takes.
+bool beginsLikeAPicture(const uint8_t* data, size_t size);
 
 // The words for a picture whose data stops before its last pixel, the rest
 // filled with gray level `fillLevel`: "picture ends early; the rest is drawn

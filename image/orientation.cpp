@@ -199,6 +199,49 @@ int orientationFromPng(const ByteSource& source)
     return 1;
 }
 
+// WebP: the RIFF chunks after the file header, up to an EXIF chunk.
+int orientationFromWebp(const ByteSource& source)
+{
+    uint64_t at = 12;
+    uint8_t head[8];
+    while (source.read(at, 8, head)) {
+        const uint64_t length =
+            uint64_t{head[4]} | uint64_t{head[5]} << 8 | uint64_t{head[6]} << 16 | uint64_t{head[7]} << 24;
+        if (length > source.size() - at - 8)
+            return 1;
+        if (std::memcmp(head, "EXIF", 4) == 0)
+            return source.exifAt(at + 8, length, false);
+        at += 8 + length + length % 2;  // chunks are padded to an even length
+    }
+    return 1;
+}
+
+// TIFF: the first image directory, copied behind a header of its own so
+// that the directory is read alike wherever it lies in the file.
+int orientationFromTiffFile(const ByteSource& source)
+{
+    uint8_t head[8];
+    if (!source.read(0, 8, head))
+        return 1;
+    const bool little = head[0] == 'I';
+    const auto field32 = [little](const uint8_t* p) {
+        return little ? uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24
+                      : bigEndian32(p);
+    };
+    const uint64_t directory = field32(head + 4);
+    uint8_t count[2];
+    if (!source.read(directory, 2, count))
+        return 1;
+    const size_t entries = little ? count[0] | count[1] << 8 : bigEndian16(count);
+    std::vector<uint8_t> copy(10 + 12 * entries);
+    std::memcpy(copy.data(), head, 4);
+    copy[little ? 4 : 7] = 8;
+    std::memcpy(copy.data() + 8, count, 2);
+    if (!source.read(directory + 2, 12 * entries, copy.data() + 10))
+        return 1;
+    return orientationFromTiff(copy.data(), copy.size());
+}
+
 int orientationOf(const ByteSource& source)
 {
     static const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -208,6 +251,13 @@ int orientationOf(const ByteSource& source)
         return orientationFromJpeg(source);
     if (eight && std::memcmp(head, kPngSignature, sizeof kPngSignature) == 0)
         return orientationFromPng(source);
+    if (eight && std::memcmp(head, "RIFF", 4) == 0) {
+        uint8_t form[4];
+        if (source.read(8, 4, form) && std::memcmp(form, "WEBP", 4) == 0)
+            return orientationFromWebp(source);
+    }
+    if (eight && (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0))
+        return orientationFromTiffFile(source);
     return 1;
 }
 

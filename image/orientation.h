@@ -14,8 +14,9 @@
 namespace morvel {
 
 // The orientation stored in the `size` bytes at `data`, the whole or the
-// beginning of a JPEG file (an APP1 "Exif" segment before the image data) or
-// a PNG file (an eXIf chunk). 1 when there is none or it cannot be read; only
+// beginning of a JPEG file (an APP1 "Exif" segment before the image data), a
+// PNG file (an eXIf chunk), a WebP file (an EXIF chunk) or a TIFF file (the
+// first image's Orientation tag). 1 when there is none or it cannot be read; only
 // the bytes given are read, whatever the file's size fields say.
 int readOrientation(const uint8_t* data, size_t size);
 

@@ -13,6 +13,14 @@ const char* formatName(PictureFormat format)
         return "PNG";
     case PictureFormat::Jpeg:
         return "JPEG";
+    case PictureFormat::Webp:
+        return "WebP";
+    case PictureFormat::Heif:
+        return "HEIF";
+    case PictureFormat::Tiff:
+        return "TIFF";
+    case PictureFormat::Bmp:
+        return "BMP";
     case PictureFormat::Unknown:
         break;
     }
@@ -27,7 +35,7 @@ std::string messageOf(const ReadError& error)
     case ReadFailure::None:
         return {};
     case ReadFailure::NotAPicture:
-        return "not a GIF, JPEG or PNG file";
+        return kNotAPictureReason;
     case ReadFailure::CannotOpen:
         return error.detail.empty() ? "cannot be read" : error.detail;
     case ReadFailure::TooLarge:

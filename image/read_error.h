@@ -15,7 +15,14 @@ enum class PictureFormat {
     Gif,
     Png,
     Jpeg,
+    Webp,
+    Heif,
+    Tiff,
+    Bmp,
 };
+
+// The reason given for bytes that no reader takes.
+inline constexpr const char* kNotAPictureReason = "not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file";
 
 enum class ReadFailure {
     None,          // a picture was read
@@ -36,7 +43,7 @@ struct ReadError {
     explicit operator bool() const { return failure != ReadFailure::None; }
 };
 
-// The format's name as people write it ("GIF", "JPEG", "PNG").
+// The format's name as people write it ("GIF", "JPEG", "PNG", "WebP", ...).
 const char* formatName(PictureFormat format);
 
 // The reason in a few words for a message, e.g. "damaged JPEG data

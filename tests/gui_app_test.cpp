@@ -238,7 +238,7 @@ void GuiAppTest::startUpState()
 
     QVERIFY(app.helpText().size() > 1000);
     QVERIFY(app.helpText().find("text art") != std::string::npos);
-    QVERIFY(app.helpText().find("GIF, JPEG or PNG picture") != std::string::npos);
+    QVERIFY(app.helpText().find("GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP") != std::string::npos);
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.helpText()));
     QVERIFY(!app.textBox()->isReadOnly());
     QCOMPARE(app.textBox()->lineWrapMode(), QPlainTextEdit::NoWrap);
@@ -501,7 +501,9 @@ void GuiAppTest::pngPictureLoadsLikeTheOthers()
 
 void GuiAppTest::openDialogOffersPng()
 {
-    QCOMPARE(QString::fromLatin1(kImageFileFilter), QStringLiteral("Images (*.gif *.jpg *.jpeg *.png);;All (*)"));
+    QCOMPARE(
+        QString::fromLatin1(kImageFileFilter),
+        QStringLiteral("Images (*.gif *.jpg *.jpeg *.png *.webp *.heic *.heif *.avif *.tif *.tiff *.bmp);;All (*)"));
     // The toolkit's own dialog, as the program opens it: read its filters
     // once it is up, then cancel it.
     QWidget owner;
@@ -524,7 +526,10 @@ void GuiAppTest::openDialogOffersPng()
     const std::optional<QString> chosen = makeStandardDialogs()->openImage(&owner, QString());
     poll.stop();
     QVERIFY(!chosen.has_value());
-    QCOMPARE(filters, QStringList({QStringLiteral("Images (*.gif *.jpg *.jpeg *.png)"), QStringLiteral("All (*)")}));
+    QCOMPARE(
+        filters,
+        QStringList({QStringLiteral("Images (*.gif *.jpg *.jpeg *.png *.webp *.heic *.heif *.avif *.tif *.tiff *.bmp)"),
+                     QStringLiteral("All (*)")}));
     QCOMPARE(selected, filters.value(0));
 }
 

@@ -224,7 +224,7 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne()
     const QString status = app.statusPartText(0);
     const QStringList reasons = {QStringLiteral("damaged JPEG data (Premature end of JPEG file)"),
                                  QStringLiteral("damaged PNG data"), QStringLiteral("damaged GIF data"),
-                                 QStringLiteral("not a GIF, JPEG or PNG file"), QStringLiteral("Is a directory")};
+                                 QStringLiteral("not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"), QStringLiteral("Is a directory")};
     QVERIFY2(reasons.contains(status), qPrintable(status));
     QCOMPARE(app.slider()->value(), 0);
 

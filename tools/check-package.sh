@@ -33,7 +33,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = graphics ] || fail "section $(field Section)"
 [ -z "$(field Homepage)" ] || fail "a Homepage field"
 depends=$(field Depends)
-for p in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libjpeg62-turbo libspng0 libwebpdemux2 \
+for p in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libjpeg62-turbo libspng0 libwebp7 libwebpdemux2 libheif1 libtiff6 \
          libfreetype6 libfontconfig1; do
   grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p"
 done

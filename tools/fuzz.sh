@@ -2,7 +2,7 @@
 # Builds the libFuzzer programs (clang, AddressSanitizer + UBSan) in
 # build-fuzz/ and runs each named target for SECONDS seconds at the lowest CPU
 # priority.
-#   tools/fuzz.sh SECONDS [gif|jpeg|png|pipeline]...   (all when none named)
+#   tools/fuzz.sh SECONDS [gif|jpeg|png|pipeline|webp|heif|tiff|bmp]...   (all when none named)
 # New corpus entries collect in build-fuzz/work/<target>/corpus; crashes,
 # timeouts and out-of-memory inputs are copied into tests/fuzz/corpus/<target>/
 # so that the replay tests run them in every CI run (fix them, then keep them).
@@ -10,16 +10,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
-  echo "usage: tools/fuzz.sh SECONDS [gif|jpeg|png|pipeline]..." >&2
+  echo "usage: tools/fuzz.sh SECONDS [gif|jpeg|png|pipeline|webp|heif|tiff|bmp]..." >&2
   exit 2
 fi
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(gif jpeg png pipeline)
+[ ${#targets[@]} -eq 0 ] && targets=(gif jpeg png pipeline webp heif tiff bmp)
 for t in "${targets[@]}"; do
   case "$t" in
-    gif|jpeg|png|pipeline) ;;
+    gif|jpeg|png|pipeline|webp|heif|tiff|bmp) ;;
     *) echo "tools/fuzz.sh: unknown target: $t" >&2; exit 2 ;;
   esac
 done
@@ -42,6 +42,7 @@ for t in "${targets[@]}"; do
     jpeg) args+=(-max_len=16384 -dict=tests/fuzz/jpeg.dict -close_fd_mask=2) ;;
     png) args+=(-max_len=8192) ;;
     pipeline) args+=(-max_len=8192 -close_fd_mask=2) ;;
+    webp|heif|tiff|bmp) args+=(-max_len=16384) ;;
   esac
   echo "== fuzz_$t for ${seconds}s"
   status=0

@@ -742,11 +742,12 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
     }
 
     // On a terminal, auto follows COLORTERM, NO_COLOR and terminfo's colour
-    // count for TERM.
+    // count for TERM (background and cell given, so that the terminal is
+    // asked nothing).
     if (std::system("command -v script >/dev/null 2>&1") == 0) {
         auto onTerminal = [&](const std::string& environment) {
             return morvel::testing::runCommand("script -qec \"" + environment + " '" + MORVEL_TEXT_BIN +
-                                               "' --background light " + args + "\" /dev/null");
+                                               "' --background light --font-ratio 1/2 " + args + "\" /dev/null");
         };
         const std::vector<std::pair<std::string, std::string>> terminals = {
             {"TERM=xterm-256color COLORTERM=truecolor", "\x1b[38;2;255;0;0m"},
@@ -759,7 +760,6 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
             {"TERM=no-such-terminal COLORTERM=", ""},
             {"TERM=xterm-256color NO_COLOR=1 COLORTERM=truecolor", ""},
         };
-        // (The terminal may also see the converter's questions to it.)
         const std::regex sgr("\x1b\\[[0-9;]*m");
         for (const auto& [environment, red] : terminals) {
             const std::string screen = onTerminal(environment);

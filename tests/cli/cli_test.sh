@@ -123,7 +123,7 @@ exit-codes)
   # A file neither decoder reads.
   printf 'not a picture at all\n' >"$tmp/text.jpg"
   expect_status 1 "$tmp/text.jpg"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG or PNG file"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: $tmp/text.jpg: not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
   [ -s "$tmp/out" ] && fail "a failed picture produced text"
   # Usage errors: each gives 2, a message and the usage hint, and no text.
   usage_errors=(
@@ -479,8 +479,8 @@ bad-input)
   printf '\211PNG\r\n\32\n\0\0\0\rIHDR\377\377\377\377\377\377\377\377\10\0\0\0\0\367\235\161\342\0\0\0\0IEND\256\102\140\202' >"$tmp/bad.png"
   printf '\211PNG\r\n\32\n\0\0\0\rIHDR\0\0\234\100\0\0\234\100\10\0\0\0\0\164\147\121\331\0\0\0\0IEND\256\102\140\202' >"$tmp/huge.png"
   reasons=(
-    "empty.gif|not a GIF, JPEG or PNG file"
-    "random.bin|not a GIF, JPEG or PNG file"
+    "empty.gif|not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
+    "random.bin|not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
     "header.gif|damaged GIF data"
     "header.jpg|damaged JPEG data (Premature end of JPEG file)"
     "huge.gif|picture larger than the 1 GiB limit"
@@ -530,7 +530,7 @@ bad-input)
   # Reading stops at the first bytes that begin no picture.
   timeout 5 "$bin" - </dev/zero >/dev/null 2>"$tmp/err"
   [ $? -eq 1 ] || fail "- </dev/zero did not fail at once"
-  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG or PNG file"
+  expect_line "$tmp/err" "morvel-text: cannot read picture: -: not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"
   # A file name starting with '-' after "--", and one with spaces.
   cp "$gif" "$tmp/-odd name.gif"
   expect_status 0 --footer -- "$tmp/-odd name.gif"

@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "image/image_record.h"
+#include "image/load_picture.h"
+#include "image/read_error.h"
 
 namespace morvel::fuzz {
 
@@ -93,6 +97,48 @@ inline uint32_t checkPicture(const ImageRecord& image, bool clearFill = true)
         for (int64_t x = image.header.biWidth; clearFill && x < pitch; ++x)
             if (image.rows[y][x] != 0)
                 fail("fill bytes past the row's last pixel are not cleared");
+    }
+    return sum;
+}
+
+// The checks every reader of whole files in memory (WebP, HEIF, TIFF, BMP)
+// must pass on any bytes: `decode(data, size, options, colour, error)` gives
+// a whole picture or none with a one-line reason; asking for colour leaves
+// the gray picture as it was and gives colour at its size; a picture wanted
+// at a third of its size comes at that size. With `samePixels` false, the
+// second decode need only give the same size: a library that leaves part of
+// a damaged picture undefined (the HEVC decoder behind libheif) fills it
+// differently each time.
+template <typename Decode>
+uint32_t checkStillReader(Decode decode, const uint8_t* data, size_t size, bool samePixels = true)
+{
+    ReadError why;
+    const ImageHandle gray = decode(data, size, LoadOptions{}, nullptr, &why);
+    if (!gray) {
+        const std::string message = messageOf(why);
+        if (message.empty() || message.find('\n') != std::string::npos)
+            fail("no picture without a one-line reason");
+        return 0;
+    }
+    uint32_t sum = checkPicture(*gray);
+    const int32_t width = gray->header.biWidth;
+    const int32_t height = gray->rowCount;
+    LoadOptions withColour;
+    withColour.colour = true;
+    ImageHandle colour;
+    const ImageHandle both = decode(data, size, withColour, &colour, &why);
+    if (!both || both->header.biWidth != width || both->rowCount != height ||
+        (samePixels &&
+         std::memcmp(both->pixels, gray->pixels, static_cast<size_t>(imageRowPitch(width, 8) * height)) != 0))
+        fail("asking for colour changed the gray picture");
+    if (colour && (colour->header.biBitCount != 24 || colour->header.biWidth != width || colour->rowCount != height))
+        fail("colour picture of another size than the gray one");
+    LoadOptions third;
+    third.fit = [](int32_t w, int32_t h) { return PictureSize{std::max(1, w / 3), std::max(1, h / 3)}; };
+    if (const ImageHandle small = decode(data, size, third, nullptr, &why)) {
+        sum += checkPicture(*small);
+        if (small->header.biWidth != std::max(1, width / 3) || small->rowCount != std::max(1, height / 3))
+            fail("shrunk picture of another size than asked");
     }
     return sum;
 }
