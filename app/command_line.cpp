@@ -58,6 +58,61 @@ CommandLine usageError(std::string message)
     return line;
 }
 
+// The window options the converter shares: --match, --columns, --invert,
+// --color (--colour). `value` is the next argument or the part after '=';
+// returns what is wrong with it, empty when taken, and sets `usedValue`.
+std::string takeWindowOption(std::string_view name, const char* value, CommandLine& line, bool& usedValue)
+{
+    usedValue = false;
+    if (name == "invert") {
+        line.settings.invert = true;
+        line.invertGiven = true;
+        return {};
+    }
+    if (name == "color" || name == "colour") {
+        line.settings.colour = true;
+        return {};
+    }
+    if (value == nullptr)
+        return "option --" + std::string(name) + " needs a value";
+    usedValue = true;
+    const std::string_view v = value;
+    if (name == "match") {
+        if (v == "tone") {
+            line.settings.tone = true;
+        } else if (v == "difference") {
+            line.difference = true;
+        } else if (v != "correlation") {
+            return "--match takes correlation, difference or tone, not " + std::string(v);
+        }
+        return {};
+    }
+    // --columns natural|fit|N
+    if (v == "natural") {
+        line.settings.width = WindowSettings::Width::Natural;
+    } else if (v == "fit") {
+        line.settings.width = WindowSettings::Width::Fit;
+    } else {
+        int32_t n = 0;
+        bool digits = !v.empty() && v.size() <= 6;
+        for (char c : v) {
+            digits = digits && c >= '0' && c <= '9';
+            n = digits ? n * 10 + (c - '0') : 0;
+        }
+        if (!digits || n < kMinColumns || n > kMaxColumns)
+            return "--columns takes natural, fit or a number from " + std::to_string(kMinColumns) + " to " +
+                   std::to_string(kMaxColumns) + ", not " + std::string(v);
+        line.settings.width = WindowSettings::Width::Columns;
+        line.settings.columns = n;
+    }
+    return {};
+}
+
+bool isWindowOption(std::string_view name)
+{
+    return name == "match" || name == "columns" || name == "invert" || name == "color" || name == "colour";
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv)
@@ -93,6 +148,20 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
         const bool inlineValue = equals != std::string_view::npos;
         if (inlineValue)
             name = name.substr(0, equals);
+        if (arg[1] == '-' && isWindowOption(name)) {
+            const std::string valued = inlineValue ? std::string(arg.substr(2 + equals + 1)) : std::string();
+            const char* value = inlineValue ? valued.c_str() : (i + 1 < argc ? argv[i + 1] : nullptr);
+            const bool flag = name == "invert" || name == "color" || name == "colour";
+            if (flag && inlineValue)
+                return usageError("option --" + std::string(name) + " takes no value");
+            bool usedValue = false;
+            const std::string wrong = takeWindowOption(name, flag ? nullptr : value, line, usedValue);
+            if (!wrong.empty())
+                return usageError(wrong);
+            if (usedValue && !inlineValue)
+                ++i;
+            continue;
+        }
         const ToolkitOption* option = findToolkitOption(name);
         if (option == nullptr || (option->value == Value::None && inlineValue))
             return usageError("unknown option " + std::string(arg));
@@ -114,7 +183,17 @@ std::string helpText()
            "AVIF, TIFF or BMP) into text art. With PICTURE, the window loads it as if\n"
            "it had been dropped on it.\n"
            "\n"
-           "Options:\n"
+           "Options (they set the window's controls; the converter morvel-text takes\n"
+           "the same names):\n"
+           "  --match correlation|difference|tone\n"
+           "                 match type: the toggle button (difference: pressed) or\n"
+           "                 the Tone box; default correlation\n"
+           "  --columns natural|fit|N\n"
+           "                 text width: one picture pixel per font pixel (default),\n"
+           "                 the text box's width, or N columns (8 to 10000)\n"
+           "  --invert       match the inverted picture, light text on a dark box\n"
+           "                 (on by itself under a dark theme)\n"
+           "  --color        show each character in its picture colour\n"
            "  -h, --help     print this help and exit\n"
            "  --version      print the version and exit\n"
            "  --             end of options; the next argument is the picture\n"
@@ -123,8 +202,20 @@ std::string helpText()
            "and the others of Qt) are passed on to it.\n"
            "\n"
            "In the window: drop a picture anywhere on it, or press Ctrl+O to open one;\n"
-           "the T button (Generate) writes the text art into the text box, and Ctrl+S\n"
-           "saves the text box's text to a file. See morvel(1).\n";
+           "the T button (Generate) writes the text art into the text box.\n"
+           "\n"
+           "Keys:\n"
+           "  Ctrl+O               open a picture\n"
+           "  F5, Ctrl+Return      generate the text image\n"
+           "  Ctrl+S               save the text as plain text (LF) or, for a name\n"
+           "                       ending in .html or .htm, as an HTML page\n"
+           "  Ctrl+C               copy the selection\n"
+           "  Ctrl+Shift+C         copy all the text (also in the text box's menu)\n"
+           "  Ctrl+plus, Ctrl+minus, Ctrl+0, Ctrl+wheel\n"
+           "                       zoom the text box's view in, out, back to 100%\n"
+           "  Tab, Shift+Tab       move between the buttons, the slider, the controls\n"
+           "                       and the text box\n"
+           "See morvel(1).\n";
 }
 
 std::string versionText()

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/window_settings.h"
+
 namespace morvel {
 
 struct CommandLine {
@@ -19,6 +21,12 @@ struct CommandLine {
     Action action = Action::Run;
     // The picture to load once the window is up; empty when none is named.
     std::string picture;
+    // The controls at start (--match tone, --columns, --invert, --color),
+    // and --match difference for the match type button.
+    WindowSettings settings;
+    bool difference = false;
+    // Whether --invert was given (else a dark theme decides).
+    bool invertGiven = false;
     // The program name followed by the toolkit options found, in their order,
     // each with its value: the argument list for the QApplication.
     std::vector<std::string> toolkitArguments;
@@ -28,8 +36,8 @@ struct CommandLine {
 
 // Reads the arguments (argv[0] is the program name). Options are taken up to
 // "--"; --help and --version answer at once; an option that is neither ours
-// nor the toolkit's, a toolkit option without its value, or a second picture
-// is a usage error.
+// nor the toolkit's, an option without its value or with a value it does not
+// take, or a second picture is a usage error.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // The text printed by --help and by --version.

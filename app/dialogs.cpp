@@ -1,6 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 
 namespace morvel {
@@ -28,10 +29,13 @@ public:
 
     std::optional<QString> saveText(QWidget* parent, const QString& startPath) override
     {
-        const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save text"), startPath,
-                                                          QString::fromLatin1(kTextFileFilter));
+        QString type;
+        QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save text"), startPath,
+                                                    QString::fromLatin1(kTextFileFilter), &type);
         if (path.isEmpty())
             return std::nullopt;
+        if (QFileInfo(path).suffix().isEmpty() && !type.startsWith(QLatin1String("All")))
+            path += type.startsWith(QLatin1String("HTML")) ? QStringLiteral(".html") : QStringLiteral(".txt");
         return path;
     }
 };

@@ -43,6 +43,13 @@ int main(int argc, char** argv)
 
     morvel::TextImageApp app;
     app.createWindows();
+    // The command line's choices; a dark theme's inversion stays unless
+    // --invert was given (it can only turn inversion on).
+    morvel::WindowSettings settings = line.settings;
+    settings.invert = line.invertGiven || app.settings().invert;
+    app.applySettings(settings);
+    if (line.difference)
+        app.handleCommand(morvel::ID_TOGGLE_MATCH);
     if (!line.picture.empty())
         app.openPicture(QFile::decodeName(QByteArray::fromStdString(line.picture)));
     application.exec();

@@ -43,6 +43,20 @@ bool pipeWithoutReader(const QByteArray& path)
 
 bool saveTextFile(const QString& path, const QString& text, const QString& picturePath, QString& error)
 {
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.isEmpty() && !bytes.endsWith('\n'))
+        bytes.append('\n');
+    return saveBytesFile(path, bytes, picturePath, error);
+}
+
+bool isHtmlName(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("html") || suffix == QLatin1String("htm");
+}
+
+bool saveBytesFile(const QString& path, const QByteArray& bytes, const QString& picturePath, QString& error)
+{
     const QByteArray target = QFile::encodeName(path);
     if (!picturePath.isEmpty() && sameFile(target, QFile::encodeName(picturePath))) {
         error = QStringLiteral("will not write over the picture");
@@ -52,9 +66,6 @@ bool saveTextFile(const QString& path, const QString& text, const QString& pictu
         error = QStringLiteral("nobody reads from this pipe");
         return false;
     }
-    QByteArray bytes = text.toUtf8();
-    if (!bytes.isEmpty() && !bytes.endsWith('\n'))
-        bytes.append('\n');
     std::string why;
     if (!writeFileSafely(target.toStdString(), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
                          why)) {
@@ -66,10 +77,8 @@ bool saveTextFile(const QString& path, const QString& text, const QString& pictu
 
 QString saveStartPath(const QString& lastSaved, const QString& picturePath)
 {
-    if (!lastSaved.isEmpty())
-        return lastSaved;
     if (picturePath.isEmpty())
-        return QString();
+        return lastSaved;
     const QFileInfo picture(picturePath);
     return picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".txt"));
 }

@@ -1,5 +1,6 @@
 // Saving the text box's text (Ctrl+S): the text with every line ended by LF,
-// in UTF-8, through the one safe file writer; never over the picture itself.
+// in UTF-8, or an HTML page, through the one safe file writer; never over
+// the picture itself.
 #pragma once
 
 #include <QString>
@@ -11,8 +12,14 @@ namespace morvel {
 // `picturePath`. False on failure, with `error` saying why.
 bool saveTextFile(const QString& path, const QString& text, const QString& picturePath, QString& error);
 
-// Where the save dialog starts: the last file saved, else a file beside the
-// picture named after it (photo.jpg: photo.txt), else nothing.
+// Writes `bytes` as they are to `path`, with the refusals of saveTextFile.
+bool saveBytesFile(const QString& path, const QByteArray& bytes, const QString& picturePath, QString& error);
+
+// Whether `path` names an HTML page (ends in .html or .htm, any case).
+bool isHtmlName(const QString& path);
+
+// Where the save dialog starts: a file beside the picture named after it
+// (photo.jpg: photo.txt), else the last file saved, else nothing.
 QString saveStartPath(const QString& lastSaved, const QString& picturePath);
 
 }  // namespace morvel

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRawFont>
 #include <QScreen>
@@ -21,10 +22,10 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/advance_corrector.h"
+#include "app/control_strip.h"
 #include "app/file_drop_filter.h"
 #include "app/level_slider.h"
-#include "app/save_text.h"
+#include "app/text_box.h"
 #include "app/toolbar_images.h"
 #include "image/load_picture.h"
 #include "platform/font.h"
@@ -49,34 +50,6 @@ int commandIndex(int id)
             return i;
     }
     return -1;
-}
-
-QString fromBytes(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Text for the text box: the program's strings end lines with CR LF, the
-// document wants one line break per line.
-QString boxText(std::string_view text)
-{
-    QString s = fromBytes(text);
-    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return s;
-}
-
-// The toolkit weight for a description's weight (none: normal).
-QFont::Weight qtWeight(const LogFont& description)
-{
-    return static_cast<QFont::Weight>(std::clamp<int>(description.lfWeight > 0 ? description.lfWeight : 400, 1, 1000));
-}
-
-QString pictureStatus(const std::string& displayName, const ImageRecord* working)
-{
-    const QString name = fromBytes(displayName);
-    if (working == nullptr)
-        return name;
-    return QStringLiteral("%1 (%2 x %3)").arg(name).arg(working->header.biWidth).arg(working->rowCount);
 }
 
 QIcon applicationIcon()
@@ -163,17 +136,20 @@ void TextImageApp::createWindows()
     slider_->setValue(0);
     slider_->show();
     connect(slider_, &LevelSlider::interactionFinished, this, [this](int) { finishSliderInteraction(); });
+    createControls();
 
-    createStatusBar();
+    statusBar_ = new StatusParts(window_.get());
+    statusBar_->show();
     createKeys();
+    setFocusChain();
 
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect frame = windowRectForWorkArea(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768));
     window_->move(frame.topLeft());
     window_->resize(std::max(frame.width(), 1), std::max(frame.height(), 1));
-    dockStatusBar();
+    statusBar_->dock();
     connect(window_.get(), &MainWindow::resized, this, [this] {
-        dockStatusBar();
+        statusBar_->dock();
         layout();
     });
 
@@ -189,20 +165,15 @@ void TextImageApp::createWindows()
     engine_.updateBlackLevelRange();
 
     loadHelpText();
-    showText(helpText_);
+    textBox_->showText(helpText_);
 }
 
 void TextImageApp::createTextBox()
 {
-    textBox_ = new QPlainTextEdit(window_.get());
+    textBox_ = new TextBox(window_.get());
     textBox_->setObjectName(QStringLiteral("textBox"));
-    textBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    textBox_->setWordWrapMode(QTextOption::NoWrap);
-    textBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    textBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     textBox_->setGeometry(100, 100, 200, 200);
     textBox_->setPlainText(QString());
-    advanceCorrector_ = new AdvanceCorrector(textBox_->document());
     textBox_->show();
 }
 
@@ -235,51 +206,90 @@ void TextImageApp::createToolbar()
 
 void TextImageApp::createKeys()
 {
-    // The window's two keys; there is no menu.
-    auto* open = new QAction(QStringLiteral("Open image"), window_.get());
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, this, [this] { handleCommand(ID_OPEN_IMAGE); });
-    auto* save = new QAction(QStringLiteral("Save text"), window_.get());
-    save->setShortcut(QKeySequence::Save);
-    connect(save, &QAction::triggered, this, [this] { saveText(); });
-    window_->addActions({open, save});
-}
-
-void TextImageApp::createStatusBar()
-{
-    statusBar_ = new QStatusBar(window_.get());
-    statusBar_->setObjectName(QStringLiteral("statusBar"));
-    statusBar_->setSizeGripEnabled(true);
-    // The parts are placed by hand (see placeStatusParts) so that their edges
-    // fall exactly at 300 and 335; the size grip stays on top of part 2.
-    for (int part = 0; part < 3; ++part) {
-        auto* label = new QLabel(statusBar_);
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setIndent(3);
-        label->lower();
-        statusParts_[static_cast<size_t>(part)] = label;
+    // The window's keys; there is no menu.
+    struct Key {
+        const char* name;
+        QList<QKeySequence> keys;
+        void (TextImageApp::*slot)();
+    };
+    const Key keys[] = {
+        {"Open image", {QKeySequence::Open}, &TextImageApp::openImage},
+        {"Save text", {QKeySequence::Save}, &TextImageApp::saveText},
+        {"Generate",
+         {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
+         &TextImageApp::generate},
+        {"Copy all", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &TextImageApp::copyAll},
+    };
+    for (const Key& key : keys) {
+        auto* action = new QAction(QString::fromLatin1(key.name), window_.get());
+        action->setShortcuts(key.keys);
+        connect(action, &QAction::triggered, this, key.slot);
+        window_->addAction(action);
     }
-    statusBar_->installEventFilter(this);
-    statusBar_->show();
+    // Zoom acts on the text box's view only, wherever the focus is.
+    const std::pair<QList<QKeySequence>, int> zooms[] = {
+        {{QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)}, 1},
+        {{QKeySequence::ZoomOut}, -1},
+        {{QKeySequence(Qt::CTRL | Qt::Key_0)}, 0},
+    };
+    for (const auto& [sequences, steps] : zooms) {
+        auto* action = new QAction(window_.get());
+        action->setShortcuts(sequences);
+        connect(action, &QAction::triggered, this, [this, steps = steps] {
+            if (steps == 0)
+                textBox_->resetZoom();
+            else
+                textBox_->zoomBy(steps);
+        });
+        window_->addAction(action);
+    }
+    // "Copy all" also sits in the text box's own context menu.
+    auto* copyAllAction = new QAction(QStringLiteral("Copy all"), textBox_);
+    connect(copyAllAction, &QAction::triggered, this, &TextImageApp::copyAll);
+    textBox_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(textBox_, &QWidget::customContextMenuRequested, this, [this, copyAllAction](const QPoint& at) {
+        QMenu* menu = textBox_->createStandardContextMenu(at);
+        menu->addAction(copyAllAction);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(textBox_->viewport()->mapToGlobal(at));
+    });
 }
 
-void TextImageApp::placeStatusParts()
+void TextImageApp::createControls()
 {
-    if (statusBar_ == nullptr || statusParts_[0] == nullptr)
-        return;
-    const int height = statusBar_->height();
-    const int width = statusBar_->width();
-    statusParts_[0]->setGeometry(0, 0, kStatusPart0Right, height);
-    statusParts_[1]->setGeometry(kStatusPart0Right, 0, kStatusPart1Right - kStatusPart0Right, height);
-    statusParts_[2]->setGeometry(kStatusPart1Right, 0, std::max(width - kStatusPart1Right, 0), height);
+    controls_ = new ControlStrip(window_.get());
+    // A dark theme gets light text on a dark box, matched inverted, unless
+    // the user turns Invert off.
+    const QPalette palette = window_->palette();
+    WindowSettings start;
+    start.invert = palette.color(QPalette::Base).lightness() < palette.color(QPalette::Text).lightness();
+    controls_->setSettings(start);
+    showInverted(start.invert);
+    connect(controls_, &ControlStrip::invertChanged, this, &TextImageApp::showInverted);
+    connect(controls_, &ControlStrip::colourChanged, this, &TextImageApp::showColours);
+    controls_->show();
 }
 
-void TextImageApp::dockStatusBar()
+void TextImageApp::setFocusChain()
 {
-    if (!window_ || statusBar_ == nullptr)
-        return;
-    const int height = statusBar_->sizeHint().height();
-    statusBar_->setGeometry(0, window_->height() - height, window_->width(), height);
+    // Tab and Shift+Tab: the toolbar's buttons in order, the slider, the
+    // text box, and round again. The panes take the focus when clicked.
+    atlasPane_->setFocusPolicy(Qt::ClickFocus);
+    imagePane_->setFocusPolicy(Qt::ClickFocus);
+    QWidget* previous = nullptr;
+    for (QAction* action : actions_) {
+        QWidget* button = toolbar_->widgetForAction(action);
+        if (button == nullptr)
+            continue;
+        button->setFocusPolicy(Qt::StrongFocus);
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, button);
+        previous = button;
+    }
+    slider_->setFocusPolicy(Qt::StrongFocus);
+    QWidget::setTabOrder(previous, slider_);
+    QWidget::setTabOrder(slider_, controls_->firstControl());
+    QWidget::setTabOrder(controls_->lastControl(), textBox_);
 }
 
 WindowLayout TextImageApp::currentLayout() const
@@ -294,7 +304,8 @@ WindowLayout TextImageApp::currentLayout() const
 
 void TextImageApp::layout()
 {
-    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr)
+    if (!window_ || atlasPane_ == nullptr || splitter_ == nullptr || toolbar_ == nullptr || slider_ == nullptr ||
+        controls_ == nullptr)
         return;
     const WindowLayout rects = currentLayout();
     const auto nonNegative = [](const QRect& r) {
@@ -306,6 +317,11 @@ void TextImageApp::layout()
     splitter_->minLeft = rects.minLeft;
     toolbar_->setGeometry(rects.toolbar);
     slider_->setGeometry(rects.slider);
+    // The controls follow the slider on the toolbar's strip.
+    const QSize strip = controls_->sizeHint();
+    controls_->setGeometry(rects.slider.x() + rects.slider.width() + 16,
+                           rects.toolbar.y() + std::max(0, (rects.toolbar.height() - strip.height()) / 2),
+                           strip.width(), std::min(strip.height(), std::max(rects.toolbar.height(), 1)));
 }
 
 QAction* TextImageApp::action(int id) const
@@ -314,187 +330,33 @@ QAction* TextImageApp::action(int id) const
     return index < 0 ? nullptr : actions_[static_cast<size_t>(index)];
 }
 
+QStatusBar* TextImageApp::statusBar() const
+{
+    return statusBar_;
+}
+
+QLabel* TextImageApp::statusPartLabel(int part) const
+{
+    return statusBar_ != nullptr ? statusBar_->partLabel(part) : nullptr;
+}
+
 QString TextImageApp::statusPartText(int part) const
 {
-    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr)
-        return QString();
-    return statusParts_[static_cast<size_t>(part)]->text();
+    return statusBar_ != nullptr ? statusBar_->partText(part) : QString();
 }
 
 void TextImageApp::setStatus(int part, const QString& text)
 {
-    if (part < 0 || part > 2 || statusParts_[static_cast<size_t>(part)] == nullptr)
-        return;
-    statusParts_[static_cast<size_t>(part)]->setText(text);
+    if (statusBar_ != nullptr)
+        statusBar_->setPart(part, text);
 }
 
 bool TextImageApp::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == statusBar_) {
-        if (event->type() == QEvent::Resize)
-            placeStatusParts();
-        return QObject::eventFilter(watched, event);
-    }
     // Toolbar buttons: no tool-tip popups.
     if (event->type() == QEvent::ToolTip)
         return true;
     return QObject::eventFilter(watched, event);
-}
-
-// --- Commands ---
-
-void TextImageApp::handleCommand(int id)
-{
-    switch (id) {
-    case ID_OPEN_IMAGE:
-        if (chooseImageFile())
-            loadImage();
-        break;
-    case ID_CHOOSE_FONT:
-        // The atlas is rebuilt also after a cancelled dialog: it comes back
-        // unblurred from the font in force.
-        chooseFont();
-        engine_.buildGlyphAtlas();
-        break;
-    case ID_BLUR_FONT:
-        engine_.blurFont();
-        if (atlasPane_ != nullptr)
-            atlasPane_->refresh();
-        engine_.updateBlackLevelRange();
-        break;
-    case ID_TOGGLE_MATCH: {
-        const bool toCorrelation = engine_.matchMode() != MatchMode::Correlation;
-        engine_.setMatchMode(toCorrelation ? MatchMode::Correlation : MatchMode::Difference);
-        if (QAction* toggle = action(ID_TOGGLE_MATCH))
-            toggle->setChecked(!toCorrelation);
-        if (toCorrelation) {
-            if (slider_ != nullptr)
-                slider_->setValue(0);
-            engine_.applyBlackLevel(0);
-        }
-        break;
-    }
-    case ID_GENERATE:
-        engine_.generateTextImage(slider_ != nullptr ? slider_->value() : 0);
-        break;
-    default:
-        break;
-    }
-}
-
-bool TextImageApp::showToolHint(int id)
-{
-    QString hint;
-    switch (id) {
-    case ID_OPEN_IMAGE:
-        hint = pictureStatus(engine_.displayName(), engine_.workingImage());
-        break;
-    case ID_CHOOSE_FONT:
-        hint = QStringLiteral("Font: %1 %2").arg(fromBytes(engine_.drawnFaceName())).arg(engine_.pointSize());
-        break;
-    case ID_BLUR_FONT:
-        hint = QStringLiteral("Font blurred %1 times").arg(engine_.blurCount());
-        break;
-    case ID_TOGGLE_MATCH:
-        hint = engine_.matchMode() == MatchMode::Correlation ? QStringLiteral("Match type: maximize correlation")
-                                                             : QStringLiteral("Match type: minimize difference");
-        break;
-    case ID_GENERATE:
-        hint = QStringLiteral("Generate the text image");
-        break;
-    default:
-        return false;
-    }
-    setStatus(0, hint);
-    return true;
-}
-
-void TextImageApp::dropFiles(const QStringList& paths)
-{
-    if (paths.isEmpty())
-        return;
-    imagePath_ = paths.front();
-    loadImage();
-}
-
-void TextImageApp::openPicture(const QString& path)
-{
-    // A drop hands over absolute paths; so does the command line, which also
-    // lets the open dialog start in the picture's folder.
-    dropFiles({QFileInfo(path).absoluteFilePath()});
-}
-
-void TextImageApp::finishSliderInteraction()
-{
-    if (slider_ == nullptr)
-        return;
-    engine_.applyBlackLevel(slider_->value());
-}
-
-bool TextImageApp::chooseImageFile()
-{
-    const std::optional<QString> path = dialogs_->openImage(window_.get(), imagePath_);
-    if (!path)
-        return false;
-    imagePath_ = *path;
-    return true;
-}
-
-void TextImageApp::loadImage()
-{
-    const std::string path = QFile::encodeName(imagePath_).toStdString();
-    // The loaders refuse anything but a regular file without waiting on it,
-    // so a directory, device or named pipe simply gives no picture.
-    LoadResult loaded = readPicture(path);
-    const bool failed = !loaded.gray;
-    engine_.setSourceImage(std::move(loaded.gray));
-    engine_.setDisplayName(printableName(displayNameOf(path)));
-    if (window_)
-        window_->setWindowTitle(fromBytes(engine_.displayName()) + QStringLiteral(" - Morvel"));
-    if (slider_ != nullptr)
-        slider_->setValue(0);
-    engine_.applyBlackLevel(0);
-    if (imagePane_ != nullptr)
-        imagePane_->setImage(engine_.workingImage());
-    // A failed load says why, and a picture drawn past damage what is wrong
-    // with it, in the converter's words; the title names the file, so the
-    // narrow status part holds the words alone.
-    if (failed)
-        setStatus(0, fromBytes(loaded.error));
-    else if (!loaded.warning.empty())
-        setStatus(0, fromBytes(loaded.warning));
-    else
-        setStatus(0, pictureStatus(engine_.displayName(), engine_.workingImage()));
-}
-
-void TextImageApp::chooseFont()
-{
-    const LogFont& current = engine_.fontDescription();
-    QFont start = textBoxFont();
-    if (engine_.pointSize() > 0)
-        start.setPointSize(engine_.pointSize());
-    start.setWeight(qtWeight(current));
-    start.setItalic(current.lfItalic != 0);
-    const std::optional<QFont> chosen = dialogs_->chooseFont(window_.get(), start);
-    if (!chosen)
-        return;
-    engine_.applyFontDescription(logFontFromQFont(*chosen, current, engine_.dpi()));
-}
-
-void TextImageApp::saveText()
-{
-    if (textBox_ == nullptr)
-        return;
-    const std::optional<QString> chosen = dialogs_->saveText(window_.get(), saveStartPath(savedPath_, imagePath_));
-    if (!chosen)
-        return;
-    QString error;
-    if (saveTextFile(*chosen, textBox_->toPlainText(), imagePath_, error)) {
-        savedPath_ = *chosen;
-        setStatus(0, QStringLiteral("Text saved to %1").arg(QFileInfo(*chosen).fileName()));
-    } else {
-        setStatus(0, QStringLiteral("Cannot save %1: %2").arg(QFileInfo(*chosen).fileName(), error));
-    }
 }
 
 void TextImageApp::loadHelpText()
@@ -509,124 +371,30 @@ void TextImageApp::loadHelpText()
     helpText_ = bytes.toStdString();
 }
 
-// --- The text box ---
-
 QFont TextImageApp::textBoxFont() const
 {
-    return textBox_ != nullptr ? textBox_->font() : QFont();
-}
-
-QFont TextImageApp::fontForTextBox()
-{
-    const LogFont& description = engine_.fontDescription();
-    const Font* font = engine_.font();
-    if (font != nullptr && !font->filePath().empty()) {
-        const QString file = QFile::decodeName(QByteArray::fromStdString(font->filePath()));
-        if (file != loadedFontFile_) {
-            // The very file the atlas was rendered from, so the text box shows
-            // the text in the glyphs it was matched against.
-            const int id = QFontDatabase::addApplicationFont(file);
-            const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
-            const QString used = fromBytes(font->faceUsed());
-            QString family;
-            if (families.contains(used)) {
-                family = used;
-            } else if (font->faceIndex() >= 0 && font->faceIndex() < families.size()) {
-                family = families.at(font->faceIndex());
-            } else if (!families.isEmpty()) {
-                family = families.front();
-            } else {
-                family = used;
-            }
-            loadedFontFile_ = file;
-            loadedFontFamily_ = family;
-        }
-        QFont qfont(loadedFontFamily_);
-        qfont.setPixelSize(std::max(font->pixelSize(), 1));
-        const QRawFont raw(file, std::max(font->pixelSize(), 1));
-        if (raw.isValid() && font->faceIndex() == 0 && raw.familyName() == loadedFontFamily_) {
-            qfont.setStyleName(raw.styleName());
-        } else {
-            qfont.setWeight(qtWeight(description));
-            qfont.setItalic(description.lfItalic != 0);
-        }
-        // Each character advances by its own width, as in the atlas: the
-        // whole-pixel advances of fully hinted outlines (the font layer's
-        // measure), no kerning and no ligatures.
-        qfont.setKerning(false);
-        qfont.setHintingPreference(QFont::PreferFullHinting);
-        qfont.setStyleHint(QFont::TypeWriter, QFont::StyleStrategy(QFont::PreferMatch | QFont::PreferNoShaping));
-        return qfont;
-    }
-    QFont qfont(fromBytes(engine_.faceName()));
-    if (engine_.pointSize() > 0)
-        qfont.setPointSize(engine_.pointSize());
-    qfont.setStyleHint(QFont::TypeWriter);
-    return qfont;
-}
-
-void TextImageApp::showText(const std::string& text)
-{
-    if (textBox_ == nullptr)
-        return;
-    QTextDocument* document = textBox_->document();
-    const bool untouched = document->revision() == shownRevision_;
-    const bool extends = !shownText_.empty() && shownText_.back() != '\r' && text.size() >= shownText_.size() &&
-                         text.compare(0, shownText_.size(), shownText_) == 0;
-    if (untouched && extends) {
-        // A run grows the text line by line: append only what is new, to the
-        // box and to the record of what it shows.
-        const std::string_view added = std::string_view(text).substr(shownText_.size());
-        QTextCursor cursor(document);
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(boxText(added));
-        shownText_.append(added);
-        shownRevision_ = document->revision();
-        // Once the view is full, what is added lands below it and cannot be
-        // seen: no repaint then (the event loop paints the box once the run
-        // is over, when the scroll bar shows the final length).
-        if (!endIsVisible())
-            return;
-    } else {
-        textBox_->setPlainText(boxText(text));
-        shownText_ = text;
-        shownRevision_ = document->revision();
-    }
-    textBox_->viewport()->repaint();
-}
-
-bool TextImageApp::endIsVisible() const
-{
-    // Lines never wrap, so each block is one line and the vertical scroll
-    // position is the number of the first line shown.
-    const int lineHeight = std::max(textBox_->fontMetrics().lineSpacing(), 1);
-    const int firstShown = textBox_->verticalScrollBar()->value();
-    const int linesShown = textBox_->viewport()->height() / lineHeight + 1;
-    const int lastLine = textBox_->document()->blockCount() - 1;
-    // The line before the last one counts too: the last line of a run is
-    // often still empty (the text ends with a line break).
-    return lastLine - 1 < firstShown + linesShown;
+    return textBox_ != nullptr ? textBox_->matchedFont() : QFont();
 }
 
 // --- Engine notifications ---
 
 void TextImageApp::statusText(int part, const std::string& text)
 {
-    setStatus(part, fromBytes(text));
+    setStatus(part, QString::fromStdString(text));
 }
 
 void TextImageApp::fontChanged()
 {
     if (textBox_ != nullptr)
-        textBox_->setFont(fontForTextBox());
+        textBox_->setMatchedFont(matchedFont_.fontFor(engine_));
 }
 
 void TextImageApp::atlasRebuilt()
 {
     if (atlasPane_ != nullptr)
         atlasPane_->setImage(engine_.glyphAtlas());
-    if (advanceCorrector_ != nullptr)
-        advanceCorrector_->update(textBox_->font(), engine_.glyphTable());
+    if (textBox_ != nullptr)
+        textBox_->setGlyphWidths(engine_.glyphTable());
     layout();
 }
 
@@ -660,7 +428,8 @@ void TextImageApp::generationFinished()
 
 void TextImageApp::textChanged(const std::string& text)
 {
-    showText(text);
+    if (textBox_ != nullptr)
+        textBox_->showText(text);
 }
 
 }  // namespace morvel

@@ -14,21 +14,26 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/matched_font.h"
+#include "app/status_parts.h"
 #include "app/window_layout.h"
+#include "app/window_settings.h"
+#include "cli/cell_colours.h"
 #include "engine/text_engine.h"
 
 class QAction;
 class QLabel;
-class QPlainTextEdit;
 class QStatusBar;
 class QToolBar;
 
 namespace morvel {
 
-class AdvanceCorrector;
+class ControlStrip;
+class ControlStrip;
 class ImageView;
 class LevelSlider;
 class Splitter;
+class TextBox;
 
 // The toolbar's commands, buttons 0 to 4.
 enum CommandId : int {
@@ -38,10 +43,6 @@ enum CommandId : int {
     ID_TOGGLE_MATCH = 50004,
     ID_GENERATE = 50005,
 };
-
-// Status bar: right edges of parts 0 and 1; part 2 runs to the window's edge.
-inline constexpr int kStatusPart0Right = 300;
-inline constexpr int kStatusPart1Right = 335;
 
 // Resource path of the help text.
 inline constexpr const char* kHelpTextResource = ":/morvel/help.txt";
@@ -78,8 +79,24 @@ public:
     // Places every child from the current sizes and the max glyph width.
     void layout();
 
+    // Sets the controls (the command line's choices before the first
+    // picture); the start-up state when left alone.
+    void applySettings(const WindowSettings& settings);
+    WindowSettings settings() const;
+    // The engine's settings for the next Generate: the controls', the
+    // toggle's and the slider's.
+    TextSettings runSettings() const;
+
     // Runs one toolbar command; other ids do nothing.
     void handleCommand(int id);
+    // One slot per action.
+    void openImage();
+    void chooseFontAndRebuild();
+    void blurOnce();
+    void toggleMatch();
+    void generate();
+    // Copies the whole text box to the clipboard.
+    void copyAll();
     // Writes the hint of a toolbar button into status part 0. False for an id
     // that is not one of the five commands.
     bool showToolHint(int id);
@@ -94,9 +111,11 @@ public:
     bool chooseImageFile();
     // Loads the picture named by the image path.
     void loadImage();
-    // The font dialog; on OK the engine takes the new description.
-    void chooseFont();
-    // Ctrl+S: the save dialog, then the text box's text into the chosen file;
+    // The font dialog; on OK the engine takes the new description and the
+    // atlas is rebuilt (true). Cancelled: nothing changes (false).
+    bool chooseFont();
+    // Ctrl+S: the save dialog, then the text box's text into the chosen file
+    // as plain text, or as an HTML page for a name ending in .html or .htm;
     // the status bar says where it went, or why it did not.
     void saveText();
     // Reads the help text from the program's resources (empty when missing).
@@ -108,16 +127,14 @@ public:
     ImageView* atlasPane() const { return atlasPane_; }
     ImageView* imagePane() const { return imagePane_; }
     Splitter* splitter() const { return splitter_; }
-    QPlainTextEdit* textBox() const { return textBox_; }
+    TextBox* textBox() const { return textBox_; }
+    ControlStrip* controls() const { return controls_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* action(int id) const;
     LevelSlider* slider() const { return slider_; }
-    QStatusBar* statusBar() const { return statusBar_; }
+    QStatusBar* statusBar() const;
     QString statusPartText(int part) const;
-    QLabel* statusPartLabel(int part) const
-    {
-        return part >= 0 && part < 3 ? statusParts_[static_cast<size_t>(part)] : nullptr;
-    }
+    QLabel* statusPartLabel(int part) const;
     const QString& imagePath() const { return imagePath_; }
     void setImagePath(const QString& path) { imagePath_ = path; }
     const std::string& helpText() const { return helpText_; }
@@ -126,7 +143,7 @@ public:
 
 protected:
     // Keeps tool-tip popups off the toolbar buttons (their hints go to the
-    // status bar instead) and places the status parts when the bar resizes.
+    // status bar instead).
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -143,15 +160,23 @@ private:
 
     void createToolbar();
     void createTextBox();
-    void createStatusBar();
+    void createControls();
     void createKeys();
-    void dockStatusBar();
-    void placeStatusParts();
+    void setFocusChain();
     void setStatus(int part, const QString& text);
-    void showText(const std::string& text);
-    // Whether the end of the text box's text falls inside its view.
-    bool endIsVisible() const;
-    QFont fontForTextBox();
+    // The columns "Fit" gives: as many as the text box shows at its width.
+    int32_t fittingColumns() const;
+    // The loaded picture's colour, read when first needed (none for a
+    // picture without colour).
+    const ImageRecord* pictureColour();
+    // The colours of the last text's cells; empty without colour.
+    std::vector<cli::Rgb> cellColoursShown();
+    // Colours each character of the text box as its cell, or not at all.
+    void showColours();
+    // The text box light on dark for an inverted text, else dark on light.
+    void showInverted(bool on);
+    // Writes the text as an HTML page.
+    bool saveHtml(const QString& path, QString& error);
 
     // The engine is declared first so that it outlives the window, whose
     // panes show the engine's pictures.
@@ -161,26 +186,21 @@ private:
     ImageView* atlasPane_ = nullptr;
     ImageView* imagePane_ = nullptr;
     Splitter* splitter_ = nullptr;
-    QPlainTextEdit* textBox_ = nullptr;
-    AdvanceCorrector* advanceCorrector_ = nullptr;
+    TextBox* textBox_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::array<QAction*, 5> actions_{};
     LevelSlider* slider_ = nullptr;
-    QStatusBar* statusBar_ = nullptr;
-    std::array<QLabel*, 3> statusParts_{};
+    ControlStrip* controls_ = nullptr;
+    StatusParts* statusBar_ = nullptr;
+    MatchedFont matchedFont_;
 
+    // The file last chosen or dropped, and the picture that is loaded.
     QString imagePath_;
+    QString picturePath_;
     QString savedPath_;
     std::string helpText_;
-
-    // What the text box shows as last written by the program, and the
-    // document revision right after that write; an append is only safe while
-    // the user has not edited the box since.
-    std::string shownText_;
-    int shownRevision_ = -1;
-    // Faces loaded into the toolkit's font database, by file path.
-    QString loadedFontFile_;
-    QString loadedFontFamily_;
+    ImageHandle colour_;
+    bool colourRead_ = false;
 };
 
 }  // namespace morvel

@@ -57,7 +57,7 @@ std::optional<std::string> walkFittedCanvas(FittedRows& rows, const WalkChoice& 
 {
     const int32_t h = choice.view->cellHeight;
     const int32_t height = rows.canvasHeight();
-    const int32_t lines = pictureLineCount(height, h);
+    const int32_t lines = morvel::bandCount(height, h);
     if (!rows.ready())
         return std::nullopt;
     if (lines == 0)

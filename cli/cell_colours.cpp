@@ -36,15 +36,7 @@ GlyphAdvances glyphAdvances(const AtlasView& glyphs)
     return advances;
 }
 
-int32_t pictureLineCount(int32_t height, int32_t cellHeight)
-{
-    if (cellHeight <= 0 || height <= cellHeight)
-        return 0;
-    return (height - cellHeight - 1) / cellHeight + 1;
-}
-
-std::vector<Rgb> cellColours(const std::string& text, int32_t lineCount, const GlyphAdvances& advances,
-                             int32_t cellHeight, const ImageRecord& colour, PictureSize content)
+std::vector<Rgb> cellColours(const std::vector<TextCell>& cells, const ImageRecord& colour, PictureSize content)
 {
     std::vector<Rgb> colours;
     const int64_t colourWidth = colour.header.biWidth;
@@ -53,31 +45,23 @@ std::vector<Rgb> cellColours(const std::string& text, int32_t lineCount, const G
         content.width < 1 || content.height < 1)
         return colours;
 
-    size_t at = 0;
-    for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
-        const size_t end = std::min(text.find("\r\n", at), text.size());
-        const int64_t top = int64_t{line} * cellHeight;
-        const Span rows = coveredSpan(top, top + cellHeight, content.height, colourHeight);
-        int64_t x = 0;
-        for (; at < end; ++at) {
-            const int32_t advance = advances[static_cast<unsigned char>(text[at]) & 0x7f];
-            const Span columns = coveredSpan(x, x + advance, content.width, colourWidth);
-            uint64_t sums[3] = {0, 0, 0};
-            for (int64_t y = rows.first; y < rows.last; ++y) {
-                const uint8_t* pixel = colour.rows[y] + columns.first * 3;
-                for (int64_t c = columns.first; c < columns.last; ++c, pixel += 3) {
-                    sums[0] += pixel[0];
-                    sums[1] += pixel[1];
-                    sums[2] += pixel[2];
-                }
+    colours.reserve(cells.size());
+    for (const TextCell& cell : cells) {
+        const Span rows = coveredSpan(cell.y, int64_t{cell.y} + cell.height, content.height, colourHeight);
+        const Span columns = coveredSpan(cell.x, int64_t{cell.x} + cell.width, content.width, colourWidth);
+        uint64_t sums[3] = {0, 0, 0};
+        for (int64_t y = rows.first; y < rows.last; ++y) {
+            const uint8_t* pixel = colour.rows[y] + columns.first * 3;
+            for (int64_t c = columns.first; c < columns.last; ++c, pixel += 3) {
+                sums[0] += pixel[0];
+                sums[1] += pixel[1];
+                sums[2] += pixel[2];
             }
-            const uint64_t count = static_cast<uint64_t>((rows.last - rows.first) * (columns.last - columns.first));
-            colours.push_back({static_cast<uint8_t>((sums[0] + count / 2) / count),
-                               static_cast<uint8_t>((sums[1] + count / 2) / count),
-                               static_cast<uint8_t>((sums[2] + count / 2) / count)});
-            x += advance;
         }
-        at = end + 2;
+        const uint64_t count = static_cast<uint64_t>((rows.last - rows.first) * (columns.last - columns.first));
+        colours.push_back({static_cast<uint8_t>((sums[0] + count / 2) / count),
+                           static_cast<uint8_t>((sums[1] + count / 2) / count),
+                           static_cast<uint8_t>((sums[2] + count / 2) / count)});
     }
     return colours;
 }

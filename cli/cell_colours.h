@@ -1,8 +1,6 @@
 // The colour of each character of a text image: the mean colour of the
-// picture under the character's cell. The cells are found again from the
-// text itself, as the walk made them: line k is the band at row k x h, and
-// along it each character starts where the one before it ended, its glyph's
-// width further on.
+// picture under the character's cell, the cells as the engine's text image
+// gives them.
 #pragma once
 
 #include <array>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "engine/glyph_atlas.h"
+#include "engine/text_image.h"
 #include "image/image_record.h"
 #include "image/load_picture.h"
 
@@ -29,18 +28,12 @@ struct Rgb {
 using GlyphAdvances = std::array<int32_t, 128>;
 GlyphAdvances glyphAdvances(const AtlasView& glyphs);
 
-// The number of lines a walk makes over a picture `height` rows high with
-// cells `cellHeight` rows high: bands at y = 0, h, ... while y < height - h.
-int32_t pictureLineCount(int32_t height, int32_t cellHeight);
-
-// The colour of every character of the first `lineCount` lines of `text`
-// (lines ended by CR LF; line ends get no colour), in text order. The walk
-// ran over a picture whose top-left `content` pixels are the picture itself
-// (the rest its edges repeated); `colour` (24-bit, red green blue) is that
-// picture at any size, so a cell's mean is taken over the part of `colour`
-// the cell covers once both are laid over each other. Empty when `colour` is
-// not a 24-bit picture or `content` is empty.
-std::vector<Rgb> cellColours(const std::string& text, int32_t lineCount, const GlyphAdvances& advances,
-                             int32_t cellHeight, const ImageRecord& colour, PictureSize content);
+// The colour of every cell of `cells`, in their order. The walk ran over a
+// picture whose top-left `content` pixels are the picture itself (the rest
+// its edges repeated); `colour` (24-bit, red green blue) is that picture at
+// any size, so a cell's mean is taken over the part of `colour` the cell
+// covers once both are laid over each other. Empty when `colour` is not a
+// 24-bit picture or `content` is empty.
+std::vector<Rgb> cellColours(const std::vector<TextCell>& cells, const ImageRecord& colour, PictureSize content);
 
 }  // namespace morvel::cli

@@ -18,7 +18,6 @@
 #include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
-#include "cli/columns.h"
 #include "cli/fill_colours.h"
 #include "cli/html_page.h"
 #include "cli/input.h"
@@ -35,6 +34,7 @@
 #include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
+#include "engine/text_image.h"
 #include "engine/text_picture.h"
 #include "engine/tone_match.h"
 #include "image/load_picture.h"
@@ -545,7 +545,7 @@ static int convertAll(int argc, char** argv)
         const std::string displayName =
             path == morvel::cli::kStdinName ? morvel::cli::kStdinDisplayName : shown(morvel::displayNameOf(path));
         std::optional<std::string> text = convert(picture, engine, choice, o, displayName);
-        const int32_t lineCount = morvel::cli::pictureLineCount(picture.canvas->canvasHeight(), engine.cellHeight());
+        const int32_t lineCount = morvel::bandCount(picture.canvas->canvasHeight(), engine.cellHeight());
         const morvel::PictureSize content = picture.content;
         // The picture is done with before the text goes out.
         picture = {};
@@ -564,8 +564,8 @@ static int convertAll(int argc, char** argv)
                 colours, grounds);
             loaded.colour.reset();
         } else if (colour && loaded.colour) {
-            colours = morvel::cli::cellColours(*text, lineCount, htmlStyle.advances, engine.cellHeight(),
-                                               *loaded.colour, content);
+            colours = morvel::cli::cellColours(morvel::textCells(*text, lineCount, engine.atlasView()), *loaded.colour,
+                                               content);
             loaded.colour.reset();
             if (o.colourBoost) {
                 for (morvel::cli::Rgb& c : colours)

@@ -66,13 +66,18 @@ int32_t differenceScore(const ImageRecord& working, const AtlasView& glyphs, int
     return bestIndex < 0 ? 0 : bestIndex;
 }
 
+int32_t bandCount(int32_t height, int32_t cellHeight)
+{
+    if (cellHeight <= 0 || height <= cellHeight)
+        return 0;
+    return (height - cellHeight - 1) / cellHeight + 1;
+}
+
 int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs)
 {
-    const int64_t h = glyphs.cellHeight;
-    const int64_t height = working.rowCount;
-    if (h <= 0 || height <= h)
+    const int64_t lines = bandCount(working.rowCount, glyphs.cellHeight);
+    if (lines == 0)
         return 0;
-    const int64_t lines = (height - h + h - 1) / h;  // bands y = 0, h, ... while y < height - h
     const int64_t perLine =
         lineCharactersUpperBound(working.header.biWidth, glyphs.glyphs, glyphs.glyphCount, glyphs.maxGlyphWidth);
     return lines * (perLine + 2);

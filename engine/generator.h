@@ -43,6 +43,11 @@ struct GeneratedText {
 // well below it.
 inline constexpr int64_t kMaxTextBytes = int64_t{64} << 20;
 
+// The number of lines (bands) a walk makes over a picture `height` rows
+// high with cells `cellHeight` rows high: bands at y = 0, h, 2h, ... while
+// y < height - h. 0 for a cell height below 1.
+int32_t bandCount(int32_t height, int32_t cellHeight);
+
 // An upper bound on the bytes of the picture lines a walk over `working`
 // can produce (every character advancing by its glyph's width, at least one
 // pixel), footer not counted.

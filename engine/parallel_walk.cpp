@@ -80,7 +80,7 @@ GeneratedText walkBands(int32_t height, int32_t h, size_t lineCapacity, int jobs
                         const TextFooter* footer, const LineCallback& onLine)
 {
     GeneratedText result;
-    const int32_t bandCount = h > 0 && height > h ? (height - h - 1) / h + 1 : 0;
+    const int32_t bandCount = morvel::bandCount(height, h);
     if (bandCount > 0) {
         Walk walk;
         walk.cellHeight = h;

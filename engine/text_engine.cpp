@@ -9,8 +9,10 @@
 #include "engine/black_level.h"
 #include "engine/blur.h"
 #include "engine/fast_black_level.h"
+#include "engine/glyph_set.h"
 #include "engine/parallel_walk.h"
 #include "engine/tone_match.h"
+#include "image/picture_transform.h"
 #include "platform/font.h"
 #include "platform/glyph_renderer.h"
 
@@ -103,6 +105,7 @@ void TextEngine::buildGlyphAtlas()
         return;
 
     matcher_.reset();
+    ++atlasVersion_;
     atlas_ = std::move(built->atlas);
     glyphs_ = std::move(built->glyphs);
     cellHeight_ = built->cellHeight;
@@ -123,6 +126,7 @@ void TextEngine::blurFont()
         return;
     blurImage(atlas_.get());
     matcher_.reset();
+    ++atlasVersion_;
     ++blurCount_;
     events().statusText(1, std::to_string(blurCount_));
     events().atlasBlurred();
@@ -149,12 +153,21 @@ void TextEngine::applyBlackLevel(int32_t level)
     // all the same: it may belong to an earlier picture or level, and
     // generating from it would mislabel the text.
     working_ = stretchToBlackLevelFast(*source_, level);
+    appliedLevel_ = level;
     events().workingImageChanged();
 }
 
 void TextEngine::generateTextImage(int32_t blackLevel)
 {
-    if (!working_) {
+    TextSettings settings;
+    settings.mode = matchMode_;
+    settings.footerLevel = blackLevel;
+    generateTextImage(settings);
+}
+
+void TextEngine::generateTextImage(const TextSettings& asked, ImageHandle picture, const ColumnFit* fitted)
+{
+    if (!working_ || !source_) {
         events().textChanged(std::string());
         return;
     }
@@ -165,24 +178,184 @@ void TextEngine::generateTextImage(int32_t blackLevel)
     widest_ = 0;
     outputText_.clear();
 
-    const TextFooter footer{displayName_, pointSize_, drawnFaceName(), blurCount_, blackLevel};
-    GeneratedText generated = walk(&footer, [this](const std::string& soFar) { events().textChanged(soFar); });
-    if (generated.tooLarge) {
+    // The picture is walked at the level applied to the working image.
+    TextSettings settings = asked;
+    settings.blackLevel = appliedLevel_;
+    settings.blackLevelMax = false;
+    if (!picture) {
+        picture.reset(copyImageRecord(source_.get()));
+        fitted = nullptr;
+    }
+    TextImage made;
+    if (picture) {
+        made = makeTextImage(
+            std::move(picture), settings, &displayName_,
+            [this](const std::string& soFar) { events().textChanged(soFar); }, fitted);
+    } else {
+        made.failure = TextFailure::NoMemory;
+    }
+    if (made.failure != TextFailure::None) {
         // Nothing is made; the text box shows the (cleared) output text and
         // the status bar says why.
         events().textChanged(outputText_);
         events().generationFinished();
-        events().statusText(2, "Text image too large");
+        events().statusText(2, made.failure == TextFailure::TooLarge ? "Text image too large"
+                                                                     : "Cannot make the text image");
         return;
     }
-    outputText_ = std::move(generated.text);
-    widest_ = generated.widest;
+    lastText_ = std::move(made);
+    outputText_ = lastText_.text;
+    widest_ = lastText_.widest;
     events().textChanged(outputText_);
     events().generationFinished();
 
     char status[64];
     std::snprintf(status, sizeof status, "%d characters wide", static_cast<int>(widest_));
     events().statusText(2, status);
+}
+
+const TextEngine::Choosers& TextEngine::choosersFor(const TextSettings& s) const
+{
+    const int32_t toneLevel = s.blackLevelMax ? 0 : s.blackLevel;
+    const bool tone = s.mode == MatchMode::Tone;
+    if (choosers_ && choosers_->atlasVersion == atlasVersion_ && choosers_->chars == s.chars &&
+        choosers_->forTone == tone && (!tone || (choosers_->toneLevel == toneLevel && choosers_->gamma == s.gamma)))
+        return *choosers_;
+    auto made = std::make_unique<Choosers>();
+    made->atlasVersion = atlasVersion_;
+    made->chars = s.chars;
+    made->forTone = tone;
+    made->toneLevel = toneLevel;
+    made->gamma = s.gamma;
+    made->candidates = s.chars.empty() ? glyphs_ : glyphsAmong(atlasView(), s.chars);
+    made->view = restrictedView(atlasView(), made->candidates);
+    if (tone) {
+        // The candidates' tones from the unblurred atlas; --chars takes the
+        // place of the ramp.
+        made->tone = makeToneSetup(atlasView(), cellSums_, s.chars.empty() ? std::string(kToneRamp) : s.chars,
+                                   toneLevel, s.gamma);
+    } else {
+        try {
+            made->matcher = std::make_unique<FastMatcher>(made->view);
+        } catch (const std::bad_alloc&) {
+            made->matcher.reset();  // the plain walk stands in
+        }
+    }
+    choosers_ = std::move(made);
+    return *choosers_;
+}
+
+bool TextEngine::canMatch(const TextSettings& settings) const
+{
+    return atlas_ && (settings.mode != MatchMode::Tone || choosersFor(settings).tone.has_value());
+}
+
+ImageHandle TextEngine::fitPicture(ImageHandle picture, const SizeRule& size, const ColumnFit* fitted,
+                                   TextImage& result) const
+{
+    const int32_t width = picture->header.biWidth;
+    const int32_t height = picture->rowCount;
+    // The loader's fit when it scaled the picture already (the fit of the
+    // picture's own size, which is not always that of the scaled one).
+    const bool scaledByLoader = fitted && fitted->scaled.width == width && fitted->scaled.height == height;
+    const bool natural = size.columns == 0 && size.rows == 0;
+    std::optional<ColumnFit> fit;
+    if (scaledByLoader)
+        fit = *fitted;
+    else if (natural)
+        fit = ColumnFit{{width, height}, {width, height}};
+    else
+        fit = fitText(width, height, size, maxGlyphWidth_, cellHeight_);
+    if (!fit) {
+        result.failure = TextFailure::CannotScale;
+        return nullptr;
+    }
+    // Scaled straight into the canvas; the natural size needs neither.
+    if (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
+        fit->scaled.height != height) {
+        picture = fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
+        if (!picture) {
+            result.failure = TextFailure::CannotScale;
+            return nullptr;
+        }
+    }
+    result.content = fit->scaled;
+    result.canvas = fit->canvas;
+    return picture;
+}
+
+GeneratedText TextEngine::walkFitted(const ImageRecord& picture, const Choosers& choosers, MatchMode mode,
+                                     int32_t level, const TextFooter* footer, const LineCallback& onLine) const
+{
+    // Tone mode reads the picture itself through its tone curve.
+    if (choosers.tone)
+        return generateToneTextFast(picture, *choosers.tone, footer, onLine, jobs_);
+    // The others read it through the black level's table rather than a
+    // stretched copy, so the picture is held once.
+    uint8_t table[256];
+    const bool stretched = blackLevelTable(picture, level, table);
+    if (choosers.matcher && choosers.matcher->usable())
+        return generateTextFast(picture, *choosers.matcher, mode, footer, onLine, jobs_, stretched ? table : nullptr);
+    // Without the prepared glyphs (no memory for them), the plain walk on a
+    // stretched copy.
+    ImageHandle working = stretchToBlackLevelFast(picture, level);
+    if (!working) {
+        GeneratedText none;
+        none.tooLarge = true;
+        return none;
+    }
+    return generateText(*working, choosers.view, mode, footer, onLine);
+}
+
+TextImage TextEngine::makeTextImage(ImageHandle picture, const TextSettings& settings, const std::string* displayName,
+                                    const LineCallback& onLine, const ColumnFit* fitted) const
+{
+    TextImage result;
+    if (!atlas_) {
+        result.failure = TextFailure::NoAtlas;
+        return result;
+    }
+    if (!picture || picture->header.biBitCount != 8) {
+        result.failure = TextFailure::CannotScale;
+        return result;
+    }
+    const Choosers& choosers = choosersFor(settings);
+    if (settings.mode == MatchMode::Tone && !choosers.tone) {
+        result.failure = TextFailure::NoTone;
+        return result;
+    }
+    picture = fitPicture(std::move(picture), settings.size, fitted, result);
+    if (!picture)
+        return result;
+    if (settings.invert)
+        invertGray(*picture);
+    if (textBytesUpperBound(*picture, choosers.view) > textLimit_) {
+        result.failure = TextFailure::TooLarge;
+        return result;
+    }
+    result.blackLevel = choosers.tone            ? choosers.tone->blackLevel
+                        : settings.blackLevelMax ? blackLevelRange_
+                                                 : settings.blackLevel;
+    const int32_t named = choosers.tone || settings.footerLevel < 0 ? result.blackLevel : settings.footerLevel;
+    const TextFooter footer{displayName != nullptr ? *displayName : std::string(), pointSize_, drawnFaceName(),
+                            blurCount_, named};
+    GeneratedText generated = walkFitted(*picture, choosers, settings.mode, result.blackLevel,
+                                         displayName != nullptr ? &footer : nullptr, onLine);
+    if (generated.tooLarge) {
+        result.failure = TextFailure::NoMemory;
+        return result;
+    }
+    result.lineCount = bandCount(picture->rowCount, cellHeight_);
+    result.widest = generated.widest;
+    result.text = std::move(generated.text);
+    // The footer's last line says when the picture was matched inverted.
+    if (displayName != nullptr && settings.invert)
+        result.text += "Inverted\r\n";
+    // And, when asked, which mode drew the text when it is not the default.
+    if (displayName != nullptr && settings.footerNamesMode && settings.mode != MatchMode::Correlation)
+        result.text += settings.mode == MatchMode::Tone ? "Tone matching\r\n" : "Difference matching\r\n";
+    result.cells = textCells(result.text, result.lineCount, choosers.view);
+    return result;
 }
 
 const FastMatcher* TextEngine::matcher() const

@@ -13,6 +13,7 @@
 #include "engine/fast_matcher.h"
 #include "engine/generator.h"
 #include "engine/glyph_atlas.h"
+#include "engine/text_image.h"
 #include "image/image_record.h"
 #include "platform/log_font.h"
 
@@ -88,15 +89,39 @@ public:
     void applyBlackLevel(int32_t level);
 
     // --- Generation ---
-    // The window's two modes. Tone mode needs its own setup (tone_match.h)
-    // and is walked by the converter directly; this walk gives no lines in it.
+    // The toggle's two modes (tone is a setting of its own in the window).
     void setMatchMode(MatchMode mode) { matchMode_ = mode; }
     MatchMode matchMode() const { return matchMode_; }
-    // Walks the working image; `blackLevel` is the slider's position, shown in
-    // the footer. `displayName` names the picture in the footer.
-    // Uses the fast choosers and the parallel walk (same text as the plain
-    // generateText, byte for byte); lines still reach textChanged in order.
+
+    // The one entry from a gray picture to its text image. `picture` (8-bit
+    // gray) is taken, as it may be scaled and inverted in place; `settings`
+    // say how. The footer, when `displayName` is given, names it with the
+    // font, the blur count and the level. `onLine` sees the text so far
+    // after each line, in order. `fitted` is the fit a loader already scaled
+    // the picture by (used when the picture has its scaled size). The fast
+    // choosers and the parallel walk give the plain walks' text byte for
+    // byte.
+    TextImage makeTextImage(ImageHandle picture, const TextSettings& settings, const std::string* displayName,
+                            const LineCallback& onLine = {}, const ColumnFit* fitted = nullptr) const;
+
+    // Whether the settings' characters can be matched (in tone mode: some
+    // character of the ramp has a width).
+    bool canMatch(const TextSettings& settings) const;
+
+    // The window's Generate: the text of the source picture with `settings`
+    // at the black level last applied (the working image's), the footer
+    // naming `settings.footerLevel` (the slider's position) and, after the
+    // footer, the match mode when it is not correlation. Lines reach
+    // textChanged as they are made; the status bar gets the width.
+    // `picture`, when given, stands in for the source: the same picture as
+    // a loader gave it at the settings' size (`fitted` its fit).
+    void generateTextImage(const TextSettings& settings, ImageHandle picture = nullptr,
+                           const ColumnFit* fitted = nullptr);
+    // The same with the toggle's mode at the natural size, the footer naming
+    // `blackLevel`.
     void generateTextImage(int32_t blackLevel);
+    // The last Generate's text image (its cells, its size).
+    const TextImage& lastTextImage() const { return lastText_; }
     // The walk of generateTextImage alone: the text of the working image with
     // `footer` (may be null) appended, without touching the output text,
     // the status bar or the observer. No lines without a working image or
@@ -161,6 +186,26 @@ private:
     // The walk itself, fast when the matcher is there.
     GeneratedText walk(const TextFooter* footer, const LineCallback& onLine) const;
 
+    // The glyphs matched against for a set of characters and mode, made once
+    // and kept until the atlas or those settings change.
+    struct Choosers {
+        uint64_t atlasVersion = 0;
+        std::string chars;
+        bool forTone = false;
+        int32_t toneLevel = 0;
+        double gamma = 0;
+        std::vector<GlyphEntry> candidates;
+        AtlasView view;
+        std::unique_ptr<FastMatcher> matcher;
+        std::optional<ToneSetup> tone;
+    };
+    const Choosers& choosersFor(const TextSettings& settings) const;
+    // The picture scaled to the settings' size (none when it cannot be).
+    ImageHandle fitPicture(ImageHandle picture, const SizeRule& size, const ColumnFit* fitted, TextImage& result) const;
+    // The walk of a fitted picture with `choosers` in `mode` at `level`.
+    GeneratedText walkFitted(const ImageRecord& picture, const Choosers& choosers, MatchMode mode, int32_t level,
+                             const TextFooter* footer, const LineCallback& onLine) const;
+
     int dpi_;
     LogFont fontDescription_{};
     std::unique_ptr<GlyphRenderer> renderer_;
@@ -176,6 +221,10 @@ private:
     std::vector<int64_t> cellSums_;
     int32_t blackLevelRange_ = 0;
     mutable std::unique_ptr<FastMatcher> matcher_;  // dropped whenever the atlas changes
+    uint64_t atlasVersion_ = 0;                     // counts builds and blurs
+    mutable std::unique_ptr<Choosers> choosers_;
+    int32_t appliedLevel_ = 0;  // the working image's black level
+    TextImage lastText_;
     int jobs_ = 0;
 
     MatchMode matchMode_ = MatchMode::Correlation;

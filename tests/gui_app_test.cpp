@@ -32,6 +32,7 @@
 #include <sys/stat.h>
 
 #include "app/command_line.h"
+#include "app/control_strip.h"
 #include "app/level_slider.h"
 #include "app/text_image_app.h"
 #include "app/toolbar_images.h"
@@ -120,20 +121,23 @@ private slots:
     void fontCommand();
     void textBoxAdvancesAreTheAtlasWidths_data();
     void textBoxAdvancesAreTheAtlasWidths();
-    void cancelledFontDialogStillRebuildsAtlas();
+    void cancelledFontDialogChangesNothing();
     void blurCommand();
     void toggleBackToCorrelationResetsSlider();
     void sliderDragAppliesOnceOnRelease();
     void sliderKeyApplies();
     void generateFillsTextBox();
-    void generateWithoutPictureEmptiesTextBox();
+    void generateWithoutPictureKeepsTextBox();
     void resizeGivesExtraWidthToSplitterArea();
     void closingTheWindowEndsTheLoop();
     void keysSaveTextAndOpen();
+    void keysGenerateZoomAndMoveFocus();
     void commandLine_data();
     void commandLine();
     void helpAndVersionNeedNoDisplay();
     void pictureNamedOnCommandLineLoads();
+    void controlsGiveTheConvertersText_data();
+    void controlsGiveTheConvertersText();
 
 private:
     QString writeGrayJpeg(const QString& name, int width, int height);
@@ -325,7 +329,7 @@ void GuiAppTest::hintsOnHover()
     hover(app, ID_TOGGLE_MATCH);
     QCOMPARE(app.statusPartText(0), QStringLiteral("Match type: maximize correlation"));
     hover(app, ID_GENERATE);
-    QCOMPARE(app.statusPartText(0), QStringLiteral("Generate the text image"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Generate the text image (F5)"));
 
     app.action(ID_TOGGLE_MATCH)->trigger();
     hover(app, ID_TOGGLE_MATCH);
@@ -549,21 +553,17 @@ void GuiAppTest::unreadableFileKeepsPreviousPicture()
     QVERIFY(working != nullptr);
 
     app.slider()->setValue(5);
+    app.finishSliderInteraction();
+    const ImageRecord* stretched = app.engine().workingImage();
     app.dropFiles({bad});
-    QCOMPARE(app.engine().workingImage(), working);
-    QCOMPARE(app.imagePane()->image(), working);
-    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("bad.gif - Morvel"));
-    // The status bar says why instead of naming the picture that remains.
+    // Nothing changes but the status bar, which says why.
+    QCOMPARE(app.engine().workingImage(), stretched);
+    QCOMPARE(app.imagePane()->image(), stretched);
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("good.jpg - Morvel"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("damaged GIF data"));
-    QCOMPARE(app.slider()->value(), 0);
-
-    // Without a source the toggle back to correlation changes nothing, while
-    // Generate still works on the picture that remains.
-    app.action(ID_TOGGLE_MATCH)->trigger();
-    app.action(ID_TOGGLE_MATCH)->trigger();
-    QCOMPARE(app.engine().workingImage(), working);
+    QCOMPARE(app.slider()->value(), 5);
     app.action(ID_GENERATE)->trigger();
-    QVERIFY(app.engine().outputText().find("bad.gif\r\n") != std::string::npos);
+    QVERIFY(app.engine().outputText().find("good.jpg\r\n") != std::string::npos);
 }
 
 void GuiAppTest::unreadableFirstFileLeavesPaneEmpty()
@@ -573,7 +573,7 @@ void GuiAppTest::unreadableFirstFileLeavesPaneEmpty()
     w.app.dropFiles({missing});
     QVERIFY(w.app.imagePane()->image() == nullptr);
     QCOMPARE(w.app.statusPartText(0), QStringLiteral("No such file or directory"));
-    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("no such file.jpg - Morvel"));
+    QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("Morvel"));
 }
 
 void GuiAppTest::fontCommand()
@@ -669,7 +669,7 @@ void GuiAppTest::textBoxAdvancesAreTheAtlasWidths()
     }
 }
 
-void GuiAppTest::cancelledFontDialogStillRebuildsAtlas()
+void GuiAppTest::cancelledFontDialogChangesNothing()
 {
     Window w;
     TextImageApp& app = w.app;
@@ -677,12 +677,13 @@ void GuiAppTest::cancelledFontDialogStillRebuildsAtlas()
     app.action(ID_BLUR_FONT)->trigger();
     app.action(ID_BLUR_FONT)->trigger();
     QCOMPARE(app.engine().blurCount(), 5);
+    const ImageRecord* atlas = app.engine().glyphAtlas();
 
     app.action(ID_CHOOSE_FONT)->trigger();  // no answer queued: cancelled
     QCOMPARE(w.dialogs->fontCalls, 1);
-    QCOMPARE(app.engine().blurCount(), 0);
-    QCOMPARE(app.statusPartText(1), QStringLiteral("0"));
-    QCOMPARE(app.statusPartText(0), drawnFace(app) + QStringLiteral(" 9"));
+    QCOMPARE(app.engine().blurCount(), 5);
+    QCOMPARE(app.engine().glyphAtlas(), atlas);
+    QCOMPARE(app.statusPartText(1), QStringLiteral("5"));
     QCOMPARE(std::memcmp(&before, &app.engine().fontDescription(), sizeof before), 0);
     QCOMPARE(app.atlasPane()->image(), app.engine().glyphAtlas());
 }
@@ -840,13 +841,13 @@ void GuiAppTest::generateFillsTextBox()
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 }
 
-void GuiAppTest::generateWithoutPictureEmptiesTextBox()
+void GuiAppTest::generateWithoutPictureKeepsTextBox()
 {
     Window w;
     w.app.action(ID_GENERATE)->trigger();
-    QCOMPARE(w.app.textBox()->toPlainText(), QString());
+    QCOMPARE(w.app.textBox()->toPlainText(), asShown(w.app.helpText()));
     QCOMPARE(w.app.statusPartText(2), QString());
-    QCOMPARE(w.app.statusPartText(0), drawnFace(w.app) + QStringLiteral(" 9"));
+    QCOMPARE(w.app.statusPartText(0), QStringLiteral("Load a picture first"));
 }
 
 void GuiAppTest::resizeGivesExtraWidthToSplitterArea()
@@ -901,6 +902,19 @@ void GuiAppTest::keysSaveTextAndOpen()
     QCOMPARE(QString::fromUtf8(bytes), shown.endsWith(QLatin1Char('\n')) ? shown : shown + QLatin1Char('\n'));
     QVERIFY(!bytes.contains('\r') && bytes.startsWith("edited\n"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys.txt"));
+    // The dialog starts beside the picture, named after it, every time.
+    QCOMPARE(w.dialogs->lastSaveStartPath, dir_.filePath(QStringLiteral("keys.txt")));
+
+    // A name ending in .html gets the page: the text escaped in a <pre>.
+    const QString page = dir_.filePath(QStringLiteral("keys page.HTML"));
+    w.dialogs->saves.push_front(page);
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QFile html(page);
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QByteArray pageBytes = html.readAll();
+    QVERIFY(pageBytes.startsWith("<!DOCTYPE html>"));
+    QVERIFY(pageBytes.contains("<pre") && pageBytes.contains("edited\n") && pageBytes.contains("keys.jpg\n"));
+    QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys page.HTML"));
 
     // The picture itself is refused and stays as it was.
     const QByteArray pictureBytes = [&] {
@@ -913,7 +927,7 @@ void GuiAppTest::keysSaveTextAndOpen()
     QFile again(picture);
     QVERIFY(again.open(QIODevice::ReadOnly));
     QCOMPARE(again.readAll(), pictureBytes);
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 2);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 3);
 
     // A named pipe nobody reads from is refused rather than waited on.
     const QString pipe = dir_.filePath(QStringLiteral("pipe"));
@@ -925,6 +939,56 @@ void GuiAppTest::keysSaveTextAndOpen()
     QTest::keyClick(app.textBox()->viewport(), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(w.dialogs->openCalls, 1);
     QCOMPARE(w.dialogs->lastStartPath, picture);
+}
+
+void GuiAppTest::keysGenerateZoomAndMoveFocus()
+{
+    Window w;
+    TextImageApp& app = w.app;
+    QApplication::setActiveWindow(app.mainWindow());
+    QVERIFY(QTest::qWaitForWindowActive(app.mainWindow()));
+    app.dropFiles({writeGrayJpeg(QStringLiteral("f5.jpg"), 120, 90)});
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> generateKeys[] = {{Qt::Key_F5, Qt::NoModifier},
+                                                                      {Qt::Key_Return, Qt::ControlModifier}};
+    for (const auto& [key, modifiers] : generateKeys) {
+        app.textBox()->setPlainText(QString());
+        QTest::keyClick(app.textBox(), key, modifiers);
+        QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
+        QVERIFY(!app.engine().outputText().empty());
+    }
+
+    // Zoom changes the view's font only: the matched font stays.
+    const QFont matched = app.textBox()->font();
+    QTest::keyClick(app.textBox(), Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Plus, Qt::ControlModifier);
+    QVERIFY(app.textBox()->font().pixelSize() > matched.pixelSize());
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(app.textBox(), Qt::Key_Minus, Qt::ControlModifier);
+    QVERIFY(app.textBox()->font().pixelSize() < matched.pixelSize());
+    QTest::keyClick(app.textBox(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(app.textBox()->font(), matched);
+    QCOMPARE(app.textBox()->matchedFont(), matched);
+
+    // Tab leaves the text box without typing a tab and goes round the
+    // toolbar, the slider and back; Shift+Tab goes back.
+    const QString before = app.textBox()->toPlainText();
+    app.textBox()->setFocus();
+    QTest::keyClick(app.textBox(), Qt::Key_Tab);
+    QCOMPARE(app.textBox()->toPlainText(), before);
+    QCOMPARE(QApplication::focusWidget(), app.toolbar()->widgetForAction(app.action(ID_OPEN_IMAGE)));
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.slider()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), app.controls()->firstControl());
+    // Through the strip's enabled controls (the spin boxes wait for their
+    // choice) to the text box.
+    for (int i = 0; i < 6 && app.controls()->isAncestorOf(QApplication::focusWidget()); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(app.textBox()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), app.controls()->lastControl());
 }
 
 void GuiAppTest::commandLine_data()
@@ -1026,6 +1090,68 @@ void GuiAppTest::pictureNamedOnCommandLineLoads()
     QCOMPARE(w.app.imagePath(), path);
     QCOMPARE(w.app.mainWindow()->windowTitle(), QStringLiteral("named.jpg - Morvel"));
     QCOMPARE(w.app.statusPartText(0), QStringLiteral("named.jpg (70 x 50)"));
+}
+
+void GuiAppTest::controlsGiveTheConvertersText_data()
+{
+    QTest::addColumn<QStringList>("arguments");  // the window's command line
+    QTest::addColumn<QString>("converter");      // the same for morvel-text; empty: none to compare
+    QTest::addColumn<int>("columns");            // the width the lines must have; 0: any
+    const QString sphere = QStringLiteral(MORVEL_SOURCE_DIR "/res/samples/sphere.jpg");
+    const QString hills = QStringLiteral(MORVEL_SOURCE_DIR "/res/samples/hills.gif");
+    QTest::newRow("tone, 80 columns") << QStringList{"--match", "tone", "--columns", "80", sphere}
+                                      << QStringLiteral("--match tone --columns 80") << 80;
+    QTest::newRow("tone, natural") << QStringList{"--match", "tone", sphere}
+                                   << QStringLiteral("--match tone --columns natural") << 0;
+    QTest::newRow("tone, 80 columns, GIF") << QStringList{"--match", "tone", "--columns", "80", hills}
+                                           << QStringLiteral("--match tone --columns 80") << 80;
+    QTest::newRow("defaults") << QStringList{hills} << QStringLiteral("--match correlation --columns natural") << 0;
+    QTest::newRow("difference, 100 columns, inverted")
+        << QStringList{"--match", "difference", "--columns=100", "--invert", hills}
+        << QStringLiteral("--match difference --columns 100 --invert") << 100;
+    QTest::newRow("fit") << QStringList{"--columns", "fit", sphere} << QString() << -1;
+}
+
+// The window set from its command line, then Generate: the picture lines are
+// the converter's for the same choices, and as wide as asked.
+void GuiAppTest::controlsGiveTheConvertersText()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, converter);
+    QFETCH(int, columns);
+    std::vector<std::string> storage{"morvel"};
+    for (const QString& a : arguments)
+        storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& a : storage)
+        argv.push_back(a.c_str());
+    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    QCOMPARE(line.action, CommandLine::Action::Run);
+    Window w;
+    w.app.applySettings(line.settings);
+    if (line.difference)
+        w.app.handleCommand(ID_TOGGLE_MATCH);
+    w.app.openPicture(QString::fromStdString(line.picture));
+    w.app.handleCommand(ID_GENERATE);
+    const TextImage& made = w.app.engine().lastTextImage();
+    QVERIFY(made.lineCount > 0);
+    const std::string& text = w.app.engine().outputText();
+    size_t end = 0;
+    for (int i = 0; i < made.lineCount; ++i)
+        end = text.find("\r\n", end) + 2;
+    const std::string lines = text.substr(0, end);
+    if (columns != 0)
+        QCOMPARE(static_cast<int>(text.find("\r\n")), columns > 0 ? columns : w.app.runSettings().size.columns);
+    if (converter.isEmpty())
+        return;
+    QProcess program;
+    program.start(QStringLiteral(MORVEL_CONVERTER),
+                  converter.split(QLatin1Char(' ')) + QStringList{"--font-ratio", "font", "--crlf", "--no-footer",
+                                                                  "--color", "none",
+                                                                  QString::fromStdString(line.picture)});
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.readAllStandardOutput().toStdString(), lines);
 }
 
 QTEST_MAIN(GuiAppTest)

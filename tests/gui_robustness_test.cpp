@@ -5,8 +5,10 @@
 // that the user did not ask to change.
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QFile>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -117,6 +119,7 @@ private slots:
     void namedPipeDoesNotHang();
     void generateWithNothingToGenerateFrom();
     void fiftyBlurs();
+    void pasteWithoutTextIsIgnored();
     void splitterDraggedToBothLimits();
     void squeezedToOnePixelAndBack();
     void splitterDraggedWhileTooNarrow();
@@ -217,23 +220,23 @@ void GuiRobustnessTest::filesWithoutPictureKeepThePreviousOne()
     app.action(ID_OPEN_IMAGE)->trigger();
 
     checkUnchanged(app, before);
-    QVERIFY(app.engine().sourceImage() == nullptr);
-    // The title names the file that was tried and the status says why it
-    // gave no picture; the slider goes back to 0 as on any load.
-    QCOMPARE(app.mainWindow()->windowTitle(), name + QStringLiteral(" - Morvel"));
+    // The title and the slider stay; the status says why there is no
+    // picture.
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("good.jpg - Morvel"));
     const QString status = app.statusPartText(0);
     const QStringList reasons = {QStringLiteral("damaged JPEG data (Premature end of JPEG file)"),
                                  QStringLiteral("damaged PNG data"), QStringLiteral("damaged GIF data"),
                                  QStringLiteral("not a GIF, JPEG, PNG, WebP, HEIC, AVIF, TIFF or BMP file"), QStringLiteral("Is a directory")};
     QVERIFY2(reasons.contains(status), qPrintable(status));
-    QCOMPARE(app.slider()->value(), 0);
+    QCOMPARE(app.slider()->value(), 7);
 
-    // Slider moves change nothing now; Generate works on what remains.
+    // The slider still works on the picture that stays, and Generate names it.
     app.slider()->setValue(3);
     app.finishSliderInteraction();
-    QCOMPARE(app.engine().workingImage(), before.working);
+    QVERIFY(app.engine().workingImage() != nullptr);
     app.action(ID_GENERATE)->trigger();
-    QVERIFY(!app.engine().outputText().empty());
+    QVERIFY(app.engine().outputText().find("good.jpg\r\n") != std::string::npos);
+    QVERIFY(app.engine().outputText().find("Black Level 3)") != std::string::npos);
     QCOMPARE(app.textBox()->toPlainText(), asShown(app.engine().outputText()));
 
     // A good picture afterwards loads as usual.
@@ -258,7 +261,7 @@ void GuiRobustnessTest::fileDeletedBetweenChoosingAndLoading()
     QVERIFY(!QFile::exists(doomed));
     QCOMPARE(app.imagePath(), doomed);
     checkUnchanged(app, before);
-    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("doomed.jpg - Morvel"));
+    QCOMPARE(app.mainWindow()->windowTitle(), QStringLiteral("kept.jpg - Morvel"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("No such file or directory"));
 
     // The same through the two steps the command is made of.
@@ -309,22 +312,48 @@ void GuiRobustnessTest::generateWithNothingToGenerateFrom()
 {
     Window w;
     TextImageApp& app = w.app;
-    // Nothing loaded yet, then a first load that fails: the box empties and
-    // stays empty, no footer, no width.
+    // Nothing loaded yet, then a first load that fails: the box keeps what
+    // it shows, no footer, no width; the status bar says what is missing.
+    const QString help = app.textBox()->toPlainText();
     for (int run = 0; run < 2; ++run) {
         app.action(ID_GENERATE)->trigger();
-        QCOMPARE(app.textBox()->toPlainText(), QString());
+        QCOMPARE(app.textBox()->toPlainText(), help);
         QVERIFY(app.engine().outputText().empty());
         QCOMPARE(app.statusPartText(2), QString());
+        QCOMPARE(app.statusPartText(0), QStringLiteral("Load a picture first"));
         QVERIFY(QApplication::overrideCursor() == nullptr);
         app.dropFiles({dir_.filePath(QStringLiteral("never there.gif"))});
     }
     QVERIFY(app.engine().workingImage() == nullptr);
     QVERIFY(app.imagePane()->image() == nullptr);
-    // Typed text is replaced by the empty text as well.
+    // Typed text stays as well.
     app.textBox()->setPlainText(QStringLiteral("typed"));
     app.action(ID_GENERATE)->trigger();
-    QCOMPARE(app.textBox()->toPlainText(), QString());
+    QCOMPARE(app.textBox()->toPlainText(), QStringLiteral("typed"));
+}
+
+void GuiRobustnessTest::pasteWithoutTextIsIgnored()
+{
+    Window w;
+    TextImageApp& app = w.app;
+    QApplication::clipboard()->clear(QClipboard::Selection);
+    QApplication::clipboard()->clear(QClipboard::Clipboard);
+    const QString before = app.textBox()->toPlainText();
+    const QPoint inside = app.textBox()->viewport()->rect().center();
+    QTest::mouseClick(app.textBox()->viewport(), Qt::MiddleButton, Qt::NoModifier, inside);
+    QCOMPARE(app.textBox()->toPlainText(), before);
+
+    // Data without text, dropped or pasted, changes nothing either.
+    QMimeData image;
+    image.setImageData(QImage(4, 4, QImage::Format_RGB32));
+    QMimeData nothing;
+    for (const QMimeData* data : {static_cast<const QMimeData*>(&image), static_cast<const QMimeData*>(&nothing)}) {
+        QDropEvent drop(QPointF(inside), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(app.textBox()->viewport(), &drop);
+    }
+    QApplication::clipboard()->setMimeData(new QMimeData);
+    app.textBox()->paste();
+    QCOMPARE(app.textBox()->toPlainText(), before);
 }
 
 void GuiRobustnessTest::fiftyBlurs()

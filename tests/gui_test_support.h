@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/text_box.h"
 #include "app/text_image_app.h"
 
 // Dialog answers queued by a test; an empty queue (or an empty path)
@@ -22,6 +23,7 @@ public:
     QString lastStartPath;
     QFont lastStartFont;
     std::deque<QString> saves;
+    QString lastSaveStartPath;
     int openCalls = 0;
     int fontCalls = 0;
     // Runs with the chosen path just before the open dialog answers, as if
@@ -52,8 +54,9 @@ public:
         fonts.pop_front();
         return answer;
     }
-    std::optional<QString> saveText(QWidget*, const QString&) override
+    std::optional<QString> saveText(QWidget*, const QString& startPath) override
     {
+        lastSaveStartPath = startPath;
         if (saves.empty() || saves.front().isEmpty())
             return std::nullopt;
         const QString answer = saves.front();

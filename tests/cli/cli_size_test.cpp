@@ -10,6 +10,7 @@
 #include "cli/cell_colours.h"
 #include "cli/options.h"
 #include "cli/text_size.h"
+#include "engine/generator.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ TEST(TextSize, CellBoundsAndFitTogether)
         // y < canvas height - h.
         const int32_t columns = (fit->canvas.width - kGlyphWidth + kGlyphWidth - 1) / kGlyphWidth;
         EXPECT_EQ(columns, c.columns) << c.what;
-        EXPECT_EQ(morvel::cli::pictureLineCount(fit->canvas.height, kCellHeight), c.lines) << c.what;
+        EXPECT_EQ(morvel::bandCount(fit->canvas.height, kCellHeight), c.lines) << c.what;
     }
 }
 

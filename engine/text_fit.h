@@ -1,4 +1,6 @@
-// Fitting the text to a number of columns: the picture size that gives it.
+// The size of the text in characters and lines, and the picture size that
+// gives it: the picture is scaled so that, walked in cells of the atlas,
+// it makes text of that size.
 #pragma once
 
 #include <cstdint>
@@ -6,9 +8,21 @@
 
 #include "image/load_picture.h"
 
-namespace morvel::cli {
+namespace morvel {
 
-using morvel::PictureSize;
+// The bounds the text is fitted to, in characters and lines.
+struct SizeRule {
+    int32_t columns = 0;   // 0: no bound on the width
+    int32_t rows = 0;      // 0: no bound on the number of lines
+    bool stretch = false;  // with both bounds: fill them exactly, aspect aside
+    bool enlarge = true;   // false: a picture that fits is not enlarged
+    // The width over the height of the cell the text is shown in; 0: the
+    // font's own cell (one picture pixel to one pixel of the font).
+    double cellRatio = 0;
+    // The width is the terminal's: narrowed to what the picture limit
+    // allows rather than refused (a width the user typed is kept or refused).
+    bool narrowToLimit = false;
+};
 
 // How a picture is fitted to a number of columns: scaled (the same factor
 // both ways) to `scaled`, then extended at the right and bottom edges to
@@ -54,4 +68,22 @@ std::optional<ColumnFit> fitToColumns(int32_t width, int32_t height, int32_t col
 std::optional<ColumnFit> fitToColumnsAtMost(int32_t width, int32_t height, int32_t columns, int32_t maxGlyphWidth,
                                             int32_t cellHeight, double cellRatio = 0);
 
-}  // namespace morvel::cli
+// The fit of a picture of `width` x `height` to `rule`, for glyphs at most
+// `maxGlyphWidth` wide and `cellHeight` high, shown in cells of
+// `rule.cellRatio` (the picture's height scaled by heightFactor beyond its
+// width's factor):
+// - columns alone: as fitToColumns, exactly that many characters (with
+//   `narrowToLimit`, as fitToColumnsAtMost);
+// - rows alone: the picture scaled to rows x h pixels high, so the text has
+//   exactly that many lines, and in proportion wide;
+// - both: the larger of the two fits that stays inside both bounds (one is
+//   met exactly, the other within it), or with `stretch` both met exactly;
+// - neither: the natural size (scaled and canvas both the picture's own
+//   size); a picture that fits when `enlarge` is off: its own width, and its
+//   height times heightFactor (the natural size in the font's own cell).
+// The canvas extends the scaled picture as fitToColumns does. None when an
+// input is below 1 or the canvas would pass the picture size limit.
+std::optional<ColumnFit> fitText(int32_t width, int32_t height, const SizeRule& rule, int32_t maxGlyphWidth,
+                                 int32_t cellHeight);
+
+}  // namespace morvel
