@@ -225,7 +225,8 @@ bool expandRle(const BmpLayout& layout, const uint8_t* data, size_t size, std::v
                 const uint8_t b = data[at + (four ? i / 2 : i)];
                 put(four ? static_cast<uint8_t>(i % 2 == 0 ? b >> 4 : b & 15) : b);
             }
-            at += (bytes + 1) & ~size_t{1};
+            // The padding byte may be missing at the very end.
+            at = std::min(size, at + ((bytes + 1) & ~size_t{1}));
         }
         if (y >= height)
             return true;
