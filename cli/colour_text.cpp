@@ -138,13 +138,17 @@ std::optional<ColourMode> colourModeNamed(const std::string& name)
     return std::nullopt;
 }
 
-ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, const char* term)
+ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, int terminfoColours)
 {
-    if (!terminal || (noColor != nullptr && *noColor != '\0') || (term != nullptr && std::strcmp(term, "dumb") == 0))
+    if (!terminal || (noColor != nullptr && *noColor != '\0'))
         return ColourMode::None;
     if (colorTerm != nullptr && (std::strcmp(colorTerm, "truecolor") == 0 || std::strcmp(colorTerm, "24bit") == 0))
         return ColourMode::TrueColour;
-    return ColourMode::Palette256;
+    if (terminfoColours >= 1 << 24)
+        return ColourMode::TrueColour;
+    if (terminfoColours >= 256)
+        return ColourMode::Palette256;
+    return terminfoColours >= 8 ? ColourMode::Palette16 : ColourMode::None;
 }
 
 uint32_t colourKey(Rgb colour, ColourMode mode)
@@ -185,9 +189,30 @@ std::string sgrForeground(uint32_t key, ColourMode mode)
     }
 }
 
-std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode)
+std::string sgrBackground(uint32_t key, ColourMode mode)
+{
+    switch (mode) {
+    case ColourMode::Palette16:
+        return "\x1b[" + std::to_string(key < 8 ? 40 + key : 100 + (key - 8)) + "m";
+    case ColourMode::Palette256:
+        return "\x1b[48;5;" + std::to_string(key) + "m";
+    case ColourMode::TrueColour: {
+        const Rgb c = colourOfKey(key, mode);
+        return "\x1b[48;2;" + std::to_string(c.red) + ";" + std::to_string(c.green) + ";" + std::to_string(c.blue) +
+               "m";
+    }
+    default:
+        return {};
+    }
+}
+
+std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode,
+                    const std::vector<Rgb>& grounds)
 {
     if (mode == ColourMode::None)
+        return text;
+    const bool filled = !grounds.empty();
+    if (filled && grounds.size() != colours.size())
         return text;
     std::string out;
     out.reserve(text.size() * 2);
@@ -201,13 +226,22 @@ std::string sgrText(const std::string& text, int32_t lineCount, const std::vecto
         // spaces after it stay at the line's end (where the writer may drop
         // them).
         size_t visibleEnd = end;
-        while (visibleEnd > at && text[visibleEnd - 1] == ' ')
+        while (!filled && visibleEnd > at && text[visibleEnd - 1] == ' ')
             --visibleEnd;
         bool coloured = false;
         uint32_t current = 0;
+        bool grounded = false;
+        uint32_t currentGround = 0;
         for (; at < end; ++at, ++next) {
             if (at == visibleEnd)
                 out += kSgrReset;
+            if (filled) {
+                const uint32_t key = colourKey(grounds[next], mode);
+                if (!grounded || key != currentGround)
+                    out += sgrBackground(key, mode);
+                grounded = true;
+                currentGround = key;
+            }
             if (text[at] != ' ') {
                 const uint32_t key = colourKey(colours[next], mode);
                 if (!coloured || key != current)

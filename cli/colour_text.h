@@ -24,10 +24,13 @@ enum class ColourMode {
 std::optional<ColourMode> colourModeNamed(const std::string& name);
 
 // The mode "auto" stands for when the text goes to a terminal (`terminal`)
-// or not: nothing off a terminal, nothing when NO_COLOR is set and not empty
-// or TERM is "dumb"; truecolor when COLORTERM is "truecolor" or "24bit";
-// else 256. The three texts are the environment's values (null when unset).
-ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, const char* term);
+// or not: nothing off a terminal or when NO_COLOR is set and not empty;
+// truecolor when COLORTERM is "truecolor" or "24bit"; else by the number of
+// colours terminfo gives the terminal type (`terminfoColours`, -1 for none
+// or unknown): 16 colours for 8 to 255, 256 for 256 up to 2^24 - 1,
+// truecolor from 2^24 on, nothing below 8. The two texts are the
+// environment's values (null when unset).
+ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, int terminfoColours);
 
 // The palette entry that `mode` shows `colour` with: for the palettes the
 // entry nearest in CIE Lab (D65, the CIE76 distance), as its index; for
@@ -48,6 +51,10 @@ Rgb boostColour(Rgb colour, bool darkBackground);
 // The SGR sequence that sets the foreground to `key`.
 std::string sgrForeground(uint32_t key, ColourMode mode);
 
+// The SGR sequence that sets the background to `key` (40-47 and 100-107,
+// 48;5;N or 48;2;R;G;B).
+std::string sgrBackground(uint32_t key, ColourMode mode);
+
 // The reset sequence ending every coloured line.
 inline constexpr const char* kSgrReset = "\x1b[0m";
 
@@ -55,9 +62,12 @@ inline constexpr const char* kSgrReset = "\x1b[0m";
 // from `colours` (in text order, as cellColours gives them): a foreground
 // sequence only where the shown colour changes (a space shows no colour and
 // changes nothing), and a reset at the end of every line (before the
-// spaces that end it, if any). The rest of
+// spaces that end it, if any). With `grounds` (as many, in the same order)
+// every cell, spaces included, also gets its background, set where it
+// changes, and the reset comes after the line's last cell. The rest of
 // the text (the footer) is copied as it is. `text` is returned unchanged
-// for ColourMode::None or when `colours` does not cover the lines.
-std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode);
+// for ColourMode::None or when the colours do not cover the lines.
+std::string sgrText(const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours, ColourMode mode,
+                    const std::vector<Rgb>& grounds = {});
 
 }  // namespace morvel::cli

@@ -92,8 +92,9 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title)
 }
 
 std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours,
-                    ColourMode mode)
+                    ColourMode mode, const std::vector<Rgb>& grounds)
 {
+    const bool filled = !grounds.empty() && grounds.size() == colours.size();
     const bool boxed = !isMonospaced(style.advances);
     // A line break right after <pre> is dropped by every HTML parser; this
     // one is that break, so the text's own first line (empty or not) stays.
@@ -105,29 +106,38 @@ std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lin
     for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
         const size_t end = std::min(text.find("\r\n", at), text.size());
         const bool colourLine = coloured && next + (end - at) <= colours.size();
+        const bool fillLine = filled && colourLine;
         size_t shownEnd = end;
-        while (!style.keepLineEnds && shownEnd > at && text[shownEnd - 1] == ' ')
+        while (!style.keepLineEnds && !fillLine && shownEnd > at && text[shownEnd - 1] == ' ')
             --shownEnd;
         bool open = false;
         uint32_t current = 0;
+        uint32_t currentGround = 0;
         for (; at < end; ++at, ++next) {
             const char c = text[at];
             if (at >= shownEnd)
                 continue;
-            if (colourLine && c != ' ') {
-                const uint32_t key = colourKey(colours[next], mode);
-                if (!open || key != current) {
+            if (colourLine && (c != ' ' || fillLine)) {
+                // A space keeps the ink of the run it is in.
+                const uint32_t key = c != ' ' || !open ? colourKey(colours[next], mode) : current;
+                const uint32_t ground = fillLine ? colourKey(grounds[next], mode) : 0;
+                if (!open || key != current || ground != currentGround) {
                     if (open)
                         out += "</span>";
-                    out += "<span style=\"color:" + hexColour(colourOfKey(key, mode)) + "\">";
+                    out += "<span style=\"color:" + hexColour(colourOfKey(key, mode));
+                    if (fillLine)
+                        out += ";background:" + hexColour(colourOfKey(ground, mode));
+                    out += "\">";
                     open = true;
                     current = key;
+                    currentGround = ground;
                 }
             }
             if (boxed && c == ' ') {
-                // A run of spaces shows nothing inside it: one box for all.
+                // A run of spaces shows nothing inside it: one box for all
+                // (unless each has a ground of its own).
                 size_t last = at;
-                while (last + 1 < shownEnd && text[last + 1] == ' ')
+                while (!fillLine && last + 1 < shownEnd && text[last + 1] == ' ')
                     ++last;
                 const int64_t width = int64_t{style.advances[' ']} * static_cast<int64_t>(last - at + 1);
                 out += last == at ? "<i class=w" : "<i style=width:";

@@ -41,8 +41,10 @@ std::string htmlPageStart(const HtmlStyle& style, const std::string& title);
 // The picture lines are coloured from `colours` (in text order) as `mode`
 // shows them, one <span> per run of a colour (spaces join any run); with
 // ColourMode::None, or colours that do not cover the lines, not at all.
+// With `grounds` (as many as `colours`) each span also has its background,
+// spaces included, and the spaces that end lines are kept.
 std::string htmlPre(const HtmlStyle& style, const std::string& text, int32_t lineCount, const std::vector<Rgb>& colours,
-                    ColourMode mode);
+                    ColourMode mode, const std::vector<Rgb>& grounds = {});
 
 // The end of the page after the last <pre>.
 std::string htmlPageEnd();

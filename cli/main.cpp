@@ -18,6 +18,7 @@
 #include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
+#include "cli/fill_colours.h"
 #include "cli/html_page.h"
 #include "cli/input.h"
 #include "cli/load_ahead.h"
@@ -25,6 +26,7 @@
 #include "cli/output.h"
 #include "cli/output_names.h"
 #include "cli/terminal.h"
+#include "cli/terminal_colours.h"
 #include "cli/text_size.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
@@ -65,8 +67,10 @@ struct GlyphCell {
 
 // Font, atlas, blurs and black-level range, once for every picture:
 // generation reads the atlas and never changes it. `cell` is given the
-// atlas's glyph size as soon as it is known.
-bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
+// atlas's glyph size as soon as it is known; `ink`, when given, where the
+// glyphs put ink before the atlas is blurred.
+bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell,
+                   morvel::cli::GlyphInk* ink)
 {
     if (!engine.setDefaultFont(o.face, o.points, o.weight, o.italic) || engine.font() == nullptr) {
         complain("no usable font for \"" + o.face + "\" at " + std::to_string(o.points) + " points");
@@ -85,6 +89,9 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
         return false;
     }
     cell.set_value({engine.maxGlyphWidth(), engine.cellHeight()});
+    if (ink != nullptr) {
+        *ink = morvel::cli::glyphInkOf(engine.atlasView());
+    }
     for (int32_t i = 0; i < o.blur; ++i) {
         engine.blurFont();
     }
@@ -156,9 +163,10 @@ morvel::RgbColour groundColour(const Options& o, bool dark)
 
 // Font, atlas and the rest as prepareEngine makes them; `cell` is given a
 // value on every path (zero when the engine cannot be prepared).
-bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell)
+bool prepareEngineAndCell(morvel::TextEngine& engine, const Options& o, std::promise<GlyphCell>& cell,
+                          morvel::cli::GlyphInk* ink)
 {
-    const bool ready = prepareEngine(engine, o, cell);
+    const bool ready = prepareEngine(engine, o, cell, ink);
     if (!ready) {
         try {
             cell.set_value({});
@@ -234,8 +242,15 @@ morvel::cli::ColourMode resolveColourMode(const Options& o, bool terminal)
     if (o.html || o.picture) {
         return morvel::cli::ColourMode::TrueColour;
     }
-    return morvel::cli::autoColourMode(terminal, std::getenv("NO_COLOR"), std::getenv("COLORTERM"),
-                                       std::getenv("TERM"));
+    const char* noColor = std::getenv("NO_COLOR");
+    const char* colorTerm = std::getenv("COLORTERM");
+    // terminfo is read only when its answer counts.
+    const morvel::cli::ColourMode withoutTerminfo = morvel::cli::autoColourMode(terminal, noColor, colorTerm, 256);
+    if (withoutTerminfo != morvel::cli::ColourMode::Palette256) {
+        return withoutTerminfo;
+    }
+    return morvel::cli::autoColourMode(terminal, noColor, colorTerm,
+                                       morvel::cli::terminfoColourCount(std::getenv("TERM")));
 }
 
 // The page's look: the face drawn, its size, the cell height, the walk's
@@ -250,6 +265,19 @@ morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Optio
     style.advances = morvel::cli::glyphAdvances(engine.atlasView());
     style.keepLineEnds = o.crlf;
     return style;
+}
+
+// The inks of `fills` into `inks` and their grounds into `grounds`; both
+// emptied when there are no fills.
+void splitFills(const std::vector<morvel::cli::CellFill>& fills, std::vector<morvel::cli::Rgb>& inks,
+                std::vector<morvel::cli::Rgb>& grounds)
+{
+    inks.clear();
+    grounds.clear();
+    for (const morvel::cli::CellFill& fill : fills) {
+        inks.push_back(fill.ink);
+        grounds.push_back(fill.ground);
+    }
 }
 
 // The bound of textBytesUpperBound for a canvas of width x height.
@@ -415,9 +443,13 @@ static int convertAll(int argc, char** argv)
     std::promise<GlyphCell> cellPromise;
     const std::shared_future<GlyphCell> cell = cellPromise.get_future().share();
     std::future<bool> prepared;
+    // Where the glyphs put ink, for --fill.
+    morvel::cli::GlyphInk glyphInk;
+    morvel::cli::GlyphInk* const ink = o.fill ? &glyphInk : nullptr;
     try {
-        prepared = std::async(std::launch::async,
-                              [&engine, &o, &cellPromise] { return prepareEngineAndCell(engine, o, cellPromise); });
+        prepared = std::async(std::launch::async, [&engine, &o, &cellPromise, ink] {
+            return prepareEngineAndCell(engine, o, cellPromise, ink);
+        });
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
@@ -439,7 +471,7 @@ static int convertAll(int argc, char** argv)
             return morvel::cli::readNamedPicture(
                 o.pictures[i], loadOptionsFor(o, size, cell, &loaderFits[i], colour, ground, reserve));
         });
-    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise))) {
+    if (!(prepared.valid() ? prepared.get() : prepareEngineAndCell(engine, o, cellPromise, ink))) {
         return 1;
     }
     // The glyphs matched against: all, or those of --chars.
@@ -524,7 +556,15 @@ static int convertAll(int argc, char** argv)
             return std::nullopt;
         }
         std::vector<morvel::cli::Rgb> colours;
-        if (colour && loaded.colour) {
+        std::vector<morvel::cli::Rgb> grounds;
+        // Cells filled in the terminal and in HTML; a picture of the text
+        // draws its characters' colours alone.
+        if (colour && loaded.colour && o.fill && !o.picture) {
+            splitFills(
+                morvel::cli::fillColours(*text, lineCount, glyphInk, *loaded.colour, content, o.invert, colourMode),
+                colours, grounds);
+            loaded.colour.reset();
+        } else if (colour && loaded.colour) {
             colours = morvel::cli::cellColours(morvel::textCells(*text, lineCount, engine.atlasView()), *loaded.colour,
                                                content);
             loaded.colour.reset();
@@ -545,11 +585,11 @@ static int convertAll(int argc, char** argv)
         if (o.html) {
             std::string page = pageStarted ? std::string() : morvel::cli::htmlPageStart(htmlStyle, displayName);
             pageStarted = true;
-            page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode);
+            page += morvel::cli::htmlPre(htmlStyle, *text, lineCount, colours, colourMode, grounds);
             return page;
         }
         if (colour) {
-            return morvel::cli::sgrText(*text, lineCount, colours, colourMode);
+            return morvel::cli::sgrText(*text, lineCount, colours, colourMode, grounds);
         }
         return text;
     };

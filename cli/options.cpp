@@ -251,8 +251,9 @@ void declareCommon(CLI::App& app, Options& o, Typed& t)
         ->check(oneOf({"light", "dark", "auto"}));
     app.add_option("--color", t.colour,
                    "Colour each character with the picture's mean colour under it: none, 16, 256, truecolor or "
-                   "auto (default): truecolor or 256 on a terminal as COLORTERM says, none elsewhere or when "
-                   "NO_COLOR is set; truecolor in HTML")
+                   "auto (default): on a terminal truecolor when COLORTERM says so, else as terminfo's colour "
+                   "count for TERM (8 or 16: 16, 256: 256, none: none); none elsewhere or when NO_COLOR is set; "
+                   "truecolor in HTML")
         ->type_name("MODE")
         ->check(oneOf({"none", "16", "256", "truecolor", "auto"}));
     app.add_option("-o", o.output,
@@ -306,6 +307,10 @@ void declareSizeAndLook(CLI::App& app, Options& o, Typed& t)
         ->type_name("N|max")
         ->check(wordOrDecimalIn("max", kMinBlackLevel, kMaxBlackLevel, "black level"))
         ->group("Look");
+    app.add_flag("--fill", o.fill,
+                 "With colour, give each cell a background colour too: character and background mix to the "
+                 "picture's colour, the character lighter or darker to show its shape")
+        ->group("Colour");
     app.add_flag("--color-boost", o.colourBoost,
                  "Stronger colours: more saturated, and darker (lighter with --invert) so that thin marks keep "
                  "their colour")

@@ -71,6 +71,7 @@ struct Options {
     bool crlf = false;
     std::optional<ColourMode> colour;          // none: auto
     bool colourBoost = false;                  // stronger colours against the background
+    bool fill = false;                         // cells get a background colour too
     bool html = false;                         // an HTML page instead of text
     std::optional<TextPictureFormat> picture;  // a PNG or SVG picture of the text instead
     bool orient = true;                        // turn pictures upright by their EXIF orientation

@@ -290,103 +290,176 @@ ImageHandle failPng(ReadError* error, ReadFailure failure)
     return nullptr;
 }
 
-// Decodes the picture whose bytes `ctx` has been given, as decodePng says.
-ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colourOut,
-                          ReadError* error)
-{
+// What a decode settled on once the header was read.
+struct PngPlan {
     spng_ihdr ihdr{};
+    std::optional<PictureSize> target;  // the size the fit asks for, if any
+    bool summed = false;                // an interlaced picture summed as its passes come
+    bool shrink = false;                // rows averaged into the result as they come
+    int32_t width = 0;                  // the size decoded into
+    int32_t height = 0;
+    RowFormat rowFormat = RowFormat::Rgba8;
+    bool colour = false;  // colour carried along (a gray picture's is made from its gray)
+};
+
+// The plan for the picture whose header `ctx` holds, or none with the
+// reason in `error`. The size check comes before any pixel memory is taken.
+std::optional<PngPlan> planPng(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, bool wantColour,
+                               ReadError* error)
+{
+    PngPlan plan;
+    spng_ihdr& ihdr = plan.ihdr;
     if (const int code = spng_get_ihdr(ctx, &ihdr); code != 0)
-        return failPng(error, code);
+        return failPng(error, code), std::nullopt;
     if (ihdr.width == 0 || ihdr.height == 0 || ihdr.width > kMaxPngSide || ihdr.height > kMaxPngSide)
-        return failPng(error, SPNG_EUSER_WIDTH);
+        return failPng(error, SPNG_EUSER_WIDTH), std::nullopt;
     const auto naturalWidth = static_cast<int32_t>(ihdr.width);
     const auto naturalHeight = static_cast<int32_t>(ihdr.height);
 
     // The size wanted; rows are averaged as they come when that is a shrink
     // and they come in order.
-    std::optional<PictureSize> target;
     if (options.fit) {
-        target = options.fit(naturalWidth, naturalHeight);
-        if (target && (target->width < 1 || target->height < 1))
-            target.reset();
+        plan.target = options.fit(naturalWidth, naturalHeight);
+        if (plan.target && (plan.target->width < 1 || plan.target->height < 1))
+            plan.target.reset();
     }
+    const std::optional<PictureSize>& target = plan.target;
     const bool smaller = target && target->width <= naturalWidth && target->height <= naturalHeight &&
                          (target->width < naturalWidth || target->height < naturalHeight);
     // An interlaced picture arrives pass by pass: its pixels are summed as
     // they come, unless the sums would take more than the picture itself.
     const bool interlaced = ihdr.interlace_method != 0;
-    const bool summed = smaller && interlaced &&
-                        AreaSum::bytesFor(target->width, target->height, 1) <= int64_t{naturalWidth} * naturalHeight;
-    const bool shrink = smaller && (!interlaced || summed);
-    const int32_t width = shrink ? target->width : naturalWidth;
-    const int32_t height = shrink ? target->height : naturalHeight;
-
-    // The size check comes before any pixel memory is taken.
+    plan.summed = smaller && interlaced &&
+                  AreaSum::bytesFor(target->width, target->height, 1) <= int64_t{naturalWidth} * naturalHeight;
+    plan.shrink = smaller && (!interlaced || plan.summed);
+    plan.width = plan.shrink ? target->width : naturalWidth;
+    plan.height = plan.shrink ? target->height : naturalHeight;
     const int64_t limit = std::min(maxPixelBytes, kMaxPixelBytes);
-    if (imageRowPitch(width, 8) * static_cast<int64_t>(height) > limit)
-        return failPng(error, ReadFailure::TooLarge);
+    if (imageRowPitch(plan.width, 8) * static_cast<int64_t>(plan.height) > limit)
+        return failPng(error, ReadFailure::TooLarge), std::nullopt;
 
     spng_trns trns{};
     const bool plainGray = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
                            spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
-    const RowFormat rowFormat = plainGray              ? RowFormat::Gray8
-                                : ihdr.bit_depth == 16 ? RowFormat::Rgba16
-                                                       : RowFormat::Rgba8;
-    const int format = rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
-                       : rowFormat == RowFormat::Rgba16 ? SPNG_FMT_RGBA16
-                                                        : SPNG_FMT_RGBA8;
-    if (const int code = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
-        return failPng(error, code);
-
-    ImageHandle picture = makeGrayImage(width, height);
-    if (!picture)
-        return failPng(error, ReadFailure::NoMemory);
-    clearRowFill(*picture);
+    plan.rowFormat = plainGray ? RowFormat::Gray8 : ihdr.bit_depth == 16 ? RowFormat::Rgba16 : RowFormat::Rgba8;
     // The colour, when asked for and its block is within the limit, comes
-    // from the same rows, shrunk alike.
-    // A gray picture's colour is its gray in all three channels: made from
-    // the gray result (each channel would be averaged alike) rather than
-    // carried along.
-    const bool colourOfGray = rowFormat == RowFormat::Gray8;
-    ImageHandle colour;
-    if (colourOut != nullptr && options.colour && !colourOfGray &&
-        imageRowPitch(width, 24) * static_cast<int64_t>(height) <= limit)
-        colour = makeColourImage(width, height);
-    std::optional<RowShrinker> shrinker;
-    std::optional<RowShrinker> colourShrinker;
-    std::vector<uint8_t> grayLine;
-    std::vector<uint8_t> colourLine;
-    std::optional<AreaSum> sums;
-    std::optional<AreaSum> colourSums;
-    if (summed) {
-        sums.emplace(naturalWidth, naturalHeight, width, height, 1);
-        if (!sums->ready())
-            return failPng(error, ReadFailure::NoMemory);
-        grayLine.resize(ihdr.width);
-        if (colour) {
-            colourSums.emplace(naturalWidth, naturalHeight, width, height, 3);
-            colourLine.resize(size_t{ihdr.width} * 3);
-            if (!colourSums->ready())
-                colour.reset();
+    // from the same rows, shrunk alike. A gray picture's colour is its gray
+    // in all three channels: made from the gray result (each channel would
+    // be averaged alike) rather than carried along.
+    plan.colour =
+        wantColour && !plainGray && imageRowPitch(plan.width, 24) * static_cast<int64_t>(plan.height) <= limit;
+    return plan;
+}
+
+// Takes the decoded rows of a plan (in any order for a summed picture,
+// top to bottom otherwise) into the gray picture and its colour.
+class PngRowTaker {
+public:
+    PngRowTaker(const PngPlan& plan, const RgbColour& background) : plan_(plan), background_(background) {}
+
+    // The records, shrinkers and sums; false when memory runs out for the
+    // gray picture (colour is left out when memory runs out for it).
+    bool ready()
+    {
+        picture_ = makeGrayImage(plan_.width, plan_.height);
+        if (!picture_)
+            return false;
+        clearRowFill(*picture_);
+        if (plan_.colour)
+            colour_ = makeColourImage(plan_.width, plan_.height);
+        if (!plan_.shrink)
+            return true;
+        const auto naturalWidth = static_cast<int32_t>(plan_.ihdr.width);
+        const auto naturalHeight = static_cast<int32_t>(plan_.ihdr.height);
+        grayLine_.resize(plan_.ihdr.width);
+        if (colour_)
+            colourLine_.resize(size_t{plan_.ihdr.width} * 3);
+        if (plan_.summed) {
+            sums_.emplace(naturalWidth, naturalHeight, plan_.width, plan_.height, 1);
+            if (colour_ && !colourSums_.emplace(naturalWidth, naturalHeight, plan_.width, plan_.height, 3).ready())
+                colour_.reset();
+            return sums_->ready();
         }
-    } else if (shrink) {
-        shrinker.emplace(naturalWidth, naturalHeight, width, height, 1, picture->rows);
-        if (!shrinker->ready())
-            return failPng(error, ReadFailure::NoMemory);
-        grayLine.resize(ihdr.width);
-        if (colour) {
-            colourShrinker.emplace(naturalWidth, naturalHeight, width, height, 3, colour->rows);
-            colourLine.resize(size_t{ihdr.width} * 3);
-            if (!colourShrinker->ready())
-                colour.reset();
-        }
+        shrinker_.emplace(naturalWidth, naturalHeight, plan_.width, plan_.height, 1, picture_->rows);
+        if (colour_ &&
+            !colourShrinker_.emplace(naturalWidth, naturalHeight, plan_.width, plan_.height, 3, colour_->rows).ready())
+            colour_.reset();
+        return shrinker_->ready();
     }
 
+    // Row `y` as decoded in pass `pass` (6 for a non-interlaced picture);
+    // false when rows that must come in order do not.
+    bool take(const uint8_t* decoded, uint32_t y, int pass)
+    {
+        const PassColumns columns = kAdam7Columns[pass];
+        const uint32_t width = plan_.ihdr.width;
+        uint8_t* const colourLine = colour_ ? colourLine_.data() : nullptr;
+        if (plan_.summed) {
+            grayRow(decoded, plan_.rowFormat, width, columns, background_, grayLine_.data(), colourLine);
+            const auto first = static_cast<int32_t>(columns.first);
+            const auto step = static_cast<int32_t>(columns.step);
+            sums_->addPixels(static_cast<int32_t>(y), grayLine_.data(), first, step);
+            if (colour_)
+                colourSums_->addPixels(static_cast<int32_t>(y), colourLine, first, step);
+        } else if (plan_.shrink) {
+            // Rows of a non-interlaced picture come once each, in order.
+            if (y != expectedRow_++)
+                return false;
+            grayRow(decoded, plan_.rowFormat, width, columns, background_, grayLine_.data(), colourLine);
+            shrinker_->addRow(grayLine_.data());
+            if (colour_)
+                colourShrinker_->addRow(colourLine);
+        } else {
+            grayRow(decoded, plan_.rowFormat, width, columns, background_, picture_->rows[y],
+                    colour_ ? colour_->rows[y] : nullptr);
+        }
+        return true;
+    }
+
+    // After the last row: the sums made into pixels; false when rows are
+    // missing.
+    bool finish()
+    {
+        if (plan_.summed) {
+            sums_->finish(picture_->rows);
+            if (colour_)
+                colourSums_->finish(colour_->rows);
+            return true;
+        }
+        return !plan_.shrink || shrinker_->done();
+    }
+
+    ImageHandle takePicture() { return std::move(picture_); }
+    ImageHandle takeColour() { return std::move(colour_); }
+
+private:
+    const PngPlan& plan_;
+    const RgbColour& background_;
+    ImageHandle picture_;
+    ImageHandle colour_;
+    std::optional<RowShrinker> shrinker_;
+    std::optional<RowShrinker> colourShrinker_;
+    std::optional<AreaSum> sums_;
+    std::optional<AreaSum> colourSums_;
+    std::vector<uint8_t> grayLine_;
+    std::vector<uint8_t> colourLine_;
+    uint32_t expectedRow_ = 0;
+};
+
+// Decodes every row of the plan into `taker`, then the chunks after the
+// image data up to the end marker (a file cut off or damaged there is
+// damaged all the same). False, with the reason in `error`, on damage.
+bool decodeRows(spng_ctx* ctx, const PngPlan& plan, PngRowTaker& taker, ReadError* error)
+{
+    const int format = plan.rowFormat == RowFormat::Gray8    ? SPNG_FMT_G8
+                       : plan.rowFormat == RowFormat::Rgba16 ? SPNG_FMT_RGBA16
+                                                             : SPNG_FMT_RGBA8;
+    if (const int code = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return failPng(error, code), false;
     // One decoded row at a time: an interlaced picture arrives pass by pass,
     // each call filling only that pass's columns of the row it names.
-    const size_t bytesPerPixel = rowFormat == RowFormat::Gray8 ? 1 : rowFormat == RowFormat::Rgba16 ? 8 : 4;
-    std::vector<uint8_t> row(size_t{ihdr.width} * bytesPerPixel);
-    uint32_t expectedRow = 0;
+    const size_t bytesPerPixel = plan.rowFormat == RowFormat::Gray8 ? 1 : plan.rowFormat == RowFormat::Rgba16 ? 8 : 4;
+    std::vector<uint8_t> row(size_t{plan.ihdr.width} * bytesPerPixel);
     for (;;) {
         // The end shows either on the last row's decoding or, after some
         // interlaced pictures, only when the next row is asked for.
@@ -395,50 +468,39 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (infoStatus == SPNG_EOI)
             break;
         if (infoStatus != 0)
-            return failPng(error, infoStatus);
+            return failPng(error, infoStatus), false;
         const int status = spng_decode_row(ctx, row.data(), row.size());
         if (status != 0 && status != SPNG_EOI)
-            return failPng(error, status);
-        const int pass = ihdr.interlace_method != 0 ? info.pass : 6;
-        if (info.row_num >= ihdr.height || pass < 0 || pass > 6)
-            return failPng(error, ReadFailure::Damaged);
-        const PassColumns columns = kAdam7Columns[pass];
-        if (summed) {
-            grayRow(row.data(), rowFormat, ihdr.width, columns, options.background, grayLine.data(),
-                    colour ? colourLine.data() : nullptr);
-            const auto y = static_cast<int32_t>(info.row_num);
-            sums->addPixels(y, grayLine.data(), static_cast<int32_t>(columns.first),
-                            static_cast<int32_t>(columns.step));
-            if (colour)
-                colourSums->addPixels(y, colourLine.data(), static_cast<int32_t>(columns.first),
-                                      static_cast<int32_t>(columns.step));
-        } else if (shrink) {
-            // Rows of a non-interlaced picture come once each, in order.
-            if (info.row_num != expectedRow++)
-                return failPng(error, ReadFailure::Damaged);
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], options.background, grayLine.data(),
-                    colour ? colourLine.data() : nullptr);
-            shrinker->addRow(grayLine.data());
-            if (colour)
-                colourShrinker->addRow(colourLine.data());
-        } else {
-            grayRow(row.data(), rowFormat, ihdr.width, kAdam7Columns[pass], options.background,
-                    picture->rows[info.row_num], colour ? colour->rows[info.row_num] : nullptr);
-        }
+            return failPng(error, status), false;
+        const int pass = plan.ihdr.interlace_method != 0 ? info.pass : 6;
+        if (info.row_num >= plan.ihdr.height || pass < 0 || pass > 6 || !taker.take(row.data(), info.row_num, pass))
+            return failPng(error, ReadFailure::Damaged), false;
         if (status == SPNG_EOI)
             break;
     }
-    if (summed) {
-        sums->finish(picture->rows);
-        if (colour)
-            colourSums->finish(colour->rows);
-    } else if (shrink && !shrinker->done()) {
-        return failPng(error, ReadFailure::Damaged);
-    }
-    // The chunks after the image data up to the end marker: a file cut off
-    // or damaged there is damaged all the same.
+    if (!taker.finish())
+        return failPng(error, ReadFailure::Damaged), false;
     if (const int code = spng_decode_chunks(ctx))
-        return failPng(error, code);
+        return failPng(error, code), false;
+    return true;
+}
+
+// Decodes the picture whose bytes `ctx` has been given, as decodePng says.
+ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOptions& options, ImageHandle* colourOut,
+                          ReadError* error)
+{
+    const bool wantColour = colourOut != nullptr && options.colour;
+    const std::optional<PngPlan> plan = planPng(ctx, maxPixelBytes, options, wantColour, error);
+    if (!plan)
+        return nullptr;
+    PngRowTaker taker(*plan, options.background);
+    if (!taker.ready())
+        return failPng(error, ReadFailure::NoMemory);
+    if (!decodeRows(ctx, *plan, taker, error))
+        return nullptr;
+    ImageHandle picture = taker.takePicture();
+    ImageHandle colour = taker.takeColour();
+    const std::optional<PictureSize>& target = plan->target;
     if (target && (picture->header.biWidth != target->width || picture->rowCount != target->height)) {
         picture = resizeGray(*picture, target->width, target->height);
         if (!picture)
@@ -446,10 +508,10 @@ ImageHandle decodeContext(spng_ctx* ctx, int64_t maxPixelBytes, const LoadOption
         if (colour)
             colour = fitColour(std::move(colour), target->width, target->height);
     }
-    if (picture && colourOut != nullptr && options.colour && colourOfGray)
+    if (wantColour && plan->rowFormat == RowFormat::Gray8)
         colour = colourFromGray(*picture);
     if (colourOut != nullptr)
-        *colourOut = picture ? std::move(colour) : nullptr;
+        *colourOut = std::move(colour);
     return picture;
 }
 

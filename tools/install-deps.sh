@@ -10,7 +10,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-noto-mono fonts-urw-base35
   libjpeg-dev libjpeg-turbo-progs libspng-dev libstb-dev zlib1g-dev
   libwebp-dev webp libheif-dev libheif-examples libtiff-dev libtiff-tools
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libncurses-dev
   qt6-base-dev qt6-qpa-plugins
   libgif-dev imagemagick gifsicle python3-pil
   xvfb xauth groff-base

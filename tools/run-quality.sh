@@ -6,11 +6,21 @@
 # values as stored and in linear light. Prints one table of SSIM and one of
 # PSNR (each cell: stored gray / linear light), the mean in the last row.
 #
-#   tools/run-quality.sh [--columns N] [--keep DIR]
+#   tools/run-quality.sh [--colour] [--columns N] [--keep DIR]
 #
+# --colour   score coloured text instead (see below)
 # --columns  text width in characters (default 100); every tool gets the same
 #            number of lines as morvel-text's tone mode
 # --keep     leave the pictures and texts in DIR to look at
+#
+# With --colour: colour photographs (the CC-BY and CC-BY-SA wallpapers of
+# Debian's lomiri-wallpapers-16.04, shrunk to 800 pixels wide) in truecolor,
+# morvel-text with and without --fill on a light and on a dark background,
+# chafa --symbols ascii with and without --fg-only, and jp2a --colors
+# --color-depth=24 with and without --fill, the peers on the dark
+# background they assume. morvel-quality --colour renders each text with its
+# colours on its background and prints a table of colour SSIM (CIE Lab, L* /
+# a* / b* weighted 0.8 / 0.1 / 0.1) and one of the mean CIE76 difference.
 #
 # The pictures: the bundled samples, and a few drawn here with ImageMagick
 # (a face, a landscape under clouds, handwriting, and ImageMagick's own rose
@@ -22,11 +32,13 @@ cd "$(dirname "$0")/.."
 
 columns=100
 keep=""
+colour=""
 while [ $# -gt 0 ]; do
   case "$1" in
+    --colour) colour=yes ;;
     --columns) columns="$2"; shift ;;
     --keep) keep="$2"; shift ;;
-    *) echo "usage: tools/run-quality.sh [--columns N] [--keep DIR]" >&2; exit 2 ;;
+    *) echo "usage: tools/run-quality.sh [--colour] [--columns N] [--keep DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -48,6 +60,83 @@ if [ -n "$keep" ]; then
 else
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
+fi
+
+# --- colour -------------------------------------------------------------------
+colourTable() {
+  local photos=/usr/share/backgrounds
+  local names=(Bridge_by_Sander_Klootwijk Dragonfly_by_Bolly Picture_0B_by_freespace Picture_1A_by_freespace
+    Wine_by_Jakkub_Mede aitzgorri_by_Aitzol_Berasategi friends_by_Aitzol_Berasategi life_by_Aitzol_Berasategi
+    picosdeeuropa_by_Aitzol_Berasategi seeding_by_Clements_Engelhardt sunset_by_Aitzol_Berasategi)
+  [ -f "$photos/${names[0]}.jpg" ] || {
+    echo "run-quality: the photographs come from Debian's lomiri-wallpapers-16.04 (apt install it)" >&2
+    exit 1
+  }
+  mkdir -p "$work/pictures" "$work/text"
+  # The face morvel-text draws (its HTML page names it), for chafa's glyphs.
+  local face fontFile
+  face=$("$text" --format html --columns 10 res/samples/sphere.jpg | sed -n 's/.*font-family: "\([^"]*\)".*/\1/p')
+  fontFile=$(fc-match -f '%{file}' "$face")
+  local recipes=("morvel light" "morvel dark" "morvel --fill light" "morvel --fill dark"
+    "chafa" "chafa --fg-only" "jp2a" "jp2a --fill")
+  local header="| photo |" rule="|---|" r
+  for r in "${recipes[@]}"; do header+=" $r |"; rule+="---|"; done
+  local ssimRows=() deltaRows=() n=0
+  declare -A total
+  for name in "${names[@]}"; do
+    local picture="$work/pictures/$name.jpg" out="$work/text/$name"
+    convert "$photos/$name.jpg" -resize '800x800>' -quality 92 "$picture"
+    mkdir -p "$out"
+    # The grid: the columns asked, and the lines morvel-text makes of them.
+    # Every tool fills it exactly (morvel-text with --stretch), so that the
+    # picture scaled onto the rendered block lies under each text alike.
+    local lines
+    lines=$("$text" --no-footer --columns "$columns" "$picture" | wc -l)
+    local m=("$text" --no-footer --crlf --columns "$columns" --rows "$lines" --stretch --color truecolor)
+    "${m[@]}" --background light "$picture" >"$out/0.txt"
+    "${m[@]}" --background dark "$picture" >"$out/1.txt"
+    "${m[@]}" --fill --background light "$picture" >"$out/2.txt"
+    "${m[@]}" --fill --background dark "$picture" >"$out/3.txt"
+    local c=(chafa --format symbols --symbols ascii --colors full --glyph-file "$fontFile" --size "${columns}x$lines"
+      --stretch)
+    "${c[@]}" "$picture" >"$out/4.txt"
+    "${c[@]}" --fg-only "$picture" >"$out/5.txt"
+    jp2a --colors --color-depth=24 --size="${columns}x$lines" "$picture" >"$out/6.txt"
+    jp2a --colors --color-depth=24 --fill --size="${columns}x$lines" "$picture" >"$out/7.txt"
+    local ssim="| ${name%%_by_*} |" delta="| ${name%%_by_*} |" k
+    for k in "${!recipes[@]}"; do
+      local background=dark
+      [[ "${recipes[$k]}" == *light ]] && background=light
+      read -r s _ _ _ d <<<"$("$quality" --colour --background "$background" --font "$face" "$picture" "$out/$k.txt")"
+      ssim+=" $s |"
+      delta+=" $d |"
+      total[$k,0]=$(add "${total[$k,0]:-0}" "$s")
+      total[$k,1]=$(add "${total[$k,1]:-0}" "$d")
+    done
+    ssimRows+=("$ssim")
+    deltaRows+=("$delta")
+    n=$((n + 1))
+  done
+  local ssimMean="| **mean** |" deltaMean="| **mean** |"
+  for k in "${!recipes[@]}"; do
+    ssimMean+=" $(awk -v s="${total[$k,0]}" -v n="$n" 'BEGIN { printf "%.3f", s / n }') |"
+    deltaMean+=" $(awk -v s="${total[$k,1]}" -v n="$n" 'BEGIN { printf "%.2f", s / n }') |"
+  done
+  echo "Colour SSIM (CIE Lab), $columns columns, face $face, truecolor"
+  echo
+  echo "$header"; echo "$rule"
+  printf '%s\n' "${ssimRows[@]}"; echo "$ssimMean"
+  echo
+  echo "Mean CIE76 colour difference (lower is better)"
+  echo
+  echo "$header"; echo "$rule"
+  printf '%s\n' "${deltaRows[@]}"; echo "$deltaMean"
+}
+
+add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a + b }'; }
+if [ -n "$colour" ]; then
+  colourTable
+  exit 0
 fi
 
 # --- the pictures -----------------------------------------------------------
@@ -91,7 +180,6 @@ modes=("tone" "difference" "correlation")
 modeArgs=("--match tone" "--match difference --black-level max" "--match correlation")
 header="| picture | tone | difference (max) | correlation | jp2a --invert | chafa |"
 rule="|---|---|---|---|---|---|"
-add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a + b }'; }
 ssimRows=()
 psnrRows=()
 declare -A sum

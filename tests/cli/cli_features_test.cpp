@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "cli/band_walk.h"
+#include "cli/fill_colours.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
 #include "engine/parallel_walk.h"
@@ -725,16 +726,48 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
         }
     }
 
-    // On a terminal, auto follows COLORTERM and NO_COLOR (background and
-    // cell given, so that the terminal is asked nothing).
+    // Filled: each cell's ground too (flat primaries leave no room to part
+    // ink from ground, so both are the picture's colour), spaces included,
+    // and the reset after the line's last cell.
+    for (const auto& [mode, red, green, blue] :
+         std::vector<std::array<std::string, 4>>{{"16", "\x1b[101m\x1b[91m", "\x1b[102m", "\x1b[44m\x1b[34m"},
+                                                 {"truecolor", "\x1b[48;2;255;0;0m\x1b[38;2;255;0;0m",
+                                                  "\x1b[48;2;0;255;0m", "\x1b[48;2;0;0;255m\x1b[38;2;0;0;255m"}}) {
+        const auto lines = linesOf(runConverter("--columns natural --fill --color " + mode + " " + args));
+        ASSERT_EQ(lines.size(), plainLines.size()) << mode;
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i], red + plainLines[i].substr(0, 10) + green + std::string(10, ' ') + blue +
+                                    plainLines[i].substr(20) + "\x1b[0m")
+                << mode;
+    }
+
+    // On a terminal, auto follows COLORTERM, NO_COLOR and terminfo's colour
+    // count for TERM (background and cell given, so that the terminal is
+    // asked nothing).
     if (std::system("command -v script >/dev/null 2>&1") == 0) {
         auto onTerminal = [&](const std::string& environment) {
             return morvel::testing::runCommand("script -qec \"" + environment + " '" + MORVEL_TEXT_BIN +
                                                "' --background light --font-ratio 1/2 " + args + "\" /dev/null");
         };
-        EXPECT_NE(onTerminal("COLORTERM=truecolor").find("\x1b[38;2;255;0;0m"), std::string::npos);
-        EXPECT_NE(onTerminal("COLORTERM=").find("\x1b[38;5;196m"), std::string::npos);
-        EXPECT_EQ(onTerminal("NO_COLOR=1 COLORTERM=truecolor").find('\x1b'), std::string::npos);
+        const std::vector<std::pair<std::string, std::string>> terminals = {
+            {"TERM=xterm-256color COLORTERM=truecolor", "\x1b[38;2;255;0;0m"},
+            {"TERM=vt100 COLORTERM=24bit", "\x1b[38;2;255;0;0m"},
+            {"TERM=xterm-256color COLORTERM=", "\x1b[38;5;196m"},
+            {"TERM=xterm COLORTERM=", "\x1b[91m"},
+            {"TERM=linux COLORTERM=", "\x1b[91m"},
+            {"TERM=vt100 COLORTERM=", ""},
+            {"TERM=dumb COLORTERM=", ""},
+            {"TERM=no-such-terminal COLORTERM=", ""},
+            {"TERM=xterm-256color NO_COLOR=1 COLORTERM=truecolor", ""},
+        };
+        const std::regex sgr("\x1b\\[[0-9;]*m");
+        for (const auto& [environment, red] : terminals) {
+            const std::string screen = onTerminal(environment);
+            if (red.empty())
+                EXPECT_FALSE(std::regex_search(screen, sgr)) << environment;
+            else
+                EXPECT_NE(screen.find(red), std::string::npos) << environment;
+        }
     }
 
     // HTML: -o page.html chooses it; truecolor runs, two a line, and the
@@ -749,6 +782,7 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
          runConverter("--columns natural --footer --invert --match difference '" + path + "'")},
         {"--font 'DejaVu Sans'",
          runConverter("--columns natural --footer --font 'DejaVu Sans' --match difference '" + path + "'")},
+        {"--fill", withFooter},
     };
     for (const auto& [options, text] : pages) {
         int status = -1;
@@ -770,6 +804,12 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
             EXPECT_NE(html.find("<span style=\"color:#ff0000\">" + plainLines[0].substr(0, 20) +
                                 "</span><span style=\"color:#0000ff\">"),
                       std::string::npos);
+        } else if (options == "--fill") {
+            // Red characters on red, then green spaces, in one run each.
+            EXPECT_NE(html.find("<span style=\"color:#ff0000;background:#ff0000\">" + plainLines[0].substr(0, 10) +
+                                "</span><span style=\"color:#ff0000;background:#00ff00\">" + std::string(10, ' ') +
+                                "</span>"),
+                      std::string::npos);
         } else if (options[2] == 'c') {
             EXPECT_EQ(html.find("<span"), std::string::npos);
             EXPECT_NE(html.find("background: #000"), std::string::npos);
@@ -782,6 +822,53 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
     EXPECT_EQ(runConverter("--columns natural --format text " + args + " -o '" + page + "'"), "");
     EXPECT_EQ(readWhole(page), plain);
     EXPECT_EQ(runConverter("--format html " + args).rfind("<!DOCTYPE html>", 0), 0u);
+}
+
+TEST(FilledCells, InkAndGroundMixToTheMeanAndStandApart)
+{
+    auto linear = [](uint8_t v) {
+        const double c = v / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    auto lightness = [&](morvel::cli::Rgb c) {
+        const double y = 0.2126729 * linear(c.red) + 0.7151522 * linear(c.green) + 0.0721750 * linear(c.blue);
+        return y > 0.008856 ? 116 * std::cbrt(y) - 16 : 903.3 * y;
+    };
+    struct Case {
+        morvel::cli::Rgb mean;
+        double coverage;
+        bool lightInk;
+        double leastApart;  // 0: no room, ink and ground are the mean
+        bool inkLighter;
+    };
+    const std::vector<Case> cases = {
+        {{128, 128, 128}, 0.3, false, 15, false},                                           // mid gray: the asked way
+        {{128, 128, 128}, 0.3, true, 15, true},   {{40, 90, 160}, 0.15, false, 15, false},  // a blue
+        {{250, 250, 250}, 0.3, true, 5, false},  // near white: darker ink has more room
+        {{6, 6, 6}, 0.3, false, 5, true},        // near black: lighter ink has more room
+        {{255, 0, 0}, 0.3, false, 0, false},     // a primary: no room either way
+        {{0, 0, 0}, 0.3, true, 0, false},         {{128, 128, 128}, 0.0, false, 0, false},  // a space
+    };
+    for (const Case& c : cases) {
+        const morvel::cli::CellFill fill = morvel::cli::partedFill(c.mean, c.coverage, c.lightInk, 15);
+        const std::string what = std::to_string(c.mean.red) + "," + std::to_string(c.mean.green) + "," +
+                                 std::to_string(c.mean.blue) + " " + std::to_string(c.coverage);
+        if (c.leastApart == 0) {
+            EXPECT_EQ(fill, (morvel::cli::CellFill{c.mean, c.mean})) << what;
+            continue;
+        }
+        const double apart = lightness(fill.ink) - lightness(fill.ground);
+        EXPECT_GE(c.inkLighter ? apart : -apart, c.leastApart - 0.5) << what;
+        EXPECT_LE(std::abs(apart), 15.5) << what;
+        // Mixed by the cover in linear light, they give the mean (within the
+        // rounding to 8 bits).
+        const uint8_t means[3] = {c.mean.red, c.mean.green, c.mean.blue};
+        const uint8_t inks[3] = {fill.ink.red, fill.ink.green, fill.ink.blue};
+        const uint8_t grounds[3] = {fill.ground.red, fill.ground.green, fill.ground.blue};
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(c.coverage * linear(inks[k]) + (1 - c.coverage) * linear(grounds[k]), linear(means[k]), 0.004)
+                << what << " channel " << k;
+    }
 }
 
 namespace {

@@ -1,0 +1,286 @@
+#include "cli/fill_colours.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace morvel::cli {
+namespace {
+
+// The least lightness apart that ink and ground are given where there is
+// room.
+constexpr double kLeastApart = 15.0;
+// The lightness apart from which the picture under the ink and under the
+// paper says which of the two is lighter.
+constexpr double kLeaning = 2.0;
+// Coverage is taken within these bounds: below, a glyph shows no ink; above,
+// the ground would have to carry an impossible share.
+constexpr double kNoInk = 0.002;
+constexpr double kMostInk = 0.95;
+
+struct Linear {
+    double r, g, b;
+};
+
+double linearOf(uint8_t sample)
+{
+    static const std::array<double, 256> table = [] {
+        std::array<double, 256> t{};
+        for (size_t i = 0; i < t.size(); ++i) {
+            const double v = static_cast<double>(i) / 255.0;
+            t[i] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    return table[sample];
+}
+
+Linear linearOf(Rgb c)
+{
+    return {linearOf(c.red), linearOf(c.green), linearOf(c.blue)};
+}
+
+uint8_t sampleOf(double linear)
+{
+    linear = std::clamp(linear, 0.0, 1.0);
+    const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return static_cast<uint8_t>(std::lround(v * 255.0));
+}
+
+Rgb rgbOf(Linear c)
+{
+    return {sampleOf(c.r), sampleOf(c.g), sampleOf(c.b)};
+}
+
+double luminanceOf(Linear c)
+{
+    return 0.2126729 * c.r + 0.7151522 * c.g + 0.0721750 * c.b;
+}
+
+// CIE L* of a relative luminance.
+double lightnessOf(double y)
+{
+    constexpr double delta = 6.0 / 29.0;
+    const double f = y > delta * delta * delta ? std::cbrt(y) : y / (3 * delta * delta) + 4.0 / 29.0;
+    return 116 * f - 16;
+}
+
+// One way of parting ink and ground, by an amount a from 0 to `most`:
+// a dark ink is the mean scaled down by (1 - a) and its ground scaled up by
+// (1 + k a); a light ink is moved a of the way to white and its ground
+// k a of the way to black; k = coverage / (1 - coverage) keeps the mix.
+struct Parting {
+    bool lightInk;
+    double k;
+    double most;
+
+    Linear ink(Linear m, double a) const
+    {
+        if (lightInk)
+            return {m.r + a * (1 - m.r), m.g + a * (1 - m.g), m.b + a * (1 - m.b)};
+        return {m.r * (1 - a), m.g * (1 - a), m.b * (1 - a)};
+    }
+    Linear ground(Linear m, double a) const
+    {
+        const double b = k * a;
+        if (lightInk)
+            return {m.r - b * (1 - m.r), m.g - b * (1 - m.g), m.b - b * (1 - m.b)};
+        return {m.r * (1 + b), m.g * (1 + b), m.b * (1 + b)};
+    }
+    // The lightness between the two, which grows with a.
+    double apart(double y, double a) const
+    {
+        const double b = k * a;
+        return lightInk ? lightnessOf(y + a * (1 - y)) - lightnessOf(y - b * (1 - y))
+                        : lightnessOf(y * (1 + b)) - lightnessOf(y * (1 - a));
+    }
+};
+
+// The parting one way for the mean `m`: how far it may go before a channel
+// of the ground leaves 0..1 (the ink never does).
+Parting partingFor(Linear m, double k, bool lightInk)
+{
+    double most = 1.0;
+    for (const double v : {m.r, m.g, m.b}) {
+        if (lightInk && v < 1)
+            most = std::min(most, v / ((1 - v) * k));
+        if (!lightInk && v > 0)
+            most = std::min(most, (1 / v - 1) / k);
+    }
+    if (!lightInk && std::max({m.r, m.g, m.b}) <= 0)
+        most = 0;
+    return {lightInk, k, std::max(most, 0.0)};
+}
+
+}  // namespace
+
+GlyphInk glyphInkOf(const AtlasView& unblurred)
+{
+    GlyphInk ink;
+    if (!atlasViewIsUsable(unblurred))
+        return ink;
+    ink.cellHeight = unblurred.cellHeight;
+    for (int32_t g = 0; g < unblurred.glyphCount; ++g) {
+        const GlyphEntry& entry = unblurred.glyphs[g];
+        if (entry.code < 0 || entry.code >= 128 || entry.width <= 0)
+            continue;
+        const auto code = static_cast<size_t>(entry.code);
+        std::vector<float>& cover = ink.cover[code];
+        double sum = 0;
+        for (int32_t r = 0; r < ink.cellHeight; ++r)
+            for (int32_t j = 0; j < entry.width; ++j) {
+                const float v =
+                    1.0f - static_cast<float>(unblurred.atlas->rows[entry.top + r][unblurred.margin + j]) / 255.0f;
+                cover.push_back(v);
+                sum += v;
+            }
+        ink.width[code] = entry.width;
+        ink.share[code] = sum / static_cast<double>(cover.size());
+    }
+    return ink;
+}
+
+CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart)
+{
+    if (coverage < kNoInk)
+        return {mean, mean};
+    const double c = std::min(coverage, kMostInk);
+    const Linear m = linearOf(mean);
+    const double y = luminanceOf(m);
+    const double k = c / (1 - c);
+    Parting way = partingFor(m, k, lightInk);
+    const Parting other = partingFor(m, k, !lightInk);
+    const double room = way.apart(y, way.most);
+    if (room < apart && other.apart(y, other.most) > room)
+        way = other;
+    // The smallest amount that parts them by `apart`, or all there is.
+    double a = way.most;
+    if (way.apart(y, a) > apart) {
+        double low = 0, high = a;
+        for (int i = 0; i < 30; ++i) {
+            const double middle = (low + high) / 2;
+            (way.apart(y, middle) < apart ? low : high) = middle;
+        }
+        a = high;
+    }
+    if (a <= 0)
+        return {mean, mean};
+    return {rgbOf(way.ink(m, a)), rgbOf(way.ground(m, a))};
+}
+
+namespace {
+
+// The pixels of a `colour` picture [first, last) in one direction that the
+// span [from, to) of the walked picture (`contentSize` long) covers; every
+// span holds at least one pixel. Positions in the repeated edge clamp to the
+// content's last pixel.
+struct Span {
+    int64_t first;
+    int64_t last;
+};
+
+Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize)
+{
+    from = std::min(from, contentSize - 1);
+    to = std::clamp(to, from + 1, contentSize);
+    const int64_t first = from * colourSize / contentSize;
+    const int64_t last = std::max(first + 1, (to * colourSize + contentSize - 1) / contentSize);
+    return {first, std::min(last, colourSize)};
+}
+
+// The offset inside a cell starting at `start` and `size` long of the
+// walked-picture position under colour pixel `at`.
+int64_t offsetInCell(int64_t at, int64_t start, int64_t size, int64_t contentSize, int64_t colourSize)
+{
+    return std::clamp((2 * at + 1) * contentSize / (2 * colourSize) - start, int64_t{0}, size - 1);
+}
+
+// Sums over one cell's pixels in linear light: all, and weighted by the
+// glyph's cover.
+struct CellSums {
+    double all[3] = {0, 0, 0};
+    double inked[3] = {0, 0, 0};
+    double count = 0;
+    double cover = 0;
+};
+
+// The colours as `mode` shows them: for the palettes the entries nearest
+// to each. (An ink chosen to make up for the ground's rounding would carry
+// that rounding, many times over, into its hue.)
+CellFill shownFill(CellFill fill, ColourMode mode)
+{
+    if (mode == ColourMode::TrueColour)
+        return fill;
+    return {colourOfKey(colourKey(fill.ink, mode), mode), colourOfKey(colourKey(fill.ground, mode), mode)};
+}
+
+// A cell's fill from its sums: the picture under the ink and under the
+// paper, or, where those are too alike, the mean parted.
+CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
+{
+    const Linear mean = {sums.all[0] / sums.count, sums.all[1] / sums.count, sums.all[2] / sums.count};
+    const double share = sums.cover / sums.count;
+    const double paper = sums.count - sums.cover;
+    if (share < kNoInk)
+        return shownFill({rgbOf(mean), rgbOf(mean)}, mode);
+    const Linear inked = {sums.inked[0] / sums.cover, sums.inked[1] / sums.cover, sums.inked[2] / sums.cover};
+    const Linear bare = paper > 1e-9
+                            ? Linear{(sums.all[0] - sums.inked[0]) / paper, (sums.all[1] - sums.inked[1]) / paper,
+                                     (sums.all[2] - sums.inked[2]) / paper}
+                            : mean;
+    CellFill fill{rgbOf(inked), rgbOf(bare)};
+    const double apart = lightnessOf(luminanceOf(inked)) - lightnessOf(luminanceOf(bare));
+    // Too alike: parted from the mean, the way the picture leans inside the
+    // cell if it leans at all.
+    if (std::abs(apart) < kLeastApart)
+        fill = partedFill(rgbOf(mean), share, std::abs(apart) >= kLeaning ? apart > 0 : lightInk, kLeastApart);
+    return shownFill(fill, mode);
+}
+
+}  // namespace
+
+std::vector<CellFill> fillColours(const std::string& text, int32_t lineCount, const GlyphInk& ink,
+                                  const ImageRecord& colour, PictureSize content, bool lightInk, ColourMode mode)
+{
+    std::vector<CellFill> fills;
+    const int64_t colourWidth = colour.header.biWidth;
+    const int64_t colourHeight = colour.rowCount;
+    const int64_t h = ink.cellHeight;
+    if (mode == ColourMode::None || colour.header.biBitCount != 24 || colour.rows == nullptr || colourWidth < 1 ||
+        colourHeight < 1 || content.width < 1 || content.height < 1 || h < 1)
+        return fills;
+    size_t at = 0;
+    for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
+        const size_t end = std::min(text.find("\r\n", at), text.size());
+        const int64_t top = int64_t{line} * h;
+        const Span rows = coveredSpan(top, top + h, content.height, colourHeight);
+        int64_t x = 0;
+        for (; at < end; ++at) {
+            const auto code = static_cast<size_t>(static_cast<unsigned char>(text[at]) & 0x7f);
+            const int64_t width = std::max(ink.width[code], 1);
+            const std::vector<float>& cover = ink.cover[code];
+            const Span columns = coveredSpan(x, x + width, content.width, colourWidth);
+            CellSums sums;
+            for (int64_t cy = rows.first; cy < rows.last; ++cy) {
+                const int64_t r = offsetInCell(cy, top, h, content.height, colourHeight);
+                const uint8_t* pixel = colour.rows[cy] + columns.first * 3;
+                for (int64_t cx = columns.first; cx < columns.last; ++cx, pixel += 3) {
+                    const int64_t j = offsetInCell(cx, x, width, content.width, colourWidth);
+                    const double w = cover.empty() ? 0.0 : cover[static_cast<size_t>(r * width + j)];
+                    for (size_t k = 0; k < 3; ++k) {
+                        const double v = linearOf(pixel[k]);
+                        sums.all[k] += v;
+                        sums.inked[k] += w * v;
+                    }
+                    sums.count += 1;
+                    sums.cover += w;
+                }
+            }
+            fills.push_back(fillOfSums(sums, lightInk, mode));
+            x += width;
+        }
+        at = end + 2;
+    }
+    return fills;
+}
+
+}  // namespace morvel::cli
