@@ -23,7 +23,9 @@ struct MatchedFace {
 };
 
 // The installed face for the description's name, weight, slant and pitch;
-// none when fontconfig gives no face at all (or was released).
+// none when fontconfig gives no face at all (or was released). With a face
+// cache folder set (platform/face_cache.h), a still-valid entry answers
+// without loading fontconfig.
 std::optional<MatchedFace> matchFace(const LogFont& description);
 
 // Releases fontconfig's loaded configuration. For a program that is done
