@@ -330,14 +330,53 @@ void TextImageApp::saveText()
     if (!chosen)
         return;
     QString error;
-    const bool saved = isHtmlName(*chosen) ? saveHtml(*chosen, error)
-                                           : saveTextFile(*chosen, textBox_->toPlainText(), picturePath_, error);
+    const std::optional<TextPictureFormat> picture = textPictureFormatOf(QFile::encodeName(*chosen).toStdString());
+    const bool saved = picture               ? saveTextPicture(*chosen, *picture, error)
+                       : isHtmlName(*chosen) ? saveHtml(*chosen, error)
+                                             : saveTextFile(*chosen, textBox_->toPlainText(), picturePath_, error);
     if (saved) {
         savedPath_ = *chosen;
         setStatus(0, QStringLiteral("Text saved to %1").arg(QFileInfo(*chosen).fileName()));
     } else {
         setStatus(0, QStringLiteral("Cannot save %1: %2").arg(QFileInfo(*chosen).fileName(), error));
     }
+}
+
+bool TextImageApp::saveTextPicture(const QString& path, TextPictureFormat format, QString& error)
+{
+    // The text as the box shows it, drawn in the face it was matched with;
+    // the colours go with the text as it was made, not with edits.
+    const Font* font = engine_.font();
+    if (font == nullptr) {
+        error = QStringLiteral("no font to draw the text with");
+        return false;
+    }
+    QString shownText = textBox_->toPlainText();
+    if (!shownText.isEmpty() && !shownText.endsWith(QLatin1Char('\n')))
+        shownText += QLatin1Char('\n');
+    const std::string text = shownText.toStdString();
+    const std::vector<cli::Rgb> colours =
+        shownText == QString::fromStdString(engine_.outputText()).replace(QLatin1String("\r\n"), QLatin1String("\n"))
+            ? cellColoursShown()
+            : std::vector<cli::Rgb>();
+    std::vector<uint8_t> rgb;
+    rgb.reserve(colours.size() * 3);
+    for (const cli::Rgb& c : colours)
+        rgb.insert(rgb.end(), {c.red, c.green, c.blue});
+    TextPictureStyle style;
+    style.dark = controls_->settings().invert;
+    if (!rgb.empty()) {
+        style.colours = rgb.data();
+        style.colourCount = colours.size();
+        style.colouredLines = engine_.lastTextImage().lineCount;
+    }
+    std::string why;
+    const std::optional<std::string> bytes = textPictureBytes(format, text, *font, style, why);
+    if (!bytes) {
+        error = QString::fromStdString(why);
+        return false;
+    }
+    return saveBytesFile(path, QByteArray::fromStdString(*bytes), picturePath_, error);
 }
 
 bool TextImageApp::saveHtml(const QString& path, QString& error)

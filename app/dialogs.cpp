@@ -7,6 +7,18 @@
 namespace morvel {
 namespace {
 
+// The extension a file type of the save dialog gives a name without one.
+QString extensionOfType(const QString& type)
+{
+    if (type.startsWith(QLatin1String("HTML")))
+        return QStringLiteral(".html");
+    if (type.startsWith(QLatin1String("PNG")))
+        return QStringLiteral(".png");
+    if (type.startsWith(QLatin1String("SVG")))
+        return QStringLiteral(".svg");
+    return QStringLiteral(".txt");
+}
+
 class StandardDialogs final : public Dialogs {
 public:
     std::optional<QString> openImage(QWidget* parent, const QString& startPath) override
@@ -35,7 +47,7 @@ public:
         if (path.isEmpty())
             return std::nullopt;
         if (QFileInfo(path).suffix().isEmpty() && !type.startsWith(QLatin1String("All")))
-            path += type.startsWith(QLatin1String("HTML")) ? QStringLiteral(".html") : QStringLiteral(".txt");
+            path += extensionOfType(type);
         return path;
     }
 };

@@ -29,9 +29,11 @@ public:
 inline constexpr const char* kImageFileFilter =
     "Images (*.gif *.jpg *.jpeg *.png *.webp *.heic *.heif *.avif *.tif *.tiff *.bmp);;All (*)";
 
-// The file filter of the save dialog: plain text or an HTML page; a name
-// without an extension takes that of the type chosen.
-inline constexpr const char* kTextFileFilter = "Text (*.txt);;HTML page (*.html *.htm);;All (*)";
+// The file filter of the save dialog: plain text, an HTML page, or the text
+// drawn as a PNG or SVG picture; a name without an extension takes that of
+// the type chosen.
+inline constexpr const char* kTextFileFilter =
+    "Text (*.txt);;HTML page (*.html *.htm);;PNG picture (*.png);;SVG picture (*.svg);;All (*)";
 
 // The toolkit's own dialogs.
 std::unique_ptr<Dialogs> makeStandardDialogs();

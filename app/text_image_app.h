@@ -20,6 +20,7 @@
 #include "app/window_settings.h"
 #include "cli/cell_colours.h"
 #include "engine/text_engine.h"
+#include "engine/text_picture.h"
 
 class QAction;
 class QLabel;
@@ -177,6 +178,7 @@ private:
     void showInverted(bool on);
     // Writes the text as an HTML page.
     bool saveHtml(const QString& path, QString& error);
+    bool saveTextPicture(const QString& path, TextPictureFormat format, QString& error);
 
     // The engine is declared first so that it outlives the window, whose
     // panes show the engine's pictures.

@@ -297,13 +297,13 @@ std::optional<TextPictureFormat> textPictureFormatOf(const std::string& path)
     return std::nullopt;
 }
 
-bool writeTextPicture(const std::string& path, TextPictureFormat format, const std::string& text, const Font& font,
-                      const TextPictureStyle& style, std::string& error)
+std::optional<std::string> textPictureBytes(TextPictureFormat format, const std::string& text, const Font& font,
+                                            const TextPictureStyle& style, std::string& error)
 {
     const std::optional<BuiltAtlas> built = renderGlyphAtlas(font);
     if (!built) {
         error = "cannot draw the glyphs of \"" + font.faceUsed() + "\"";
-        return false;
+        return std::nullopt;
     }
     const AtlasView glyphs{built->atlas.get(), built->glyphs.data(), static_cast<int32_t>(built->glyphs.size()),
                            built->cellHeight,  built->maxGlyphWidth, kAtlasMargin};
@@ -315,9 +315,15 @@ bool writeTextPicture(const std::string& path, TextPictureFormat format, const s
     }
     if (!bytes) {
         error = "the text is too large for a picture";
-        return false;
     }
-    return writeFileSafely(path, *bytes, error);
+    return bytes;
+}
+
+bool writeTextPicture(const std::string& path, TextPictureFormat format, const std::string& text, const Font& font,
+                      const TextPictureStyle& style, std::string& error)
+{
+    const std::optional<std::string> bytes = textPictureBytes(format, text, font, style, error);
+    return bytes && writeFileSafely(path, *bytes, error);
 }
 
 }  // namespace morvel

@@ -60,6 +60,12 @@ enum class TextPictureFormat {
 // case); none for another.
 std::optional<TextPictureFormat> textPictureFormatOf(const std::string& path);
 
+// The text as the bytes of a picture file in `format`, drawn with `font`
+// unblurred (the face the text was made with). None, with a short reason in
+// `error`, when it cannot be made.
+std::optional<std::string> textPictureBytes(TextPictureFormat format, const std::string& text, const Font& font,
+                                            const TextPictureStyle& style, std::string& error);
+
 // Writes the text as a picture in `format` to `path` through the one
 // writer, drawn with `font` unblurred (the face the text was made with).
 // False, with a short reason in `error`, when it cannot be made or written.

@@ -916,6 +916,17 @@ void GuiAppTest::keysSaveTextAndOpen()
     QVERIFY(pageBytes.contains("<pre") && pageBytes.contains("edited\n") && pageBytes.contains("keys.jpg\n"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys page.HTML"));
 
+    // .png and .svg get the text drawn as a picture.
+    for (const char* name : {"keys.png", "keys.svg"}) {
+        const QString drawn = dir_.filePath(QLatin1String(name));
+        w.dialogs->saves.push_front(drawn);
+        QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+        QFile f(drawn);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray head = f.read(512);
+        QVERIFY2(head.startsWith("\x89PNG\r\n") || head.contains("<svg"), name);
+    }
+
     // The picture itself is refused and stays as it was.
     const QByteArray pictureBytes = [&] {
         QFile f(picture);
@@ -927,7 +938,7 @@ void GuiAppTest::keysSaveTextAndOpen()
     QFile again(picture);
     QVERIFY(again.open(QIODevice::ReadOnly));
     QCOMPARE(again.readAll(), pictureBytes);
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 3);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("keys")).size(), 5);
 
     // A named pipe nobody reads from is refused rather than waited on.
     const QString pipe = dir_.filePath(QStringLiteral("pipe"));
