@@ -3,15 +3,6 @@
 #include <algorithm>
 
 namespace morvel::cli {
-namespace {
-
-// The span of `colour` pixels [first, last) that the cell's span [from, to)
-// of the walked picture covers. Positions in the repeated edge clamp to the
-// content's last pixel; every span holds at least one pixel.
-struct Span {
-    int64_t first;
-    int64_t last;
-};
 
 Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize)
 {
@@ -22,7 +13,7 @@ Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSi
     return {first, std::min(last, colourSize)};
 }
 
-}  // namespace
+namespace {}  // namespace
 
 GlyphAdvances glyphAdvances(const AtlasView& glyphs)
 {

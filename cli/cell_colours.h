@@ -28,6 +28,16 @@ struct Rgb {
 using GlyphAdvances = std::array<int32_t, 128>;
 GlyphAdvances glyphAdvances(const AtlasView& glyphs);
 
+// The span of `colour` pixels [first, last) in one direction that a cell's
+// span [from, to) of the walked picture (`contentSize` long) covers.
+// Positions in the repeated edge clamp to the content's last pixel; every
+// span holds at least one pixel.
+struct Span {
+    int64_t first;
+    int64_t last;
+};
+Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize);
+
 // The colour of every cell of `cells`, in their order. The walk ran over a
 // picture whose top-left `content` pixels are the picture itself (the rest
 // its edges repeated); `colour` (24-bit, red green blue) is that picture at

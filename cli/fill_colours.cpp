@@ -169,24 +169,6 @@ CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart)
 
 namespace {
 
-// The pixels of a `colour` picture [first, last) in one direction that the
-// span [from, to) of the walked picture (`contentSize` long) covers; every
-// span holds at least one pixel. Positions in the repeated edge clamp to the
-// content's last pixel.
-struct Span {
-    int64_t first;
-    int64_t last;
-};
-
-Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize)
-{
-    from = std::min(from, contentSize - 1);
-    to = std::clamp(to, from + 1, contentSize);
-    const int64_t first = from * colourSize / contentSize;
-    const int64_t last = std::max(first + 1, (to * colourSize + contentSize - 1) / contentSize);
-    return {first, std::min(last, colourSize)};
-}
-
 // The offset inside a cell starting at `start` and `size` long of the
 // walked-picture position under colour pixel `at`.
 int64_t offsetInCell(int64_t at, int64_t start, int64_t size, int64_t contentSize, int64_t colourSize)
