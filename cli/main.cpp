@@ -15,8 +15,8 @@
 
 #include "cli/animation.h"
 #include "cli/band_walk.h"
-#include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
+#include "cli/cell_shape.h"
 #include "cli/colour_text.h"
 #include "cli/fill_colours.h"
 #include "cli/html_page.h"

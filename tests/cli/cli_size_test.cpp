@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/cell_aspect.h"
 #include "cli/cell_colours.h"
+#include "cli/cell_shape.h"
 #include "cli/options.h"
 #include "cli/text_size.h"
 #include "engine/generator.h"

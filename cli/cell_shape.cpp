@@ -1,4 +1,4 @@
-#include "cli/cell_aspect.h"
+#include "cli/cell_shape.h"
 
 #include <cstdio>
 
