@@ -253,6 +253,26 @@ morvel::cli::ColourMode resolveColourMode(const Options& o, bool terminal)
                                        morvel::cli::terminfoColourCount(std::getenv("TERM")));
 }
 
+// Whether the cells get background colours: --fill with colour, in the
+// terminal or in HTML (a picture of the text draws the characters' colours
+// alone).
+bool fillsCells(const Options& o, morvel::cli::ColourMode mode)
+{
+    return o.fill && mode != morvel::cli::ColourMode::None && !o.picture;
+}
+
+// The match mode in force. Cells filled in truecolor carry the picture's
+// tone in their colours, so there the characters follow its shapes
+// (correlation) unless a mode was asked for; a palette's few colours leave
+// the tone to the characters.
+morvel::MatchMode matchModeFor(const Options& o, morvel::cli::ColourMode mode)
+{
+    if (!o.matchNamed && fillsCells(o, mode) && mode == morvel::cli::ColourMode::TrueColour) {
+        return morvel::MatchMode::Correlation;
+    }
+    return o.match;
+}
+
 // The page's look: the face drawn, its size, the cell height, the walk's
 // advances, light on dark for an inverted picture (or a dark background).
 morvel::cli::HtmlStyle htmlStyleOf(const morvel::TextEngine& engine, const Options& o)
@@ -435,6 +455,10 @@ static int convertAll(int argc, char** argv)
     }
     const morvel::cli::SizeRule size = morvel::cli::sizeRuleFor(o, terminal, footerLines(o), shownCell.ratio);
 
+    const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
+    const bool colour = colourMode != morvel::cli::ColourMode::None;
+    o.match = matchModeFor(o, colourMode);
+
     // The font, atlas and blurs are made on a second thread while the first
     // picture loads: the two take similar time and share nothing (the engine
     // and its font are touched only by that thread until it is done; the
@@ -460,8 +484,6 @@ static int convertAll(int argc, char** argv)
     // each load reserves the bytes its picture will hold once its size is
     // known. The fit each picture's loader chose is read once the picture is
     // taken.
-    const morvel::cli::ColourMode colourMode = resolveColourMode(o, terminal.has_value());
-    const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
     // A picture's colour comes at its gray picture's size.
     const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
@@ -559,7 +581,7 @@ static int convertAll(int argc, char** argv)
         std::vector<morvel::cli::Rgb> grounds;
         // Cells filled in the terminal and in HTML; a picture of the text
         // draws its characters' colours alone.
-        if (colour && loaded.colour && o.fill && !o.picture) {
+        if (loaded.colour && fillsCells(o, colourMode)) {
             splitFills(
                 morvel::cli::fillColours(*text, lineCount, glyphInk, *loaded.colour, content, o.invert, colourMode),
                 colours, grounds);
