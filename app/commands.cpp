@@ -396,9 +396,10 @@ bool TextImageApp::saveHtml(const QString& path, QString& error)
     shown.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     if (!shown.isEmpty() && !shown.endsWith(QLatin1Char('\n')))
         shown += QLatin1String("\r\n");
+    // Inverted text is light on dark: the page's ground follows it.
+    style.dark = controls_->settings().invert;
     const std::string text = shown.toStdString();
     std::string page = cli::htmlPageStart(style, engine_.displayName());
-    style.dark = controls_->settings().invert;
     // The colours go with the text as it was made, not with edits.
     const std::vector<cli::Rgb> colours = text == engine_.outputText() ? cellColoursShown() : std::vector<cli::Rgb>();
     page += cli::htmlPre(style, text, engine_.lastTextImage().lineCount, colours,
