@@ -1,6 +1,8 @@
 // morvel-text: prints the text image of each picture named on the command
 // line, made as the window's Generate command makes it.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -98,6 +100,15 @@ bool prepareEngine(morvel::TextEngine& engine, const Options& o, std::promise<Gl
     engine.updateBlackLevelRange();
     engine.setMatchMode(o.match);
     return true;
+}
+
+// A regular file of at most 64 KiB (standard input and what cannot be
+// examined are not small).
+bool isSmallFile(const std::string& path)
+{
+    struct stat info {};
+    return path != morvel::cli::kStdinName && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_size <= 65536;
 }
 
 // The bounds of `size` as a message names them.
@@ -446,10 +457,16 @@ static int convertAll(int argc, char** argv)
     // Where the glyphs put ink, for --fill.
     morvel::cli::GlyphInk glyphInk;
     morvel::cli::GlyphInk* const ink = o.fill ? &glyphInk : nullptr;
+    // One small picture takes less time to load than a thread takes to
+    // start: the engine is then prepared and the picture loaded on this
+    // thread, one after the other.
+    const bool alone = o.pictures.size() == 1 && isSmallFile(o.pictures[0]);
     try {
-        prepared = std::async(std::launch::async, [&engine, &o, &cellPromise, ink] {
-            return prepareEngineAndCell(engine, o, cellPromise, ink);
-        });
+        if (!alone) {
+            prepared = std::async(std::launch::async, [&engine, &o, &cellPromise, ink] {
+                return prepareEngineAndCell(engine, o, cellPromise, ink);
+            });
+        }
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
@@ -464,7 +481,7 @@ static int convertAll(int argc, char** argv)
     const bool colour = colourMode != morvel::cli::ColourMode::None;
     std::vector<std::optional<morvel::cli::ColumnFit>> loaderFits(o.pictures.size());
     // A picture's colour comes at its gray picture's size.
-    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t depth = alone ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
     morvel::cli::LoadAhead loads(
         o.pictures.size(), depth, kLoadAheadBudget, [&o, &size, &cell, &loaderFits, colour, ground, &loads](size_t i) {
             const auto reserve = [&loads, i](int64_t bytes) { loads.reserve(i, bytes); };
