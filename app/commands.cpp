@@ -109,14 +109,18 @@ void TextImageApp::generate()
     const TextSettings settings = runSettings();
     // At a size, the picture is read again as the converter reads it: a
     // loader may decode it at a reduced scale and shrink it while reading,
-    // which is what makes the converter's text.
+    // which is what makes the converter's text. Only the directions that
+    // shrink are asked of the loader; the engine enlarges the others a band
+    // at a time as it walks.
     std::optional<ColumnFit> fit;
     ImageHandle sized;
     if (settings.size.columns > 0 || settings.size.rows > 0) {
         LoadOptions options;
         options.fit = [this, &settings, &fit](int32_t width, int32_t height) -> std::optional<PictureSize> {
             fit = fitText(width, height, settings.size, engine_.maxGlyphWidth(), engine_.cellHeight());
-            return fit ? std::optional<PictureSize>(fit->scaled) : std::nullopt;
+            if (!fit)
+                return std::nullopt;
+            return PictureSize{std::min(width, fit->scaled.width), std::min(height, fit->scaled.height)};
         };
         sized = readPicture(QFile::encodeName(picturePath_).toStdString(), options).gray;
     }
@@ -392,9 +396,10 @@ bool TextImageApp::saveHtml(const QString& path, QString& error)
     shown.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     if (!shown.isEmpty() && !shown.endsWith(QLatin1Char('\n')))
         shown += QLatin1String("\r\n");
+    // Inverted text is light on dark: the page's ground follows it.
+    style.dark = controls_->settings().invert;
     const std::string text = shown.toStdString();
     std::string page = cli::htmlPageStart(style, engine_.displayName());
-    style.dark = controls_->settings().invert;
     // The colours go with the text as it was made, not with edits.
     const std::vector<cli::Rgb> colours = text == engine_.outputText() ? cellColoursShown() : std::vector<cli::Rgb>();
     page += cli::htmlPre(style, text, engine_.lastTextImage().lineCount, colours,

@@ -220,47 +220,43 @@ CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
 
 }  // namespace
 
-std::vector<CellFill> fillColours(const std::string& text, int32_t lineCount, const GlyphInk& ink,
-                                  const ImageRecord& colour, PictureSize content, bool lightInk, ColourMode mode)
+std::vector<CellFill> fillColours(const std::vector<TextCell>& cells, const GlyphInk& ink, const ImageRecord& colour,
+                                  PictureSize content, bool lightInk, ColourMode mode)
 {
     std::vector<CellFill> fills;
     const int64_t colourWidth = colour.header.biWidth;
     const int64_t colourHeight = colour.rowCount;
-    const int64_t h = ink.cellHeight;
     if (mode == ColourMode::None || colour.header.biBitCount != 24 || colour.rows == nullptr || colourWidth < 1 ||
-        colourHeight < 1 || content.width < 1 || content.height < 1 || h < 1)
+        colourHeight < 1 || content.width < 1 || content.height < 1 || ink.cellHeight < 1)
         return fills;
-    size_t at = 0;
-    for (int32_t line = 0; line < lineCount && at < text.size(); ++line) {
-        const size_t end = std::min(text.find("\r\n", at), text.size());
-        const int64_t top = int64_t{line} * h;
+    fills.reserve(cells.size());
+    for (const TextCell& cell : cells) {
+        const int64_t top = cell.y;
+        const int64_t h = std::max<int64_t>(cell.height, 1);
+        const int64_t x = cell.x;
+        const int64_t width = std::max<int64_t>(cell.width, 1);
+        const std::vector<float>& cover = ink.cover[static_cast<size_t>(cell.code & 0x7f)];
+        // A glyph's cover is read only where it has the cell's shape.
+        const bool covered = static_cast<int64_t>(cover.size()) == width * h;
         const Span rows = coveredSpan(top, top + h, content.height, colourHeight);
-        int64_t x = 0;
-        for (; at < end; ++at) {
-            const auto code = static_cast<size_t>(static_cast<unsigned char>(text[at]) & 0x7f);
-            const int64_t width = std::max(ink.width[code], 1);
-            const std::vector<float>& cover = ink.cover[code];
-            const Span columns = coveredSpan(x, x + width, content.width, colourWidth);
-            CellSums sums;
-            for (int64_t cy = rows.first; cy < rows.last; ++cy) {
-                const int64_t r = offsetInCell(cy, top, h, content.height, colourHeight);
-                const uint8_t* pixel = colour.rows[cy] + columns.first * 3;
-                for (int64_t cx = columns.first; cx < columns.last; ++cx, pixel += 3) {
-                    const int64_t j = offsetInCell(cx, x, width, content.width, colourWidth);
-                    const double w = cover.empty() ? 0.0 : cover[static_cast<size_t>(r * width + j)];
-                    for (size_t k = 0; k < 3; ++k) {
-                        const double v = linearOf(pixel[k]);
-                        sums.all[k] += v;
-                        sums.inked[k] += w * v;
-                    }
-                    sums.count += 1;
-                    sums.cover += w;
+        const Span columns = coveredSpan(x, x + width, content.width, colourWidth);
+        CellSums sums;
+        for (int64_t cy = rows.first; cy < rows.last; ++cy) {
+            const int64_t r = offsetInCell(cy, top, h, content.height, colourHeight);
+            const uint8_t* pixel = colour.rows[cy] + columns.first * 3;
+            for (int64_t cx = columns.first; cx < columns.last; ++cx, pixel += 3) {
+                const int64_t j = offsetInCell(cx, x, width, content.width, colourWidth);
+                const double w = covered ? cover[static_cast<size_t>(r * width + j)] : 0.0;
+                for (size_t k = 0; k < 3; ++k) {
+                    const double v = linearOf(pixel[k]);
+                    sums.all[k] += v;
+                    sums.inked[k] += w * v;
                 }
+                sums.count += 1;
+                sums.cover += w;
             }
-            fills.push_back(fillOfSums(sums, lightInk, mode));
-            x += width;
         }
-        at = end + 2;
+        fills.push_back(fillOfSums(sums, lightInk, mode));
     }
     return fills;
 }

@@ -46,6 +46,11 @@ void LoadAhead::ended(size_t index)
     changed_.notify_all();
 }
 
+LoadResult LoadAhead::loadPicture(size_t index)
+{
+    return loader_(index, [this, index](int64_t bytes) { reserve(index, bytes); });
+}
+
 void LoadAhead::startNext()
 {
     if (started_ >= count_)
@@ -54,7 +59,7 @@ void LoadAhead::startNext()
     std::future<LoadResult> load;
     try {
         load = std::async(std::launch::async, [this, index] {
-            LoadResult result = loader_(index);
+            LoadResult result = loadPicture(index);
             ended(index);
             return result;
         });
@@ -69,12 +74,12 @@ LoadResult LoadAhead::take(size_t index)
     LoadResult result;
     const size_t first = started_ - inFlight_.size();
     if (index != first || inFlight_.empty()) {
-        result = loader_(index);  // out of order: not how it is used
+        result = loadPicture(index);  // out of order: not how it is used
     } else {
         std::future<LoadResult> load = std::move(inFlight_.front());
         inFlight_.pop_front();
         startNext();
-        result = load.valid() ? load.get() : loader_(index);
+        result = load.valid() ? load.get() : loadPicture(index);
     }
     if (index < count_) {
         std::lock_guard<std::mutex> lock(mutex_);

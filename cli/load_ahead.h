@@ -19,10 +19,12 @@ namespace morvel::cli {
 
 class LoadAhead {
 public:
+    // Tells the budget the bytes a picture will hold (see reserve).
+    using Reserve = std::function<void(int64_t bytes)>;
     // Loads picture `index` (0 .. count - 1); called on loading threads,
     // for different pictures at the same time when `depth` is above 1. It
-    // calls reserve(index, bytes) once it knows what the picture will hold.
-    using Loader = std::function<LoadResult(size_t index)>;
+    // calls `reserve` once it knows what the picture will hold.
+    using Loader = std::function<LoadResult(size_t index, const Reserve& reserve)>;
 
     // Starts loading the first `depth` of `count` pictures at once; every
     // take() starts one more, so that `depth` loads are in flight while
@@ -51,6 +53,8 @@ public:
     void reserve(size_t index, int64_t bytes);
 
 private:
+    // The load of picture `index`, its reservations made for it.
+    LoadResult loadPicture(size_t index);
     void startNext();
     // The load of `index` has ended: it reserves nothing more.
     void ended(size_t index);

@@ -75,11 +75,15 @@ int32_t bandCount(int32_t height, int32_t cellHeight)
 
 int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs)
 {
-    const int64_t lines = bandCount(working.rowCount, glyphs.cellHeight);
+    return textBytesUpperBound(working.header.biWidth, working.rowCount, glyphs);
+}
+
+int64_t textBytesUpperBound(int32_t width, int32_t height, const AtlasView& glyphs)
+{
+    const int64_t lines = bandCount(height, glyphs.cellHeight);
     if (lines == 0)
         return 0;
-    const int64_t perLine =
-        lineCharactersUpperBound(working.header.biWidth, glyphs.glyphs, glyphs.glyphCount, glyphs.maxGlyphWidth);
+    const int64_t perLine = lineCharactersUpperBound(width, glyphs.glyphs, glyphs.glyphCount, glyphs.maxGlyphWidth);
     return lines * (perLine + 2);
 }
 

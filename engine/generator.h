@@ -52,6 +52,8 @@ int32_t bandCount(int32_t height, int32_t cellHeight);
 // can produce (every character advancing by its glyph's width, at least one
 // pixel), footer not counted.
 int64_t textBytesUpperBound(const ImageRecord& working, const AtlasView& glyphs);
+// The same for a picture of width x height.
+int64_t textBytesUpperBound(int32_t width, int32_t height, const AtlasView& glyphs);
 
 // The most characters one line of a walk over a picture `width` pixels wide
 // can get: the span x < width - maxGlyphWidth walked in the smallest step

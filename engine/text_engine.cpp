@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/band_walk.h"
 #include "engine/black_level.h"
 #include "engine/blur.h"
 #include "engine/fast_black_level.h"
@@ -182,18 +183,11 @@ void TextEngine::generateTextImage(const TextSettings& asked, ImageHandle pictur
     TextSettings settings = asked;
     settings.blackLevel = appliedLevel_;
     settings.blackLevelMax = false;
-    if (!picture) {
-        picture.reset(copyImageRecord(source_.get()));
-        fitted = nullptr;
-    }
-    TextImage made;
-    if (picture) {
-        made = makeTextImage(
-            std::move(picture), settings, &displayName_,
-            [this](const std::string& soFar) { events().textChanged(soFar); }, fitted);
-    } else {
-        made.failure = TextFailure::NoMemory;
-    }
+    // The window colours the text by its cells.
+    settings.cells = true;
+    TextImage made = makeTextImage(
+        picture ? *picture : *source_, settings, &displayName_,
+        [this](const std::string& soFar) { events().textChanged(soFar); }, picture ? fitted : nullptr);
     if (made.failure != TextFailure::None) {
         // Nothing is made; the text box shows the (cleared) output text and
         // the status bar says why.
@@ -250,72 +244,30 @@ bool TextEngine::canMatch(const TextSettings& settings) const
     return atlas_ && (settings.mode != MatchMode::Tone || choosersFor(settings).tone.has_value());
 }
 
-ImageHandle TextEngine::fitPicture(ImageHandle picture, const SizeRule& size, const ColumnFit* fitted,
-                                   TextImage& result) const
+std::optional<ColumnFit> TextEngine::fitFor(int32_t width, int32_t height, const SizeRule& size,
+                                            const ColumnFit* fitted) const
 {
-    const int32_t width = picture->header.biWidth;
-    const int32_t height = picture->rowCount;
-    // The loader's fit when it scaled the picture already (the fit of the
-    // picture's own size, which is not always that of the scaled one).
-    const bool scaledByLoader = fitted && fitted->scaled.width == width && fitted->scaled.height == height;
-    const bool natural = size.columns == 0 && size.rows == 0;
-    std::optional<ColumnFit> fit;
-    if (scaledByLoader)
-        fit = *fitted;
-    else if (natural)
-        fit = ColumnFit{{width, height}, {width, height}};
-    else
-        fit = fitText(width, height, size, maxGlyphWidth_, cellHeight_);
-    if (!fit) {
-        result.failure = TextFailure::CannotScale;
-        return nullptr;
-    }
-    // Scaled straight into the canvas; the natural size needs neither.
-    if (fit->canvas.width != width || fit->canvas.height != height || fit->scaled.width != width ||
-        fit->scaled.height != height) {
-        picture = fitGray(*picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
-        if (!picture) {
-            result.failure = TextFailure::CannotScale;
-            return nullptr;
-        }
-    }
-    result.content = fit->scaled;
-    result.canvas = fit->canvas;
-    return picture;
+    // The loader's fit when it scaled the picture by it: a loader shrinks
+    // the directions that shrink and leaves those that grow at the
+    // picture's own size (the fit of the picture's own size, which is not
+    // always that of the scaled one).
+    if (fitted && width <= fitted->scaled.width && height <= fitted->scaled.height)
+        return *fitted;
+    if (size.columns == 0 && size.rows == 0)
+        return ColumnFit{{width, height}, {width, height}};
+    return fitText(width, height, size, maxGlyphWidth_, cellHeight_);
 }
 
-GeneratedText TextEngine::walkFitted(const ImageRecord& picture, const Choosers& choosers, MatchMode mode,
-                                     int32_t level, const TextFooter* footer, const LineCallback& onLine) const
-{
-    // Tone mode reads the picture itself through its tone curve.
-    if (choosers.tone)
-        return generateToneTextFast(picture, *choosers.tone, footer, onLine, jobs_);
-    // The others read it through the black level's table rather than a
-    // stretched copy, so the picture is held once.
-    uint8_t table[256];
-    const bool stretched = blackLevelTable(picture, level, table);
-    if (choosers.matcher && choosers.matcher->usable())
-        return generateTextFast(picture, *choosers.matcher, mode, footer, onLine, jobs_, stretched ? table : nullptr);
-    // Without the prepared glyphs (no memory for them), the plain walk on a
-    // stretched copy.
-    ImageHandle working = stretchToBlackLevelFast(picture, level);
-    if (!working) {
-        GeneratedText none;
-        none.tooLarge = true;
-        return none;
-    }
-    return generateText(*working, choosers.view, mode, footer, onLine);
-}
-
-TextImage TextEngine::makeTextImage(ImageHandle picture, const TextSettings& settings, const std::string* displayName,
-                                    const LineCallback& onLine, const ColumnFit* fitted) const
+TextImage TextEngine::makeTextImage(const ImageRecord& picture, const TextSettings& settings,
+                                    const std::string* displayName, const LineCallback& onLine,
+                                    const ColumnFit* fitted) const
 {
     TextImage result;
     if (!atlas_) {
         result.failure = TextFailure::NoAtlas;
         return result;
     }
-    if (!picture || picture->header.biBitCount != 8) {
+    if (picture.header.biBitCount != 8 || picture.rows == nullptr) {
         result.failure = TextFailure::CannotScale;
         return result;
     }
@@ -324,12 +276,19 @@ TextImage TextEngine::makeTextImage(ImageHandle picture, const TextSettings& set
         result.failure = TextFailure::NoTone;
         return result;
     }
-    picture = fitPicture(std::move(picture), settings.size, fitted, result);
-    if (!picture)
+    // The canvas is made a band at a time as it is walked: an enlarged
+    // picture is never held whole.
+    const std::optional<ColumnFit> fit = fitFor(picture.header.biWidth, picture.rowCount, settings.size, fitted);
+    std::optional<FittedRows> canvas;
+    if (fit)
+        canvas.emplace(picture, fit->scaled.width, fit->scaled.height, fit->canvas.width, fit->canvas.height);
+    if (!canvas || !canvas->ready()) {
+        result.failure = TextFailure::CannotScale;
         return result;
-    if (settings.invert)
-        invertGray(*picture);
-    if (textBytesUpperBound(*picture, choosers.view) > textLimit_) {
+    }
+    result.content = fit->scaled;
+    result.canvas = fit->canvas;
+    if (textBytesUpperBound(fit->canvas.width, fit->canvas.height, choosers.view) > textLimit_) {
         result.failure = TextFailure::TooLarge;
         return result;
     }
@@ -339,13 +298,15 @@ TextImage TextEngine::makeTextImage(ImageHandle picture, const TextSettings& set
     const int32_t named = choosers.tone || settings.footerLevel < 0 ? result.blackLevel : settings.footerLevel;
     const TextFooter footer{displayName != nullptr ? *displayName : std::string(), pointSize_, drawnFaceName(),
                             blurCount_, named};
-    GeneratedText generated = walkFitted(*picture, choosers, settings.mode, result.blackLevel,
-                                         displayName != nullptr ? &footer : nullptr, onLine);
+    const WalkChoice choice{
+        &choosers.view,    choosers.matcher.get(), choosers.tone ? &*choosers.tone : nullptr, settings.mode, jobs_,
+        result.blackLevel, settings.invert};
+    GeneratedText generated = walkFittedCanvas(*canvas, choice, displayName != nullptr ? &footer : nullptr, onLine);
     if (generated.tooLarge) {
         result.failure = TextFailure::NoMemory;
         return result;
     }
-    result.lineCount = bandCount(picture->rowCount, cellHeight_);
+    result.lineCount = bandCount(fit->canvas.height, cellHeight_);
     result.widest = generated.widest;
     result.text = std::move(generated.text);
     // The footer's last line says when the picture was matched inverted.
@@ -354,7 +315,8 @@ TextImage TextEngine::makeTextImage(ImageHandle picture, const TextSettings& set
     // And, when asked, which mode drew the text when it is not the default.
     if (displayName != nullptr && settings.footerNamesMode && settings.mode != MatchMode::Correlation)
         result.text += settings.mode == MatchMode::Tone ? "Tone matching\r\n" : "Difference matching\r\n";
-    result.cells = textCells(result.text, result.lineCount, choosers.view);
+    if (settings.cells)
+        result.cells = textCells(result.text, result.lineCount, choosers.view);
     return result;
 }
 

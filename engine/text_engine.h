@@ -94,14 +94,16 @@ public:
     MatchMode matchMode() const { return matchMode_; }
 
     // The one entry from a gray picture to its text image. `picture` (8-bit
-    // gray) is taken, as it may be scaled and inverted in place; `settings`
-    // say how. The footer, when `displayName` is given, names it with the
-    // font, the blur count and the level. `onLine` sees the text so far
-    // after each line, in order. `fitted` is the fit a loader already scaled
-    // the picture by (used when the picture has its scaled size). The fast
-    // choosers and the parallel walk give the plain walks' text byte for
-    // byte.
-    TextImage makeTextImage(ImageHandle picture, const TextSettings& settings, const std::string* displayName,
+    // gray) is read, never changed; `settings` say how. The picture is
+    // fitted to the settings' size and walked a band of the canvas at a
+    // time, so an enlarged picture is never held whole. The footer, when
+    // `displayName` is given, names it with the font, the blur count and the
+    // level. `onLine` sees the text so far after each line, in order.
+    // `fitted` is the fit a loader already scaled the picture by (used when
+    // the picture is no larger than its scaled size: a loader only shrinks).
+    // The fast choosers and the parallel walk give the plain walks' text
+    // byte for byte.
+    TextImage makeTextImage(const ImageRecord& picture, const TextSettings& settings, const std::string* displayName,
                             const LineCallback& onLine = {}, const ColumnFit* fitted = nullptr) const;
 
     // Whether the settings' characters can be matched (in tone mode: some
@@ -200,11 +202,9 @@ private:
         std::optional<ToneSetup> tone;
     };
     const Choosers& choosersFor(const TextSettings& settings) const;
-    // The picture scaled to the settings' size (none when it cannot be).
-    ImageHandle fitPicture(ImageHandle picture, const SizeRule& size, const ColumnFit* fitted, TextImage& result) const;
-    // The walk of a fitted picture with `choosers` in `mode` at `level`.
-    GeneratedText walkFitted(const ImageRecord& picture, const Choosers& choosers, MatchMode mode, int32_t level,
-                             const TextFooter* footer, const LineCallback& onLine) const;
+    // The fit of a picture of width x height to `size` (`fitted`: the fit a
+    // loader scaled it by); none when it cannot be scaled.
+    std::optional<ColumnFit> fitFor(int32_t width, int32_t height, const SizeRule& size, const ColumnFit* fitted) const;
 
     int dpi_;
     LogFont fontDescription_{};

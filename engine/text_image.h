@@ -37,15 +37,20 @@ struct TextSettings {
     // The footer ends with a line naming the match mode when it is not
     // correlation ("Tone matching", "Difference matching").
     bool footerNamesMode = false;
+    // Give each character's cell (TextImage::cells): what colouring the text
+    // needs, some twenty bytes a character.
+    bool cells = true;
 };
 
 // A character's cell in the walked picture: the block of `height` rows by
-// `width` columns at (x, y) that its glyph was matched against.
+// `width` columns at (x, y) that the glyph of `code` was matched against.
+// Sixteen bytes: a long text has millions.
 struct TextCell {
     int32_t x = 0;
     int32_t y = 0;
-    int32_t width = 0;
-    int32_t height = 0;
+    uint16_t width = 0;  // at most kMaxCellSide, as the atlas's cells
+    uint16_t height = 0;
+    uint8_t code = 0;
 };
 
 enum class TextFailure {
@@ -60,7 +65,8 @@ enum class TextFailure {
 struct TextImage {
     // The picture lines, each ended by CR LF, then the footer when asked.
     std::string text;
-    // One per character of the picture lines, in text order.
+    // One per character of the picture lines, in text order (when the
+    // settings ask for cells).
     std::vector<TextCell> cells;
     int32_t lineCount = 0;
     int32_t widest = 0;  // characters in the longest line

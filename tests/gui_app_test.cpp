@@ -2,6 +2,7 @@
 // buttons, drops on the image pane, the slider with mouse and keys, and the
 // window arithmetic on its own.
 #include <QAction>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QEnterEvent>
 #include <QFileDialog>
@@ -915,6 +916,14 @@ void GuiAppTest::keysSaveTextAndOpen()
     QVERIFY(pageBytes.startsWith("<!DOCTYPE html>"));
     QVERIFY(pageBytes.contains("<pre") && pageBytes.contains("edited\n") && pageBytes.contains("keys.jpg\n"));
     QCOMPARE(app.statusPartText(0), QStringLiteral("Text saved to keys page.HTML"));
+    QVERIFY(pageBytes.contains("background: #fff"));
+    // Inverted text goes on a dark page.
+    app.controls()->invertBox()->setChecked(true);
+    w.dialogs->saves.push_front(page);
+    QTest::keyClick(app.mainWindow(), Qt::Key_S, Qt::ControlModifier);
+    QFile darkHtml(page);
+    QVERIFY(darkHtml.open(QIODevice::ReadOnly) && darkHtml.readAll().contains("background: #000"));
+    app.controls()->invertBox()->setChecked(false);
 
     // .png and .svg get the text drawn as a picture.
     for (const char* name : {"keys.png", "keys.svg"}) {

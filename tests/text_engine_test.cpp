@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/band_walk.h"
 #include "engine/black_level.h"
 #include "engine/text_engine.h"
 #include "fake_font.h"
+#include "image/picture_transform.h"
 #include "platform/font.h"
 
 using namespace morvel;
@@ -283,4 +285,70 @@ TEST(TextEngine, TextSizeBoundHoldsAndTooLargeTextsAreRefused)
     engine.setTextLimit(8 * 16);
     engine.generateTextImage(0);
     EXPECT_EQ(engine.outputText(), before);
+}
+
+TEST(TextEngine, CanvasWalkedBandByBandIsTheWholeCanvasWalked)
+{
+    // An enlarged canvas made and walked a few lines at a time gives the
+    // text of the plain walk over the whole canvas, in every mode, on the
+    // fast and the plain choosers, inverted or not, with black levels that
+    // stretch (whose range is the whole canvas's), whatever the band
+    // height; each line is seen with the whole text above it.
+    TextEngine engine;
+    startUp(engine);
+    ImageHandle source = makeGrayImage(90, 31);
+    ASSERT_TRUE(source);
+    uint32_t seed = 12345;
+    for (int32_t y = 0; y < 31; ++y)
+        for (int32_t x = 0; x < 90; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            source->rows[y][x] = static_cast<uint8_t>(40 + x + y * 3 + static_cast<int32_t>(seed >> 27));
+        }
+    const int32_t width = 40 * engine.maxGlyphWidth();
+    const int32_t height = 30 * engine.cellHeight() + 5;
+    const int32_t canvasWidth = width + engine.maxGlyphWidth();
+    const int32_t canvasHeight = height + engine.cellHeight();
+    const AtlasView view = engine.atlasView();
+    const FastMatcher matcher(view);
+    struct Case {
+        MatchMode mode;
+        bool invert;
+        int32_t level;
+        int32_t bandLines;
+        bool fast;
+    };
+    for (const Case& c :
+         {Case{MatchMode::Correlation, false, 0, 1, true}, Case{MatchMode::Difference, true, 90, 7, true},
+          Case{MatchMode::Tone, true, 0, 4, true}, Case{MatchMode::Tone, false, 200, 29, true},
+          Case{MatchMode::Correlation, true, 60, 3, false}, Case{MatchMode::Difference, false, 0, 30, false}}) {
+        SCOPED_TRACE(static_cast<int>(c.mode) * 1000 + c.bandLines);
+        std::optional<ToneSetup> tone;
+        if (c.mode == MatchMode::Tone)
+            tone = makeToneSetup(view, engine.glyphCellSums(), kToneRamp, c.level, 0.9);
+        ImageHandle canvas = fitGray(*source, width, height, canvasWidth, canvasHeight);
+        ASSERT_TRUE(canvas);
+        if (c.invert)
+            invertGray(*canvas);
+        std::string expected;
+        if (tone) {
+            expected = generateToneText(*canvas, *tone, nullptr).text;
+        } else {
+            const ImageHandle stretched = stretchToBlackLevel(*canvas, c.level);
+            ASSERT_TRUE(stretched);
+            expected = generateText(*stretched, view, c.mode, nullptr).text;
+        }
+        FittedRows rows(*source, width, height, canvasWidth, canvasHeight);
+        const WalkChoice choice{&view,   c.fast ? &matcher : nullptr, tone ? &*tone : nullptr, c.mode, 2, c.level,
+                                c.invert};
+        const int64_t bandBytes = (int64_t{c.bandLines} * engine.cellHeight() + 1) * imageRowPitch(canvasWidth, 8);
+        std::vector<std::string> seen;
+        const GeneratedText banded = walkFittedCanvas(
+            rows, choice, nullptr, [&seen](const std::string& soFar) { seen.push_back(soFar); }, bandBytes);
+        ASSERT_FALSE(banded.tooLarge);
+        EXPECT_EQ(banded.text, expected);
+        ASSERT_EQ(seen.size(), static_cast<size_t>(bandCount(canvasHeight, engine.cellHeight())));
+        for (size_t line = 0; line + 1 < seen.size(); ++line)
+            EXPECT_EQ(expected.compare(0, seen[line].size(), seen[line]), 0) << line;
+        EXPECT_EQ(seen.back(), expected);
+    }
 }

@@ -31,7 +31,6 @@
 #include <tuple>
 #include <vector>
 
-#include "cli/band_walk.h"
 #include "cli/fill_colours.h"
 #include "engine/fast_black_level.h"
 #include "engine/fast_matcher.h"
@@ -209,59 +208,6 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
     engine.setDisplayName("sphere.jpg");
     engine.generateTextImage(engine.blackLevelRange());
     EXPECT_EQ(text, engine.outputText() + "Inverted\r\n");
-}
-
-TEST_F(ConverterFeatures, CanvasWalkedBandByBandIsTheWholeCanvasWalked)
-{
-    // An enlarged canvas made and walked a few lines at a time gives the
-    // text of the whole canvas walked at once, in every mode, inverted or
-    // not, with black levels that stretch (whose range is the whole
-    // canvas's), whatever the band height.
-    morvel::TextEngine engine;
-    prepareEngine(engine);
-    const morvel::ImageHandle sample = morvel::loadPicture(kSamples + "hills.gif");
-    ASSERT_TRUE(sample);
-    const morvel::ImageHandle source = morvel::resizeGray(*sample, 90, 31);
-    const int32_t width = 40 * engine.maxGlyphWidth();
-    const int32_t height = 30 * engine.cellHeight() + 5;
-    const int32_t canvasWidth = width + engine.maxGlyphWidth();
-    const int32_t canvasHeight = height + engine.cellHeight();
-    const morvel::AtlasView view = engine.atlasView();
-    const morvel::FastMatcher matcher(view);
-    struct Case {
-        morvel::MatchMode mode;
-        bool invert;
-        int32_t level;
-        int32_t bandLines;
-    };
-    for (const Case& c :
-         {Case{morvel::MatchMode::Correlation, false, 0, 1}, Case{morvel::MatchMode::Difference, true, 90, 7},
-          Case{morvel::MatchMode::Tone, true, 0, 4}, Case{morvel::MatchMode::Tone, false, 200, 29}}) {
-        SCOPED_TRACE(static_cast<int>(c.mode) * 1000 + c.bandLines);
-        std::optional<morvel::ToneSetup> tone;
-        if (c.mode == morvel::MatchMode::Tone)
-            tone = morvel::makeToneSetup(view, engine.glyphCellSums(), morvel::kToneRamp, c.level, 0.9);
-        morvel::ImageHandle canvas = morvel::fitGray(*source, width, height, canvasWidth, canvasHeight);
-        ASSERT_TRUE(canvas);
-        if (c.invert)
-            morvel::invertGray(*canvas);
-        std::string expected;
-        if (tone) {
-            expected = morvel::generateToneTextFast(*canvas, *tone, nullptr).text;
-        } else {
-            uint8_t table[256];
-            const bool stretched = morvel::blackLevelTable(*canvas, c.level, table);
-            expected =
-                morvel::generateTextFast(*canvas, matcher, c.mode, nullptr, {}, 1, stretched ? table : nullptr).text;
-        }
-        morvel::FittedRows rows(*source, width, height, canvasWidth, canvasHeight);
-        const morvel::cli::WalkChoice choice{&view, &matcher, tone ? &*tone : nullptr, c.mode, 2, c.level, c.invert};
-        const int64_t bandBytes =
-            (int64_t{c.bandLines} * engine.cellHeight() + 1) * morvel::imageRowPitch(canvasWidth, 8);
-        const std::optional<std::string> banded = morvel::cli::walkFittedCanvas(rows, choice, bandBytes);
-        ASSERT_TRUE(banded);
-        EXPECT_EQ(*banded, expected);
-    }
 }
 
 namespace {
