@@ -226,6 +226,25 @@ ColourMode resolveColourMode(const Options& o, bool terminal)
     return autoColourMode(terminal, noColor, colorTerm, terminfoColourCount(std::getenv("TERM")));
 }
 
+// Whether the cells get background colours: --fill with colour, in the
+// terminal or in HTML (a picture of the text draws the characters' colours
+// alone).
+bool fillsCells(const Options& o, ColourMode mode)
+{
+    return o.fill && mode != ColourMode::None && !o.picture;
+}
+
+// The match mode in force. Cells filled in truecolor carry the picture's
+// tone in their colours, so there the characters follow its shapes
+// (correlation) unless a mode was asked for; a palette's few colours leave
+// the tone to the characters.
+MatchMode matchModeFor(const Options& o, ColourMode mode)
+{
+    if (!o.matchNamed && fillsCells(o, mode) && mode == ColourMode::TrueColour)
+        return MatchMode::Correlation;
+    return o.match;
+}
+
 // The page's look: the face drawn, its size, the cell height, the walk's
 // advances, light on dark for an inverted picture (or a dark background).
 HtmlStyle htmlStyleOf(const TextEngine& engine, const Options& o)
@@ -352,6 +371,7 @@ void ConversionRun::askTerminal()
     size_ = sizeRuleFor(o_, terminal_, footerLines(o_), shownCell.ratio);
     colourMode_ = resolveColourMode(o_, terminal_.has_value());
     colour_ = colourMode_ != ColourMode::None;
+    o_.match = matchModeFor(o_, colourMode_);
     // An animation to be played or taken apart gives its frames instead of
     // the picture loaded (a GIF's first image); an animated WebP that no
     // reader takes as a still gives its first frame.
@@ -507,9 +527,7 @@ CellColours ConversionRun::colour(TextImage& image, LoadResult& loaded) const
     CellColours colours;
     if (!colour_ || !loaded.colour)
         return colours;
-    // Cells filled in the terminal and in HTML; a picture of the text draws
-    // its characters' colours alone.
-    if (o_.fill && !o_.picture) {
+    if (fillsCells(o_, colourMode_)) {
         splitFills(fillColours(image.cells, glyphInk_, *loaded.colour, image.content, o_.invert, colourMode_),
                    colours.inks, colours.grounds);
     } else {
