@@ -1,5 +1,7 @@
 #include "cli/conversion_run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -64,6 +66,14 @@ bool prepareEngine(TextEngine& engine, const Options& o, std::promise<GlyphCell>
     }
     engine.updateBlackLevelRange();
     return true;
+}
+
+// A regular file of at most 64 KiB (standard input and what cannot be
+// examined are not small).
+bool isSmallFile(const std::string& path)
+{
+    struct stat info {};
+    return path != kStdinName && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= 65536;
 }
 
 // The bounds of `size` as a message names them.
@@ -377,9 +387,15 @@ void ConversionRun::startEngineAndLoads()
     // loader only waits for the glyph size).
     cell_ = cellPromise_.get_future().share();
     GlyphInk* const ink = o_.fill ? &glyphInk_ : nullptr;
+    // One small picture takes less time to load than a thread takes to
+    // start: the engine is then prepared and the picture loaded on this
+    // thread, one after the other.
+    const bool alone = o_.pictures.size() == 1 && isSmallFile(o_.pictures[0]);
     try {
-        prepared_ = std::async(std::launch::async,
-                               [this, ink] { return prepareEngineAndCell(engine_, o_, cellPromise_, ink); });
+        if (!alone) {
+            prepared_ = std::async(std::launch::async,
+                                   [this, ink] { return prepareEngineAndCell(engine_, o_, cellPromise_, ink); });
+        }
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
@@ -390,7 +406,7 @@ void ConversionRun::startEngineAndLoads()
     // each load reserves the bytes its picture will hold once its size is
     // known. A picture's colour comes at its gray picture's size.
     loaderFits_.resize(o_.pictures.size());
-    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t depth = alone ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
     loads_.emplace(o_.pictures.size(), depth, kLoadAheadBudget, [this](size_t i, const LoadAhead::Reserve& reserve) {
         return readNamedPicture(o_.pictures[i],
                                 loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_, ground_, reserve));
