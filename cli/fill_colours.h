@@ -51,9 +51,9 @@ struct CellFill {
 // taken. A space is its mean colour throughout.
 CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart);
 
-// The fill of every cell of `cells` (the text image's, each naming its
-// character), in their order. The walk ran over a picture whose top-left
-// `content` pixels are the picture itself; `colour` (24-bit) is that
+// The fill of every cell of `image` (each naming its character), in their
+// order. The walk ran over a picture whose top-left `image.content` pixels
+// are the picture itself; `colour` (24-bit) is that
 // picture at any size, laid over it. Each cell's ink is the mean colour
 // of the picture under its glyph's ink, weighted by the cover, and its ground
 // the mean under the paper (so the two mix to the cell's mean colour, in
@@ -64,7 +64,7 @@ CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart);
 // says. `mode` shows them: for the palettes each is the
 // entry nearest the one wanted. Empty when `colour` is not a 24-bit
 // picture, `content` is empty, or `mode` is ColourMode::None.
-std::vector<CellFill> fillColours(const std::vector<TextCell>& cells, const GlyphInk& ink, const ImageRecord& colour,
-                                  PictureSize content, bool lightInk, ColourMode mode);
+std::vector<CellFill> fillColours(const TextImage& image, const GlyphInk& ink, const ImageRecord& colour, bool lightInk,
+                                  ColourMode mode);
 
 }  // namespace morvel::cli
