@@ -432,7 +432,7 @@ int runColour(const morvel::AtlasView& view, const std::string& picturePath, con
                                 (p[1].v[i] - t[1].v[i]) * (p[1].v[i] - t[1].v[i]) +
                                 (p[2].v[i] - t[2].v[i]) * (p[2].v[i] - t[2].v[i]));
     difference /= static_cast<double>(p[0].v.size());
-    std::printf("%.3f %.3f %.3f %.3f %.2f\n", 0.8 * ssim[0] + 0.1 * ssim[1] + 0.1 * ssim[2], ssim[0], ssim[1], ssim[2],
+    std::printf("%.4f %.4f %.4f %.4f %.3f\n", 0.8 * ssim[0] + 0.1 * ssim[1] + 0.1 * ssim[2], ssim[0], ssim[1], ssim[2],
                 difference);
     return 0;
 }

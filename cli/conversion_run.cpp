@@ -1,5 +1,7 @@
 #include "cli/conversion_run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -64,6 +66,14 @@ bool prepareEngine(TextEngine& engine, const Options& o, std::promise<GlyphCell>
     }
     engine.updateBlackLevelRange();
     return true;
+}
+
+// A regular file of at most 64 KiB (standard input and what cannot be
+// examined are not small).
+bool isSmallFile(const std::string& path)
+{
+    struct stat info {};
+    return path != kStdinName && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= 65536;
 }
 
 // The bounds of `size` as a message names them.
@@ -216,6 +226,25 @@ ColourMode resolveColourMode(const Options& o, bool terminal)
     return autoColourMode(terminal, noColor, colorTerm, terminfoColourCount(std::getenv("TERM")));
 }
 
+// Whether the cells get background colours: --fill with colour, in the
+// terminal or in HTML (a picture of the text draws the characters' colours
+// alone).
+bool fillsCells(const Options& o, ColourMode mode)
+{
+    return o.fill && mode != ColourMode::None && !o.picture;
+}
+
+// The match mode in force. Cells filled in truecolor carry the picture's
+// tone in their colours, so there the characters follow its shapes
+// (correlation) unless a mode was asked for; a palette's few colours leave
+// the tone to the characters.
+MatchMode matchModeFor(const Options& o, ColourMode mode)
+{
+    if (!o.matchNamed && fillsCells(o, mode) && mode == ColourMode::TrueColour)
+        return MatchMode::Correlation;
+    return o.match;
+}
+
 // The page's look: the face drawn, its size, the cell height, the walk's
 // advances, light on dark for an inverted picture (or a dark background).
 HtmlStyle htmlStyleOf(const TextEngine& engine, const Options& o)
@@ -344,6 +373,7 @@ void ConversionRun::askTerminal()
     size_ = sizeRuleFor(o_, terminal_, footerLines(o_), shownCell.ratio);
     colourMode_ = resolveColourMode(o_, terminal_.has_value());
     colour_ = colourMode_ != ColourMode::None;
+    o_.match = matchModeFor(o_, colourMode_);
     // An animation to be played or taken apart gives its frames instead of
     // the picture loaded (a GIF's first image); an animated WebP that no
     // reader takes as a still gives its first frame.
@@ -359,9 +389,15 @@ void ConversionRun::startEngineAndLoads()
     // loader only waits for the glyph size).
     cell_ = cellPromise_.get_future().share();
     GlyphInk* const ink = o_.fill ? &glyphInk_ : nullptr;
+    // One small picture takes less time to load than a thread takes to
+    // start: the engine is then prepared and the picture loaded on this
+    // thread, one after the other.
+    const bool alone = o_.pictures.size() == 1 && isSmallFile(o_.pictures[0]);
     try {
-        prepared_ = std::async(std::launch::async,
-                               [this, ink] { return prepareEngineAndCell(engine_, o_, cellPromise_, ink); });
+        if (!alone) {
+            prepared_ = std::async(std::launch::async,
+                                   [this, ink] { return prepareEngineAndCell(engine_, o_, cellPromise_, ink); });
+        }
     } catch (const std::system_error&) {
         // No thread to be had: one after the other.
     }
@@ -372,7 +408,7 @@ void ConversionRun::startEngineAndLoads()
     // each load reserves the bytes its picture will hold once its size is
     // known. A picture's colour comes at its gray picture's size.
     loaderFits_.resize(o_.pictures.size());
-    const size_t depth = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t depth = alone ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
     loads_.emplace(o_.pictures.size(), depth, kLoadAheadBudget, [this](size_t i, const LoadAhead::Reserve& reserve) {
         return readNamedPicture(o_.pictures[i],
                                 loadOptionsFor(o_, size_, cell_, &loaderFits_[i], colour_, ground_, reserve));
@@ -493,11 +529,9 @@ CellColours ConversionRun::colour(TextImage& image, LoadResult& loaded) const
     CellColours colours;
     if (!colour_ || !loaded.colour)
         return colours;
-    // Cells filled in the terminal and in HTML; a picture of the text draws
-    // its characters' colours alone.
     // The cells and the picture's colour are let go of as soon as the
     // colours are known: a long text has millions of cells.
-    if (o_.fill && !o_.picture) {
+    if (fillsCells(o_, colourMode_)) {
         const std::vector<CellFill> fills = fillColours(image, glyphInk_, *loaded.colour, o_.invert, colourMode_);
         std::vector<TextCell>().swap(image.cells);
         loaded.colour.reset();

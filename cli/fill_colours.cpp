@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace morvel::cli {
 namespace {
@@ -176,14 +177,45 @@ int64_t offsetInCell(int64_t at, int64_t start, int64_t size, int64_t contentSiz
     return std::clamp((2 * at + 1) * contentSize / (2 * colourSize) - start, int64_t{0}, size - 1);
 }
 
-// Sums over one cell's pixels in linear light: all, and weighted by the
-// glyph's cover.
+// Sums over one cell's pixels, with x a pixel's colour in linear light and
+// a the glyph's cover of it: of x, of a x, of 1, of a and of a a.
 struct CellSums {
     double all[3] = {0, 0, 0};
     double inked[3] = {0, 0, 0};
     double count = 0;
     double cover = 0;
+    double coverSquared = 0;
 };
+
+// The ink i and ground g of channel `k` whose mix a i + (1 - a) g comes
+// nearest, in squares summed over the cell's pixels, to the picture there:
+// the solution of the normal equations, or where the cover is the same
+// everywhere (and they have none) the mean for both. The mix of the two
+// over the cell is its mean colour; where one leaves 0..1 it is held at
+// the bound and the other keeps the mean as far as it can.
+std::pair<double, double> inkAndGround(const CellSums& s, size_t k)
+{
+    const double mean = s.all[k] / s.count;
+    const double paper = s.count - s.cover;
+    const double aa = s.coverSquared;
+    const double ag = s.cover - s.coverSquared;
+    const double gg = paper - ag;
+    const double ax = s.inked[k];
+    const double gx = s.all[k] - s.inked[k];
+    const double det = aa * gg - ag * ag;
+    if (det <= 1e-9 * s.count * s.count || paper <= 1e-9)
+        return {mean, mean};
+    double ink = (gg * ax - ag * gx) / det;
+    double ground = (aa * gx - ag * ax) / det;
+    if (ink < 0 || ink > 1) {
+        ink = std::clamp(ink, 0.0, 1.0);
+        ground = std::clamp((s.all[k] - ink * s.cover) / paper, 0.0, 1.0);
+    } else if (ground < 0 || ground > 1) {
+        ground = std::clamp(ground, 0.0, 1.0);
+        ink = std::clamp((s.all[k] - ground * paper) / s.cover, 0.0, 1.0);
+    }
+    return {ink, ground};
+}
 
 // The colours as `mode` shows them: for the palettes the entries nearest
 // to each. (An ink chosen to make up for the ground's rounding would carry
@@ -195,20 +227,20 @@ CellFill shownFill(CellFill fill, ColourMode mode)
     return {colourOfKey(colourKey(fill.ink, mode), mode), colourOfKey(colourKey(fill.ground, mode), mode)};
 }
 
-// A cell's fill from its sums: the picture under the ink and under the
-// paper, or, where those are too alike, the mean parted.
+// A cell's fill from its sums: the ink and ground that reproduce the
+// picture under the cell best, or, where those are too alike, the mean
+// parted.
 CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
 {
     const Linear mean = {sums.all[0] / sums.count, sums.all[1] / sums.count, sums.all[2] / sums.count};
     const double share = sums.cover / sums.count;
-    const double paper = sums.count - sums.cover;
     if (share < kNoInk)
         return shownFill({rgbOf(mean), rgbOf(mean)}, mode);
-    const Linear inked = {sums.inked[0] / sums.cover, sums.inked[1] / sums.cover, sums.inked[2] / sums.cover};
-    const Linear bare = paper > 1e-9
-                            ? Linear{(sums.all[0] - sums.inked[0]) / paper, (sums.all[1] - sums.inked[1]) / paper,
-                                     (sums.all[2] - sums.inked[2]) / paper}
-                            : mean;
+    const auto [inkRed, groundRed] = inkAndGround(sums, 0);
+    const auto [inkGreen, groundGreen] = inkAndGround(sums, 1);
+    const auto [inkBlue, groundBlue] = inkAndGround(sums, 2);
+    const Linear inked = {inkRed, inkGreen, inkBlue};
+    const Linear bare = {groundRed, groundGreen, groundBlue};
     CellFill fill{rgbOf(inked), rgbOf(bare)};
     const double apart = lightnessOf(luminanceOf(inked)) - lightnessOf(luminanceOf(bare));
     // Too alike: parted from the mean, the way the picture leans inside the
@@ -255,6 +287,7 @@ std::vector<CellFill> fillColours(const TextImage& image, const GlyphInk& ink, c
                 }
                 sums.count += 1;
                 sums.cover += w;
+                sums.coverSquared += w * w;
             }
         }
         fills.push_back(fillOfSums(sums, lightInk, mode));

@@ -53,12 +53,12 @@ CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart);
 
 // The fill of every cell of `image` (each naming its character), in their
 // order. The walk ran over a picture whose top-left `image.content` pixels
-// are the picture itself; `colour` (24-bit) is that
-// picture at any size, laid over it. Each cell's ink is the mean colour
-// of the picture under its glyph's ink, weighted by the cover, and its ground
-// the mean under the paper (so the two mix to the cell's mean colour, in
-// linear light, and the character follows what the picture does inside the
-// cell); where these are less than 15 CIE lightness steps apart, they are
+// are the picture itself; `colour` (24-bit) is that picture at any size,
+// laid over it. Each cell's ink and ground are, per channel, the pair whose
+// mix, pixel by pixel in the glyph's cover, comes nearest the picture under
+// the cell in linear light (least squares; so the two mix to the cell's mean
+// colour and the character follows what the picture does inside the cell);
+// where these are less than 15 CIE lightness steps apart, they are
 // parted as partedFill does, the ink lighter where the picture under it is
 // lighter by 2 steps or more, darker where it is darker, else as `lightInk`
 // says. `mode` shows them: for the palettes each is the

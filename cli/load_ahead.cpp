@@ -9,7 +9,7 @@ namespace morvel::cli {
 LoadAhead::LoadAhead(size_t count, size_t depth, int64_t budget, Loader loader)
     : count_(count), budget_(budget), loader_(std::move(loader)), holds_(count, -1), ended_(count, false)
 {
-    for (size_t i = 0; i < depth || i == 0; ++i)
+    for (size_t i = 0; i < depth; ++i)
         startNext();
 }
 

@@ -26,9 +26,10 @@ public:
     // calls `reserve` once it knows what the picture will hold.
     using Loader = std::function<LoadResult(size_t index, const Reserve& reserve)>;
 
-    // Starts loading the first `depth` (at least 1) of `count` pictures at
-    // once; every take() starts one more, so that `depth` loads are in
-    // flight while there are pictures left. The pictures loading or loaded
+    // Starts loading the first `depth` of `count` pictures at once; every
+    // take() starts one more, so that `depth` loads are in flight while
+    // there are pictures left. With `depth` 0 the first picture is loaded
+    // by take() on the calling thread. The pictures loading or loaded
     // and not yet taken hold at most `budget` bytes between them, or one
     // picture whatever it holds.
     LoadAhead(size_t count, size_t depth, int64_t budget, Loader loader);

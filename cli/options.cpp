@@ -286,8 +286,8 @@ void declareSizeAndLook(CLI::App& app, Options& o, Typed& t)
                  "line Inverted")
         ->group("Look");
     app.add_option("--match", t.match,
-                   "Match mode: tone (default) reproduces the picture's light and dark; difference and "
-                   "correlation are the window's modes")
+                   "Match mode: tone (default; correlation with --fill in truecolor) reproduces the picture's "
+                   "light and dark; difference and correlation are the window's modes")
         ->type_name("MODE")
         ->check(oneOf({"tone", "difference", "correlation"}))
         ->group("Look");
@@ -309,7 +309,8 @@ void declareSizeAndLook(CLI::App& app, Options& o, Typed& t)
         ->group("Look");
     app.add_flag("--fill", o.fill,
                  "With colour, give each cell a background colour too: character and background mix to the "
-                 "picture's colour, the character lighter or darker to show its shape")
+                 "picture's colour, the character lighter or darker to show its shape; in truecolor the "
+                 "characters follow the picture's shapes (--match correlation) unless --match or --gamma is given")
         ->group("Colour");
     app.add_flag("--color-boost", o.colourBoost,
                  "Stronger colours: more saturated, and darker (lighter with --invert) so that thin marks keep "
@@ -376,7 +377,9 @@ void declareFont(CLI::App& app, Options& o, Typed& t)
     app.add_option("--blur", t.blur, "Blur passes over the glyph atlas, 0..1000 (default 3)")
         ->type_name("N")
         ->check(decimalIn(kMinBlur, kMaxBlur));
-    app.add_option("--jobs", t.jobs, "Threads that generate the text, 0..256; 0: one per processor core (default 0)")
+    app.add_option(
+           "--jobs", t.jobs,
+           "Threads that generate the text, 0..256; 0: one per processor core, fewer for a small picture (default 0)")
         ->type_name("N")
         ->check(decimalIn(kMinJobs, kMaxJobs));
     for (const char* name : {"--font", "--points", "--weight", "--italic", "--dpi", "--blur", "--jobs"}) {
@@ -441,6 +444,7 @@ void convertOptions(const CLI::App& app, const Typed& t, Options& o)
     o.blackLevel = o.blackLevelMax ? 0 : *parseDecimal(t.blackLevel, kMinBlackLevel, kMaxBlackLevel);
     o.footer = o.footer && !t.noFooter;
     o.faceNamed = app.count("--font") > 0;
+    o.matchNamed = app.count("--match") > 0 || app.count("--gamma") > 0;
     o.orient = !t.noOrientation;
     o.animate = !t.noAnimate && t.frame.empty() && t.frames.empty();
     if (!t.loops.empty()) {

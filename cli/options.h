@@ -48,6 +48,7 @@ struct Options {
     int32_t dpi = 96;
     int32_t blur = 3;
     MatchMode match = MatchMode::Tone;
+    bool matchNamed = false;           // --match or --gamma given: the mode stays as asked
     double gamma = kDefaultToneGamma;  // tone mode's curve
     std::string chars;                 // the characters matched against (with the space); empty: all
     int32_t blackLevel = 0;

@@ -16,6 +16,10 @@ namespace morvel {
 namespace {
 
 constexpr int kMaxJobs = 256;
+// Pixels of picture a thread must have to walk before one more is started:
+// starting a thread costs about as much as walking some tens of thousands
+// of pixels, so a small text is walked on the calling thread alone.
+constexpr int64_t kPixelsPerThread = int64_t{1} << 17;
 
 // Everything the threads of one walk share. Each band's characters go to its
 // own slot of `lines`; `done[b]` is set (release) once slot b and length b
@@ -76,7 +80,7 @@ struct Joiner {
 // from `makeWorker()`; the lines are put together in band order, each one
 // handed to `onLine` on this thread as soon as it and all above it are done.
 template <class MakeWorker>
-GeneratedText walkBands(int32_t height, int32_t h, size_t lineCapacity, int jobs, MakeWorker makeWorker,
+GeneratedText walkBands(int32_t width, int32_t height, int32_t h, size_t lineCapacity, int jobs, MakeWorker makeWorker,
                         const TextFooter* footer, const LineCallback& onLine)
 {
     GeneratedText result;
@@ -92,7 +96,9 @@ GeneratedText walkBands(int32_t height, int32_t h, size_t lineCapacity, int jobs
         for (int32_t b = 0; b < bandCount; ++b)
             walk.done[b].store(false, std::memory_order_relaxed);
 
-        const int threadCount = std::min(resolveJobs(jobs), bandCount);
+        // Left to choose, a small picture gets fewer threads than cores.
+        const int64_t byWork = jobs > 0 ? bandCount : std::max<int64_t>(1, int64_t{width} * height / kPixelsPerThread);
+        const int threadCount = static_cast<int>(std::min<int64_t>({resolveJobs(jobs), bandCount, byWork}));
         std::vector<decltype(makeWorker())> workers;
         workers.reserve(static_cast<size_t>(threadCount));
         for (int t = 0; t < threadCount; ++t)
@@ -209,7 +215,8 @@ GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& ma
             worker.scratch.reserveBand(matcher, working.header.biWidth);
         return worker;
     };
-    return walkBands(working.rowCount, matcher.cellHeight(), lineCapacity, jobs, makeWorker, footer, onLine);
+    return walkBands(working.header.biWidth, working.rowCount, matcher.cellHeight(), lineCapacity, jobs, makeWorker,
+                     footer, onLine);
 }
 
 GeneratedText generateToneTextFast(const ImageRecord& picture, const ToneSetup& setup, const TextFooter* footer,
@@ -226,7 +233,8 @@ GeneratedText generateToneTextFast(const ImageRecord& picture, const ToneSetup& 
             return walkToneBand(picture, setup, y, scratch, out);
         };
     };
-    return walkBands(picture.rowCount, setup.cellHeight, lineCapacity, jobs, makeWorker, footer, onLine);
+    return walkBands(picture.header.biWidth, picture.rowCount, setup.cellHeight, lineCapacity, jobs, makeWorker, footer,
+                     onLine);
 }
 
 }  // namespace morvel

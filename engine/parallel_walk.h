@@ -17,7 +17,8 @@ int resolveJobs(int jobs);
 
 // generateText with `matcher` as the chooser (tone mode, which needs its
 // setup, gives no lines here), on up to `jobs` threads (0: one
-// per core). `onLine` runs on the calling thread, once per line in order, as
+// per core, but no more than one per 2^17 pixels of `working`, so a small
+// picture is walked on the calling thread alone). `onLine` runs on the calling thread, once per line in order, as
 // soon as that line and every line above it are done; it sees the same text so
 // far as in generateText. No lines when `matcher` is unusable or `working` is
 // not an 8-bit picture. With `levels` (256 entries) the walk sees every
@@ -28,7 +29,8 @@ GeneratedText generateTextFast(const ImageRecord& working, const FastMatcher& ma
                                const TextFooter* footer, const LineCallback& onLine = {}, int jobs = 1,
                                const uint8_t* levels = nullptr);
 
-// generateToneText on up to `jobs` threads (0: one per core), the cell sums
+// generateToneText on up to `jobs` threads (0: as generateTextFast counts
+// them), the cell sums
 // taken from running column sums: the same text byte for byte, `onLine` as
 // in generateTextFast.
 GeneratedText generateToneTextFast(const ImageRecord& picture, const ToneSetup& setup, const TextFooter* footer,

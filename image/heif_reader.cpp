@@ -1,12 +1,11 @@
 #include "image/heif_reader.h"
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "image/heif_library.h"
 #include "image/row_sink.h"
 
 namespace morvel {
@@ -16,18 +15,29 @@ namespace {
 // block allows for a square picture.
 constexpr int kMaxHeifSide = 32768;
 
-struct ContextDeleter {
-    void operator()(heif_context* context) const { heif_context_free(context); }
+// The library's objects, each released through the library that made it.
+template <typename Object, void (*HeifLibrary::*release)(Object*)>
+struct Releaser {
+    const HeifLibrary* library = nullptr;
+    void operator()(Object* object) const { (library->*release)(object); }
 };
-struct HandleDeleter {
-    void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
-};
-struct ImageDeleter {
-    void operator()(const heif_image* image) const { heif_image_release(image); }
-};
-struct OptionsDeleter {
-    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
-};
+using ContextPointer = std::unique_ptr<heif_context, Releaser<heif_context, &HeifLibrary::contextFree>>;
+using HandlePointer =
+    std::unique_ptr<const heif_image_handle, Releaser<const heif_image_handle, &HeifLibrary::handleRelease>>;
+using ImagePointer = std::unique_ptr<const heif_image, Releaser<const heif_image, &HeifLibrary::imageRelease>>;
+using OptionsPointer =
+    std::unique_ptr<heif_decoding_options, Releaser<heif_decoding_options, &HeifLibrary::decodingOptionsFree>>;
+
+// The brands of ISO/IEC 23008-12 (HEIF, with HEVC in it) and of AV1's image
+// format that name a still picture or a sequence of them.
+constexpr const char* kHeifBrands[] = {"mif1", "msf1", "mif2", "heic", "heix", "heim", "heis",
+                                       "hevc", "hevx", "hevm", "hevs", "avif", "avis"};
+
+bool isHeifBrand(const uint8_t* brand)
+{
+    return std::any_of(std::begin(kHeifBrands), std::end(kHeifBrands),
+                       [brand](const char* known) { return std::memcmp(brand, known, 4) == 0; });
+}
 
 // The failure a library error stands for, with its message.
 bool failWith(ReadError* error, const heif_error& cause)
@@ -50,10 +60,19 @@ bool failWith(ReadError* error, const heif_error& cause)
 
 bool hasHeifSignature(const uint8_t* data, size_t size)
 {
+    // The file-type box: its size, "ftyp", the major brand, a version, then
+    // the compatible brands up to the box's end.
     if (data == nullptr || size < 12 || std::memcmp(data + 4, "ftyp", 4) != 0)
         return false;
-    const heif_filetype_result kind = heif_check_filetype(data, static_cast<int>(std::min<size_t>(size, 4096)));
-    return kind != heif_filetype_no;
+    if (isHeifBrand(data + 8))
+        return true;
+    const uint32_t boxSize = uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
+    const size_t end = std::min<size_t>({boxSize, size, 4096});
+    for (size_t at = 16; at + 4 <= end; at += 4) {
+        if (isHeifBrand(data + at))
+            return true;
+    }
+    return false;
 }
 
 ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,
@@ -65,51 +84,53 @@ ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     };
     if (!hasHeifSignature(data, size))
         return refuse(ReadFailure::NotAPicture);
-    // The library's decoders are set up once for the process.
-    static const bool initialised = heif_init(nullptr).code == heif_error_Ok;
-    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-    if (!initialised || !context)
+    std::string missing;
+    const HeifLibrary* const heif = heifLibrary(&missing);
+    if (heif == nullptr)
+        return refuse(ReadFailure::NotInstalled, missing);
+    ContextPointer context(heif->contextAlloc(), {heif});
+    if (!context)
         return refuse(ReadFailure::NoMemory);
-    heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
-    heif_error status = heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr);
+    heif->setMaximumImageSize(context.get(), kMaxHeifSide);
+    heif_error status = heif->readFromMemory(context.get(), data, size, nullptr);
     heif_image_handle* rawHandle = nullptr;
     if (status.code == heif_error_Ok)
-        status = heif_context_get_primary_image_handle(context.get(), &rawHandle);
-    std::unique_ptr<const heif_image_handle, HandleDeleter> handle(rawHandle);
+        status = heif->primaryImageHandle(context.get(), &rawHandle);
+    HandlePointer handle(rawHandle, {heif});
     if (status.code != heif_error_Ok || !handle) {
         failWith(error, status);
         return nullptr;
     }
 
     // The size after the file's turns and crops, as the library decodes it.
-    const int width = heif_image_handle_get_width(handle.get());
-    const int height = heif_image_handle_get_height(handle.get());
+    const int width = heif->handleWidth(handle.get());
+    const int height = heif->handleHeight(handle.get());
     if (width < 1 || height < 1)
         return refuse(ReadFailure::Damaged, "no picture size");
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
+    const bool alpha = heif->handleHasAlpha(handle.get()) != 0;
+    const bool premultiplied = alpha && heif->handleIsPremultiplied(handle.get()) != 0;
     const bool wantColour = colour != nullptr && options.colour;
     RowSink sink(width, height, wantedSize(options, width, height), wantColour, std::min(maxPixelBytes, kMaxPixelBytes),
                  options.background);
     if (sink.tooLarge() || width > kMaxHeifSide || height > kMaxHeifSide ||
         int64_t{width} * (alpha ? 4 : 3) * height > kMaxPixelBytes)
         return refuse(ReadFailure::TooLarge);
-    std::unique_ptr<heif_decoding_options, OptionsDeleter> decoding(heif_decoding_options_alloc());
+    OptionsPointer decoding(heif->decodingOptionsAlloc(), {heif});
     if (!sink.ready() || !decoding)
         return refuse(ReadFailure::NoMemory);
     decoding->convert_hdr_to_8bit = 1;
     heif_image* rawImage = nullptr;
-    status = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+    status = heif->decodeImage(handle.get(), &rawImage, heif_colorspace_RGB,
                                alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, decoding.get());
-    std::unique_ptr<const heif_image, ImageDeleter> image(rawImage);
+    ImagePointer image(rawImage, {heif});
     if (status.code != heif_error_Ok || !image) {
         failWith(error, status);
         return nullptr;
     }
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (plane == nullptr || heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
-        heif_image_get_height(image.get(), heif_channel_interleaved) != height || stride < width * (alpha ? 4 : 3))
+    const uint8_t* plane = heif->planeReadonly(image.get(), heif_channel_interleaved, &stride);
+    if (plane == nullptr || heif->imageWidth(image.get(), heif_channel_interleaved) != width ||
+        heif->imageHeight(image.get(), heif_channel_interleaved) != height || stride < width * (alpha ? 4 : 3))
         return refuse(ReadFailure::Damaged, "decoded picture of another size");
     const RowLayout layout = !alpha ? RowLayout::Rgb : premultiplied ? RowLayout::PremultRgba : RowLayout::Rgba;
     for (int y = 0; y < height; ++y)

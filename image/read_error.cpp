@@ -48,6 +48,8 @@ std::string messageOf(const ReadError& error)
         return name + " picture too large to decode" + (error.detail.empty() ? "" : " in " + error.detail);
     case ReadFailure::NoMemory:
         return "out of memory";
+    case ReadFailure::NotInstalled:
+        return name + " support is not installed" + detail;
     }
     return {};
 }

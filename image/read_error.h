@@ -33,6 +33,7 @@ enum class ReadFailure {
     Unsupported,   // a valid variant the reader does not take (detail: which)
     DecoderLimit,  // the decoding library's own working memory would not do (detail: how much it had)
     NoMemory,      // the memory for the picture could not be had
+    NotInstalled,  // the library that decodes the format is not installed (detail: the loader's words)
 };
 
 struct ReadError {

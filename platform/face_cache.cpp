@@ -1,14 +1,9 @@
 #include "platform/face_cache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/output_file.h"
+#include "platform/cache_files.h"
 
 namespace morvel {
 
@@ -21,21 +16,6 @@ std::string& cacheDirectory()
 {
     static std::string directory;
     return directory;
-}
-
-// The state of a file or folder: device, inode, size and modification time
-// in nanoseconds, or "-" when it does not exist.
-std::string stampOf(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return "-";
-    char text[128];
-    std::snprintf(text, sizeof text, "%llx:%llx:%llx:%llx.%lx", static_cast<unsigned long long>(info.st_dev),
-                  static_cast<unsigned long long>(info.st_ino), static_cast<unsigned long long>(info.st_size),
-                  static_cast<unsigned long long>(info.st_mtim.tv_sec),
-                  static_cast<unsigned long>(info.st_mtim.tv_nsec));
-    return text;
 }
 
 std::string environmentValue(const char* name)
@@ -65,39 +45,6 @@ std::vector<std::string> userLocations()
         places.push_back(home + "/.fonts");
     }
     return places;
-}
-
-std::string entryPath(const std::string& key)
-{
-    uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-    for (const char c : key) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
-    }
-    char name[32];
-    std::snprintf(name, sizeof name, "face-%016llx", static_cast<unsigned long long>(hash));
-    return cacheDirectory() + "/" + name;
-}
-
-// The whole entry file, or empty when it is missing or too large.
-std::string readEntry(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return {};
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0 || text.size() + static_cast<size_t>(got) > kMaxEntryBytes) {
-            if (got != 0)
-                text.clear();
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return text;
 }
 
 // Splits off the next line of `text` (without its newline); false when no
@@ -138,11 +85,16 @@ bool watchedUnchanged(std::string_view text)
         const size_t tab = line.find('\t');
         if (tab == std::string_view::npos || tab == 0)
             return false;
-        if (stampOf(std::string(line.substr(0, tab))) != line.substr(tab + 1))
+        if (fileStamp(std::string(line.substr(0, tab))) != line.substr(tab + 1))
             return false;
         watchedAny = true;
     }
     return false;
+}
+
+std::string entryPath(const std::string& key)
+{
+    return cacheEntryPath(cacheDirectory(), "face", key);
 }
 
 bool printable(const std::string& text)
@@ -188,7 +140,7 @@ std::optional<MatchedFace> cachedFace(const std::string& key)
 {
     if (cacheDirectory().empty() || !printable(key))
         return std::nullopt;
-    const std::string entry = readEntry(entryPath(key));
+    const std::string entry = readCacheEntry(entryPath(key), kMaxEntryBytes);
     std::string_view text = entry;
     std::string_view magic, storedKey, family, substitute, path, index;
     if (!nextLine(text, magic) || magic != kMagic || !nextLine(text, storedKey) || storedKey != key ||
@@ -217,17 +169,10 @@ void storeFace(const std::string& key, const MatchedFace& face, std::vector<std:
     for (const std::string& path : watched) {
         if (path.empty() || !printable(path))
             return;
-        text += path + "\t" + stampOf(path) + "\n";
+        text += path + "\t" + fileStamp(path) + "\n";
     }
     text += "end\n";
-    // The folder is private: it names the user's fonts and configuration.
-    const std::string& directory = cacheDirectory();
-    const size_t slash = directory.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        ::mkdir(directory.substr(0, slash).c_str(), 0700);
-    ::mkdir(directory.c_str(), 0700);
-    std::string error;
-    writeFileSafely(entryPath(key), text, error);
+    writeCacheEntry(cacheDirectory(), entryPath(key), text);
 }
 
 }  // namespace morvel

@@ -5,12 +5,15 @@
 #include FT_OUTLINE_H
 
 #include <algorithm>
-#include <array>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "image/image_record.h"
+#include "platform/face_cache.h"
 #include "platform/face_match.h"
+#include "platform/glyph_cache.h"
 
 namespace morvel {
 
@@ -36,6 +39,37 @@ FT_ULong codePoint(char c)
     return static_cast<unsigned char>(c);
 }
 
+// Copies a rendered bitmap's coverage into `glyph` as levels 0 to 255; a
+// bitmap of another kind, or without pixels, leaves it undrawn.
+void takeCoverage(const FT_Bitmap& bitmap, FT_Int left, FT_Int top, GlyphBitmap& glyph)
+{
+    const bool gray = bitmap.pixel_mode == FT_PIXEL_MODE_GRAY;
+    const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
+    if ((!gray && !mono) || !bitmap.buffer || bitmap.rows > kMaxGlyphSide || bitmap.width > kMaxGlyphSide)
+        return;
+    const int64_t rows = bitmap.rows;
+    const int64_t width = bitmap.width;
+    const int64_t pitch = bitmap.pitch;
+    glyph.coverage.resize(static_cast<size_t>(rows * width));
+    for (int64_t r = 0; r < rows; ++r) {
+        // A negative pitch stores the rows bottom-up.
+        const unsigned char* source = bitmap.buffer + (pitch >= 0 ? r * pitch : (rows - 1 - r) * -pitch);
+        for (int64_t col = 0; col < width; ++col) {
+            int coverage;
+            if (gray)
+                coverage = bitmap.num_grays > 1 ? source[col] * 255 / (bitmap.num_grays - 1) : 0;
+            else
+                coverage = (source[col >> 3] & (0x80 >> (col & 7))) ? 255 : 0;
+            glyph.coverage[static_cast<size_t>(r * width + col)] = static_cast<uint8_t>(std::min(coverage, 255));
+        }
+    }
+    glyph.drawn = true;
+    glyph.left = left;
+    glyph.top = top;
+    glyph.width = static_cast<int32_t>(width);
+    glyph.rows = static_cast<int32_t>(rows);
+}
+
 }  // namespace
 
 struct Font::Impl {
@@ -46,11 +80,14 @@ struct Font::Impl {
     bool substitute = false;
     std::string path;
     int index = 0;
-    int32_t pixelSize = 0;
-    int32_t ascent = 0;
-    int32_t descent = 0;
+    // The size, cell and printable characters: rendered here, or read from
+    // the glyph cache (the face is then not opened at all).
+    RenderedGlyphs glyphs;
     int32_t maxCharWidth = 0;
-    std::array<int32_t, 256> advances{};
+    // Every other character (codes 0 to 31 and 127 to 255), made from the
+    // face on first use; none of them is drawn in an atlas.
+    mutable std::once_flag othersMade;
+    mutable std::vector<GlyphBitmap> others;
 
     Impl() = default;
     Impl(const Impl&) = delete;
@@ -83,31 +120,52 @@ struct Font::Impl {
         return true;
     }
 
-    // Sets the em height and reads the cell metrics of that size. The cell
-    // reaches from the face's ascender to its descender, widened where a
-    // printable character's ink goes beyond them, so that every printable
-    // character fits its cell from top to bottom.
-    bool setPixelSize(int32_t pixels)
+    // Loads character `code` at the face's current size, hinted once for
+    // its advance, its outline's control box (into `box`, when it is an
+    // outline) and, when `render`, its coverage. False when it cannot be
+    // loaded as an outline.
+    bool loadGlyph(FT_ULong code, GlyphBitmap& glyph, FT_BBox* box, bool render = true)
+    {
+        glyph = GlyphBitmap{};
+        if (FT_Load_Char(face, code, kLoadFlags) != 0)
+            return false;
+        FT_GlyphSlot slot = face->glyph;
+        glyph.advance = static_cast<int32_t>((slot->advance.x + 32) >> 6);
+        const bool outline = slot->format == FT_GLYPH_FORMAT_OUTLINE;
+        if (outline && box != nullptr)
+            FT_Outline_Get_CBox(&slot->outline, box);
+        if (!render || FT_Render_Glyph(slot, FT_LOAD_TARGET_MODE(kLoadFlags)) != 0)
+            return outline;
+        takeCoverage(slot->bitmap, slot->bitmap_left, slot->bitmap_top, glyph);
+        return outline;
+    }
+
+    // Sets the em height and measures (and when `render`, renders) the
+    // printable characters at it. The cell reaches from the face's ascender
+    // to its descender, widened where a printable character's ink goes
+    // beyond them, so that every printable character fits its cell from top
+    // to bottom.
+    bool setPixelSize(int32_t pixels, bool render = true)
     {
         if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0)
             return false;
         const FT_Size_Metrics& metrics = face->size->metrics;
-        pixelSize = pixels;
-        ascent = std::max(0, ceilPixels(metrics.ascender));
-        descent = std::max(0, ceilPixels(-metrics.descender));
-        for (FT_ULong code = 32; code <= 126; ++code) {
-            if (FT_Load_Char(face, code, kLoadFlags) != 0 || face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
-                continue;
+        glyphs.pixelSize = pixels;
+        glyphs.ascent = std::max(0, ceilPixels(metrics.ascender));
+        glyphs.descent = std::max(0, ceilPixels(-metrics.descender));
+        for (int k = 0; k < kPrintableCount; ++k) {
             // The rendered bitmap covers the control box rounded outwards.
             FT_BBox box;
-            FT_Outline_Get_CBox(&face->glyph->outline, &box);
-            ascent = std::max(ascent, ceilPixels(box.yMax));
-            descent = std::max(descent, ceilPixels(-box.yMin));
+            if (!loadGlyph(static_cast<FT_ULong>(kFirstPrintable + k), glyphs.printable[static_cast<size_t>(k)], &box,
+                           render))
+                continue;
+            glyphs.ascent = std::max(glyphs.ascent, ceilPixels(box.yMax));
+            glyphs.descent = std::max(glyphs.descent, ceilPixels(-box.yMin));
         }
-        return ascent + descent > 0 && ascent + descent <= 4 * kMaxPixelSize;
+        return glyphs.ascent + glyphs.descent > 0 && glyphs.ascent + glyphs.descent <= 4 * kMaxPixelSize;
     }
 
-    int32_t cellHeight() const { return ascent + descent; }
+    int32_t cellHeight() const { return glyphs.ascent + glyphs.descent; }
 
     // The largest em height whose cell (ascent + descent) is at most
     // `cell` (the cell grows with the em), found by bisection; the smallest
@@ -117,13 +175,13 @@ struct Font::Impl {
     {
         int32_t low = 1;  // largest size known to fit, or the smallest size
         int32_t high = static_cast<int32_t>(kMaxPixelSize);
-        if (!setPixelSize(high))
+        if (!setPixelSize(high, false))
             return false;
         if (cellHeight() < cell)
             return false;
         while (low < high) {
             const int32_t middle = low + (high - low + 1) / 2;
-            if (!setPixelSize(middle))
+            if (!setPixelSize(middle, false))
                 return false;
             if (cellHeight() <= cell)
                 low = middle;
@@ -139,25 +197,42 @@ struct Font::Impl {
     void padCellTo(int64_t cell)
     {
         if (cellHeight() < cell)
-            ascent += static_cast<int32_t>(cell - cellHeight());
+            glyphs.ascent += static_cast<int32_t>(cell - cellHeight());
     }
 
-    bool measureAdvances()
+    // The widest printable character. A face's declared maximum advance
+    // covers every glyph it holds (and is not hinted), so it can exceed
+    // anything drawn here; the printable range is what a cell must fit.
+    bool measureWidest()
     {
-        for (int code = 0; code < 256; ++code) {
-            if (FT_Load_Char(face, static_cast<FT_ULong>(code), kLoadFlags) != 0) {
-                advances[static_cast<size_t>(code)] = 0;
-                continue;
-            }
-            advances[static_cast<size_t>(code)] = static_cast<int32_t>((face->glyph->advance.x + 32) >> 6);
-        }
-        // The widest printable character. A face's declared maximum advance
-        // covers every glyph it holds (and is not hinted), so it can exceed
-        // anything drawn here; the printable range is what a cell must fit.
         maxCharWidth = 0;
-        for (int code = 32; code <= 126; ++code)
-            maxCharWidth = std::max(maxCharWidth, advances[static_cast<size_t>(code)]);
+        for (const GlyphBitmap& glyph : glyphs.printable)
+            maxCharWidth = std::max(maxCharWidth, glyph.advance);
         return maxCharWidth > 0;
+    }
+
+    // The character `c` as rendered.
+    const GlyphBitmap& glyphOf(char c) const
+    {
+        const FT_ULong code = codePoint(c);
+        if (code >= kFirstPrintable && code < kFirstPrintable + kPrintableCount)
+            return glyphs.printable[code - kFirstPrintable];
+        std::call_once(othersMade, [this] { const_cast<Impl*>(this)->makeOthers(); });
+        return others[code];
+    }
+
+    // Renders the characters outside the printable range at the font's
+    // size, opening the face first when the printable ones came from the
+    // cache. Characters that cannot be had have no advance and no ink.
+    void makeOthers()
+    {
+        others.assign(256, GlyphBitmap{});
+        const bool ready =
+            face != nullptr || (openFace() && FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(glyphs.pixelSize)) == 0);
+        for (FT_ULong code = 0; ready && code < 256; ++code) {
+            if (code < kFirstPrintable || code >= kFirstPrintable + kPrintableCount)
+                loadGlyph(code, others[code], nullptr);
+        }
     }
 };
 
@@ -185,12 +260,23 @@ std::unique_ptr<Font> Font::create(const LogFont& description, int dpi)
     std::optional<MatchedFace> matched = matchFace(description);
     if (!matched)
         return nullptr;
+    // With a cache folder set, glyphs rendered before for the same face
+    // file, size and renderer are read back instead.
+    const std::string key =
+        faceCacheDirectory().empty() ? std::string() : glyphCacheKey(*matched, description, dpi, kLoadFlags);
     auto impl = std::make_unique<Impl>();
     impl->requested = std::move(matched->requested);
     impl->used = std::move(matched->family);
     impl->substitute = matched->substitute;
     impl->path = std::move(matched->path);
     impl->index = matched->index;
+    if (!key.empty()) {
+        if (std::optional<RenderedGlyphs> cached = cachedGlyphs(key)) {
+            impl->glyphs = std::move(*cached);
+            if (impl->measureWidest())
+                return std::unique_ptr<Font>(new Font(std::move(impl)));
+        }
+    }
     if (!impl->openFace())
         return nullptr;
 
@@ -202,8 +288,10 @@ std::unique_ptr<Font> Font::create(const LogFont& description, int dpi)
     } else {
         sized = impl->setPixelSize(static_cast<int32_t>(std::max<int64_t>(emHeight, 1)));
     }
-    if (!sized || !impl->measureAdvances())
+    if (!sized || !impl->measureWidest())
         return nullptr;
+    if (!key.empty())
+        storeGlyphs(key, impl->glyphs);
     return std::unique_ptr<Font>(new Font(std::move(impl)));
 }
 
@@ -214,7 +302,7 @@ TextMetrics Font::textMetrics() const
 
 int32_t Font::advanceWidth(char c) const
 {
-    return impl_->advances[codePoint(c)];
+    return impl_->glyphOf(c).advance;
 }
 
 void Font::drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const
@@ -239,13 +327,8 @@ void Font::drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const
             std::memset(raster.rows[row] + left, 255, static_cast<size_t>(right - left));
     }
 
-    FT_Face face = impl_->face;
-    if (FT_Load_Char(face, codePoint(c), kLoadFlags | FT_LOAD_RENDER) != 0)
-        return;
-    const FT_Bitmap& bitmap = face->glyph->bitmap;
-    const bool gray = bitmap.pixel_mode == FT_PIXEL_MODE_GRAY;
-    const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
-    if ((!gray && !mono) || !bitmap.buffer)
+    const GlyphBitmap& glyph = impl_->glyphOf(c);
+    if (!glyph.drawn)
         return;
 
     // Ink is kept inside the cell: its rows (the cell metrics are measured
@@ -253,24 +336,15 @@ void Font::drawChar(ImageRecord& raster, int32_t x, int32_t y, char c) const
     // glyph may overhang its advance (italics, serifs, anti-aliased edges);
     // that ink is left out, so the cell holds its own glyph's ink only and
     // its tone is that of the glyph, not of its neighbours' overhangs.
-    const int64_t originX = cellLeft + face->glyph->bitmap_left;
-    const int64_t originY = cellTop + impl_->ascent - face->glyph->bitmap_top;
-    const int64_t inkLeft = left;
-    const int64_t inkRight = right;
-    const int64_t rows = bitmap.rows;
-    const int64_t width = bitmap.width;
-    const int64_t pitch = bitmap.pitch;
+    const int64_t originX = cellLeft + glyph.left;
+    const int64_t originY = cellTop + impl_->glyphs.ascent - glyph.top;
+    const int64_t rows = glyph.rows;
+    const int64_t width = glyph.width;
     for (int64_t r = std::max<int64_t>(0, top - originY); r < rows && originY + r < bottom; ++r) {
-        // A negative pitch stores the rows bottom-up.
-        const unsigned char* source = bitmap.buffer + (pitch >= 0 ? r * pitch : (rows - 1 - r) * -pitch);
+        const uint8_t* source = glyph.coverage.data() + r * width;
         uint8_t* target = raster.rows[originY + r];
-        for (int64_t col = std::max<int64_t>(0, inkLeft - originX); col < width && originX + col < inkRight; ++col) {
-            int coverage;
-            if (gray)
-                coverage = bitmap.num_grays > 1 ? source[col] * 255 / (bitmap.num_grays - 1) : 0;
-            else
-                coverage = (source[col >> 3] & (0x80 >> (col & 7))) ? 255 : 0;
-            const int ink = 255 - std::min(coverage, 255);
+        for (int64_t col = std::max<int64_t>(0, left - originX); col < width && originX + col < right; ++col) {
+            const int ink = 255 - source[col];
             uint8_t& pixel = target[originX + col];
             if (ink < pixel)
                 pixel = static_cast<uint8_t>(ink);
@@ -305,12 +379,12 @@ int Font::faceIndex() const
 
 int32_t Font::pixelSize() const
 {
-    return impl_->pixelSize;
+    return impl_->glyphs.pixelSize;
 }
 
 int32_t Font::ascent() const
 {
-    return impl_->ascent;
+    return impl_->glyphs.ascent;
 }
 
 }  // namespace morvel

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fontconfig/fontconfig.h>
 
@@ -15,6 +18,7 @@
 #include "platform/face_cache.h"
 #include "platform/face_match.h"
 #include "platform/font.h"
+#include "platform/glyph_cache.h"
 #include "platform/log_font.h"
 
 using namespace morvel;
@@ -438,5 +442,107 @@ TEST(FaceCache, GivesTheSameFaceAsTheSearchAndNeverAStaleOrDamagedEntry)
     }
     // A search after a damaged entry still finds the face and mends it.
     EXPECT_TRUE(matchFace(description));
+    setFaceCacheDirectory("");
+}
+
+namespace {
+
+// The atlas of `description`'s font, with its metrics, as bytes.
+std::string atlasBytes(const LogFont& description)
+{
+    const std::unique_ptr<Font> font = Font::create(description);
+    if (!font)
+        return {};
+    const std::optional<BuiltAtlas> built = renderGlyphAtlas(*font);
+    if (!built)
+        return {};
+    const ImageRecord& atlas = *built->atlas;
+    std::string bytes(reinterpret_cast<const char*>(atlas.pixels),
+                      static_cast<size_t>(recordPitch(atlas) * atlas.rowCount));
+    for (const GlyphEntry& entry : built->glyphs)
+        bytes += " " + std::to_string(entry.top) + "/" + std::to_string(entry.width);
+    return bytes + " " + font->faceUsed() + " " + std::to_string(font->pixelSize()) + " " +
+           std::to_string(font->ascent()) + " " + std::to_string(font->textMetrics().maxCharWidth);
+}
+
+// The one entry of the glyph cache in `folder`.
+std::filesystem::path glyphEntry(const std::string& folder)
+{
+    std::filesystem::path found;
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
+        if (item.path().filename().string().rfind("glyphs-", 0) == 0)
+            found = found.empty() ? item.path() : std::filesystem::path("more than one");
+    }
+    return found;
+}
+
+}  // namespace
+
+// Glyphs read back from the cache draw the atlas rendered without it, byte
+// for byte; an entry is read only for exactly its key (the face file's
+// state, the size and the rest), and a damaged one is rendered again.
+TEST(GlyphCache, DrawsTheSameAtlasAndNeverAStaleOrDamagedEntry)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    const LogFont description = describe("Lucida Console", -12);
+    const std::string plain = atlasBytes(description);
+    ASSERT_FALSE(plain.empty());
+
+    const std::string cache = folder.path + "/morvel";
+    setFaceCacheDirectory(cache);
+    EXPECT_EQ(atlasBytes(description), plain);  // renders and stores
+    const std::filesystem::path entry = glyphEntry(cache);
+    ASSERT_TRUE(std::filesystem::is_regular_file(entry)) << entry;
+    struct stat before {};
+    ASSERT_EQ(stat(entry.c_str(), &before), 0);
+    EXPECT_EQ(atlasBytes(description), plain);  // read back, not stored again
+    struct stat after {};
+    ASSERT_EQ(stat(entry.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    // Damaged entries are rendered again (and mended): cut short, a byte
+    // changed, garbage, empty.
+    std::ifstream in(entry, std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x10);
+    for (const std::string& damaged :
+         {good.substr(0, good.size() - 9), flipped, std::string("garbage"), std::string()}) {
+        writeText(entry.string(), damaged);
+        EXPECT_EQ(atlasBytes(description), plain);
+        std::ifstream mended(entry, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(mended)), std::istreambuf_iterator<char>()), good);
+    }
+
+    // A key names the face file's state and every setting that shapes the
+    // glyphs: an entry stored for one is not read for another.
+    const std::string faceFile = folder.path + "/face.ttf";
+    writeText(faceFile, "face");
+    const MatchedFace face{"Some Face", "Fake Family", false, faceFile, 0};
+    const std::string key = glyphCacheKey(face, description, 96, 0);
+    RenderedGlyphs glyphs;
+    glyphs.pixelSize = 12;
+    glyphs.ascent = 10;
+    glyphs.descent = 3;
+    glyphs.printable['A' - kFirstPrintable] = GlyphBitmap{7, true, 1, 9, 2, 3, {0, 64, 128, 192, 255, 1}};
+    storeGlyphs(key, glyphs);
+    const std::optional<RenderedGlyphs> hit = cachedGlyphs(key);
+    ASSERT_TRUE(hit);
+    const GlyphBitmap& a = hit->printable['A' - kFirstPrintable];
+    EXPECT_EQ(a.coverage, glyphs.printable['A' - kFirstPrintable].coverage);
+    EXPECT_EQ(
+        std::vector<int32_t>({hit->pixelSize, hit->ascent, hit->descent, a.advance, a.left, a.top, a.width, a.rows}),
+        std::vector<int32_t>({12, 10, 3, 7, 1, 9, 2, 3}));
+    LogFont larger = description;
+    larger.lfHeight = -13;
+    LogFont bold = description;
+    bold.lfWeight = 700;
+    for (const std::string& other : {glyphCacheKey(face, larger, 96, 0), glyphCacheKey(face, bold, 96, 0),
+                                     glyphCacheKey(face, description, 72, 0), glyphCacheKey(face, description, 96, 2)})
+        EXPECT_FALSE(cachedGlyphs(other));
+    writeText(faceFile, "face, changed");
+    EXPECT_NE(glyphCacheKey(face, description, 96, 0), key);
+    EXPECT_FALSE(cachedGlyphs(glyphCacheKey(face, description, 96, 0)));
     setFaceCacheDirectory("");
 }

@@ -15,6 +15,7 @@
 
 #include "image/bmp_reader.h"
 #include "image/file_bytes.h"
+#include "image/heif_library.h"
 #include "image/heif_reader.h"
 #include "image/load_picture.h"
 #include "image/orientation.h"
@@ -248,6 +249,32 @@ TEST(StillReaders, TurnUprightByTheStoredOrientation)
         ASSERT_TRUE(turned.gray) << turned.error;
         EXPECT_EQ(difference(*turned.gray, *turnUpright(*asStored.gray, 6)), 0);
     }
+}
+
+// HEIF files are told apart without libheif, by their major or a compatible
+// brand; the library is opened by name, and one that cannot be opened is a
+// reason for a message, not a crash.
+TEST(StillReaders, HeifIsKnownByItsBrandsAndItsLibraryIsOpenedOnDemand)
+{
+    const auto ftyp = [](const char* major, const char* compatible) {
+        Bytes box = {0, 0, 0, 24, 'f', 't', 'y', 'p'};
+        box.insert(box.end(), major, major + 4);
+        box.insert(box.end(), {0, 0, 0, 0});
+        box.insert(box.end(), compatible, compatible + 8);
+        return box;
+    };
+    EXPECT_TRUE(hasHeifSignature(ftyp("avif", "isommp41").data(), 24));
+    EXPECT_TRUE(hasHeifSignature(ftyp("isom", "mp41mif1").data(), 24));
+    EXPECT_FALSE(hasHeifSignature(ftyp("isom", "mp41mp42").data(), 24));
+    EXPECT_FALSE(hasHeifSignature(ftyp("isom", "mp41mif1").data(), 20));  // the brand is cut off
+
+    std::string why;
+    EXPECT_FALSE(openHeifLibrary("libmorvel-absent.so.1", why));
+    EXPECT_NE(why.find("libmorvel-absent.so.1"), std::string::npos) << why;
+    EXPECT_EQ(
+        messageOf({ReadFailure::NotInstalled, PictureFormat::Heif, why}).rfind("HEIF support is not installed (", 0),
+        0u);
+    EXPECT_TRUE(openHeifLibrary(kHeifLibraryName, why)) << why;
 }
 
 }  // namespace

@@ -18,9 +18,11 @@
 # morvel-text with and without --fill on a light and on a dark background,
 # chafa --symbols ascii with and without --fg-only, and jp2a --colors
 # --color-depth=24 with and without --fill, the peers on the dark
-# background they assume. morvel-quality --colour renders each text with its
-# colours on its background and prints a table of colour SSIM (CIE Lab, L* /
-# a* / b* weighted 0.8 / 0.1 / 0.1) and one of the mean CIE76 difference.
+# background they assume; last, morvel-text --fill --match tone (--fill's
+# default mode in truecolor is correlation). morvel-quality --colour renders
+# each text with its colours on its background and prints a table of colour
+# SSIM (CIE Lab, L* / a* / b* weighted 0.8 / 0.1 / 0.1) and one of the mean
+# CIE76 difference.
 #
 # The pictures: the bundled samples, and a few drawn here with ImageMagick
 # (a face, a landscape under clouds, handwriting, and ImageMagick's own rose
@@ -78,7 +80,7 @@ colourTable() {
   face=$("$text" --format html --columns 10 res/samples/sphere.jpg | sed -n 's/.*font-family: "\([^"]*\)".*/\1/p')
   fontFile=$(fc-match -f '%{file}' "$face")
   local recipes=("morvel light" "morvel dark" "morvel --fill light" "morvel --fill dark"
-    "chafa" "chafa --fg-only" "jp2a" "jp2a --fill")
+    "chafa" "chafa --fg-only" "jp2a" "jp2a --fill" "morvel --fill --match tone dark")
   local header="| photo |" rule="|---|" r
   for r in "${recipes[@]}"; do header+=" $r |"; rule+="---|"; done
   local ssimRows=() deltaRows=() n=0
@@ -103,6 +105,7 @@ colourTable() {
     "${c[@]}" --fg-only "$picture" >"$out/5.txt"
     jp2a --colors --color-depth=24 --size="${columns}x$lines" "$picture" >"$out/6.txt"
     jp2a --colors --color-depth=24 --fill --size="${columns}x$lines" "$picture" >"$out/7.txt"
+    "${m[@]}" --fill --match tone --background dark "$picture" >"$out/8.txt"
     local ssim="| ${name%%_by_*} |" delta="| ${name%%_by_*} |" k
     for k in "${!recipes[@]}"; do
       local background=dark
@@ -119,7 +122,7 @@ colourTable() {
   done
   local ssimMean="| **mean** |" deltaMean="| **mean** |"
   for k in "${!recipes[@]}"; do
-    ssimMean+=" $(awk -v s="${total[$k,0]}" -v n="$n" 'BEGIN { printf "%.3f", s / n }') |"
+    ssimMean+=" $(awk -v s="${total[$k,0]}" -v n="$n" 'BEGIN { printf "%.4f", s / n }') |"
     deltaMean+=" $(awk -v s="${total[$k,1]}" -v n="$n" 'BEGIN { printf "%.2f", s / n }') |"
   done
   echo "Colour SSIM (CIE Lab), $columns columns, face $face, truecolor"

@@ -37,6 +37,7 @@
 #include "engine/parallel_walk.h"
 #include "engine/text_engine.h"
 #include "engine/tone_match.h"
+#include "image/colour_picture.h"
 #include "image/load_picture.h"
 #include "image/picture_transform.h"
 #include "platform/font.h"
@@ -687,6 +688,24 @@ TEST_F(ConverterFeatures, TwoColourPictureInEachColourModeAndAsHtml)
                 << mode;
     }
 
+    // Filled in truecolor, the characters follow the picture's shapes
+    // (correlation) unless a mode is named (--gamma names tone); with a
+    // palette or without colour they are tone's.
+    const std::string sphere = "--no-footer --crlf --columns 40 '" + kSamples + "sphere.jpg'";
+    const std::string toneText = runConverter(sphere);
+    const std::string correlationText = runConverter("--match correlation " + sphere);
+    ASSERT_NE(toneText, correlationText);
+    const std::vector<std::pair<std::string, const std::string*>> defaults = {
+        {"--fill --color truecolor", &correlationText},
+        {"--fill --color truecolor --match tone", &toneText},
+        {"--fill --color truecolor --gamma 0.9", &toneText},
+        {"--fill --color 256", &toneText},
+        {"--fill", &toneText},
+    };
+    for (const auto& [options, text] : defaults)
+        EXPECT_EQ(std::regex_replace(runConverter(options + " " + sphere), std::regex("\x1b\\[[0-9;]*m"), ""), *text)
+            << options;
+
     // On a terminal, auto follows COLORTERM, NO_COLOR and terminfo's colour
     // count for TERM (background and cell given, so that the terminal is
     // asked nothing).
@@ -814,6 +833,48 @@ TEST(FilledCells, InkAndGroundMixToTheMeanAndStandApart)
         for (int k = 0; k < 3; ++k)
             EXPECT_NEAR(c.coverage * linear(inks[k]) + (1 - c.coverage) * linear(grounds[k]), linear(means[k]), 0.004)
                 << what << " channel " << k;
+    }
+}
+
+TEST(FilledCells, InkAndGroundReproduceTheTwoColoursOfACell)
+{
+    auto linear = [](uint8_t v) {
+        const double c = v / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    auto stored = [](double l) {
+        return static_cast<uint8_t>(
+            std::lround(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055)));
+    };
+    // One 4 x 2 glyph with partly covered pixels; each pixel of the picture
+    // is the cover's mix of an ink and a ground, in linear light. The fill
+    // finds both again (a cover-weighted mean would pull each towards the
+    // other).
+    morvel::cli::GlyphInk ink;
+    ink.cellHeight = 2;
+    ink.width['x'] = 4;
+    ink.cover['x'] = {0, 0.25f, 0.5f, 1, 1, 0.75f, 0.5f, 0};
+    ink.share['x'] = 0.5;
+    const std::vector<morvel::cli::CellFill> cases = {{{200, 60, 30}, {20, 40, 120}}, {{240, 230, 250}, {30, 90, 40}}};
+    for (const morvel::cli::CellFill& c : cases) {
+        morvel::ImageHandle picture = morvel::makeColourImage(4, 2);
+        ASSERT_TRUE(picture);
+        for (int32_t y = 0; y < 2; ++y)
+            for (int32_t x = 0; x < 4; ++x) {
+                const double a = ink.cover['x'][static_cast<size_t>(y * 4 + x)];
+                uint8_t* pixel = picture->rows[y] + x * 3;
+                pixel[0] = stored(a * linear(c.ink.red) + (1 - a) * linear(c.ground.red));
+                pixel[1] = stored(a * linear(c.ink.green) + (1 - a) * linear(c.ground.green));
+                pixel[2] = stored(a * linear(c.ink.blue) + (1 - a) * linear(c.ground.blue));
+            }
+        const auto fills = morvel::cli::fillColours({morvel::TextCell{0, 0, 4, 2, 'x'}}, ink, *picture, {4, 2}, false,
+                                                    morvel::cli::ColourMode::TrueColour);
+        ASSERT_EQ(fills.size(), 1u);
+        const uint8_t got[6] = {fills[0].ink.red,    fills[0].ink.green,    fills[0].ink.blue,
+                                fills[0].ground.red, fills[0].ground.green, fills[0].ground.blue};
+        const uint8_t want[6] = {c.ink.red, c.ink.green, c.ink.blue, c.ground.red, c.ground.green, c.ground.blue};
+        for (size_t k = 0; k < 6; ++k)
+            EXPECT_NEAR(got[k], want[k], 2) << "channel " << k << " of ink " << int{c.ink.red};
     }
 }
 
