@@ -12,10 +12,6 @@ namespace {
 constexpr double kBoostChroma = 1.5;
 constexpr double kBoostLightness = 0.6;
 
-struct Lab {
-    double l, a, b;
-};
-
 double linearOf(uint8_t sample)
 {
     const double v = sample / 255.0;
@@ -31,12 +27,7 @@ double labCurve(double t)
 // sRGB to CIE XYZ (D65) to CIE Lab.
 Lab labOf(Rgb colour)
 {
-    const double r = linearOf(colour.red), g = linearOf(colour.green), b = linearOf(colour.blue);
-    const double x = (0.4124564 * r + 0.3575761 * g + 0.1804375 * b) / 0.95047;
-    const double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
-    const double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
-    const double fx = labCurve(x), fy = labCurve(y), fz = labCurve(z);
-    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+    return labOfLinear(linearOf(colour.red), linearOf(colour.green), linearOf(colour.blue));
 }
 
 double srgbOf(double linear)
@@ -115,6 +106,15 @@ uint32_t nearestEntry(Rgb colour, int first, int last)
 }
 
 }  // namespace
+
+Lab labOfLinear(double red, double green, double blue)
+{
+    const double x = (0.4124564 * red + 0.3575761 * green + 0.1804375 * blue) / 0.95047;
+    const double y = 0.2126729 * red + 0.7151522 * green + 0.0721750 * blue;
+    const double z = (0.0193339 * red + 0.1191920 * green + 0.9503041 * blue) / 1.08883;
+    const double fx = labCurve(x), fy = labCurve(y), fz = labCurve(z);
+    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
 
 Rgb boostColour(Rgb colour, bool darkBackground)
 {

@@ -32,6 +32,14 @@ std::optional<ColourMode> colourModeNamed(const std::string& name);
 // environment's values (null when unset).
 ColourMode autoColourMode(bool terminal, const char* noColor, const char* colorTerm, int terminfoColours);
 
+// A colour in CIE Lab (D65).
+struct Lab {
+    double l, a, b;
+};
+
+// The CIE Lab of a colour given by its linear-light sRGB channels, 0..1.
+Lab labOfLinear(double red, double green, double blue);
+
 // The palette entry that `mode` shows `colour` with: for the palettes the
 // entry nearest in CIE Lab (D65, the CIE76 distance), as its index; for
 // truecolor the colour itself, packed 0xRRGGBB. Equal keys look the same.

@@ -1,7 +1,9 @@
 #include "cli/fill_colours.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace morvel::cli {
@@ -17,6 +19,13 @@ constexpr double kLeaning = 2.0;
 // the ground would have to carry an impossible share.
 constexpr double kNoInk = 0.002;
 constexpr double kMostInk = 0.95;
+// A palette pair's candidates: the entries nearest each colour wanted, so
+// many of each; and the weight of an entry's distance from the colour
+// wanted for it against that of the mix from the cell's mean.
+constexpr size_t kPairCandidates = 12;
+constexpr double kLikeness = 0.01;
+// The pairs best to first order that are weighed exactly.
+constexpr size_t kShortlist = 40;
 
 struct Linear {
     double r, g, b;
@@ -218,13 +227,142 @@ std::pair<double, double> inkAndGround(const CellSums& s, size_t k)
 }
 
 // The colours as `mode` shows them: for the palettes the entries nearest
-// to each. (An ink chosen to make up for the ground's rounding would carry
-// that rounding, many times over, into its hue.)
+// to each.
 CellFill shownFill(CellFill fill, ColourMode mode)
 {
     if (mode == ColourMode::TrueColour)
         return fill;
     return {colourOfKey(colourKey(fill.ink, mode), mode), colourOfKey(colourKey(fill.ground, mode), mode)};
+}
+
+Lab labOf(Linear c)
+{
+    return labOfLinear(c.r, c.g, c.b);
+}
+
+double distanceSquared(Lab p, Lab q)
+{
+    return (p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) + (p.b - q.b) * (p.b - q.b);
+}
+
+// How CIE Lab changes near `c` with each linear channel (central
+// differences): a colour d away from c in linear light lies about
+// d.r slopes[0] + d.g slopes[1] + d.b slopes[2] away in Lab.
+std::array<Lab, 3> labSlopes(Linear c)
+{
+    constexpr double h = 1e-4;
+    std::array<Lab, 3> slopes{};
+    for (size_t k = 0; k < 3; ++k) {
+        Linear up = c, down = c;
+        (k == 0 ? up.r : k == 1 ? up.g : up.b) += h;
+        (k == 0 ? down.r : k == 1 ? down.g : down.b) -= h;
+        const Lab p = labOf(up), q = labOf(down);
+        slopes[k] = {(p.l - q.l) / (2 * h), (p.a - q.a) / (2 * h), (p.b - q.b) / (2 * h)};
+    }
+    return slopes;
+}
+
+// A palette's entries, in linear light and in CIE Lab.
+struct PaletteEntry {
+    Rgb rgb;
+    Linear linear;
+    Lab lab;
+};
+
+std::vector<PaletteEntry> entriesOf(ColourMode mode, uint32_t first, uint32_t last)
+{
+    std::vector<PaletteEntry> entries;
+    for (uint32_t key = first; key < last; ++key) {
+        const Rgb rgb = colourOfKey(key, mode);
+        entries.push_back({rgb, linearOf(rgb), labOf(linearOf(rgb))});
+    }
+    return entries;
+}
+
+const std::vector<PaletteEntry>& paletteEntries(ColourMode mode)
+{
+    static const std::vector<PaletteEntry> sixteen = entriesOf(ColourMode::Palette16, 0, 16);
+    static const std::vector<PaletteEntry> cube = entriesOf(ColourMode::Palette256, 16, 256);
+    return mode == ColourMode::Palette16 ? sixteen : cube;
+}
+
+// Appends to `out` the indices of the `count` entries nearest `target`
+// (all of them when there are no more).
+void addNearest(const std::vector<PaletteEntry>& entries, Lab target, size_t count, std::vector<size_t>& out)
+{
+    std::vector<std::pair<double, size_t>> distances;
+    distances.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        distances.emplace_back(distanceSquared(entries[i].lab, target), i);
+    count = std::min(count, distances.size());
+    std::partial_sort(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(count), distances.end());
+    for (size_t i = 0; i < count; ++i)
+        out.push_back(distances[i].second);
+}
+
+// The palette pair of a cell whose glyph covers `share` of it: the entries
+// whose mix comes nearest the cell's mean colour in CIE Lab, each also
+// weighed, lightly, by how near it is to the colour wanted for it (`ink`,
+// `ground`), so that of pairs that mix alike the one that draws what the
+// picture does inside the cell wins. The candidates: for 16 colours all,
+// for 256 those nearest the mean, the ink and the ground. Two entries
+// mixed reach colours that neither reaches alone, so the cell keeps its
+// colour far better than with the entry nearest each.
+CellFill palettePair(Linear mean, double share, Linear ink, Linear ground, ColourMode mode)
+{
+    const std::vector<PaletteEntry>& entries = paletteEntries(mode);
+    const Lab meanLab = labOf(mean), inkLab = labOf(ink), groundLab = labOf(ground);
+    std::vector<size_t> inks, grounds;
+    addNearest(entries, inkLab, kPairCandidates, inks);
+    addNearest(entries, meanLab, kPairCandidates, inks);
+    addNearest(entries, groundLab, kPairCandidates, grounds);
+    addNearest(entries, meanLab, kPairCandidates, grounds);
+    for (std::vector<size_t>* list : {&inks, &grounds}) {
+        std::sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
+    const std::array<Lab, 3> slopes = labSlopes(mean);
+    struct Pair {
+        double cost, likeness;
+        size_t ink, ground;
+    };
+    std::vector<Pair> pairs;
+    pairs.reserve(inks.size() * grounds.size());
+    for (const size_t i : inks) {
+        const PaletteEntry& p = entries[i];
+        const double inkCost = share * distanceSquared(p.lab, inkLab);
+        for (const size_t g : grounds) {
+            const PaletteEntry& q = entries[g];
+            // The mix's distance from the mean, in Lab to first order.
+            const double dr = share * p.linear.r + (1 - share) * q.linear.r - mean.r;
+            const double dg = share * p.linear.g + (1 - share) * q.linear.g - mean.g;
+            const double db = share * p.linear.b + (1 - share) * q.linear.b - mean.b;
+            const Lab off = {dr * slopes[0].l + dg * slopes[1].l + db * slopes[2].l,
+                             dr * slopes[0].a + dg * slopes[1].a + db * slopes[2].a,
+                             dr * slopes[0].b + dg * slopes[1].b + db * slopes[2].b};
+            const double likeness = kLikeness * (inkCost + (1 - share) * distanceSquared(q.lab, groundLab));
+            pairs.push_back({distanceSquared(off, Lab{0, 0, 0}) + likeness, likeness, i, g});
+        }
+    }
+    // The few best to first order, weighed again exactly.
+    const auto shortlist = pairs.begin() + static_cast<std::ptrdiff_t>(std::min(kShortlist, pairs.size()));
+    std::partial_sort(pairs.begin(), shortlist, pairs.end(),
+                      [](const Pair& x, const Pair& y) { return x.cost < y.cost; });
+    double best = std::numeric_limits<double>::max();
+    CellFill fill{entries[pairs[0].ink].rgb, entries[pairs[0].ground].rgb};
+    for (auto pair = pairs.begin(); pair != shortlist; ++pair) {
+        const PaletteEntry& p = entries[pair->ink];
+        const PaletteEntry& q = entries[pair->ground];
+        const Linear mix = {share * p.linear.r + (1 - share) * q.linear.r,
+                            share * p.linear.g + (1 - share) * q.linear.g,
+                            share * p.linear.b + (1 - share) * q.linear.b};
+        const double cost = distanceSquared(labOf(mix), meanLab) + pair->likeness;
+        if (cost < best) {
+            best = cost;
+            fill = {p.rgb, q.rgb};
+        }
+    }
+    return fill;
 }
 
 // A cell's fill from its sums: the ink and ground that reproduce the
@@ -241,6 +379,8 @@ CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
     const auto [inkBlue, groundBlue] = inkAndGround(sums, 2);
     const Linear inked = {inkRed, inkGreen, inkBlue};
     const Linear bare = {groundRed, groundGreen, groundBlue};
+    if (mode != ColourMode::TrueColour)
+        return palettePair(mean, share, inked, bare, mode);
     CellFill fill{rgbOf(inked), rgbOf(bare)};
     const double apart = lightnessOf(luminanceOf(inked)) - lightnessOf(luminanceOf(bare));
     // Too alike: parted from the mean, the way the picture leans inside the

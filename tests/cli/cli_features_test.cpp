@@ -879,6 +879,33 @@ TEST(FilledCells, InkAndGroundReproduceTheTwoColoursOfACell)
         for (size_t k = 0; k < 6; ++k)
             EXPECT_NEAR(got[k], want[k], 2) << "channel " << k << " of ink " << int{c.ink.red};
     }
+
+    // A palette's two entries mix to a flat colour that no entry is: nearer
+    // it than the nearest entry alone.
+    auto lab = [&](double r, double g, double b) { return morvel::cli::labOfLinear(r, g, b); };
+    auto distance = [](morvel::cli::Lab p, morvel::cli::Lab q) { return std::hypot(p.l - q.l, p.a - q.a, p.b - q.b); };
+    const morvel::cli::Rgb orange{230, 120, 20};
+    morvel::ImageHandle flat = morvel::makeColourImage(4, 2);
+    ASSERT_TRUE(flat);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 4; ++x) {
+            flat->rows[y][x * 3] = orange.red;
+            flat->rows[y][x * 3 + 1] = orange.green;
+            flat->rows[y][x * 3 + 2] = orange.blue;
+        }
+    const morvel::cli::Lab wanted = lab(linear(orange.red), linear(orange.green), linear(orange.blue));
+    for (const auto mode : {morvel::cli::ColourMode::Palette16, morvel::cli::ColourMode::Palette256}) {
+        const auto fills =
+            morvel::cli::fillColours({morvel::TextCell{0, 0, 4, 2, 'x'}}, ink, *flat, {4, 2}, false, mode);
+        ASSERT_EQ(fills.size(), 1u);
+        auto mixed = [&](uint8_t i, uint8_t g) { return 0.5 * linear(i) + 0.5 * linear(g); };
+        const morvel::cli::Rgb& i = fills[0].ink;
+        const morvel::cli::Rgb& g = fills[0].ground;
+        const morvel::cli::Rgb single = morvel::cli::colourOfKey(morvel::cli::colourKey(orange, mode), mode);
+        EXPECT_LT(distance(lab(mixed(i.red, g.red), mixed(i.green, g.green), mixed(i.blue, g.blue)), wanted),
+                  distance(lab(linear(single.red), linear(single.green), linear(single.blue)), wanted) - 1)
+            << static_cast<int>(mode);
+    }
 }
 
 namespace {
