@@ -185,7 +185,7 @@ std::vector<cli::Rgb> TextImageApp::cellColoursShown()
     const ImageRecord* colour = pictureColour();
     if (colour == nullptr)
         return {};
-    return cli::cellColours(last.cells, *colour, last.content);
+    return cli::cellColours(last, *colour);
 }
 
 void TextImageApp::showColours()

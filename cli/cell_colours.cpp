@@ -27,8 +27,10 @@ GlyphAdvances glyphAdvances(const AtlasView& glyphs)
     return advances;
 }
 
-std::vector<Rgb> cellColours(const std::vector<TextCell>& cells, const ImageRecord& colour, PictureSize content)
+std::vector<Rgb> cellColours(const TextImage& image, const ImageRecord& colour)
 {
+    const std::vector<TextCell>& cells = image.cells;
+    const PictureSize content = image.content;
     std::vector<Rgb> colours;
     const int64_t colourWidth = colour.header.biWidth;
     const int64_t colourHeight = colour.rowCount;
@@ -38,7 +40,7 @@ std::vector<Rgb> cellColours(const std::vector<TextCell>& cells, const ImageReco
 
     colours.reserve(cells.size());
     for (const TextCell& cell : cells) {
-        const Span rows = coveredSpan(cell.y, int64_t{cell.y} + cell.height, content.height, colourHeight);
+        const Span rows = coveredSpan(cell.y, int64_t{cell.y} + image.cellHeight, content.height, colourHeight);
         const Span columns = coveredSpan(cell.x, int64_t{cell.x} + cell.width, content.width, colourWidth);
         uint64_t sums[3] = {0, 0, 0};
         for (int64_t y = rows.first; y < rows.last; ++y) {

@@ -38,12 +38,12 @@ struct Span {
 };
 Span coveredSpan(int64_t from, int64_t to, int64_t contentSize, int64_t colourSize);
 
-// The colour of every cell of `cells`, in their order. The walk ran over a
-// picture whose top-left `content` pixels are the picture itself (the rest
-// its edges repeated); `colour` (24-bit, red green blue) is that picture at
-// any size, so a cell's mean is taken over the part of `colour` the cell
-// covers once both are laid over each other. Empty when `colour` is not a
-// 24-bit picture or `content` is empty.
-std::vector<Rgb> cellColours(const std::vector<TextCell>& cells, const ImageRecord& colour, PictureSize content);
+// The colour of every cell of `image`, in their order. The walk ran over a
+// picture whose top-left `image.content` pixels are the picture itself (the
+// rest its edges repeated); `colour` (24-bit, red green blue) is that
+// picture at any size, so a cell's mean is taken over the part of `colour`
+// the cell covers once both are laid over each other. Empty when `colour`
+// is not a 24-bit picture or the content is empty.
+std::vector<Rgb> cellColours(const TextImage& image, const ImageRecord& colour);
 
 }  // namespace morvel::cli

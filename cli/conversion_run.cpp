@@ -265,6 +265,8 @@ void splitFills(const std::vector<CellFill>& fills, std::vector<Rgb>& inks, std:
 {
     inks.clear();
     grounds.clear();
+    inks.reserve(fills.size());
+    grounds.reserve(fills.size());
     for (const CellFill& fill : fills) {
         inks.push_back(fill.ink);
         grounds.push_back(fill.ground);
@@ -527,18 +529,22 @@ CellColours ConversionRun::colour(TextImage& image, LoadResult& loaded) const
     CellColours colours;
     if (!colour_ || !loaded.colour)
         return colours;
+    // The cells and the picture's colour are let go of as soon as the
+    // colours are known: a long text has millions of cells.
     if (fillsCells(o_, colourMode_)) {
-        splitFills(fillColours(image.cells, glyphInk_, *loaded.colour, image.content, o_.invert, colourMode_),
-                   colours.inks, colours.grounds);
-    } else {
-        colours.inks = cellColours(image.cells, *loaded.colour, image.content);
-        if (o_.colourBoost) {
-            for (Rgb& c : colours.inks)
-                c = boostColour(c, o_.invert);
-        }
+        const std::vector<CellFill> fills = fillColours(image, glyphInk_, *loaded.colour, o_.invert, colourMode_);
+        std::vector<TextCell>().swap(image.cells);
+        loaded.colour.reset();
+        splitFills(fills, colours.inks, colours.grounds);
+        return colours;
     }
+    colours.inks = cellColours(image, *loaded.colour);
+    std::vector<TextCell>().swap(image.cells);
     loaded.colour.reset();
-    image.cells = {};
+    if (o_.colourBoost) {
+        for (Rgb& c : colours.inks)
+            c = boostColour(c, o_.invert);
+    }
     return colours;
 }
 

@@ -392,19 +392,20 @@ CellFill fillOfSums(const CellSums& sums, bool lightInk, ColourMode mode)
 
 }  // namespace
 
-std::vector<CellFill> fillColours(const std::vector<TextCell>& cells, const GlyphInk& ink, const ImageRecord& colour,
-                                  PictureSize content, bool lightInk, ColourMode mode)
+std::vector<CellFill> fillColours(const TextImage& image, const GlyphInk& ink, const ImageRecord& colour, bool lightInk,
+                                  ColourMode mode)
 {
+    const PictureSize content = image.content;
     std::vector<CellFill> fills;
     const int64_t colourWidth = colour.header.biWidth;
     const int64_t colourHeight = colour.rowCount;
     if (mode == ColourMode::None || colour.header.biBitCount != 24 || colour.rows == nullptr || colourWidth < 1 ||
         colourHeight < 1 || content.width < 1 || content.height < 1 || ink.cellHeight < 1)
         return fills;
-    fills.reserve(cells.size());
-    for (const TextCell& cell : cells) {
+    const int64_t h = std::max(image.cellHeight, 1);
+    fills.reserve(image.cells.size());
+    for (const TextCell& cell : image.cells) {
         const int64_t top = cell.y;
-        const int64_t h = std::max<int64_t>(cell.height, 1);
         const int64_t x = cell.x;
         const int64_t width = std::max<int64_t>(cell.width, 1);
         const std::vector<float>& cover = ink.cover[static_cast<size_t>(cell.code & 0x7f)];

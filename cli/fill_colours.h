@@ -51,20 +51,20 @@ struct CellFill {
 // taken. A space is its mean colour throughout.
 CellFill partedFill(Rgb mean, double coverage, bool lightInk, double apart);
 
-// The fill of every cell of `cells` (the text image's, each naming its
-// character), in their order. The walk ran over a picture whose top-left
-// `content` pixels are the picture itself; `colour` (24-bit) is that
-// picture at any size, laid over it. Each cell's ink and ground are, per
-// channel, the pair whose mix, pixel by pixel in the glyph's cover, comes
-// nearest the picture under the cell in linear light (least squares; so the
-// two mix to the cell's mean colour and the character follows what the
-// picture does inside the cell); where these are less than 15 CIE lightness steps apart, they are
+// The fill of every cell of `image` (each naming its character), in their
+// order. The walk ran over a picture whose top-left `image.content` pixels
+// are the picture itself; `colour` (24-bit) is that picture at any size,
+// laid over it. Each cell's ink and ground are, per channel, the pair whose
+// mix, pixel by pixel in the glyph's cover, comes nearest the picture under
+// the cell in linear light (least squares; so the two mix to the cell's mean
+// colour and the character follows what the picture does inside the cell);
+// where these are less than 15 CIE lightness steps apart, they are
 // parted as partedFill does, the ink lighter where the picture under it is
 // lighter by 2 steps or more, darker where it is darker, else as `lightInk`
 // says. `mode` shows them: for the palettes each is the
 // entry nearest the one wanted. Empty when `colour` is not a 24-bit
 // picture, `content` is empty, or `mode` is ColourMode::None.
-std::vector<CellFill> fillColours(const std::vector<TextCell>& cells, const GlyphInk& ink, const ImageRecord& colour,
-                                  PictureSize content, bool lightInk, ColourMode mode);
+std::vector<CellFill> fillColours(const TextImage& image, const GlyphInk& ink, const ImageRecord& colour, bool lightInk,
+                                  ColourMode mode);
 
 }  // namespace morvel::cli

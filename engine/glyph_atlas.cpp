@@ -56,7 +56,7 @@ std::optional<BuiltAtlas> renderGlyphAtlas(const GlyphRenderer& font, int32_t ma
     // the cell pitch allows (cells of one or two rows) it would hang below
     // the atlas, so such metrics are refused like oversized ones.
     const int64_t cellsEnd = int64_t{margin} + int64_t{kGlyphCount} * (int64_t{h} + 1) - 1;
-    if (width > kMaxCellSide || h > kMaxCellSide || height > std::numeric_limits<int32_t>::max() || cellsEnd > height ||
+    if (width > kMaxCellSide || height > std::numeric_limits<int32_t>::max() || cellsEnd > height ||
         width * height > kMaxPixelBytes)
         return std::nullopt;
 

@@ -50,14 +50,13 @@ int32_t atlasWidthFor(int32_t maxCharWidth, int32_t margin = kAtlasMargin);
 // renderGlyphAtlas always pass; the walk checks views from elsewhere.
 bool atlasViewIsUsable(const AtlasView& view);
 
-// The most rows of a glyph cell and columns of the atlas: a cell's sides
-// fit 16 bits (a text image's cells are kept that small).
+// The most columns of the atlas: a glyph's width fits 16 bits (a text
+// image's cells are kept that small).
 inline constexpr int32_t kMaxCellSide = 65535;
 
 // Renders the 95 printable characters of `font` into a new atlas. None when
 // the font's metrics are unusable (no height, no width, an atlas too large
-// to hold or wider or cells higher than kMaxCellSide, or cells too short for
-// the margin) or memory runs out. A
+// to hold or wider than kMaxCellSide, or cells too short for the margin) or memory runs out. A
 // character measured wider than the atlas right of the margin gets the
 // width that fits (it is drawn clipped there); a negative measure counts 0.
 std::optional<BuiltAtlas> renderGlyphAtlas(const GlyphRenderer& font, int32_t margin = kAtlasMargin);

@@ -306,6 +306,7 @@ TextImage TextEngine::makeTextImage(const ImageRecord& picture, const TextSettin
         result.failure = TextFailure::NoMemory;
         return result;
     }
+    result.cellHeight = cellHeight_;
     result.lineCount = bandCount(fit->canvas.height, cellHeight_);
     result.widest = generated.widest;
     result.text = std::move(generated.text);

@@ -31,8 +31,7 @@ std::vector<TextCell> textCells(const std::string& text, int32_t lineCount, cons
         for (; at < end; ++at) {
             const auto code = static_cast<uint8_t>(text[at]);
             const int32_t advance = advances[code];
-            cells.push_back({x, line * glyphs.cellHeight, static_cast<uint16_t>(advance),
-                             static_cast<uint16_t>(glyphs.cellHeight), code});
+            cells.push_back({x, line * glyphs.cellHeight, static_cast<uint16_t>(advance), code});
             x += advance;
         }
         at = end + 2;

@@ -38,18 +38,17 @@ struct TextSettings {
     // correlation ("Tone matching", "Difference matching").
     bool footerNamesMode = false;
     // Give each character's cell (TextImage::cells): what colouring the text
-    // needs, some twenty bytes a character.
+    // needs, twelve bytes a character.
     bool cells = true;
 };
 
-// A character's cell in the walked picture: the block of `height` rows by
-// `width` columns at (x, y) that the glyph of `code` was matched against.
-// Sixteen bytes: a long text has millions.
+// A character's cell in the walked picture: the block of the text's cell
+// height in rows by `width` columns at (x, y) that the glyph of `code` was
+// matched against. Twelve bytes: a long text has millions.
 struct TextCell {
     int32_t x = 0;
     int32_t y = 0;
-    uint16_t width = 0;  // at most kMaxCellSide, as the atlas's cells
-    uint16_t height = 0;
+    uint16_t width = 0;  // at most kMaxCellSide, as the atlas is wide
     uint8_t code = 0;
 };
 
@@ -68,6 +67,7 @@ struct TextImage {
     // One per character of the picture lines, in text order (when the
     // settings ask for cells).
     std::vector<TextCell> cells;
+    int32_t cellHeight = 0;  // the rows of every cell
     int32_t lineCount = 0;
     int32_t widest = 0;  // characters in the longest line
     // The level in force (the footer's unless footerLevel says otherwise).

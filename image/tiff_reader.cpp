@@ -1,7 +1,5 @@
 #include "image/tiff_reader.h"
 
-#include <tiffio.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "image/row_sink.h"
+#include "image/tiff_library.h"
 
 namespace morvel {
 namespace {
@@ -98,44 +97,44 @@ int quietProc(TIFF*, void*, const char*, const char*, va_list)
     return 1;
 }
 
-struct TiffCloser {
-    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+// The library's objects, each released through the library that made it.
+template <typename Object, void (*TiffLibrary::*release)(Object*)>
+struct Releaser {
+    const TiffLibrary* library = nullptr;
+    void operator()(Object* object) const { (library->*release)(object); }
 };
-struct OptionsDeleter {
-    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
-};
+using TiffPointer = std::unique_ptr<TIFF, Releaser<TIFF, &TiffLibrary::close>>;
+using OptionsPointer = std::unique_ptr<TIFFOpenOptions, Releaser<TIFFOpenOptions, &TiffLibrary::optionsFree>>;
+using RgbaImagePointer = std::unique_ptr<TIFFRGBAImage, Releaser<TIFFRGBAImage, &TiffLibrary::rgbaImageEnd>>;
 
-std::unique_ptr<TIFF, TiffCloser> openTiff(MemoryFile& file)
+TiffPointer openTiff(const TiffLibrary& lib, MemoryFile& file)
 {
-    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    OptionsPointer options(lib.optionsAlloc(), {&lib});
     if (!options)
-        return nullptr;
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffAlloc);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), errorProc, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quietProc, nullptr);
-    return std::unique_ptr<TIFF, TiffCloser>(TIFFClientOpenExt(kTiffName, "rm", &file, readProc, writeProc, seekProc,
-                                                               closeProc, sizeProc, mapProc, unmapProc, options.get()));
+        return TiffPointer(nullptr, {&lib});
+    lib.setMaxSingleMemAlloc(options.get(), kMaxTiffAlloc);
+    lib.setErrorHandler(options.get(), errorProc, &file);
+    lib.setWarningHandler(options.get(), quietProc, nullptr);
+    return TiffPointer(lib.clientOpen(kTiffName, "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
+                                      mapProc, unmapProc, options.get()),
+                       {&lib});
 }
 
 // The rows of one band a strip or a tile high (as many as fit kMaxBandBytes).
-uint32_t bandRows(TIFF* tiff, uint32_t width, uint32_t height)
+uint32_t bandRows(const TiffLibrary& lib, TIFF* tiff, uint32_t width, uint32_t height)
 {
     uint32_t rows = 0;
-    if (TIFFIsTiled(tiff))
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &rows);
+    if (lib.isTiled(tiff))
+        lib.getField(tiff, TIFFTAG_TILELENGTH, &rows);
     else
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+        lib.getFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
     const auto most = static_cast<uint32_t>(std::max<int64_t>(1, kMaxBandBytes / (int64_t{width} * 4)));
     return std::clamp<uint32_t>(rows, 1, std::min(most, height));
 }
 
-struct RgbaImageEnder {
-    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
-};
-
 // The picture's pixels, band by band, into `sink`. False on a library error,
 // or with `noMemory` set when the band could not be had.
-bool readBands(TIFFRGBAImage& image, RowSink& sink, uint32_t band, bool& noMemory)
+bool readBands(const TiffLibrary& lib, TIFFRGBAImage& image, RowSink& sink, uint32_t band, bool& noMemory)
 {
     const uint32_t width = image.width;
     const uint32_t height = image.height;
@@ -151,7 +150,7 @@ bool readBands(TIFFRGBAImage& image, RowSink& sink, uint32_t band, bool& noMemor
     for (uint32_t top = 0; top < height; top += band) {
         const uint32_t rows = std::min(band, height - top);
         image.row_offset = static_cast<int>(top);
-        if (TIFFRGBAImageGet(&image, raster.data(), width, rows) == 0)
+        if (lib.rgbaImageGet(&image, raster.data(), width, rows) == 0)
             return false;
         for (uint32_t y = 0; y < rows; ++y) {
             const uint32_t* packed = raster.data() + size_t{y} * width;
@@ -193,16 +192,22 @@ ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     };
     if (!hasTiffSignature(data, size))
         return refuse(ReadFailure::NotAPicture);
-    const std::unique_ptr<TIFF, TiffCloser> tiff = openTiff(file);
+    std::string missing;
+    const TiffLibrary* const lib = tiffLibrary(&missing);
+    if (lib == nullptr) {
+        fail(error, ReadFailure::NotInstalled, PictureFormat::Tiff, missing);
+        return nullptr;
+    }
+    const TiffPointer tiff = openTiff(*lib, file);
     if (!tiff)
         return refuse(ReadFailure::Damaged, "no image directory");
     char message[1024] = {};
     TIFFRGBAImage image{};
-    if (!TIFFRGBAImageOK(tiff.get(), message) || !TIFFRGBAImageBegin(&image, tiff.get(), 1, message)) {
+    if (!lib->rgbaImageOk(tiff.get(), message) || !lib->rgbaImageBegin(&image, tiff.get(), 1, message)) {
         file.error = message;
         return refuse(ReadFailure::Unsupported, "layout");
     }
-    const std::unique_ptr<TIFFRGBAImage, RgbaImageEnder> ender(&image);
+    const RgbaImagePointer ender(&image, {lib});
     // The picture is taken as stored: the Orientation tag is applied by the
     // load sequence, so the library must not flip it.
     image.orientation = ORIENTATION_TOPLEFT;
@@ -219,7 +224,7 @@ ImageHandle decodeTiff(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     if (!sink.ready())
         return refuse(ReadFailure::NoMemory);
     bool noMemory = false;
-    if (!readBands(image, sink, bandRows(tiff.get(), image.width, image.height), noMemory))
+    if (!readBands(*lib, image, sink, bandRows(*lib, tiff.get(), image.width, image.height), noMemory))
         return refuse(noMemory ? ReadFailure::NoMemory : ReadFailure::Damaged, "strip or tile unreadable");
     ImageHandle picture = sink.finish(colour);
     if (!picture)

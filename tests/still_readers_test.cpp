@@ -20,6 +20,7 @@
 #include "image/load_picture.h"
 #include "image/orientation.h"
 #include "image/picture_transform.h"
+#include "image/tiff_library.h"
 #include "image/tiff_reader.h"
 #include "image/webp_reader.h"
 #include "test_files.h"
@@ -252,9 +253,9 @@ TEST(StillReaders, TurnUprightByTheStoredOrientation)
 }
 
 // HEIF files are told apart without libheif, by their major or a compatible
-// brand; the library is opened by name, and one that cannot be opened is a
-// reason for a message, not a crash.
-TEST(StillReaders, HeifIsKnownByItsBrandsAndItsLibraryIsOpenedOnDemand)
+// brand; libheif and libtiff are opened by name, and one that cannot be
+// opened is a reason for a message, not a crash.
+TEST(StillReaders, HeifIsKnownByItsBrandsAndDecodingLibrariesAreOpenedOnDemand)
 {
     const auto ftyp = [](const char* major, const char* compatible) {
         Bytes box = {0, 0, 0, 24, 'f', 't', 'y', 'p'};
@@ -275,6 +276,9 @@ TEST(StillReaders, HeifIsKnownByItsBrandsAndItsLibraryIsOpenedOnDemand)
         messageOf({ReadFailure::NotInstalled, PictureFormat::Heif, why}).rfind("HEIF support is not installed (", 0),
         0u);
     EXPECT_TRUE(openHeifLibrary(kHeifLibraryName, why)) << why;
+    EXPECT_FALSE(openTiffLibrary("libmorvel-absent.so.6", why));
+    EXPECT_NE(why.find("libmorvel-absent.so.6"), std::string::npos) << why;
+    EXPECT_TRUE(openTiffLibrary(kTiffLibraryName, why)) << why;
 }
 
 }  // namespace

@@ -97,11 +97,13 @@ width=$(awk '{ if (length($0) > w) w = length($0) } END { print w }' "$tmp/spher
 { [ "$lines" -ge 10 ] && [ "$width" -ge 50 ] && [ "$width" -le 60 ] && grep -q '[^ ]' "$tmp/sphere.txt"; } ||
   fail "installed morvel-text made $lines lines, $width wide"
 echo "installed morvel-text: sphere.jpg as $lines lines of up to $width characters"
-# libheif is opened for HEIF pictures only, never linked, and the package's
-# Depends brings it.
-ldd /usr/bin/morvel-text | grep -q libheif && fail "morvel-text links libheif"
-/usr/bin/morvel-text --columns 20 tests/fuzz/corpus/heif/small.heic >"$tmp/small.txt" ||
-  fail "installed morvel-text cannot read a HEIC picture"
+# libheif and libtiff are opened for their pictures only, never linked, and
+# the package's Depends brings them.
+ldd /usr/bin/morvel-text | grep -Eq 'libheif|libtiff' && fail "morvel-text links libheif or libtiff"
+for picture in tests/fuzz/corpus/heif/small.heic tests/fuzz/corpus/tiff/plain.tif; do
+  /usr/bin/morvel-text --columns 20 "$picture" >"$tmp/small.txt" ||
+    fail "installed morvel-text cannot read $picture"
+done
 
 echo "== apt-get remove"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq morvel >/dev/null

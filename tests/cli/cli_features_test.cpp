@@ -867,8 +867,11 @@ TEST(FilledCells, InkAndGroundReproduceTheTwoColoursOfACell)
                 pixel[1] = stored(a * linear(c.ink.green) + (1 - a) * linear(c.ground.green));
                 pixel[2] = stored(a * linear(c.ink.blue) + (1 - a) * linear(c.ground.blue));
             }
-        const auto fills = morvel::cli::fillColours({morvel::TextCell{0, 0, 4, 2, 'x'}}, ink, *picture, {4, 2}, false,
-                                                    morvel::cli::ColourMode::TrueColour);
+        morvel::TextImage image;
+        image.cells = {morvel::TextCell{0, 0, 4, 'x'}};
+        image.cellHeight = 2;
+        image.content = {4, 2};
+        const auto fills = morvel::cli::fillColours(image, ink, *picture, false, morvel::cli::ColourMode::TrueColour);
         ASSERT_EQ(fills.size(), 1u);
         const uint8_t got[6] = {fills[0].ink.red,    fills[0].ink.green,    fills[0].ink.blue,
                                 fills[0].ground.red, fills[0].ground.green, fills[0].ground.blue};
