@@ -895,11 +895,11 @@ TEST(FilledCells, InkAndGroundReproduceTheTwoColoursOfACell)
         }
     const morvel::cli::Lab wanted = lab(linear(orange.red), linear(orange.green), linear(orange.blue));
     for (const auto mode : {morvel::cli::ColourMode::Palette16, morvel::cli::ColourMode::Palette256}) {
-        morvel::TextImage cell;
-        cell.cells = {morvel::TextCell{0, 0, 4, 'x'}};
-        cell.cellHeight = 2;
-        cell.content = {4, 2};
-        const auto fills = morvel::cli::fillColours(cell, ink, *flat, false, mode);
+        morvel::TextImage image;
+        image.cells = {morvel::TextCell{0, 0, 4, 'x'}};
+        image.cellHeight = 2;
+        image.content = {4, 2};
+        const auto fills = morvel::cli::fillColours(image, ink, *flat, false, mode);
         ASSERT_EQ(fills.size(), 1u);
         auto mixed = [&](uint8_t i, uint8_t g) { return 0.5 * linear(i) + 0.5 * linear(g); };
         const morvel::cli::Rgb& i = fills[0].ink;
