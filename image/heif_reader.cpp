@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "image/heif_items.h"
 #include "image/heif_library.h"
 #include "image/row_sink.h"
 
@@ -84,6 +85,11 @@ ImageHandle decodeHeif(const uint8_t* data, size_t size, int64_t maxPixelBytes, 
     };
     if (!hasHeifSignature(data, size))
         return refuse(ReadFailure::NotAPicture);
+    // An overlay's canvas size is in its own data, which the library
+    // allocates before any size limit is applied: a few hundred bytes could
+    // ask for gigabytes. Overlays are not read.
+    if (heifPrimaryItemType(data, size) == std::optional<std::string>("iovl"))
+        return refuse(ReadFailure::Unsupported, "overlay picture");
     std::string missing;
     const HeifLibrary* const heif = heifLibrary(&missing);
     if (heif == nullptr)

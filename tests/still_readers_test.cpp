@@ -15,6 +15,7 @@
 
 #include "image/bmp_reader.h"
 #include "image/file_bytes.h"
+#include "image/heif_items.h"
 #include "image/heif_library.h"
 #include "image/heif_reader.h"
 #include "image/load_picture.h"
@@ -268,6 +269,38 @@ TEST(StillReaders, HeifIsKnownByItsBrandsAndDecodingLibrariesAreOpenedOnDemand)
     EXPECT_TRUE(hasHeifSignature(ftyp("isom", "mp41mif1").data(), 24));
     EXPECT_FALSE(hasHeifSignature(ftyp("isom", "mp41mp42").data(), 24));
     EXPECT_FALSE(hasHeifSignature(ftyp("isom", "mp41mif1").data(), 20));  // the brand is cut off
+
+    // The primary item's type, from pitm and the iinf entries, before any
+    // decoding; an overlay is refused without the library allocating its
+    // canvas.
+    const auto box = [](const char* type, Bytes body) {
+        Bytes out = {0, 0, 0, static_cast<uint8_t>(8 + body.size())};
+        out.insert(out.end(), type, type + 4);
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    };
+    const auto withPrimary = [&](const char* type, size_t cut) {
+        Bytes infe = {2, 0, 0, 0, 0, 7, 0, 0};
+        infe.insert(infe.end(), type, type + 4);
+        Bytes iinf = {0, 0, 0, 0, 0, 1};
+        const Bytes infeBox = box("infe", infe);
+        iinf.insert(iinf.end(), infeBox.begin(), infeBox.end());
+        Bytes meta = {0, 0, 0, 0};
+        for (const Bytes& child : {box("pitm", {0, 0, 0, 0, 0, 7}), box("iinf", iinf)})
+            meta.insert(meta.end(), child.begin(), child.end());
+        Bytes file = ftyp("avif", "mif1miaf");
+        const Bytes metaBox = box("meta", meta);
+        file.insert(file.end(), metaBox.begin(), metaBox.end());
+        file.resize(file.size() - cut);
+        return file;
+    };
+    EXPECT_EQ(heifPrimaryItemType(withPrimary("av01", 0).data(), withPrimary("av01", 0).size()), "av01");
+    EXPECT_EQ(heifPrimaryItemType(withPrimary("iovl", 0).data(), withPrimary("iovl", 0).size()), "iovl");
+    EXPECT_EQ(heifPrimaryItemType(withPrimary("iovl", 1).data(), withPrimary("iovl", 1).size()), std::nullopt);
+    const Bytes overlay = withPrimary("iovl", 0);
+    ReadError refused;
+    EXPECT_FALSE(decodeHeif(overlay.data(), overlay.size(), kMaxPixelBytes, &refused));
+    EXPECT_EQ(messageOf(refused), "unsupported HEIF overlay picture");
 
     std::string why;
     EXPECT_FALSE(openHeifLibrary("libmorvel-absent.so.1", why));
