@@ -392,7 +392,9 @@ void ConversionRun::startEngineAndLoads()
     // One small picture takes less time to load than a thread takes to
     // start: the engine is then prepared and the picture loaded on this
     // thread, one after the other.
-    const bool alone = o_.pictures.size() == 1 && isSmallFile(o_.pictures[0]);
+    // One small picture, or --jobs 1: everything on this thread, one
+    // picture loaded at a time (the least memory).
+    const bool alone = (o_.pictures.size() == 1 && isSmallFile(o_.pictures[0])) || o_.jobs == 1;
     try {
         if (!alone) {
             prepared_ = std::async(std::launch::async,

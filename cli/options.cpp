@@ -377,9 +377,9 @@ void declareFont(CLI::App& app, Options& o, Typed& t)
     app.add_option("--blur", t.blur, "Blur passes over the glyph atlas, 0..1000 (default 3)")
         ->type_name("N")
         ->check(decimalIn(kMinBlur, kMaxBlur));
-    app.add_option(
-           "--jobs", t.jobs,
-           "Threads that generate the text, 0..256; 0: one per processor core, fewer for a small picture (default 0)")
+    app.add_option("--jobs", t.jobs,
+                   "Threads that load pictures and generate the text, 0..256; 0: one per processor core, fewer for a "
+                   "small picture; 1: one picture at a time, the least memory (default 0)")
         ->type_name("N")
         ->check(decimalIn(kMinJobs, kMaxJobs));
     for (const char* name : {"--font", "--points", "--weight", "--italic", "--dpi", "--blur", "--jobs"}) {

@@ -264,6 +264,12 @@ TEST_F(ConverterFeatures, MemoryIsBoundedByTheTextNotByThePicture)
         EXPECT_GT(peak, 0);
         EXPECT_LT(peak, 150 * 1024);
     }
+    // With --jobs 1 one picture is loaded at a time: three hold what one does.
+    const std::string out = (dir_.path() / "out.txt").string();
+    const std::vector<std::string> one = {"--jobs", "1", "--columns", "100", "--color", "truecolor", interlaced};
+    std::vector<std::string> three = one;
+    three.insert(three.end(), {interlaced, interlaced});
+    EXPECT_LT(peakMemory(three, out), peakMemory(one, out) * 13 / 10);
 }
 
 namespace {
