@@ -16,6 +16,7 @@
 #include "cli/animation.h"
 #include "cli/cell_colours.h"
 #include "cli/colour_text.h"
+#include "cli/engine_setup.h"
 #include "cli/fill_colours.h"
 #include "cli/html_page.h"
 #include "cli/load_ahead.h"
@@ -28,13 +29,6 @@
 #include "platform/output_file.h"
 
 namespace morvel::cli {
-
-// The glyph size that fitting a picture to the text's size needs: known
-// once the atlas is built, zero when there is none.
-struct GlyphCell {
-    int32_t maxWidth = 0;
-    int32_t height = 0;
-};
 
 // The colours of a text image's cells: each character's, and with --fill
 // each cell's ground (else none).

@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include <cstdio>
+
 #include <string_view>
 
 namespace morvel::cli {
@@ -51,6 +53,11 @@ bool writePgm(const std::string& path, const ImageRecord& picture, std::string& 
         }
     }
     return file.write(chunk, error) && file.commit(error);
+}
+
+void complain(const std::string& message)
+{
+    std::fprintf(stderr, "morvel-text: %s\n", message.c_str());
 }
 
 }  // namespace morvel::cli

@@ -17,6 +17,9 @@ namespace morvel::cli {
 // write. False, with the reason in `error`, on a write error.
 bool writeText(OutputFile& out, std::string text, bool crlf, std::string& error);
 
+// Writes "morvel-text: MESSAGE" on standard error.
+void complain(const std::string& message);
+
 // Writes the 8-bit gray picture as a binary PGM ("P5", maxval 255) to `path`
 // ("-": standard output), whole or not at all. On failure `error` says why.
 bool writePgm(const std::string& path, const ImageRecord& picture, std::string& error);
