@@ -1,37 +1,21 @@
 #include "cli/html_page.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
+
+#include "engine/markup_text.h"
 
 namespace morvel::cli {
 namespace {
 
 std::string hexColour(Rgb colour)
 {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
-    return text;
+    return morvel::hexColour(colour.red, colour.green, colour.blue);
 }
 
 void appendEscaped(std::string& out, char c)
 {
-    switch (c) {
-    case '&':
-        out += "&amp;";
-        break;
-    case '<':
-        out += "&lt;";
-        break;
-    case '>':
-        out += "&gt;";
-        break;
-    case '"':
-        out += "&quot;";
-        break;
-    default:
-        out += c;
-    }
+    appendMarkupEscaped(out, c);
 }
 
 // The font-family value: the face, quoted, then a generic family.

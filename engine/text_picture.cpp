@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "engine/markup_text.h"
 #include "image/colour_picture.h"
 #include "image/load_picture.h"
 #include "image/png_writer.h"
@@ -185,32 +185,12 @@ namespace {
 
 std::string hexColour(const uint8_t* rgb)
 {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
-    return text;
+    return morvel::hexColour(rgb[0], rgb[1], rgb[2]);
 }
 
 void appendEscaped(std::string& out, char c)
 {
-    switch (c) {
-    case '&':
-        out += "&amp;";
-        break;
-    case '<':
-        out += "&lt;";
-        break;
-    case '>':
-        out += "&gt;";
-        break;
-    case '"':
-        out += "&quot;";
-        break;
-    case '\'':
-        out += "&apos;";
-        break;
-    default:
-        out += c;
-    }
+    appendMarkupEscaped(out, c, Apostrophe::Escaped);
 }
 
 // One line as a <text> element: each run of characters of one colour (the
