@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "image/byte_order.h"
 #include "image/row_sink.h"
 
 namespace morvel {
@@ -19,15 +20,6 @@ constexpr uint32_t kBiRle8 = 1;
 constexpr uint32_t kBiRle4 = 2;
 constexpr uint32_t kBiBitfields = 3;
 constexpr uint32_t kBiAlphaBitfields = 6;
-
-uint32_t le16(const uint8_t* p)
-{
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8;
-}
-uint32_t le32(const uint8_t* p)
-{
-    return le16(p) | le16(p + 2) << 16;
-}
 
 bool knownHeaderSize(uint32_t size)
 {
@@ -73,7 +65,7 @@ struct BmpLayout {
 std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, ReadError* error)
 {
     BmpLayout layout;
-    const uint32_t headerSize = le32(data + kFileHeaderSize);
+    const uint32_t headerSize = littleEndian32(data + kFileHeaderSize);
     if (size < kFileHeaderSize + headerSize) {
         fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
         return std::nullopt;
@@ -81,14 +73,14 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, ReadError*
     const uint8_t* h = data + kFileHeaderSize;
     int64_t height;
     if (headerSize == kCoreHeaderSize) {
-        layout.width = static_cast<int32_t>(le16(h + 4));
-        height = le16(h + 6);
-        layout.bitCount = le16(h + 10);
+        layout.width = static_cast<int32_t>(littleEndian16(h + 4));
+        height = littleEndian16(h + 6);
+        layout.bitCount = littleEndian16(h + 10);
     } else {
-        layout.width = static_cast<int32_t>(le32(h + 4));
-        height = static_cast<int32_t>(le32(h + 8));
-        layout.bitCount = le16(h + 14);
-        layout.compression = le32(h + 16);
+        layout.width = static_cast<int32_t>(littleEndian32(h + 4));
+        height = static_cast<int32_t>(littleEndian32(h + 8));
+        layout.bitCount = littleEndian16(h + 14);
+        layout.compression = littleEndian32(h + 16);
     }
     layout.topDown = height < 0;
     height = height < 0 ? -height : height;
@@ -121,11 +113,11 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, ReadError*
             m = data + at;
             at += count * 4;
         }
-        layout.red = Channel(le32(m));
-        layout.green = Channel(le32(m + 4));
-        layout.blue = Channel(le32(m + 8));
+        layout.red = Channel(littleEndian32(m));
+        layout.green = Channel(littleEndian32(m + 4));
+        layout.blue = Channel(littleEndian32(m + 8));
         if (count == 4 || headerSize >= 56)
-            layout.alpha = Channel(le32(m + 12));
+            layout.alpha = Channel(littleEndian32(m + 12));
     } else if (bits == 16) {
         layout.red = Channel(0x7C00);
         layout.green = Channel(0x03E0);
@@ -133,14 +125,14 @@ std::optional<BmpLayout> readLayout(const uint8_t* data, size_t size, ReadError*
     }
     if (bits <= 8) {
         const size_t entrySize = headerSize == kCoreHeaderSize ? 3 : 4;
-        const uint32_t used = headerSize == kCoreHeaderSize ? 0 : le32(h + 32);
+        const uint32_t used = headerSize == kCoreHeaderSize ? 0 : littleEndian32(h + 32);
         const size_t count = std::min<size_t>(used == 0 || used > (1u << bits) ? (1u << bits) : used, 256);
         layout.palette.assign(256 * 3, 0);
         const size_t available = std::min(count, (size - std::min(size, at)) / entrySize);
         for (size_t i = 0; i < available; ++i)
             std::memcpy(layout.palette.data() + 3 * i, data + at + entrySize * i, 3);
     }
-    layout.pixels = le32(data + 10);
+    layout.pixels = littleEndian32(data + 10);
     layout.stride = static_cast<size_t>((uint64_t{static_cast<uint32_t>(layout.width)} * bits + 31) / 32 * 4);
     if (layout.pixels > size) {
         fail(error, ReadFailure::Damaged, PictureFormat::Bmp, "file ends early");
@@ -175,7 +167,7 @@ void convertRow(const BmpLayout& layout, const uint8_t* row, uint8_t* out)
             px[1] = row[4 * x + 1];
             px[2] = row[4 * x];
         } else {
-            const uint32_t v = bits == 16 ? le16(row + 2 * x) : le32(row + 4 * x);
+            const uint32_t v = bits == 16 ? littleEndian16(row + 2 * x) : littleEndian32(row + 4 * x);
             px[0] = layout.red.of(v);
             px[1] = layout.green.of(v);
             px[2] = layout.blue.of(v);
@@ -274,7 +266,7 @@ bool readRows(const BmpLayout& layout, const uint8_t* data, size_t size, RowSink
 bool hasBmpSignature(const uint8_t* data, size_t size)
 {
     return data != nullptr && size >= kFileHeaderSize + 4 && data[0] == 'B' && data[1] == 'M' &&
-           knownHeaderSize(le32(data + kFileHeaderSize));
+           knownHeaderSize(littleEndian32(data + kFileHeaderSize));
 }
 
 ImageHandle decodeBmp(const uint8_t* data, size_t size, int64_t maxPixelBytes, ReadError* error,

@@ -2,16 +2,10 @@
 
 #include <cstring>
 
+#include "image/byte_order.h"
+
 namespace morvel {
 namespace {
-
-uint32_t bigEndian(const uint8_t* p, int bytes)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value = value << 8 | p[i];
-    return value;
-}
 
 // One box inside [at, end): its type and its payload [body, next). False
 // when its header or its size does not fit.
@@ -25,12 +19,12 @@ bool readBox(const uint8_t* data, size_t at, size_t end, Box& box)
 {
     if (end - at < 8)
         return false;
-    uint64_t size = bigEndian(data + at, 4);
+    uint64_t size = bigEndian32(data + at);
     size_t header = 8;
     if (size == 1) {
         if (end - at < 16)
             return false;
-        size = uint64_t{bigEndian(data + at + 8, 4)} << 32 | bigEndian(data + at + 12, 4);
+        size = uint64_t{bigEndian32(data + at + 8)} << 32 | bigEndian32(data + at + 12);
         header = 16;
     } else if (size == 0) {
         size = end - at;  // to the end of its parent
@@ -62,10 +56,11 @@ std::optional<uint32_t> primaryItemId(const uint8_t* data, const Box& pitm)
     const size_t length = pitm.next - pitm.body;
     if (length < 4)
         return std::nullopt;
-    const int idBytes = data[pitm.body] == 0 ? 2 : 4;
-    if (length < 4 + static_cast<size_t>(idBytes))
+    const bool shortId = data[pitm.body] == 0;
+    if (length < (shortId ? 6u : 8u))
         return std::nullopt;
-    return bigEndian(data + pitm.body + 4, idBytes);
+    const uint8_t* const id = data + pitm.body + 4;
+    return shortId ? bigEndian16(id) : bigEndian32(id);
 }
 
 // The type of item `id` in the iinf box's infe entries (versions 2 and 3
@@ -88,7 +83,7 @@ std::optional<std::string> itemType(const uint8_t* data, const Box& iinf, uint32
         if (infe.next - infe.body < 4 + idBytes + 2 + 4)
             continue;
         const size_t idAt = infe.body + 4;
-        if (bigEndian(data + idAt, static_cast<int>(idBytes)) == id)
+        if ((idBytes == 2 ? bigEndian16(data + idAt) : bigEndian32(data + idAt)) == id)
             return std::string(reinterpret_cast<const char*>(data + idAt + idBytes + 2), 4);
     }
     return std::nullopt;

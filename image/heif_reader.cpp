@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "image/byte_order.h"
 #include "image/heif_items.h"
 #include "image/heif_library.h"
 #include "image/row_sink.h"
@@ -67,7 +68,7 @@ bool hasHeifSignature(const uint8_t* data, size_t size)
         return false;
     if (isHeifBrand(data + 8))
         return true;
-    const uint32_t boxSize = uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
+    const uint32_t boxSize = bigEndian32(data);
     const size_t end = std::min<size_t>({boxSize, size, 4096});
     for (size_t at = 16; at + 4 <= end; at += 4) {
         if (isHeifBrand(data + at))

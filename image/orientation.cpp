@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "image/byte_order.h"
+
 namespace morvel {
 
 namespace {
@@ -88,15 +90,6 @@ int orientationFromExif(const uint8_t* data, size_t size)
     if (size >= sizeof kExifHeader && std::memcmp(data, kExifHeader, sizeof kExifHeader) == 0)
         return orientationFromTiff(data + sizeof kExifHeader, size - sizeof kExifHeader);
     return orientationFromTiff(data, size);
-}
-
-uint32_t bigEndian16(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 8 | p[1];
-}
-uint32_t bigEndian32(const uint8_t* p)
-{
-    return bigEndian16(p) << 16 | bigEndian16(p + 2);
 }
 
 // Most of an EXIF block read for its orientation: a JPEG segment holds at
@@ -224,15 +217,12 @@ int orientationFromTiffFile(const ByteSource& source)
     if (!source.read(0, 8, head))
         return 1;
     const bool little = head[0] == 'I';
-    const auto field32 = [little](const uint8_t* p) {
-        return little ? uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24
-                      : bigEndian32(p);
-    };
+    const auto field32 = [little](const uint8_t* p) { return little ? littleEndian32(p) : bigEndian32(p); };
     const uint64_t directory = field32(head + 4);
     uint8_t count[2];
     if (!source.read(directory, 2, count))
         return 1;
-    const size_t entries = little ? count[0] | count[1] << 8 : bigEndian16(count);
+    const size_t entries = little ? littleEndian16(count) : bigEndian16(count);
     std::vector<uint8_t> copy(10 + 12 * entries);
     std::memcpy(copy.data(), head, 4);
     copy[little ? 4 : 7] = 8;

@@ -1035,19 +1035,30 @@ void GuiAppTest::commandLine_data()
     QTest::newRow("two pictures") << QStringList{"a.jpg", "b.jpg"} << usage << "a.jpg" << QStringList{};
 }
 
-void GuiAppTest::commandLine()
+namespace {
+
+// The window's command line parsed from `arguments` (after the program's
+// name).
+CommandLine parseArguments(const QStringList& arguments)
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(int, action);
-    QFETCH(QString, picture);
-    QFETCH(QStringList, toolkit);
     std::vector<std::string> storage{"morvel"};
     for (const QString& a : arguments)
         storage.push_back(a.toStdString());
     std::vector<const char*> argv;
     for (const std::string& a : storage)
         argv.push_back(a.c_str());
-    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+}  // namespace
+
+void GuiAppTest::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, picture);
+    QFETCH(QStringList, toolkit);
+    const CommandLine line = parseArguments(arguments);
     QCOMPARE(static_cast<int>(line.action), action);
     if (line.action == CommandLine::Action::UsageError) {
         QVERIFY(!line.error.empty());
@@ -1139,13 +1150,7 @@ void GuiAppTest::controlsGiveTheConvertersText()
     QFETCH(QStringList, arguments);
     QFETCH(QString, converter);
     QFETCH(int, columns);
-    std::vector<std::string> storage{"morvel"};
-    for (const QString& a : arguments)
-        storage.push_back(a.toStdString());
-    std::vector<const char*> argv;
-    for (const std::string& a : storage)
-        argv.push_back(a.c_str());
-    const CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const CommandLine line = parseArguments(arguments);
     QCOMPARE(line.action, CommandLine::Action::Run);
     Window w;
     w.app.applySettings(line.settings);

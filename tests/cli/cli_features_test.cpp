@@ -213,6 +213,17 @@ TEST_F(ConverterFeatures, ScaledInvertedTextIsTheEnginesOnThatPicture)
 
 namespace {
 
+// Replaces the (forked) process with the converter on `args`.
+[[noreturn]] void execConverter(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(MORVEL_TEXT_BIN, argv.data());
+    ::_exit(127);
+}
+
 // The converter's peak resident memory in KiB on `args`, its standard
 // output going to the file `output`; -1 when it could not be run or failed.
 long peakMemory(const std::vector<std::string>& args, const std::string& output)
@@ -221,12 +232,7 @@ long peakMemory(const std::vector<std::string>& args, const std::string& output)
     if (child == 0) {
         const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, 1);
-        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVEL_TEXT_BIN, argv.data());
-        ::_exit(127);
+        execConverter(args);
     }
     int status = 0;
     rusage usage{};
@@ -357,12 +363,7 @@ TerminalRun runOnTerminal(const std::vector<std::string>& args, const TerminalPl
             ::setenv("COLORFGBG", play.colours, 1);
         else
             ::unsetenv("COLORFGBG");
-        std::vector<char*> argv{const_cast<char*>(MORVEL_TEXT_BIN)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVEL_TEXT_BIN, argv.data());
-        ::_exit(127);
+        execConverter(args);
     }
     ::close(errors[1]);
     bool answered = false;

@@ -8,15 +8,11 @@
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-constexpr int64_t kFuzzPixelBytes = int64_t{4} << 20;
 volatile uint32_t sink;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    sink = morvel::fuzz::checkStillReader(
-        [](const uint8_t* bytes, size_t length, const morvel::LoadOptions& options, morvel::ImageHandle* colour,
-           morvel::ReadError* why) { return morvel::decodeHeif(bytes, length, kFuzzPixelBytes, why, options, colour); },
-        data, size, false);
+    sink = morvel::fuzz::checkStillReader(morvel::decodeHeif, data, size, false);
     return 0;
 }

@@ -101,17 +101,28 @@ inline uint32_t checkPicture(const ImageRecord& image, bool clearFill = true)
     return sum;
 }
 
-// The checks every reader of whole files in memory (WebP, HEIF, TIFF, BMP)
-// must pass on any bytes: `decode(data, size, options, colour, error)` gives
-// a whole picture or none with a one-line reason; asking for colour leaves
+// A reader of whole files in memory (WebP, HEIF, TIFF, BMP): bytes, their
+// count, the pixel limit, the reason for no picture, options, colour.
+using StillReader = ImageHandle (*)(const uint8_t*, size_t, int64_t, ReadError*, const LoadOptions&, ImageHandle*);
+
+// The pixel limit the still readers are fuzzed with: small, so that a
+// declared size cannot make a run slow.
+inline constexpr int64_t kStillReaderPixelBytes = int64_t{4} << 20;
+
+// The checks every still reader must pass on any bytes, read with
+// kStillReaderPixelBytes: it gives a whole picture or none with a one-line
+// reason; asking for colour leaves
 // the gray picture as it was and gives colour at its size; a picture wanted
 // at a third of its size comes at that size. With `samePixels` false, the
 // second decode need only give the same size: a library that leaves part of
 // a damaged picture undefined (the HEVC decoder behind libheif) fills it
 // differently each time.
-template <typename Decode>
-uint32_t checkStillReader(Decode decode, const uint8_t* data, size_t size, bool samePixels = true)
+inline uint32_t checkStillReader(StillReader read, const uint8_t* data, size_t size, bool samePixels = true)
 {
+    const auto decode = [read](const uint8_t* bytes, size_t length, const LoadOptions& options, ImageHandle* colour,
+                               ReadError* error) {
+        return read(bytes, length, kStillReaderPixelBytes, error, options, colour);
+    };
     ReadError why;
     const ImageHandle gray = decode(data, size, LoadOptions{}, nullptr, &why);
     if (!gray) {
